@@ -92,6 +92,7 @@ void WBModule_base::ReleaseEvents() {
     delete m_events;
     m_events = next;
   }
+  m_last_event = nullptr;
 }
 
 int32_t WBModule_base::CallHost(int32_t opcode, int32_t index, int32_t value, void* pointer,
@@ -205,8 +206,15 @@ void WBModule_base::QueueEvent(const WbEvent* p_event) {
   copy->data = p_event->data;
   copy->next = nullptr;
 
+  // Hosts queue mostly in time order: appending behind the last event keeps
+  // that case constant-time however many events wait.
+  if (m_events == nullptr || m_last_event->time_stamp <= copy->time_stamp) {
+    (m_events == nullptr ? m_events : m_last_event->next) = copy;
+    m_last_event = copy;
+    return;
+  }
   WbEvent** link = &m_events;
-  while (*link != nullptr && (*link)->time_stamp <= copy->time_stamp) link = &(*link)->next;
+  while ((*link)->time_stamp <= copy->time_stamp) link = &(*link)->next;
   copy->next = *link;
   *link = copy;
 }
@@ -240,6 +248,7 @@ void WBModule_base::ProcessBlock(int32_t bufferOffset, int32_t sampleFrames) {
       offset += piece;
     }
     m_events = next_event->next;
+    if (m_events == nullptr) m_last_event = nullptr;
     ApplyEvent(next_event);
     delete next_event;
   }

@@ -233,6 +233,7 @@ class WBModule_base {
   uint32_t m_sample_clock = 0;
   ProcessRoutine m_process_routine = &WBModule_base::ProcessNothing;
   WbEvent* m_events = nullptr;
+  WbEvent* m_last_event = nullptr;  // tail of m_events, for appending in O(1)
 
  private:
   void ProcessNothing(int32_t, int32_t) {}

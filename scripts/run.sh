@@ -4,4 +4,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 scripts/build.sh
-build/linux-x86/tonevolt describe
+build/linux-x86/tonevolt demo

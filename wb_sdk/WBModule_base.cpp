@@ -89,10 +89,17 @@ void WBModule_base::ReleasePins() {
 void WBModule_base::ReleaseEvents() {
   while (m_events != nullptr) {
     WbEvent* next = m_events->next;
+    // A queued deferred call's record is the module's to release, run or not.
+    if (m_events->event_type == EVENT_DEFERRED_CALL) delete static_cast<DeferredCall*>(m_events->data);
     delete m_events;
     m_events = next;
   }
   m_last_event = nullptr;
+  while (m_free_events != nullptr) {
+    WbEvent* next = m_free_events->next;
+    delete m_free_events;
+    m_free_events = next;
+  }
 }
 
 int32_t WBModule_base::CallHost(int32_t opcode, int32_t index, int32_t value, void* pointer,
@@ -197,7 +204,12 @@ void WBModule_base::OnOpen() {
 
 void WBModule_base::QueueEvent(const WbEvent* p_event) {
   WB_ASSERT(p_event->time_stamp >= SampleClock(), "p_event->time_stamp >= SampleClock()", 273);
-  WbEvent* copy = new (std::nothrow) WbEvent;
+  WbEvent* copy = m_free_events;
+  if (copy != nullptr) {
+    m_free_events = copy->next;
+  } else {
+    copy = new (std::nothrow) WbEvent;
+  }
   if (copy == nullptr) return;  // out of memory: the event is lost, the host goes on
   copy->time_stamp = p_event->time_stamp;
   copy->event_type = p_event->event_type;
@@ -236,9 +248,11 @@ void WBModule_base::ProcessBlock(int32_t bufferOffset, int32_t sampleFrames) {
     }
     WB_ASSERT(next_event->time_stamp >= current_sample_clock,
               "next_event->time_stamp >= current_sample_clock", 198);
-    int32_t piece = next_event->time_stamp < end
-                        ? static_cast<int32_t>(next_event->time_stamp - current_sample_clock)
-                        : remaining;
+    // Measured as a distance from the clock, so that a block across the
+    // clock's wrap to 0 still reaches an event stamped before the wrap.
+    const uint32_t distance = next_event->time_stamp - current_sample_clock;
+    int32_t piece = distance < static_cast<uint32_t>(remaining) ? static_cast<int32_t>(distance)
+                                                                 : remaining;
     if (piece != 0) {
       (this->*m_process_routine)(offset, piece);
       current_sample_clock += static_cast<uint32_t>(piece);
@@ -250,7 +264,8 @@ void WBModule_base::ProcessBlock(int32_t bufferOffset, int32_t sampleFrames) {
     m_events = next_event->next;
     if (m_events == nullptr) m_last_event = nullptr;
     ApplyEvent(next_event);
-    delete next_event;
+    next_event->next = m_free_events;  // kept for the next QueueEvent
+    m_free_events = next_event;
   }
 }
 
@@ -259,8 +274,9 @@ void WBModule_base::ApplyEvent(WbEvent* e) {
   switch (e->event_type) {
     case EVENT_PIN_STATUS: {
       int32_t index = static_cast<int32_t>(reinterpret_cast<uintptr_t>(e->data));
-      // A pin the instance does not have is ignored rather than written through.
-      if (index < 0 || index >= m_pin_count) break;
+      // A pin the instance does not have is ignored rather than written through;
+      // before open there is no pin array at all, which Pin reports.
+      if (m_pins != nullptr && (index < 0 || index >= m_pin_count)) break;
       Pin(index)->ApplyStatusChange(e->value_1, e->value_2);
       break;
     }

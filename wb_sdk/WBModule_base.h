@@ -234,6 +234,10 @@ class WBModule_base {
   ProcessRoutine m_process_routine = &WBModule_base::ProcessNothing;
   WbEvent* m_events = nullptr;
   WbEvent* m_last_event = nullptr;  // tail of m_events, for appending in O(1)
+  // Applied event nodes kept for reuse, so that queueing an event costs no
+  // allocation once the instance has seen as many pending at once; released
+  // with the instance.
+  WbEvent* m_free_events = nullptr;
 
  private:
   void ProcessNothing(int32_t, int32_t) {}

@@ -1,117 +1,109 @@
-// tonevolt: runs the Tonevolt module through its real boundary.
+// tonevolt: runs the Tonevolt module through its real boundary: loads the
+// library, creates instances through main and drives their records.
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
+#include "Analysis.h"
+#include "Commands.h"
 #include "WbHost.h"
+
+namespace tonevolt {
 
 namespace {
 
-#if defined(_WIN32)
-const char kLibraryName[] = "Tonevolt.dll";
-#else
 const char kLibraryName[] = "Tonevolt.so";
-#endif
 
 // The library beside this program.
 std::string DefaultModulePath(const char* argv0) {
   std::string self(argv0);
-  size_t slash = self.find_last_of("/\\");
+  size_t slash = self.find_last_of('/');
   return slash == std::string::npos ? std::string("./") + kLibraryName
                                     : self.substr(0, slash + 1) + kLibraryName;
 }
 
-const char* Text(const char* s) { return s != nullptr ? s : "-"; }
+// Kept loaded until the process ends: instances are closed before that.
+std::unique_ptr<wbhost::ModuleLibrary> g_library;
 
-const char* DirectionName(int32_t direction) {
-  switch (direction) {
-    case DIR_INPUT: return "input";
-    case DIR_OUTPUT: return "output";
-    case DIR_SETTING: return "setting";
-    default: return "?";
-  }
-}
-
-const char* TypeName(int32_t type) {
-  switch (type) {
-    case TYPE_ENUM: return "list";
-    case TYPE_HOST_VALUE: return "host value";
-    case TYPE_BOOL: return "bool";
-    case TYPE_AUDIO: return "audio";
-    case TYPE_FLOAT: return "float";
-    default: return "?";
-  }
-}
-
-int Describe(WBMainProc main) {
-  wbhost::Instance instance;
-  if (!instance.Create(main)) {
-    std::fprintf(stderr, "tonevolt: the module's main answered no instance\n");
-    return 1;
-  }
-  ModuleProperties module;
-  std::memset(&module, 0, sizeof module);
-  if (!instance.DescribeModule(&module)) {
-    std::fprintf(stderr, "tonevolt: the module does not describe itself\n");
-    return 1;
-  }
-  std::printf("Module  %s\nId      %s\nAbout\n", Text(module.name), Text(module.id));
-  std::string about = Text(module.about);
-  size_t start = 0;
-  while (start <= about.size()) {
-    size_t end = about.find('\n', start);
-    if (end == std::string::npos) end = about.size();
-    std::printf("  %s\n", about.substr(start, end - start).c_str());
-    start = end + 1;
-  }
-  std::printf("\n%-3s  %-15s  %-8s  %-6s  %-7s  %s\n", "Pin", "Name", "Dir", "Type", "Default",
-              "Extra");
-  PinProperties pin;
-  for (int32_t index = 0;; ++index) {
-    std::memset(&pin, 0, sizeof pin);
-    if (!instance.DescribePin(index, &pin)) break;
-    std::printf("%-3d  %-15s  %-8s  %-6s  %-7s  %s\n", index, ("\"" + std::string(Text(pin.name)) + "\"").c_str(),
-                DirectionName(pin.direction), TypeName(pin.data_type), Text(pin.default_value),
-                Text(pin.extra));
-  }
-  return 0;
-}
-
-void Usage(FILE* out) {
-  std::fprintf(out,
-               "usage: tonevolt [--module PATH] describe\n"
-               "  describe   print the module description and its pins\n");
-}
+const char kUsage[] =
+    "usage: tonevolt [--module PATH] COMMAND [options]\n"
+    "\n"
+    "  demo [--out DIR]          run a built-in signal of known pitches through the\n"
+    "                            module in 1 V/kHz and 1 V/oct; print a table and\n"
+    "                            write signal, outputs, CSV and plot to DIR\n"
+    "                            (default ./tonevolt-demo)\n"
+    "  render IN OUT [options]   process one channel of an audio file into OUT\n"
+    "                            (32-bit float mono: .wav .aiff .caf .au .w64)\n"
+    "      --channel N           input channel, from 0 (default 0)\n"
+    "      --cutoff HZ           filter cutoff, 10..5000 (default 40)\n"
+    "      --octave N            octave shift, -3..+3 (default 0)\n"
+    "      --scale khz|oct       1 V/kHz or 1 V/oct (default khz)\n"
+    "      --order 1|2           filter poles (default 1)\n"
+    "      --block N             host block size, 1..65536 (default 1024)\n"
+    "      --events FILE         timed changes, one a line: TIME PIN VALUE, TIME in\n"
+    "                            samples or seconds with 's' (\"0.5s Octave +1\")\n"
+    "      --csv FILE            time, input, output volts, implied Hz per sample\n"
+    "      --plot FILE.png       output over time, input underneath\n"
+    "  describe                  print the module description and its pins\n"
+    "\n"
+    "  --module PATH             the module library (default: Tonevolt.so beside\n"
+    "                            this program)\n";
 
 }  // namespace
 
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "tonevolt: %s\n", message.c_str());
+  return 1;
+}
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "tonevolt: %s (tonevolt --help for usage)\n", message.c_str());
+  return 2;
+}
+
+WBMainProc LoadModule(const std::string& path) {
+  g_library = std::make_unique<wbhost::ModuleLibrary>();
+  std::string error;
+  if (!g_library->Load(path, &error)) {
+    Fail(error);
+    return nullptr;
+  }
+  return g_library->Main();
+}
+
+std::string RateNote(double sample_rate) {
+  if (sample_rate == kReferenceRate) return "";
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "at %.0f Hz the module's 1 V/kHz reading is scaled by 44100/%.0f = %.4f; "
+                "implied frequencies are corrected for it",
+                sample_rate, sample_rate, kReferenceRate / sample_rate);
+  return text;
+}
+
+}  // namespace tonevolt
+
 int main(int argc, char** argv) {
-  std::string module_path = DefaultModulePath(argv[0]);
+  std::string module_path = tonevolt::DefaultModulePath(argv[0]);
   std::string command;
+  tonevolt::Args args;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
-    if (arg == "--module" && i + 1 < argc) {
+    if (command.empty() && arg == "--module") {
+      if (i + 1 >= argc) return tonevolt::UsageError("--module needs a path");
       module_path = argv[++i];
     } else if (arg == "-h" || arg == "--help") {
-      Usage(stdout);
+      std::fputs(tonevolt::kUsage, stdout);
       return 0;
     } else if (command.empty()) {
       command = arg;
     } else {
-      std::fprintf(stderr, "tonevolt: unexpected argument '%s'\n", arg.c_str());
-      return 2;
+      args.push_back(arg);
     }
   }
-  if (command.empty()) command = "describe";
-
-  wbhost::ModuleLibrary library;
-  std::string error;
-  if (!library.Load(module_path, &error)) {
-    std::fprintf(stderr, "tonevolt: %s\n", error.c_str());
-    return 1;
-  }
-  if (command == "describe") return Describe(library.Main());
-  std::fprintf(stderr, "tonevolt: unknown command '%s'\n", command.c_str());
-  Usage(stderr);
-  return 2;
+  if (command.empty() || command == "describe") return tonevolt::Describe(module_path, args);
+  if (command == "demo") return tonevolt::Demo(module_path, args);
+  if (command == "render") return tonevolt::Render(module_path, args);
+  return tonevolt::UsageError("unknown command '" + command + "'");
 }

@@ -1,13 +1,16 @@
 // A test-only module on the SDK: one pin of every data type, and every
 // routine call reported to the host through the callback, so tests see what
 // the SDK does from outside, as a host would.
+#include "ProbeModule.h"
+
 #include <cstring>
 #include <new>
 
-#include "ProbeModule.h"
 #include "WBModule_base.h"
 
 namespace {
+
+void* Word(uint32_t value) { return reinterpret_cast<void*>(static_cast<uintptr_t>(value)); }
 
 class ProbeModule : public WBModule_base {
  public:
@@ -16,52 +19,80 @@ class ProbeModule : public WBModule_base {
   }
 
   bool DescribePin(int32_t index, PinProperties* properties) override {
-    static const int32_t kTypes[kProbePinCount] = {TYPE_ENUM,  TYPE_HOST_VALUE, TYPE_BOOL,
-                                                   TYPE_AUDIO, TYPE_FLOAT,      kProbeUnknownType};
     ++m_describe_calls;
     if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(m_described)) return false;
     properties->variable = &m_variables[index];
     properties->direction = DIR_INPUT;
-    properties->data_type = kTypes[index];
+    properties->data_type = m_types[index];
     properties->name = "probe";
     properties->default_value = "0";
     return true;
   }
 
   void OnPinStatusChange(WBPin* pin) override {
-    CallHost(PROBE_PIN_CHANGE, pin->m_index, pin->Status(), nullptr, 0);
+    uint32_t word = 0;
+    if (pin->m_variable != nullptr) std::memcpy(&word, pin->m_variable, sizeof word);
+    CallHost(PROBE_PIN_CHANGE, pin->m_index, pin->Status(), Word(word),
+             static_cast<int32_t>(SampleClock()));
     if (pin->m_index == kProbeSwitchPin) {
       m_process_routine = static_cast<ProcessRoutine>(&ProbeModule::RoutineB);
     }
   }
 
   void OnDataEvent(uint32_t time_stamp, int32_t value, int16_t short_value) override {
-    CallHost(PROBE_DATA_EVENT, value, short_value,
-             reinterpret_cast<void*>(static_cast<uintptr_t>(time_stamp)), 0);
+    CallHost(PROBE_DATA_EVENT, value, short_value, Word(time_stamp),
+             static_cast<int32_t>(SampleClock()));
   }
 
-  // Query 4 is the probe's control channel: set the number of described pins
-  // or read back counters.
+  // Query 4 is the probe's control channel: set the number of described pins,
+  // run a command, read back counters and the built pins.
   bool Query4(void* pointer) override {
     ProbeControl* control = static_cast<ProbeControl*>(pointer);
     if (control == nullptr) return false;
-    if (control->set_described >= 0) m_described = control->set_described;
+    if (control->set_described >= 0 && control->set_described <= kProbePinCount) {
+      m_described = control->set_described;
+    }
+    RunCommand(*control);
     control->describe_calls = m_describe_calls;
     control->pin_count = m_pin_count;
     control->variables = m_variables;
+    control->sample_clock = SampleClock();
+    control->has_pins = m_pins != nullptr ? 1 : 0;
+    for (int32_t i = 0; i < m_pin_count && i < kProbeMaxPinViews; ++i) {
+      const WBPin& pin = m_pins[i];
+      control->pins[i] = {pin.m_variable, pin.m_index, pin.m_status, pin.m_data_type};
+    }
     return true;
   }
 
  private:
+  void RunCommand(const ProbeControl& control) {
+    bool known_pin = control.command_pin >= 0 && control.command_pin < kProbePinCount;
+    switch (control.command) {
+      case PROBE_COMMAND_TRANSMIT:
+        if (control.command_pin >= 0 && control.command_pin < m_pin_count) {
+          Pin(control.command_pin)
+              ->TransmitStatusChange(control.command_clock, control.command_value);
+        }
+        break;
+      case PROBE_COMMAND_SET_PIN_TYPE:
+        if (known_pin) m_types[control.command_pin] = control.command_value;
+        break;
+      default:
+        break;
+    }
+  }
+
   void RoutineA(int32_t offset, int32_t count) { Report(PROBE_ROUTINE_A, offset, count); }
   void RoutineB(int32_t offset, int32_t count) { Report(PROBE_ROUTINE_B, offset, count); }
   void Report(int32_t opcode, int32_t offset, int32_t count) {
-    CallHost(opcode, offset, count, reinterpret_cast<void*>(static_cast<uintptr_t>(SampleClock())),
-             0);
+    CallHost(opcode, offset, count, Word(SampleClock()), 0);
   }
 
   int32_t m_described = kProbePinCount;
   int32_t m_describe_calls = 0;
+  int32_t m_types[kProbePinCount] = {TYPE_ENUM,  TYPE_HOST_VALUE, TYPE_BOOL,
+                                     TYPE_AUDIO, TYPE_FLOAT,      kProbeUnknownType};
   uint32_t m_variables[kProbePinCount] = {};
 };
 

@@ -1,0 +1,222 @@
+#include "Settings.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+namespace tonevolt {
+
+namespace {
+
+std::string Trim(const std::string& s) {
+  size_t begin = 0, end = s.size();
+  while (begin < end && std::isspace(static_cast<unsigned char>(s[begin]))) ++begin;
+  while (end > begin && std::isspace(static_cast<unsigned char>(s[end - 1]))) --end;
+  return s.substr(begin, end - begin);
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool ParseDouble(const std::string& text, double* value) {
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
+  char* end = nullptr;
+  errno = 0;
+  *value = std::strtod(text.c_str(), &end);
+  return errno == 0 && *end == '\0' && std::isfinite(*value);
+}
+
+}  // namespace
+
+bool ParseInt(const std::string& text, long lo, long hi, long* value, std::string* error) {
+  char* end = nullptr;
+  errno = 0;
+  long v = text.empty() ? 0 : std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) || errno != 0 ||
+      *end != '\0') {
+    *error = "'" + text + "' is not a whole number";
+    return false;
+  }
+  if (v < lo || v > hi) {
+    *error = text + " is out of range " + std::to_string(lo) + ".." + std::to_string(hi);
+    return false;
+  }
+  *value = v;
+  return true;
+}
+
+bool ParseCutoff(const std::string& text, float* hz, std::string* error) {
+  double v;
+  if (!ParseDouble(text, &v)) {
+    *error = "'" + text + "' is not a number";
+    return false;
+  }
+  // The range the module announces for its cutoff pin.
+  if (v < 10.0 || v > 5000.0) {
+    *error = text + " Hz is out of range 10..5000";
+    return false;
+  }
+  *hz = static_cast<float>(v);
+  return true;
+}
+
+bool ParseOctave(const std::string& text, int* octave, std::string* error) {
+  long v;
+  if (!ParseInt(text, -3, 3, &v, error)) return false;
+  *octave = static_cast<int>(v);
+  return true;
+}
+
+bool ParseScale(const std::string& text, Scale* scale, std::string* error) {
+  std::string t = Lower(text);
+  if (t == "khz") {
+    *scale = Scale::kVoltPerKhz;
+  } else if (t == "oct") {
+    *scale = Scale::kVoltPerOctave;
+  } else {
+    *error = "'" + text + "' is not khz or oct";
+    return false;
+  }
+  return true;
+}
+
+bool ParseOrder(const std::string& text, int* order, std::string* error) {
+  long v;
+  if (!ParseInt(text, 1, 2, &v, error)) return false;
+  *order = static_cast<int>(v);
+  return true;
+}
+
+int32_t EncodeCutoff(float hz) {
+  int32_t bits;
+  std::memcpy(&bits, &hz, sizeof bits);
+  return bits;
+}
+int32_t EncodeOctave(int octave) { return octave + 3; }
+int32_t EncodeScale(Scale scale) { return scale == Scale::kVoltPerOctave ? 1 : 0; }
+int32_t EncodeOrder(int order) { return order - 1; }
+
+bool ParsePinValue(int32_t pin, const std::string& text, int32_t* value, std::string* error) {
+  switch (pin) {
+    case kPinCutoff: {
+      float hz;
+      if (!ParseCutoff(text, &hz, error)) return false;
+      *value = EncodeCutoff(hz);
+      return true;
+    }
+    case kPinOctave: {
+      int octave;
+      if (!ParseOctave(text, &octave, error)) return false;
+      *value = EncodeOctave(octave);
+      return true;
+    }
+    case kPinScale: {
+      Scale scale;
+      if (!ParseScale(text, &scale, error)) return false;
+      *value = EncodeScale(scale);
+      return true;
+    }
+    case kPinOrder: {
+      int order;
+      if (!ParseOrder(text, &order, error)) return false;
+      *value = EncodeOrder(order);
+      return true;
+    }
+    default:
+      *error = "not a setting";
+      return false;
+  }
+}
+
+std::vector<Change> InitialChanges(const Settings& s) {
+  return {{0, kPinCutoff, EncodeCutoff(s.cutoff)},
+          {0, kPinOctave, EncodeOctave(s.octave)},
+          {0, kPinScale, EncodeScale(s.scale)},
+          {0, kPinOrder, EncodeOrder(s.order)}};
+}
+
+void ApplyChange(const Change& change, Settings* s) {
+  switch (change.pin) {
+    case kPinCutoff:
+      std::memcpy(&s->cutoff, &change.value, sizeof s->cutoff);
+      break;
+    case kPinOctave:
+      s->octave = change.value - 3;
+      break;
+    case kPinScale:
+      s->scale = change.value == 1 ? Scale::kVoltPerOctave : Scale::kVoltPerKhz;
+      break;
+    case kPinOrder:
+      s->order = change.value + 1;
+      break;
+    default:
+      break;
+  }
+}
+
+std::string ScaleName(Scale scale) {
+  return scale == Scale::kVoltPerOctave ? "1 V/oct" : "1 V/kHz";
+}
+
+std::string Describe(const Settings& s) {
+  std::ostringstream out;
+  out << "cutoff " << s.cutoff << " Hz, octave " << (s.octave > 0 ? "+" : "") << s.octave << ", "
+      << ScaleName(s.scale) << ", " << s.order << "-pole";
+  return out.str();
+}
+
+bool ParseEvents(const std::string& text, const std::vector<std::string>& pin_names,
+                 double sample_rate, std::vector<Change>* changes, std::string* error) {
+  std::istringstream lines(text);
+  std::string line;
+  for (int number = 1; std::getline(lines, line); ++number) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::string body = Trim(line);
+    if (body.empty() || body[0] == '#') continue;
+    auto fail = [&](const std::string& why) {
+      *error = "line " + std::to_string(number) + ": " + why + ": \"" + body + "\"";
+      return false;
+    };
+    size_t time_end = body.find_first_of(" \t");
+    size_t value_begin = body.find_last_of(" \t");
+    if (time_end == std::string::npos) return fail("expected TIME PIN VALUE");
+    std::string time_text = body.substr(0, time_end);
+    std::string value_text = body.substr(value_begin + 1);
+    std::string name = Lower(Trim(body.substr(time_end, value_begin + 1 - time_end)));
+    if (name.empty()) return fail("expected TIME PIN VALUE");
+
+    double sample;
+    if (!time_text.empty() && time_text.back() == 's') {
+      double seconds;
+      if (!ParseDouble(time_text.substr(0, time_text.size() - 1), &seconds) || seconds < 0)
+        return fail("time '" + time_text + "' is not a number of seconds");
+      sample = std::floor(seconds * sample_rate + 0.5);
+    } else {
+      long whole;
+      std::string why;
+      if (!ParseInt(time_text, 0, 0x7fffffffL, &whole, &why))
+        return fail("time '" + time_text + "' is not a sample number (add 's' for seconds)");
+      sample = static_cast<double>(whole);
+    }
+    if (sample > 4294967295.0) return fail("time is beyond the 32-bit sample clock");
+
+    int32_t pin = -1;
+    for (size_t i = 0; i < pin_names.size(); ++i)
+      if (Lower(Trim(pin_names[i])) == name) pin = static_cast<int32_t>(i);
+    if (pin < 0) return fail("no pin named '" + name + "'");
+    if (pin != kPinCutoff && pin != kPinOctave && pin != kPinScale && pin != kPinOrder)
+      return fail("pin '" + Trim(pin_names[pin]) + "' is not a setting");
+    int32_t value;
+    std::string why;
+    if (!ParsePinValue(pin, value_text, &value, &why)) return fail(why);
+    changes->push_back({static_cast<uint32_t>(sample), pin, value});
+  }
+  return true;
+}
+
+}  // namespace tonevolt

@@ -1,0 +1,65 @@
+// The tool's view of the module's four settings: parsing them from text as
+// options and events files give them, and encoding them as pin values.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tonevolt {
+
+// Pin indices of the module; hosts save patches by them.
+enum Pin : int32_t {
+  kPinInput = 0,
+  kPinCutoff = 1,
+  kPinOctave = 2,
+  kPinPitch = 3,
+  kPinScale = 4,
+  kPinOrder = 5,
+};
+
+enum class Scale { kVoltPerKhz, kVoltPerOctave };
+
+struct Settings {
+  float cutoff = 40.0f;  // Hz
+  int octave = 0;        // -3..+3
+  Scale scale = Scale::kVoltPerKhz;
+  int order = 1;  // poles, 1 or 2
+};
+
+// One setting change, as the module receives it: a pin value at a sample.
+struct Change {
+  uint32_t sample;
+  int32_t pin;
+  int32_t value;  // list index, or a float's bit pattern for the cutoff
+};
+
+// Parsers of one value each; on failure they say why in *error.
+bool ParseCutoff(const std::string& text, float* hz, std::string* error);
+bool ParseOctave(const std::string& text, int* octave, std::string* error);
+bool ParseScale(const std::string& text, Scale* scale, std::string* error);
+bool ParseOrder(const std::string& text, int* order, std::string* error);
+bool ParseInt(const std::string& text, long lo, long hi, long* value, std::string* error);
+
+// A setting pin's value parsed from option syntax into its pin encoding.
+bool ParsePinValue(int32_t pin, const std::string& text, int32_t* value, std::string* error);
+
+int32_t EncodeCutoff(float hz);
+int32_t EncodeOctave(int octave);  // list index 0..6
+int32_t EncodeScale(Scale scale);
+int32_t EncodeOrder(int order);
+// The changes that bring a fresh instance to these settings at sample 0.
+std::vector<Change> InitialChanges(const Settings& settings);
+// Applies one change to a settings copy (the tool follows what the module holds).
+void ApplyChange(const Change& change, Settings* settings);
+
+std::string ScaleName(Scale scale);  // "1 V/kHz" or "1 V/oct"
+std::string Describe(const Settings& settings);
+
+// Parses an events file: one change a line, "TIME PIN-NAME VALUE". TIME is a
+// whole number of samples or seconds with an "s" suffix. pin_names[i] is the
+// module's name of pin i. Blank lines and lines starting with '#' are skipped.
+bool ParseEvents(const std::string& text, const std::vector<std::string>& pin_names,
+                 double sample_rate, std::vector<Change>* changes, std::string* error);
+
+}  // namespace tonevolt

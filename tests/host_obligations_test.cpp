@@ -1,0 +1,112 @@
+// A host that breaks its obligations stops the process with an assertion that
+// names the condition, the fixed file "wb_sdk/WBModule_base" and its line.
+#include <gmock/gmock.h>
+
+#include <string>
+
+#include "ModuleFixture.h"
+#include "ProbeModule.h"
+
+namespace {
+
+using ::testing::AllOf;
+using ::testing::ContainsRegex;
+using ::testing::HasSubstr;
+using ::testing::Matcher;
+
+// glibc:       "wb_sdk/WBModule_base:179: void ...: Assertion `sampleFrames > 0' failed."
+// Windows CRT: "Assertion failed: sampleFrames > 0, file wb_sdk/WBModule_base, line 179"
+// The regex is written for both gtest engines (POSIX on Linux, gtest's own
+// simple one on Windows, which has no alternation or brackets).
+Matcher<const std::string&> HostObligation(const std::string& condition, int line) {
+  return AllOf(HasSubstr(condition), ContainsRegex("wb_sdk/WBModule_base\\W+l?i?n?e?\\s?" +
+                                                   std::to_string(line) + "\\W"));
+}
+
+class HostObligationsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+
+  // An opened instance of a built library whose host reports clock.
+  void Open(WBMainProc main, uint32_t clock) {
+    ASSERT_NE(main, nullptr);
+    ASSERT_TRUE(instance_.Create(main));
+    instance_.Host().sample_clock = clock;
+    instance_.Open();
+  }
+  // Pin variables of Tonevolt's audio pins need buffers before processing.
+  void ConnectBuffers() {
+    instance_.ConnectBuffer(0, input_);
+    instance_.ConnectBuffer(3, output_);
+  }
+
+  WBMainProc tonevolt_ = testing_support::LoadMain("Tonevolt");
+  WBMainProc probe_ = testing_support::LoadMain("ProbeModule");
+  wbhost::Instance instance_;
+  float input_[64] = {};
+  float output_[64] = {};
+};
+
+TEST_F(HostObligationsTest, BlockOfNoSamplesOrFewer) {
+  Open(tonevolt_, 0);
+  ConnectBuffers();
+  for (int32_t frames : {0, -1}) {
+    EXPECT_DEATH(instance_.Process(0, frames), HostObligation("sampleFrames > 0", 179))
+        << frames << " samples";
+  }
+}
+
+TEST_F(HostObligationsTest, EventStampedBeforeTheClock) {
+  Open(tonevolt_, 100);
+  EXPECT_DEATH(instance_.AddPinEvent(99, 2, STATUS_STREAMING, 3),
+               HostObligation("p_event->time_stamp >= SampleClock()", 273));
+}
+
+TEST_F(HostObligationsTest, PinEventBeforeOpen) {
+  ASSERT_NE(probe_, nullptr);
+  ASSERT_TRUE(instance_.Create(probe_));
+  instance_.AddPinEvent(0, 0, STATUS_STREAMING, 1);
+  EXPECT_DEATH(instance_.Process(0, 4), HostObligation("m_pins != 0", 124));
+}
+
+// Events queued before open keep their stamps while open takes the host's
+// clock, which may lie past them: the first block finds them behind it.
+TEST_F(HostObligationsTest, EventLeftBehindByOpen) {
+  ASSERT_NE(probe_, nullptr);
+  ASSERT_TRUE(instance_.Create(probe_));
+  instance_.AddPinEvent(5, 0, STATUS_STREAMING, 1);
+  instance_.Host().sample_clock = 100;
+  instance_.Open();
+  EXPECT_DEATH(instance_.Process(0, 1),
+               HostObligation("next_event->time_stamp >= current_sample_clock", 198));
+}
+
+// A deferred call that resumes the module while its host's clock reads
+// earlier moves the module's clock back under an event due at the same
+// sample; the block goes on to apply that event without another piece.
+struct Rewind {
+  wbhost::Instance* instance;
+  uint32_t host_clock;
+};
+
+void WB_CALL RewindClock(void* argument) {
+  Rewind* rewind = static_cast<Rewind*>(argument);
+  rewind->instance->Host().sample_clock = rewind->host_clock;
+  rewind->instance->Resume();
+}
+
+TEST_F(HostObligationsTest, EventAppliedAwayFromTheClock) {
+  Open(probe_, 0);
+  Rewind rewind{&instance_, 5};
+  // Queued in the dying process only, so nothing is left to leak here.
+  auto rewind_under_due_event = [&] {
+    WbEvent deferred = {10,     EVENT_DEFERRED_CALL, 0, 0, new DeferredCall{&rewind, &RewindClock},
+                        nullptr};
+    instance_.AddEvent(deferred);
+    instance_.AddPinEvent(10, 0, STATUS_STREAMING, 1);
+    instance_.Process(0, 32);
+  };
+  EXPECT_DEATH(rewind_under_due_event(), HostObligation("e->time_stamp == SampleClock()", 231));
+}
+
+}  // namespace

@@ -90,7 +90,8 @@ void WBModule_base::ReleaseEvents() {
   while (m_events != nullptr) {
     WbEvent* next = m_events->next;
     // A queued deferred call's record is the module's to release, run or not.
-    if (m_events->event_type == EVENT_DEFERRED_CALL) delete static_cast<DeferredCall*>(m_events->data);
+    if (m_events->event_type == EVENT_DEFERRED_CALL)
+      delete static_cast<DeferredCall*>(m_events->data);
     delete m_events;
     m_events = next;
   }

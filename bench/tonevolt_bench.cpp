@@ -1,0 +1,481 @@
+// Benchmarks of Tonevolt.so driven through main and its record, as a host
+// drives it: throughput per mode against the floor loop, the cost of an
+// event, the cost of an open against its logarithms, and 1000 instances
+// against one. The summary at the end computes every ratio from this run's
+// medians.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "Floor.h"
+#include "WbHost.h"
+
+namespace {
+
+constexpr int32_t kBlock = 1024;
+constexpr int32_t kSignalBlocks = 64;
+constexpr int32_t kSignalLength = kBlock * kSignalBlocks;
+constexpr double kSampleRate = 44100.0;
+constexpr int32_t kManyInstances = 1000;
+
+// Module pins the benchmarks drive.
+constexpr int32_t kPinInput = 0, kPinCutoff = 1, kPinPitch = 3, kPinFreqScale = 4,
+                  kPinFilterOrder = 5;
+
+WBMainProc g_main = nullptr;
+
+// The benchmark host: its clock starts at 0, it holds the module's own pin
+// count, and it ignores what the module reports.
+int32_t WB_CALL BenchHostCallback(WBModule_record*, int32_t, int32_t, int32_t, void*, int32_t) {
+  return 0;
+}
+
+// About 1.5 s of a 440 Hz sine with a little noise, fixed seed.
+const std::vector<float>& Signal() {
+  static const std::vector<float> signal = [] {
+    std::vector<float> s(kSignalLength);
+    std::mt19937 noise(20260101);
+    for (int32_t i = 0; i < kSignalLength; ++i) {
+      double n = static_cast<double>(noise()) / 4294967296.0 * 2.0 - 1.0;
+      s[i] = static_cast<float>(0.5 * std::sin(2.0 * M_PI * 440.0 * i / kSampleRate) + 0.01 * n);
+    }
+    return s;
+  }();
+  return signal;
+}
+
+int32_t Dispatch(WBModule_record* record, int32_t opcode, int32_t index = 0, int32_t value = 0,
+                 void* pointer = nullptr) {
+  return record->dispatcher(record, opcode, index, value, pointer, 0.0f);
+}
+
+void QueuePinEvent(WBModule_record* record, uint32_t time_stamp, int32_t pin, int32_t status,
+                   int32_t value) {
+  WbEvent event;
+  std::memset(&event, 0, sizeof event);
+  event.time_stamp = time_stamp;
+  event.event_type = EVENT_PIN_STATUS;
+  event.value_1 = status;
+  event.value_2 = value;
+  event.data = reinterpret_cast<void*>(static_cast<intptr_t>(pin));
+  Dispatch(record, DISPATCH_ADD_EVENT, 0, 0, &event);
+}
+
+int32_t FloatBits(float value) {
+  int32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+void ConnectBuffer(WBModule_record* record, int32_t pin, float* buffer) {
+  PinProperties properties;
+  std::memset(&properties, 0, sizeof properties);
+  Dispatch(record, DISPATCH_GET_PIN_PROPERTIES, pin, 0, &properties);
+  std::memcpy(properties.variable, &buffer, sizeof buffer);
+}
+
+struct Mode {
+  bool two_poles;
+  bool volt_per_octave;
+};
+
+// Creates and opens an instance with its buffers connected and the input
+// streaming. The mode's events take effect before the first sample.
+WBModule_record* OpenInstance(Mode mode, const float* input, float* output) {
+  WBModule_record* record = g_main(0, &BenchHostCallback);
+  if (record == nullptr) return nullptr;
+  Dispatch(record, DISPATCH_OPEN);
+  ConnectBuffer(record, kPinInput, const_cast<float*>(input));
+  ConnectBuffer(record, kPinPitch, output);
+  QueuePinEvent(record, 0, kPinInput, STATUS_STREAMING, 0);
+  QueuePinEvent(record, 0, kPinFreqScale, STATUS_STATIC, mode.volt_per_octave ? 1 : 0);
+  QueuePinEvent(record, 0, kPinFilterOrder, STATUS_STATIC, mode.two_poles ? 1 : 0);
+  return record;
+}
+
+void CloseInstance(WBModule_record* record) { Dispatch(record, DISPATCH_CLOSE); }
+
+void Process(WBModule_record* record, int32_t buffer_offset, int32_t sample_count) {
+  record->process(record, buffer_offset, sample_count);
+}
+
+Mode ModeOf(const benchmark::State& state) { return {state.range(0) == 2, state.range(1) == 1}; }
+
+// ------------------------------------------------------------------ floor
+
+using FloorCall = void (*)(floor_loop::State&, const float*, const floor_loop::ControlWords&,
+                           const float*, float*, int32_t);
+
+FloorCall FloorFor(Mode mode) {
+  using floor_loop::Call;
+  if (mode.two_poles) return mode.volt_per_octave ? &Call<true, true> : &Call<true, false>;
+  return mode.volt_per_octave ? &Call<false, true> : &Call<false, false>;
+}
+
+const floor_loop::PitchTable& Table() {
+  static const floor_loop::PitchTable table;
+  return table;
+}
+
+// A fresh floor state, its coefficients computed as the module's first call
+// computes them.
+floor_loop::State FreshFloor(Mode mode, const floor_loop::ControlWords& saved) {
+  floor_loop::State state;
+  if (mode.volt_per_octave) floor_loop::LoadControlWords(floor_loop::Truncating(saved));
+  floor_loop::SetCoefficients(state);
+  if (mode.volt_per_octave) floor_loop::LoadControlWords(saved);
+  return state;
+}
+
+// Runs the module and the floor over the signal twice, block by block, and
+// compares every output bit.
+bool FloorMatchesModule(Mode mode) {
+  const std::vector<float>& signal = Signal();
+  std::vector<float> module_out(kSignalLength), floor_out(kSignalLength);
+  WBModule_record* record = OpenInstance(mode, signal.data(), module_out.data());
+  const floor_loop::ControlWords saved = floor_loop::ReadControlWords();
+  floor_loop::State floor = FreshFloor(mode, saved);
+  FloorCall call = FloorFor(mode);
+  bool equal = true;
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int32_t block = 0; block < kSignalBlocks; ++block) {
+      const int32_t offset = block * kBlock;
+      Process(record, offset, kBlock);
+      call(floor, Table().entry, saved, signal.data() + offset, floor_out.data() + offset, kBlock);
+    }
+    equal = equal && std::memcmp(module_out.data(), floor_out.data(),
+                                 sizeof(float) * module_out.size()) == 0;
+  }
+  CloseInstance(record);
+  return equal;
+}
+
+// ------------------------------------------------------------- benchmarks
+
+// Throughput: one 1024-sample block per iteration, walking the signal.
+void BM_Module(benchmark::State& state) {
+  const std::vector<float>& signal = Signal();
+  std::vector<float> output(kSignalLength);
+  WBModule_record* record = OpenInstance(ModeOf(state), signal.data(), output.data());
+  Process(record, 0, kBlock);  // applies the mode's events
+  int32_t block = 0;
+  for (auto _ : state) {
+    block = (block + 1) % kSignalBlocks;
+    Process(record, block * kBlock, kBlock);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * kBlock);
+  CloseInstance(record);
+}
+BENCHMARK(BM_Module)->ArgNames({"poles", "oct"})->ArgsProduct({{1, 2}, {0, 1}});
+
+// The same blocks through the floor loop.
+void BM_Floor(benchmark::State& state) {
+  const Mode mode = ModeOf(state);
+  const std::vector<float>& signal = Signal();
+  std::vector<float> output(kSignalLength);
+  const floor_loop::ControlWords saved = floor_loop::ReadControlWords();
+  floor_loop::State floor = FreshFloor(mode, saved);
+  FloorCall call = FloorFor(mode);
+  const float* table = Table().entry;
+  int32_t block = 0;
+  for (auto _ : state) {
+    block = (block + 1) % kSignalBlocks;
+    call(floor, table, saved, signal.data() + block * kBlock, output.data() + block * kBlock,
+         kBlock);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * kBlock);
+}
+BENCHMARK(BM_Floor)->ArgNames({"poles", "oct"})->ArgsProduct({{1, 2}, {0, 1}});
+
+double ThreadCpuSeconds() {
+  timespec now;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// One pole; a "Filter Cutoff" change every k samples, each queued through the
+// dispatcher before its block. The cutoff alternates, so every event also
+// makes the next piece recompute the coefficients. Each iteration times an
+// event-free block and then a block with events, back to back, so that both
+// see the same load on this shared machine; ns_per_event is the difference
+// per event (CPU time of this thread).
+void BM_Events(benchmark::State& state) {
+  const std::vector<float>& signal = Signal();
+  std::vector<float> output(kSignalLength);
+  WBModule_record* record =
+      OpenInstance({false, state.range(0) == 1}, signal.data(), output.data());
+  QueuePinEvent(record, 0, kPinCutoff, STATUS_STREAMING, FloatBits(40.0f));
+  Process(record, 0, kBlock);
+  uint32_t clock = kBlock;
+  const int32_t k = static_cast<int32_t>(state.range(1));
+  const int32_t events = kBlock / k;
+  const int32_t cutoffs[2] = {FloatBits(41.0f), FloatBits(40.0f)};  // ends where it began
+  int32_t block = 0;
+  double plain_seconds = 0.0, with_events_seconds = 0.0;
+  for (auto _ : state) {
+    const double start = ThreadCpuSeconds();
+    block = (block + 1) % kSignalBlocks;
+    Process(record, block * kBlock, kBlock);
+    clock += kBlock;
+    benchmark::ClobberMemory();
+    const double middle = ThreadCpuSeconds();
+    block = (block + 1) % kSignalBlocks;
+    for (int32_t i = 0; i < events; ++i) {
+      QueuePinEvent(record, clock + static_cast<uint32_t>(i * k), kPinCutoff, STATUS_STREAMING,
+                    cutoffs[i & 1]);
+    }
+    Process(record, block * kBlock, kBlock);
+    clock += kBlock;
+    benchmark::ClobberMemory();
+    const double end = ThreadCpuSeconds();
+    plain_seconds += middle - start;
+    with_events_seconds += end - middle;
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["events"] = events;
+  state.counters["plain_ns"] = plain_seconds / n * 1e9;
+  state.counters["events_ns"] = with_events_seconds / n * 1e9;
+  state.counters["ns_per_event"] = (with_events_seconds - plain_seconds) / n / events * 1e9;
+  CloseInstance(record);
+}
+BENCHMARK(BM_Events)->ArgNames({"oct", "k"})->ArgsProduct({{0, 1}, {1, 8, 64}});
+
+// Create, open (the table included) and close one instance.
+void BM_Open(benchmark::State& state) {
+  for (auto _ : state) {
+    WBModule_record* record = g_main(0, &BenchHostCallback);
+    Dispatch(record, DISPATCH_OPEN);
+    benchmark::DoNotOptimize(record);
+    CloseInstance(record);
+  }
+}
+BENCHMARK(BM_Open)->Unit(benchmark::kMicrosecond);
+
+// The floor of an open: the 11999 natural logarithms of its table.
+void BM_LogFloor(benchmark::State& state) {
+  static double logs[floor_loop::kTableSize];
+  for (auto _ : state) {
+    for (int32_t i = 1; i < floor_loop::kTableSize; ++i) logs[i] = std::log(static_cast<double>(i));
+    benchmark::DoNotOptimize(logs);
+  }
+}
+BENCHMARK(BM_LogFloor)->Unit(benchmark::kMicrosecond);
+
+size_t HeapInUse() {
+  struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
+// count instances, one pole, each processing one block of its own buffers in
+// turn per iteration; the heap they take is measured around create and open.
+void BM_Instances(benchmark::State& state) {
+  const bool volt_per_octave = state.range(0) == 1;
+  const int32_t count = static_cast<int32_t>(state.range(1));
+  const std::vector<float>& signal = Signal();
+  std::vector<float> input(static_cast<size_t>(count) * kBlock);
+  std::vector<float> output(input.size());
+  for (int32_t j = 0; j < count; ++j) {
+    std::memcpy(&input[static_cast<size_t>(j) * kBlock], &signal[(j % kSignalBlocks) * kBlock],
+                sizeof(float) * kBlock);
+  }
+  std::vector<WBModule_record*> records;
+  records.reserve(count);
+
+  const size_t heap_before = HeapInUse();
+  for (int32_t j = 0; j < count; ++j) {
+    const size_t at = static_cast<size_t>(j) * kBlock;
+    records.push_back(OpenInstance({false, volt_per_octave}, &input[at], &output[at]));
+  }
+  const size_t heap_after = HeapInUse();
+  for (WBModule_record* record : records) Process(record, 0, kBlock);  // applies the mode
+
+  for (auto _ : state) {
+    for (WBModule_record* record : records) Process(record, 0, kBlock);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * count * kBlock);
+  state.counters["bytes_per_instance"] =
+      static_cast<double>(heap_after - heap_before) / static_cast<double>(count);
+  for (WBModule_record* record : records) CloseInstance(record);
+}
+BENCHMARK(BM_Instances)
+    ->ArgNames({"oct", "count"})
+    ->ArgsProduct({{0, 1}, {1, kManyInstances}})
+    ->Unit(benchmark::kMillisecond);
+
+// ---------------------------------------------------------------- summary
+
+struct Figure {
+  double cpu_ns = 0.0;  // per iteration
+  bool from_median = false;
+  benchmark::UserCounters counters;
+};
+
+// Prints the usual console table and keeps each benchmark's median (or its
+// only run) for the summary.
+class SummaryReporter : public benchmark::ConsoleReporter {
+ public:
+  explicit SummaryReporter(OutputOptions options) : ConsoleReporter(options) {}
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.error_occurred) {
+        failed_ = true;
+        continue;
+      }
+      const bool median = run.run_type == Run::RT_Aggregate;
+      if (median && run.aggregate_name != "median") continue;
+      Figure& figure = figures_[run.run_name.str()];
+      if (figure.from_median && !median) continue;
+      const double to_ns = 1e9 / benchmark::GetTimeUnitMultiplier(run.time_unit);
+      figure.cpu_ns = run.GetAdjustedCPUTime() * to_ns;
+      figure.from_median = median;
+      figure.counters = run.counters;
+    }
+  }
+
+  const Figure* Find(const std::string& name) const {
+    auto it = figures_.find(name);
+    return it == figures_.end() ? nullptr : &it->second;
+  }
+  bool Failed() const { return failed_; }
+
+ private:
+  std::map<std::string, Figure> figures_;
+  bool failed_ = false;
+};
+
+const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
+
+std::string ModeName(Mode mode) {
+  return std::string(mode.two_poles ? "2 poles" : "1 pole") +
+         (mode.volt_per_octave ? ", 1 V/oct" : ", 1 V/kHz");
+}
+
+std::string ModeArgs(Mode mode) {
+  return std::string("/poles:") + (mode.two_poles ? "2" : "1") +
+         "/oct:" + (mode.volt_per_octave ? "1" : "0");
+}
+
+const Mode kModes[] = {{false, false}, {false, true}, {true, false}, {true, true}};
+
+// Every figure and ratio of this run; false if a target was missed.
+bool PrintSummary(const SummaryReporter& r) {
+  bool all_met = true;
+  std::printf("\nSummary (median CPU time of each benchmark; targets in brackets)\n");
+
+  std::printf("\nThroughput, 1024-sample blocks, ns per sample:\n");
+  std::printf("  %-18s %8s %8s %13s\n", "mode", "module", "floor", "module/floor");
+  double floor_ns[2][2] = {};
+  for (Mode mode : kModes) {
+    const Figure* m = r.Find("BM_Module" + ModeArgs(mode));
+    const Figure* f = r.Find("BM_Floor" + ModeArgs(mode));
+    if (f != nullptr) floor_ns[mode.two_poles][mode.volt_per_octave] = f->cpu_ns / kBlock;
+    if (m == nullptr || f == nullptr) continue;
+    const double module_ns = m->cpu_ns / kBlock, floor = f->cpu_ns / kBlock;
+    const bool met = module_ns / floor <= 1.10;
+    all_met = all_met && met;
+    std::printf("  %-18s %8.3f %8.3f %8.3f [<= 1.10] %s\n", ModeName(mode).c_str(), module_ns,
+                floor, module_ns / floor, Verdict(met));
+  }
+
+  std::printf(
+      "\nEvents, 1 pole, a cutoff change every k samples: the cost per event\n"
+      "(queueing and applying) above an event-free block timed back to back,\n"
+      "against 16 samples of the floor of the same mode:\n");
+  std::printf("  %-9s %4s %6s %10s %10s %10s %10s %7s\n", "scale", "k", "events", "plain ns",
+              "events ns", "ns/event", "16 floor", "ratio");
+  for (int oct = 0; oct < 2; ++oct) {
+    const double budget = 16.0 * floor_ns[0][oct];
+    for (int k : {1, 8, 64}) {
+      const Figure* e =
+          r.Find(std::string("BM_Events/oct:") + (oct ? "1" : "0") + "/k:" + std::to_string(k));
+      if (e == nullptr) continue;
+      const double per_event = e->counters.at("ns_per_event").value;
+      const bool met = budget > 0.0 && per_event <= budget;
+      all_met = all_met && met;
+      std::printf("  %-9s %4d %6d %10.1f %10.1f %10.2f %10.2f %7.3f [<= 1] %s\n",
+                  oct ? "1 V/oct" : "1 V/kHz", k, kBlock / k, e->counters.at("plain_ns").value,
+                  e->counters.at("events_ns").value, per_event, budget,
+                  budget > 0.0 ? per_event / budget : 0.0, Verdict(met));
+    }
+  }
+
+  const Figure* open = r.Find("BM_Open");
+  const Figure* logs = r.Find("BM_LogFloor");
+  if (open != nullptr && logs != nullptr) {
+    const bool met = open->cpu_ns / logs->cpu_ns <= 1.2;
+    all_met = all_met && met;
+    std::printf(
+        "\nOpen: create, open and close %.1f us; 11999 logarithms %.1f us; ratio %.3f "
+        "[<= 1.20] %s\n",
+        open->cpu_ns / 1e3, logs->cpu_ns / 1e3, open->cpu_ns / logs->cpu_ns, Verdict(met));
+  }
+
+  std::printf("\nInstances, 1 pole, one 1024-sample block each in turn:\n");
+  std::printf("  %-9s %9s %9s %7s %10s %14s\n", "scale", "ns/s x1", "ns/s x1000", "ratio",
+              "KiB/inst", "core @44100Hz");
+  for (int oct = 0; oct < 2; ++oct) {
+    const std::string base = std::string("BM_Instances/oct:") + (oct ? "1" : "0") + "/count:";
+    const Figure* one = r.Find(base + "1");
+    const Figure* many = r.Find(base + std::to_string(kManyInstances));
+    if (one == nullptr || many == nullptr) continue;
+    const double one_ns = one->cpu_ns / kBlock;
+    const double many_ns = many->cpu_ns / (static_cast<double>(kManyInstances) * kBlock);
+    const double bytes = many->counters.at("bytes_per_instance").value;
+    const double core = kManyInstances * kSampleRate * many_ns * 1e-9;
+    const bool met = many_ns / one_ns <= 1.2 && bytes <= 52.0 * 1024;
+    all_met = all_met && met;
+    std::printf("  %-9s %9.3f %10.3f %7.3f %10.2f %13.1f%% [ratio <= 1.20, <= 52 KiB] %s\n",
+                oct ? "1 V/oct" : "1 V/kHz", one_ns, many_ns, many_ns / one_ns, bytes / 1024,
+                core * 100.0, Verdict(met));
+  }
+  return all_met;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
+  wbhost::ModuleLibrary library;
+  std::string error;
+  if (!library.Load(TONEVOLT_MODULE_PATH, &error)) {
+    std::fprintf(stderr, "bench: %s\n", error.c_str());
+    return 1;
+  }
+  g_main = library.Main();
+
+  // A floor is only a floor if it computes what the module computes.
+  bool floors_match = true;
+  for (Mode mode : kModes) {
+    const bool equal = FloorMatchesModule(mode);
+    floors_match = floors_match && equal;
+    std::printf("floor %-18s bit-equal to the module: %s\n", ModeName(mode).c_str(),
+                equal ? "yes" : "NO");
+  }
+  if (!floors_match) return 1;
+
+  // Colour only on a terminal, so that a saved run reads as plain text.
+  SummaryReporter reporter(isatty(fileno(stdout)) ? benchmark::ConsoleReporter::OO_ColorTabular
+                                                  : benchmark::ConsoleReporter::OO_Tabular);
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  const bool all_met = PrintSummary(reporter);
+  std::printf("\nTargets: %s\n", all_met ? "all met" : "some MISSED");
+  benchmark::Shutdown();
+  return reporter.Failed() ? 1 : 0;
+}

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds the benchmark of the linux-x86 preset and runs it: every figure,
+# then a summary of the ratios against their targets (see BENCHMARKS.md).
+# Not part of the tests. Arguments go to the benchmark binary, for example
+# --benchmark_filter=BM_Open; TONEVOLT_BENCH_BUILD_DIR picks another tree.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+build_dir=${TONEVOLT_BENCH_BUILD_DIR:-build/linux-x86}
+mkdir -p "$build_dir"
+log=$build_dir/bench-build.log
+echo "bench: building $build_dir (log: $log)" >&2
+if ! { cmake --preset linux-x86 -B "$build_dir" &&
+       cmake --build "$build_dir" -j2 --target tonevolt_bench; } >"$log" 2>&1; then
+  tail -n 60 "$log" >&2
+  echo "bench: build failed (full log: $log)" >&2
+  exit 1
+fi
+# Medians of repeated runs: the machine is shared and noisy.
+exec "$build_dir/tonevolt_bench" --benchmark_repetitions=9 --benchmark_min_time=0.2 \
+  --benchmark_report_aggregates_only=true "$@"

@@ -1,0 +1,145 @@
+// Instances share nothing but the logarithm constants and the control words
+// of the latest open, so eight of them processing on four threads must give
+// the same output bits as the same eight run one after another.
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "ModuleFixture.h"
+
+namespace {
+
+constexpr int32_t kInput = 0, kCutoff = 1, kOctave = 2, kPitch = 3, kFreqScale = 4, kOrder = 5;
+constexpr int32_t kBlock = 256;
+constexpr int kBlocks = 48;
+
+// Different enough that a state or mode leaking from one instance into
+// another shows: both scales, both orders, several rates and octaves.
+struct Setup {
+  float rate;
+  float cutoff;
+  int32_t octave;
+  int32_t freq_scale;
+  int32_t order;
+  double tone_hz;  // input frequency; it glides up by half over the run
+};
+constexpr Setup kSetups[8] = {
+    {44100.0f, 40.0f, 3, 0, 0, 1000.0}, {44100.0f, 40.0f, 3, 1, 0, 440.0},
+    {48000.0f, 120.0f, 5, 1, 1, 220.0}, {96000.0f, 15.0f, 0, 0, 1, 3000.0},
+    {22050.0f, 300.0f, 6, 1, 0, 55.0},  {44100.0f, 5000.0f, 2, 0, 0, 7000.0},
+    {8000.0f, 10.0f, 4, 1, 1, 900.0},   {192000.0f, 2500.0f, 1, 0, 1, 12000.0},
+};
+
+uint32_t Bits(float x) {
+  uint32_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  return bits;
+}
+
+// One instance driven block by block; keeps every output sample's bits.
+class Run {
+ public:
+  Run(WBMainProc main, const Setup& setup) : setup_(setup), in_(kBlock), out_(kBlock) {
+    // Checked on the test's thread: gtest's assertions need not be thread-safe.
+    created_ = instance_.Create(main);
+    if (!created_) return;
+    instance_.Host().record_calls = false;  // the call log is not shared safely anyway
+    instance_.SetSampleRate(setup.rate);
+    instance_.Open();
+    instance_.AddPinFloatEvent(0, kCutoff, STATUS_STATIC, setup.cutoff);
+    instance_.AddPinEvent(0, kOctave, STATUS_STATIC, setup.octave);
+    instance_.AddPinEvent(0, kFreqScale, STATUS_STATIC, setup.freq_scale);
+    instance_.AddPinEvent(0, kOrder, STATUS_STATIC, setup.order);
+    // A cutoff change and a streaming input inside later blocks.
+    instance_.AddPinFloatEvent(kBlock * 10 + 17, kCutoff, STATUS_STATIC, setup.cutoff * 2.0f);
+    instance_.AddPinEvent(kBlock * 20 + 3, kInput, STATUS_STREAMING, 0);
+    instance_.ConnectBuffer(kInput, in_.data());
+    instance_.ConnectBuffer(kPitch, out_.data());
+  }
+
+  bool Done() const { return !created_ || block_ == kBlocks; }
+
+  void Step() {
+    const double total = static_cast<double>(kBlock) * kBlocks;
+    for (int32_t i = 0; i < kBlock; ++i) {
+      double n = static_cast<double>(block_) * kBlock + i;
+      double hz = setup_.tone_hz * (1.0 + 0.5 * n / total);
+      in_[i] = static_cast<float>(0.8 * std::sin(2.0 * 3.141592653589793 * hz * n / setup_.rate));
+    }
+    instance_.Process(0, kBlock);
+    for (float y : out_) bits_.push_back(Bits(y));
+    ++block_;
+  }
+
+  const std::vector<uint32_t>& OutputBits() const { return bits_; }
+
+ private:
+  Setup setup_;
+  wbhost::Instance instance_;
+  std::vector<float> in_, out_;
+  std::vector<uint32_t> bits_;
+  int block_ = 0;
+  bool created_ = false;
+};
+
+// Runs each instance to its end, one after another, on a thread of its own
+// (so that the thread starts with the same control words as the workers).
+std::vector<std::vector<uint32_t>> RunOneAfterAnother(WBMainProc main) {
+  std::vector<std::vector<uint32_t>> outputs;
+  std::thread worker([&] {
+    for (const Setup& setup : kSetups) {
+      Run run(main, setup);
+      while (!run.Done()) run.Step();
+      outputs.push_back(run.OutputBits());
+    }
+  });
+  worker.join();
+  return outputs;
+}
+
+// Four threads, each creating, opening and processing two instances with
+// their blocks interleaved, so that 1 V/oct and 1 V/kHz calls alternate on
+// one thread and opens on one thread meet processing on the others.
+std::vector<std::vector<uint32_t>> RunOnFourThreads(WBMainProc main) {
+  std::vector<std::vector<uint32_t>> outputs(8);
+  std::atomic<int> ready{0};
+  std::vector<std::thread> workers;
+  for (int t = 0; t < 4; ++t) {
+    workers.emplace_back([&, t] {
+      ready.fetch_add(1);
+      while (ready.load() < 4) std::this_thread::yield();  // start together
+      Run first(main, kSetups[t]);
+      Run second(main, kSetups[t + 4]);
+      while (!first.Done() || !second.Done()) {
+        if (!first.Done()) first.Step();
+        if (!second.Done()) second.Step();
+      }
+      outputs[t] = first.OutputBits();
+      outputs[t + 4] = second.OutputBits();
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+  return outputs;
+}
+
+TEST_F(TonevoltTest, EightInstancesOnFourThreadsMatchOneAfterAnother) {
+  ASSERT_NE(main_, nullptr);
+  const std::vector<std::vector<uint32_t>> expected = RunOneAfterAnother(main_);
+  ASSERT_EQ(expected.size(), 8u);
+  for (size_t i = 0; i < expected.size(); ++i) {
+    ASSERT_EQ(expected[i].size(), static_cast<size_t>(kBlock) * kBlocks);
+    // Each instance tracks its tone: its last output is far from the first.
+    EXPECT_NE(expected[i].front(), expected[i].back()) << "instance " << i;
+  }
+  // A few rounds: a race shows only now and then.
+  for (int round = 0; round < 3; ++round) {
+    const std::vector<std::vector<uint32_t>> outputs = RunOnFourThreads(main_);
+    for (size_t i = 0; i < expected.size(); ++i)
+      EXPECT_TRUE(outputs[i] == expected[i]) << "round " << round << ", instance " << i;
+  }
+}
+
+}  // namespace

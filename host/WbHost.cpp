@@ -109,13 +109,13 @@ HostState* Find(WBModule_record* record) {
   return nullptr;
 }
 
-int32_t WB_CALL HostCallback(WBModule_record* record, int32_t opcode, int32_t index,
-                             int32_t value, void* pointer, int32_t opt) {
+int32_t WB_CALL HostCallback(WBModule_record* record, int32_t opcode, int32_t index, int32_t value,
+                             void* pointer, int32_t opt) {
   HostState* host = Find(record);
   if (host == nullptr) return 0;
   if (host->record_calls) {
-    host->calls.push_back({opcode, index, value,
-                           static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer)), opt});
+    host->calls.push_back(
+        {opcode, index, value, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer)), opt});
   }
   switch (opcode) {
     case HOST_GET_SAMPLE_CLOCK:
@@ -145,8 +145,7 @@ bool Instance::Create(WBMainProc main, bool with_callback) {
   return true;
 }
 
-int32_t Instance::Dispatch(int32_t opcode, int32_t index, int32_t value, void* pointer,
-                           float opt) {
+int32_t Instance::Dispatch(int32_t opcode, int32_t index, int32_t value, void* pointer, float opt) {
   return m_record->dispatcher(m_record, opcode, index, value, pointer, opt);
 }
 

@@ -101,9 +101,13 @@ float Module::DetectZeroCrossing(float x) {
   return pulse;
 }
 
-float Module::FilterStage1(float x) { return OnePole(m_a0, m_a1, m_b1, x, m_stage1_x1, m_stage1_y1); }
+float Module::FilterStage1(float x) {
+  return OnePole(m_a0, m_a1, m_b1, x, m_stage1_x1, m_stage1_y1);
+}
 
-float Module::FilterStage2(float x) { return OnePole(m_a0, m_a1, m_b1, x, m_stage2_x1, m_stage2_y1); }
+float Module::FilterStage2(float x) {
+  return OnePole(m_a0, m_a1, m_b1, x, m_stage2_x1, m_stage2_y1);
+}
 
 // Bilinear transform, without prewarping, of w / (s + w):
 // a0 = a1 = w / (w + 2 fs), b1 = (2 fs - w) / (w + 2 fs).

@@ -46,25 +46,25 @@ class Module : public WBModule_base {
 
   void ProcessWithSleepCountdown(int32_t buffer_offset, int32_t sample_count);
 
-  float* m_input = nullptr;     // pin 0: the host writes its input buffer address here
-  float m_prev_sample = 0.0f;   // x[n-1] of the crossing test
-  float m_stage1_x1 = 0.0f;     // stage 1 x[n-1]
-  float m_stage2_x1 = 0.0f;     // stage 2 x[n-1]
-  float* m_output = nullptr;    // pin 3: the host writes its output buffer address here
-  float m_stage1_y1 = 0.0f;     // stage 1 y[n-1]
-  float m_stage2_y1 = 0.0f;     // stage 2 y[n-1]
-  float m_cutoff = 40.0f;       // pin 1, Hz
-  float m_applied_cutoff = 0.0f;  // cutoff the current coefficients were computed for
-  float m_value = 0.0f;         // the last value stored to the output
-  float m_twice_rate = 0.0f;    // 2 * sample rate, from the latest open
-  float m_a0 = 0.0f;            // weight of x[n]
-  float m_a1 = 0.0f;            // weight of x[n-1]
-  float m_b1 = 0.0f;            // weight of y[n-1]
+  float* m_input = nullptr;              // pin 0: the host writes its input buffer address here
+  float m_prev_sample = 0.0f;            // x[n-1] of the crossing test
+  float m_stage1_x1 = 0.0f;              // stage 1 x[n-1]
+  float m_stage2_x1 = 0.0f;              // stage 2 x[n-1]
+  float* m_output = nullptr;             // pin 3: the host writes its output buffer address here
+  float m_stage1_y1 = 0.0f;              // stage 1 y[n-1]
+  float m_stage2_y1 = 0.0f;              // stage 2 y[n-1]
+  float m_cutoff = 40.0f;                // pin 1, Hz
+  float m_applied_cutoff = 0.0f;         // cutoff the current coefficients were computed for
+  float m_value = 0.0f;                  // the last value stored to the output
+  float m_twice_rate = 0.0f;             // 2 * sample rate, from the latest open
+  float m_a0 = 0.0f;                     // weight of x[n]
+  float m_a1 = 0.0f;                     // weight of x[n-1]
+  float m_b1 = 0.0f;                     // weight of y[n-1]
   float m_pitch_table[kPitchTableSize];  // 1 V/oct output for each whole Hz, built at open
-  int32_t m_octave = 3;         // pin 2: 0..6 is -3..+3 octaves
-  int32_t m_freq_scale = 0;     // pin 4: 1 = 1 V/oct, else 1 V/kHz
-  int32_t m_filter_order = 0;   // pin 5: 1 = two poles, else one
-  int32_t m_sleep_countdown = 0;  // samples left before asking the host to sleep
+  int32_t m_octave = 3;                  // pin 2: 0..6 is -3..+3 octaves
+  int32_t m_freq_scale = 0;              // pin 4: 1 = 1 V/oct, else 1 V/kHz
+  int32_t m_filter_order = 0;            // pin 5: 1 = two poles, else one
+  int32_t m_sleep_countdown = 0;         // samples left before asking the host to sleep
 
  private:
   template <bool kTwoPoles, bool kVoltPerOctave>

@@ -8,11 +8,12 @@
 #include <thread>
 #include <vector>
 
+#include "FloatBits.h"
 #include "ModuleFixture.h"
+#include "TonevoltRig.h"
 
 namespace {
 
-constexpr int32_t kInput = 0, kCutoff = 1, kOctave = 2, kPitch = 3, kFreqScale = 4, kOrder = 5;
 constexpr int32_t kBlock = 256;
 constexpr int kBlocks = 48;
 
@@ -32,12 +33,6 @@ constexpr Setup kSetups[8] = {
     {22050.0f, 300.0f, 6, 1, 0, 55.0},  {44100.0f, 5000.0f, 2, 0, 0, 7000.0},
     {8000.0f, 10.0f, 4, 1, 1, 900.0},   {192000.0f, 2500.0f, 1, 0, 1, 12000.0},
 };
-
-uint32_t Bits(float x) {
-  uint32_t bits;
-  std::memcpy(&bits, &x, sizeof bits);
-  return bits;
-}
 
 // One instance driven block by block; keeps every output sample's bits.
 class Run {

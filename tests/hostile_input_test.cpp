@@ -11,11 +11,12 @@
 #include <limits>
 #include <vector>
 
+#include "FloatBits.h"
 #include "ModuleFixture.h"
+#include "TonevoltRig.h"
 
 namespace {
 
-constexpr int32_t kInput = 0, kCutoff = 1, kOctave = 2, kPitch = 3, kFreqScale = 4, kOrder = 5;
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr float kMax = std::numeric_limits<float>::max();
@@ -26,12 +27,6 @@ constexpr float kDenormal = std::numeric_limits<float>::denorm_min();
 constexpr float kEntry0 = -0.9f;
 constexpr float kEntry11999 = 0.97692668437957763671875f;
 constexpr float kLowestLookup = -1.4218641f;  // 2 * -0.9 + 0.378135979 (entry 1), rounded down
-
-uint32_t Bits(float x) {
-  uint32_t bits;
-  std::memcpy(&bits, &x, sizeof bits);
-  return bits;
-}
 
 // One opened instance with its settings queued at clock 0.
 class Rig {

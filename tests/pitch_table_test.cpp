@@ -9,22 +9,9 @@
 #include <vector>
 
 #include "ModuleFixture.h"
+#include "TonevoltRig.h"
 
 namespace {
-
-constexpr int32_t kInput = 0, kCutoff = 1, kOctave = 2, kPitch = 3, kFreqScale = 4;
-
-uint32_t Bits(float x) {
-  uint32_t bits;
-  std::memcpy(&bits, &x, sizeof bits);
-  return bits;
-}
-
-float FromBits(uint32_t bits) {
-  float x;
-  std::memcpy(&x, &bits, sizeof x);
-  return x;
-}
 
 // ------------------------------------------------- thread's FP control
 
@@ -67,34 +54,6 @@ class RoundingScope {
 };
 
 constexpr uint32_t kNearest = 0, kUp = 2, kTowardZero = 3;
-
-// ------------------------------------------------------------------ rig
-
-class Rig {
- public:
-  explicit Rig(WBMainProc main) {
-    EXPECT_TRUE(instance_.Create(main));
-    instance_.Open();
-  }
-  void Set(uint32_t at, int32_t pin, int32_t value) {
-    instance_.AddPinEvent(at, pin, STATUS_STATIC, value);
-  }
-  void SetCutoff(uint32_t at, float hz) {
-    instance_.AddPinFloatEvent(at, kCutoff, STATUS_STATIC, hz);
-  }
-  std::vector<float> Run(const std::vector<float>& input) {
-    std::vector<float> in(input);
-    std::vector<float> out(input.size(), FromBits(0x7fbadbadu));
-    instance_.ConnectBuffer(kInput, in.data());
-    instance_.ConnectBuffer(kPitch, out.data());
-    instance_.Process(0, static_cast<int32_t>(input.size()));
-    return out;
-  }
-  wbhost::Instance& Host() { return instance_; }
-
- private:
-  wbhost::Instance instance_;
-};
 
 // ---------------------------------------------------------------- lookup
 
@@ -140,7 +99,7 @@ const LookupCase kLookupCases[] = {
 TEST_F(TonevoltTest, LookupReadsAndInterpolatesTheTable) {
   for (const LookupCase& c : kLookupCases) {
     SCOPED_TRACE(c.what);
-    Rig pitch(main_);
+    SignalRig pitch(main_);
     pitch.Set(0, kFreqScale, 1);
     pitch.Set(0, kOctave, c.octave);
     pitch.SetCutoff(0, FromBits(c.cutoff));
@@ -151,7 +110,7 @@ TEST_F(TonevoltTest, LookupReadsAndInterpolatesTheTable) {
     // The same input in 1 V/kHz mode on a thread that rounds toward zero
     // shows the value the lookup was given, and so t.
     RoundingScope toward_zero(kTowardZero);
-    Rig linear(main_);
+    SignalRig linear(main_);
     linear.Set(0, kOctave, c.octave);
     linear.SetCutoff(0, FromBits(c.cutoff));
     float v = linear.Run({1.0f, 0.0f})[1];
@@ -162,12 +121,12 @@ TEST_F(TonevoltTest, LookupReadsAndInterpolatesTheTable) {
 
 // A filter made non-finite by an infinite cutoff: every t is NaN, entry 0.
 TEST_F(TonevoltTest, NotANumberReadsEntryZero) {
-  Rig pitch(main_);
+  SignalRig pitch(main_);
   pitch.Set(0, kFreqScale, 1);
   pitch.SetCutoff(0, std::numeric_limits<float>::infinity());
   for (float x : pitch.Run({1.0f, 0.0f, -1.0f})) EXPECT_EQ(Bits(x), 0xbf666666u);
 
-  Rig linear(main_);
+  SignalRig linear(main_);
   linear.SetCutoff(0, std::numeric_limits<float>::infinity());
   for (float x : linear.Run({1.0f, 0.0f, -1.0f})) EXPECT_TRUE(std::isnan(x));
 }
@@ -192,7 +151,7 @@ TEST_F(TonevoltTest, WholeVoltPerOctaveCallRoundsTowardZero) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Rig rig(main_);
+    SignalRig rig(main_);
     rig.Set(0, kFreqScale, 1);
     std::vector<float> out = rig.Run(c.input);
     std::vector<uint32_t> bits;
@@ -208,7 +167,7 @@ TEST_F(TonevoltTest, WholeVoltPerOctaveCallRoundsTowardZero) {
 // on entry.
 TEST_F(TonevoltTest, CallsLeaveTheControlWordsOfTheirMode) {
   RoundingScope nearest(kNearest);
-  Rig first(main_);
+  SignalRig first(main_);
   const ControlWords at_first_open = ReadControlWords();
   first.Set(0, kFreqScale, 0);
   first.Set(4, kFreqScale, 1);
@@ -226,7 +185,7 @@ TEST_F(TonevoltTest, CallsLeaveTheControlWordsOfTheirMode) {
     // Another instance opened while rounding up: its words now come back
     // from every 1 V/oct call, the first instance's included.
     LoadControlWords(set);
-    Rig second(main_);
+    SignalRig second(main_);
     EXPECT_EQ(ReadControlWords(), set);
     {
       RoundingScope toward_zero(kTowardZero);

@@ -8,71 +8,18 @@
 #include <vector>
 
 #include "ModuleFixture.h"
+#include "TonevoltRig.h"
 
 namespace {
 
-constexpr int32_t kInput = 0, kCutoff = 1, kOctave = 2, kPitch = 3, kFreqScale = 4, kOrder = 5;
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
-
-uint32_t Bits(float x) {
-  uint32_t bits;
-  std::memcpy(&bits, &x, sizeof bits);
-  return bits;
-}
-
-float FromBits(uint32_t bits) {
-  float x;
-  std::memcpy(&x, &bits, sizeof x);
-  return x;
-}
 
 std::vector<uint32_t> AllBits(const std::vector<float>& samples) {
   std::vector<uint32_t> bits;
   for (float x : samples) bits.push_back(Bits(x));
   return bits;
 }
-
-// One opened instance, with pin changes queued as a host queues them.
-class Rig {
- public:
-  explicit Rig(WBMainProc main, float rate = 44100.0f) {
-    EXPECT_TRUE(instance_.Create(main));
-    instance_.SetSampleRate(rate);
-    instance_.Open();
-  }
-
-  void Set(uint32_t at, int32_t pin, int32_t value) {
-    instance_.AddPinEvent(at, pin, STATUS_STATIC, value);
-  }
-  void SetCutoff(uint32_t at, float hz) {
-    instance_.AddPinFloatEvent(at, kCutoff, STATUS_STATIC, hz);
-  }
-
-  // Processes input as one block; answers the output samples.
-  std::vector<float> Run(const std::vector<float>& input) {
-    std::vector<float> in(input);
-    std::vector<float> out(input.size(), FromBits(0x7fbadbadu));
-    instance_.ConnectBuffer(kInput, in.data());
-    instance_.ConnectBuffer(kPitch, out.data());
-    instance_.Process(0, static_cast<int32_t>(input.size()));
-    clock_ += static_cast<uint32_t>(input.size());
-    return out;
-  }
-
-  // Opens again; the host's clock answers where this rig's clock stands.
-  void Reopen() {
-    instance_.Host().sample_clock = clock_;
-    instance_.Open();
-  }
-
-  uint32_t Clock() const { return clock_; }
-  wbhost::Instance& Host() { return instance_; }
-
- private:
-  wbhost::Instance instance_;
-  uint32_t clock_ = 0;
-};
 
 // The filter written out plainly, with the rounding points of the module:
 // double between them, float at each named result. Fed with the pulses a
@@ -152,7 +99,7 @@ TEST_F(TonevoltTest, ZeroCrossingDetectorPulsesWhereExpected) {
   };
   for (const DetectorCase& c : cases) {
     SCOPED_TRACE(c.what);
-    Rig rig(main_);
+    SignalRig rig(main_);
     EXPECT_EQ(AllBits(rig.Run(c.input)), Expected(PulsesAt(c.input.size(), c.pulses)));
   }
 }
@@ -177,7 +124,7 @@ TEST_F(TonevoltTest, FortyHertzCoefficientsShowInTheFirstOutputs) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.rate << " Hz, order " << c.order);
-    Rig rig(main_, c.rate);
+    SignalRig rig(main_, c.rate);
     rig.Set(0, kOrder, c.order);
     std::vector<uint32_t> expected(c.expected, c.expected + 4);
     EXPECT_EQ(AllBits(rig.Run({1.0f, 0.0f, 0.0f, 0.0f})), expected);
@@ -200,7 +147,7 @@ TEST_F(TonevoltTest, ThousandHertzSineSettlesAtOneVolt) {
   const Case cases[] = {{44100.0f, 0.0999927}, {48000.0f, 0.0999927 * 44100.0 / 48000.0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rate);
-    Rig rig(main_, c.rate);
+    SignalRig rig(main_, c.rate);
     const int rate = static_cast<int>(c.rate);
     std::vector<float> sine(2 * rate);
     for (size_t n = 0; n < sine.size(); ++n)
@@ -228,7 +175,7 @@ TEST_F(TonevoltTest, OctaveIndexScalesByPowersOfTwo) {
   const float base[] = {0.0f, FromBits(0x3bcd499bu), FromBits(0x3c4cb448u), FromBits(0x3c4b8a7au)};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
-    Rig rig(main_);
+    SignalRig rig(main_);
     rig.Set(0, kOctave, c.value);
     std::vector<uint32_t> expected;
     for (float b : base) expected.push_back(Bits(b * c.factor));  // exact: powers of two
@@ -240,7 +187,7 @@ TEST_F(TonevoltTest, OctaveIndexScalesByPowersOfTwo) {
 // default path, bit for bit.
 TEST_F(TonevoltTest, UnlistedOrderAndScaleValuesTakeTheDefaultPath) {
   const std::vector<float> input = {0.5f, -0.25f, 0.0f, 0.0f, 0.75f, -1.0f, 2.0f, -0.0f, 1.0f};
-  Rig plain(main_);
+  SignalRig plain(main_);
   const std::vector<uint32_t> expected = AllBits(plain.Run(input));
   struct Case {
     int32_t pin, value;
@@ -248,7 +195,7 @@ TEST_F(TonevoltTest, UnlistedOrderAndScaleValuesTakeTheDefaultPath) {
   const Case cases[] = {{kOrder, 2}, {kOrder, 65535}, {kFreqScale, 2}, {kFreqScale, 65535}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "pin " << c.pin << " = " << c.value);
-    Rig rig(main_);
+    SignalRig rig(main_);
     rig.Set(0, c.pin, c.value);
     EXPECT_EQ(AllBits(rig.Run(input)), expected);
   }
@@ -259,7 +206,7 @@ TEST_F(TonevoltTest, UnlistedOrderAndScaleValuesTakeTheDefaultPath) {
 TEST_F(TonevoltTest, SecondStageResumesAfterOnePoleStretch) {
   std::vector<float> input;
   for (int i = 0; i < 40; ++i) input.push_back((i / 3) % 2 == 0 ? 1.0f : -1.0f);
-  Rig rig(main_);
+  SignalRig rig(main_);
   rig.Set(0, kOrder, 1);
   rig.Set(11, kOrder, 0);
   rig.Set(23, kOrder, 1);
@@ -321,7 +268,7 @@ TEST_F(TonevoltTest, CutoffChangesTakeEffectAtTheNextPiece) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Rig rig(main_);
+    SignalRig rig(main_);
     for (const Change& change : c.changes) rig.SetCutoff(change.at, change.hz);
     std::vector<float> out = rig.Run(input);
     Reference ref;
@@ -344,7 +291,7 @@ TEST_F(TonevoltTest, CutoffChangesTakeEffectAtTheNextPiece) {
 TEST_F(TonevoltTest, CutoffChangeAtBlockEndAppliesBeforeNextBlock) {
   const std::vector<float> input = PulseTrain(16);
   const std::vector<bool> pulses = PulsesOf(input);
-  Rig rig(main_);
+  SignalRig rig(main_);
   rig.SetCutoff(8, 1500.0f);
   std::vector<float> first = rig.Run(std::vector<float>(input.begin(), input.begin() + 8));
   EXPECT_FALSE(rig.Host().QueueEmpty());
@@ -363,7 +310,7 @@ TEST_F(TonevoltTest, CutoffChangeAtBlockEndAppliesBeforeNextBlock) {
 TEST_F(TonevoltTest, ReopenRestoresFortyHertzUntilTheCutoffChanges) {
   const std::vector<float> input = PulseTrain(12);
   const std::vector<bool> pulses = PulsesOf(input);
-  Rig rig(main_);
+  SignalRig rig(main_);
   rig.SetCutoff(0, 300.0f);
   Reference ref(300.0f);
   std::vector<float> out = rig.Run(input);
@@ -389,12 +336,12 @@ TEST_F(TonevoltTest, ReopenRestoresFortyHertzUntilTheCutoffChanges) {
 
 // The rate counts only at open: set afterwards, it waits for the next open.
 TEST_F(TonevoltTest, SampleRateTakesEffectAtTheNextOpen) {
-  Rig rig(main_);
+  SignalRig rig(main_);
   rig.Host().SetSampleRate(48000.0f);
   std::vector<float> out = rig.Run({1.0f, 0.0f});
   EXPECT_EQ(Bits(out[1]), 0x3bcd499bu);  // 44100 Hz coefficients
 
-  Rig reopened(main_);
+  SignalRig reopened(main_);
   reopened.Host().SetSampleRate(48000.0f);
   reopened.Reopen();
   out = reopened.Run({1.0f, 0.0f});

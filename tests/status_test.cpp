@@ -5,10 +5,9 @@
 #include <vector>
 
 #include "ModuleFixture.h"
+#include "TonevoltRig.h"
 
 namespace {
-
-constexpr int32_t kInput = 0, kCutoff = 1, kOctave = 2, kPitch = 3, kFreqScale = 4, kOrder = 5;
 
 // One opened instance fed with silence, as the host would run it.
 class Rig {

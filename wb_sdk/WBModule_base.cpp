@@ -8,8 +8,8 @@
 namespace {
 
 // The record's two entries turn the record back into its object.
-int32_t WB_CALL DispatchEntry(WBModule_record* record, int32_t opcode, int32_t index,
-                              int32_t value, void* pointer, float opt) {
+int32_t WB_CALL DispatchEntry(WBModule_record* record, int32_t opcode, int32_t index, int32_t value,
+                              void* pointer, float opt) {
   WBModule_base* module = record->object;
   int32_t result = module->Dispatch(opcode, index, value, pointer, opt);
   if (opcode == DISPATCH_CLOSE) {
@@ -252,8 +252,8 @@ void WBModule_base::ProcessBlock(int32_t bufferOffset, int32_t sampleFrames) {
     // Measured as a distance from the clock, so that a block across the
     // clock's wrap to 0 still reaches an event stamped before the wrap.
     const uint32_t distance = next_event->time_stamp - current_sample_clock;
-    int32_t piece = distance < static_cast<uint32_t>(remaining) ? static_cast<int32_t>(distance)
-                                                                 : remaining;
+    int32_t piece =
+        distance < static_cast<uint32_t>(remaining) ? static_cast<int32_t>(distance) : remaining;
     if (piece != 0) {
       (this->*m_process_routine)(offset, piece);
       current_sample_clock += static_cast<uint32_t>(piece);

@@ -43,17 +43,17 @@ constexpr uint32_t WB_RECORD_MAGIC = 0x5742507B;  // bytes in memory "{PBW"
 // sets magic, dispatcher, object, the 1 at offset 40 and process. The module
 // reads nothing back but object; the other fields are the host's.
 struct WBModule_record {
-  uint32_t magic;               // WB_RECORD_MAGIC; set at construction, never changed
-  WBDispatchProc dispatcher;    // the dispatcher entry; valid until DISPATCH_CLOSE returns
-  uint32_t reserved_8[3];       // zero
-  uint32_t reserved_20;         // zero
-  uint32_t reserved_24;         // zero
-  uint32_t reserved_28;         // zero
-  WBModule_base* object;        // the owning module; opaque to the host
-  uint32_t reserved_36;         // zero
-  uint32_t flag_40;             // always 1; its meaning is the host's
-  WBProcessProc process;        // the process entry; only after DISPATCH_OPEN
-  uint32_t reserved_48[15];     // zero
+  uint32_t magic;             // WB_RECORD_MAGIC; set at construction, never changed
+  WBDispatchProc dispatcher;  // the dispatcher entry; valid until DISPATCH_CLOSE returns
+  uint32_t reserved_8[3];     // zero
+  uint32_t reserved_20;       // zero
+  uint32_t reserved_24;       // zero
+  uint32_t reserved_28;       // zero
+  WBModule_base* object;      // the owning module; opaque to the host
+  uint32_t reserved_36;       // zero
+  uint32_t flag_40;           // always 1; its meaning is the host's
+  WBProcessProc process;      // the process entry; only after DISPATCH_OPEN
+  uint32_t reserved_48[15];   // zero
 };
 static_assert(sizeof(WBModule_record) == 108, "record is 108 bytes");
 static_assert(offsetof(WBModule_record, magic) == 0, "magic at 0");
@@ -80,8 +80,8 @@ enum : int32_t {
   DISPATCH_SET_BLOCK_SIZE = 3,   // value: samples
   DISPATCH_QUERY_4 = 4,
   DISPATCH_QUERY_5 = 5,
-  DISPATCH_GET_PIN_PROPERTIES = 6,     // index, pointer: PinProperties
-  DISPATCH_ADD_EVENT = 7,              // pointer: WbEvent
+  DISPATCH_GET_PIN_PROPERTIES = 6,  // index, pointer: PinProperties
+  DISPATCH_ADD_EVENT = 7,           // pointer: WbEvent
   DISPATCH_RESUME = 8,
   DISPATCH_GET_MODULE_PROPERTIES = 9,  // pointer: ModuleProperties
   DISPATCH_QUEUE_EMPTY = 10,
@@ -93,7 +93,7 @@ enum : int32_t {
   HOST_FORWARD_PIN_VALUE = 2,  // index: pin, value: new value
   HOST_GET_SAMPLE_CLOCK = 3,   // answer: the host's sample clock
   HOST_REQUEST_SLEEP = 10,
-  HOST_GET_PIN_COUNT = 14,     // answer: pins the host holds for this instance
+  HOST_GET_PIN_COUNT = 14,  // answer: pins the host holds for this instance
 };
 
 // Pin directions, as reported in PinProperties.
@@ -126,10 +126,10 @@ static_assert(sizeof(ModuleProperties) == 12, "three pointers");
 // Host-owned description of one pin (opcode 6). The module writes these
 // fields; extra is not written for audio pins.
 struct PinProperties {
-  void* variable;             // the module variable the pin drives (audio: slot for the buffer address)
-  int32_t direction;          // DIR_*
-  int32_t data_type;          // TYPE_*
-  const char* name;           // label shown by the host
+  void* variable;     // the module variable the pin drives (audio: slot for the buffer address)
+  int32_t direction;  // DIR_*
+  int32_t data_type;  // TYPE_*
+  const char* name;   // label shown by the host
   const char* default_value;  // default as text
   const char* extra;          // list entries or float range as text
 };

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "FloatBits.h"
 #include "WbHost.h"
 
 #if defined(_WIN32)
@@ -20,18 +21,6 @@
 namespace {
 
 constexpr int32_t kInput = 0, kCutoff = 1, kOctave = 2, kPitch = 3, kFreqScale = 4, kOrder = 5;
-
-uint32_t Bits(float x) {
-  uint32_t bits;
-  std::memcpy(&bits, &x, sizeof bits);
-  return bits;
-}
-
-float FromBits(uint32_t bits) {
-  float x;
-  std::memcpy(&x, &bits, sizeof x);
-  return x;
-}
 
 // Input made with +, -, * only, so that both targets compute it alike
 // (library sine functions may differ in the last bit).

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "FloatBits.h"
 #include "WBModule_base.h"
 #include "WbHost.h"
 
@@ -70,17 +71,6 @@ class Reader {
   size_t m_size;
   size_t m_pos = 0;
 };
-
-float FromBits(uint32_t bits) {
-  float f;
-  std::memcpy(&f, &bits, sizeof f);
-  return f;
-}
-uint32_t Bits(float f) {
-  uint32_t bits;
-  std::memcpy(&bits, &f, sizeof bits);
-  return bits;
-}
 
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 const float kInf = std::numeric_limits<float>::infinity();

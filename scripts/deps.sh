@@ -37,6 +37,5 @@ if [ ${#missing[@]} -eq 0 ]; then
 fi
 echo "deps: installing ${missing[*]}"
 "${sudo_cmd[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
-  "${missing[@]}" >/dev/null
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
 echo "deps: installed ${#missing[@]} packages"

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Floor.h"
+#include "TonevoltPins.h"
 #include "WbHost.h"
 
 namespace {
@@ -27,10 +28,6 @@ constexpr int32_t kSignalBlocks = 64;
 constexpr int32_t kSignalLength = kBlock * kSignalBlocks;
 constexpr double kSampleRate = 44100.0;
 constexpr int32_t kManyInstances = 1000;
-
-// Module pins the benchmarks drive.
-constexpr int32_t kPinInput = 0, kPinCutoff = 1, kPinPitch = 3, kPinFreqScale = 4,
-                  kPinFilterOrder = 5;
 
 WBMainProc g_main = nullptr;
 
@@ -61,16 +58,9 @@ int32_t Dispatch(WBModule_record* record, int32_t opcode, int32_t index = 0, int
 
 void QueuePinEvent(WBModule_record* record, uint32_t time_stamp, int32_t pin, int32_t status,
                    int32_t value) {
-  WbEvent event;
-  std::memset(&event, 0, sizeof event);
-  event.time_stamp = time_stamp;
-  event.event_type = EVENT_PIN_STATUS;
-  event.value_1 = status;
-  event.value_2 = value;
-  event.data = reinterpret_cast<void*>(static_cast<intptr_t>(pin));
+  WbEvent event = wbhost::PinEvent(time_stamp, pin, status, value);
   Dispatch(record, DISPATCH_ADD_EVENT, 0, 0, &event);
 }
-
 int32_t FloatBits(float value) {
   int32_t bits;
   std::memcpy(&bits, &value, sizeof bits);
@@ -95,11 +85,11 @@ WBModule_record* OpenInstance(Mode mode, const float* input, float* output) {
   WBModule_record* record = g_main(0, &BenchHostCallback);
   if (record == nullptr) return nullptr;
   Dispatch(record, DISPATCH_OPEN);
-  ConnectBuffer(record, kPinInput, const_cast<float*>(input));
-  ConnectBuffer(record, kPinPitch, output);
-  QueuePinEvent(record, 0, kPinInput, STATUS_STREAMING, 0);
-  QueuePinEvent(record, 0, kPinFreqScale, STATUS_STATIC, mode.volt_per_octave ? 1 : 0);
-  QueuePinEvent(record, 0, kPinFilterOrder, STATUS_STATIC, mode.two_poles ? 1 : 0);
+  ConnectBuffer(record, PIN_INPUT, const_cast<float*>(input));
+  ConnectBuffer(record, PIN_PITCH, output);
+  QueuePinEvent(record, 0, PIN_INPUT, STATUS_STREAMING, 0);
+  QueuePinEvent(record, 0, PIN_FREQ_SCALE, STATUS_STATIC, mode.volt_per_octave ? 1 : 0);
+  QueuePinEvent(record, 0, PIN_FILTER_ORDER, STATUS_STATIC, mode.two_poles ? 1 : 0);
   return record;
 }
 
@@ -113,8 +103,8 @@ Mode ModeOf(const benchmark::State& state) { return {state.range(0) == 2, state.
 
 // ------------------------------------------------------------------ floor
 
-using FloorCall = void (*)(floor_loop::State&, const float*, const floor_loop::ControlWords&,
-                           const float*, float*, int32_t);
+using FloorCall = void (*)(floor_loop::State&, const float*, const FpuControlWords&, const float*,
+                           float*, int32_t);
 
 FloorCall FloorFor(Mode mode) {
   using floor_loop::Call;
@@ -129,11 +119,11 @@ const floor_loop::PitchTable& Table() {
 
 // A fresh floor state, its coefficients computed as the module's first call
 // computes them.
-floor_loop::State FreshFloor(Mode mode, const floor_loop::ControlWords& saved) {
+floor_loop::State FreshFloor(Mode mode, const FpuControlWords& saved) {
   floor_loop::State state;
-  if (mode.volt_per_octave) floor_loop::LoadControlWords(floor_loop::Truncating(saved));
+  if (mode.volt_per_octave) LoadFpuControlWords(floor_loop::Truncating(saved));
   floor_loop::SetCoefficients(state);
-  if (mode.volt_per_octave) floor_loop::LoadControlWords(saved);
+  if (mode.volt_per_octave) LoadFpuControlWords(saved);
   return state;
 }
 
@@ -143,7 +133,7 @@ bool FloorMatchesModule(Mode mode) {
   const std::vector<float>& signal = Signal();
   std::vector<float> module_out(kSignalLength), floor_out(kSignalLength);
   WBModule_record* record = OpenInstance(mode, signal.data(), module_out.data());
-  const floor_loop::ControlWords saved = floor_loop::ReadControlWords();
+  const FpuControlWords saved = ReadFpuControlWords();
   floor_loop::State floor = FreshFloor(mode, saved);
   FloorCall call = FloorFor(mode);
   bool equal = true;
@@ -178,7 +168,7 @@ void BM_Throughput(benchmark::State& state) {
   std::vector<float> module_output(kSignalLength), floor_output(kSignalLength);
   WBModule_record* record = OpenInstance(mode, signal.data(), module_output.data());
   Process(record, 0, kBlock);  // applies the mode's events
-  const floor_loop::ControlWords saved = floor_loop::ReadControlWords();
+  const FpuControlWords saved = ReadFpuControlWords();
   floor_loop::State floor = FreshFloor(mode, saved);
   FloorCall call = FloorFor(mode);
   const float* table = Table().entry;
@@ -221,7 +211,7 @@ void BM_Events(benchmark::State& state) {
   std::vector<float> output(kSignalLength);
   WBModule_record* record =
       OpenInstance({false, state.range(0) == 1}, signal.data(), output.data());
-  QueuePinEvent(record, 0, kPinCutoff, STATUS_STREAMING, FloatBits(40.0f));
+  QueuePinEvent(record, 0, PIN_FILTER_CUTOFF, STATUS_STREAMING, FloatBits(40.0f));
   Process(record, 0, kBlock);
   uint32_t clock = kBlock;
   const int32_t k = static_cast<int32_t>(state.range(1));
@@ -238,8 +228,8 @@ void BM_Events(benchmark::State& state) {
     const double middle = ThreadCpuSeconds();
     block = (block + 1) % kSignalBlocks;
     for (int32_t i = 0; i < events; ++i) {
-      QueuePinEvent(record, clock + static_cast<uint32_t>(i * k), kPinCutoff, STATUS_STREAMING,
-                    cutoffs[i & 1]);
+      QueuePinEvent(record, clock + static_cast<uint32_t>(i * k), PIN_FILTER_CUTOFF,
+                    STATUS_STREAMING, cutoffs[i & 1]);
     }
     Process(record, block * kBlock, kBlock);
     clock += kBlock;

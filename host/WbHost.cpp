@@ -134,6 +134,17 @@ int32_t WB_CALL HostCallback(WBModule_record* record, int32_t opcode, int32_t in
 
 // ------------------------------------------------------------ instance
 
+WbEvent PinEvent(uint32_t time_stamp, int32_t pin, int32_t status, int32_t value) {
+  WbEvent event;
+  std::memset(&event, 0, sizeof event);
+  event.time_stamp = time_stamp;
+  event.event_type = EVENT_PIN_STATUS;
+  event.value_1 = status;
+  event.value_2 = value;
+  event.data = reinterpret_cast<void*>(static_cast<intptr_t>(pin));
+  return event;
+}
+
 Instance::~Instance() {
   if (m_record != nullptr) Close();
 }
@@ -161,16 +172,8 @@ int32_t Instance::Close() {
 }
 
 void Instance::AddPinEvent(uint32_t time_stamp, int32_t pin, int32_t status, int32_t value) {
-  WbEvent event;
-  std::memset(&event, 0, sizeof event);
-  event.time_stamp = time_stamp;
-  event.event_type = EVENT_PIN_STATUS;
-  event.value_1 = status;
-  event.value_2 = value;
-  event.data = reinterpret_cast<void*>(static_cast<intptr_t>(pin));
-  AddEvent(event);
+  AddEvent(PinEvent(time_stamp, pin, status, value));
 }
-
 void Instance::AddPinFloatEvent(uint32_t time_stamp, int32_t pin, int32_t status, float value) {
   int32_t bits;
   std::memcpy(&bits, &value, sizeof bits);

@@ -48,6 +48,10 @@ struct HostState {
   std::vector<HostCall> CallsWith(int32_t opcode) const;
 };
 
+// An EVENT_PIN_STATUS record: status and value (a float pin's value as its
+// bits) for pin at time_stamp.
+WbEvent PinEvent(uint32_t time_stamp, int32_t pin, int32_t status, int32_t value);
+
 // One module instance, driven through its record as a host does. Create,
 // use and destroy instances of one library from one thread at a time per
 // instance; distinct instances may run on distinct threads.

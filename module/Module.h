@@ -6,17 +6,8 @@
 #include <cstdint>
 
 #include "FpuControl.h"
+#include "TonevoltPins.h"
 #include "WBModule_base.h"
-
-// Pin indices; hosts save patches by them, so never renumber.
-enum ModulePin : int32_t {
-  PIN_INPUT = 0,
-  PIN_FILTER_CUTOFF = 1,
-  PIN_OCTAVE = 2,
-  PIN_PITCH = 3,
-  PIN_FREQ_SCALE = 4,
-  PIN_FILTER_ORDER = 5,
-};
 
 constexpr int32_t kPitchTableSize = 12000;  // one entry per whole Hz, 0 to 11999
 

@@ -75,15 +75,15 @@ bool RunModule(WBMainProc main, const std::vector<float>& input, const RunReques
 
   // The input streams from its first sample on; the settings follow at the
   // same sample, then every later change at its own.
-  instance.AddPinEvent(0, kPinInput, STATUS_STREAMING, 0);
+  instance.AddPinEvent(0, PIN_INPUT, STATUS_STREAMING, 0);
   for (const Change& change : OrderedChanges(request))
     instance.AddPinEvent(change.sample, change.pin, STATUS_ONE_SHOT, change.value);
 
   const size_t total = input.size();
   const size_t block = static_cast<size_t>(request.block_size);
   std::vector<float> in_block(block), out_block(block);
-  instance.ConnectBuffer(kPinInput, in_block.data());
-  instance.ConnectBuffer(kPinPitch, out_block.data());
+  instance.ConnectBuffer(PIN_INPUT, in_block.data());
+  instance.ConnectBuffer(PIN_PITCH, out_block.data());
   output->assign(total, 0.0f);
   const size_t report_every = std::max<size_t>(block, total / 200);
   size_t next_report = 0;

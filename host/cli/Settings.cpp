@@ -103,25 +103,25 @@ int32_t EncodeOrder(int order) { return order - 1; }
 
 bool ParsePinValue(int32_t pin, const std::string& text, int32_t* value, std::string* error) {
   switch (pin) {
-    case kPinCutoff: {
+    case PIN_FILTER_CUTOFF: {
       float hz;
       if (!ParseCutoff(text, &hz, error)) return false;
       *value = EncodeCutoff(hz);
       return true;
     }
-    case kPinOctave: {
+    case PIN_OCTAVE: {
       int octave;
       if (!ParseOctave(text, &octave, error)) return false;
       *value = EncodeOctave(octave);
       return true;
     }
-    case kPinScale: {
+    case PIN_FREQ_SCALE: {
       Scale scale;
       if (!ParseScale(text, &scale, error)) return false;
       *value = EncodeScale(scale);
       return true;
     }
-    case kPinOrder: {
+    case PIN_FILTER_ORDER: {
       int order;
       if (!ParseOrder(text, &order, error)) return false;
       *value = EncodeOrder(order);
@@ -134,24 +134,24 @@ bool ParsePinValue(int32_t pin, const std::string& text, int32_t* value, std::st
 }
 
 std::vector<Change> InitialChanges(const Settings& s) {
-  return {{0, kPinCutoff, EncodeCutoff(s.cutoff)},
-          {0, kPinOctave, EncodeOctave(s.octave)},
-          {0, kPinScale, EncodeScale(s.scale)},
-          {0, kPinOrder, EncodeOrder(s.order)}};
+  return {{0, PIN_FILTER_CUTOFF, EncodeCutoff(s.cutoff)},
+          {0, PIN_OCTAVE, EncodeOctave(s.octave)},
+          {0, PIN_FREQ_SCALE, EncodeScale(s.scale)},
+          {0, PIN_FILTER_ORDER, EncodeOrder(s.order)}};
 }
 
 void ApplyChange(const Change& change, Settings* s) {
   switch (change.pin) {
-    case kPinCutoff:
+    case PIN_FILTER_CUTOFF:
       std::memcpy(&s->cutoff, &change.value, sizeof s->cutoff);
       break;
-    case kPinOctave:
+    case PIN_OCTAVE:
       s->octave = change.value - 3;
       break;
-    case kPinScale:
+    case PIN_FREQ_SCALE:
       s->scale = change.value == 1 ? Scale::kVoltPerOctave : Scale::kVoltPerKhz;
       break;
-    case kPinOrder:
+    case PIN_FILTER_ORDER:
       s->order = change.value + 1;
       break;
     default:
@@ -209,7 +209,8 @@ bool ParseEvents(const std::string& text, const std::vector<std::string>& pin_na
     for (size_t i = 0; i < pin_names.size(); ++i)
       if (Lower(Trim(pin_names[i])) == name) pin = static_cast<int32_t>(i);
     if (pin < 0) return fail("no pin named '" + name + "'");
-    if (pin != kPinCutoff && pin != kPinOctave && pin != kPinScale && pin != kPinOrder)
+    if (pin != PIN_FILTER_CUTOFF && pin != PIN_OCTAVE && pin != PIN_FREQ_SCALE &&
+        pin != PIN_FILTER_ORDER)
       return fail("pin '" + Trim(pin_names[pin]) + "' is not a setting");
     int32_t value;
     std::string why;

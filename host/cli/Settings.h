@@ -6,17 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace tonevolt {
+#include "TonevoltPins.h"
 
-// Pin indices of the module; hosts save patches by them.
-enum Pin : int32_t {
-  kPinInput = 0,
-  kPinCutoff = 1,
-  kPinOctave = 2,
-  kPinPitch = 3,
-  kPinScale = 4,
-  kPinOrder = 5,
-};
+namespace tonevolt {
 
 enum class Scale { kVoltPerKhz, kVoltPerOctave };
 

@@ -123,10 +123,32 @@ void Module::ComputeCoefficients(float cutoff) {
 
 // ------------------------------------------------------------ processing
 
+// A piece's lookups stay near the entry of the filter's last value, give or
+// take its ripple. Reading one word of each of those lines up front lets
+// their cache misses overlap, instead of stalling the loop one after another
+// when a host runs many instances whose tables have left the cache. (Plain
+// loads: prefetch hints measured no better than nothing here.)
+static void TouchPitchLines(const float* table, float last_value) {
+  constexpr int32_t kEntriesPerLine = 16, kLinesEachWay = 8;
+  int32_t center = _mm_cvttss_si32(_mm_set_ss(last_value * kLookupScale));
+  if (center < 0 || center >= kPitchTableSize) return;
+  int32_t first = std::max(0, center - kLinesEachWay * kEntriesPerLine);
+  int32_t last = std::min(kPitchTableSize - 1, center + kLinesEachWay * kEntriesPerLine);
+  float sum = 0.0f;
+  for (int32_t i = first; i <= last; i += kEntriesPerLine) sum += table[i];
+  volatile float sink = sum;
+  (void)sink;
+}
+
 void Module::ProcessSamples(int32_t buffer_offset, int32_t sample_count) {
   const bool volt_per_octave = m_freq_scale == 1;
-  // The whole call, coefficient update included, rounds toward zero.
-  if (volt_per_octave) LoadFpuControlWords(g_truncating_control_word);
+  if (volt_per_octave) {
+    // Issued before the switch, which waits for every load ahead of it.
+    const float last = m_filter_order == 1 ? m_stage2_y1 : m_stage1_y1;
+    TouchPitchLines(m_pitch_table, last * kGain * OctaveFactor(m_octave));
+    // The whole call, coefficient update included, rounds toward zero.
+    LoadFpuControlWords(g_truncating_control_word);
+  }
 
   if (m_cutoff < m_applied_cutoff || m_cutoff > m_applied_cutoff) {
     m_applied_cutoff = m_cutoff;
@@ -153,23 +175,6 @@ void Module::ProcessSamples(int32_t buffer_offset, int32_t sample_count) {
   if (volt_per_octave) LoadFpuControlWords(g_saved_control_word);
 }
 
-// A piece's lookups stay near the entry of the filter's last value, give or
-// take its ripple. Reading one word of each of those lines up front lets
-// their cache misses overlap, instead of stalling the loop one after another
-// when a host runs many instances whose tables have left the cache. (Plain
-// loads: prefetch hints measured no better than nothing here.)
-static void TouchPitchLines(const float* table, float last_value) {
-  constexpr int32_t kEntriesPerLine = 16, kLinesEachWay = 8;
-  int32_t center = _mm_cvttss_si32(_mm_set_ss(last_value * kLookupScale));
-  if (center < 0 || center >= kPitchTableSize) return;
-  int32_t first = std::max(0, center - kLinesEachWay * kEntriesPerLine);
-  int32_t last = std::min(kPitchTableSize - 1, center + kLinesEachWay * kEntriesPerLine);
-  float sum = 0.0f;
-  for (int32_t i = first; i <= last; i += kEntriesPerLine) sum += table[i];
-  volatile float sink = sum;
-  (void)sink;
-}
-
 template <bool kTwoPoles, bool kVoltPerOctave>
 void Module::RunSamples(const float* input, float* output, int32_t sample_count) {
   const float a0 = m_a0, a1 = m_a1, b1 = m_b1;
@@ -179,7 +184,6 @@ void Module::RunSamples(const float* input, float* output, int32_t sample_count)
   float x1 = m_stage1_x1, y1 = m_stage1_y1;
   float x2 = m_stage2_x1, y2 = m_stage2_y1;  // untouched with one pole
   float value = m_value;
-  if (kVoltPerOctave) TouchPitchLines(table, (kTwoPoles ? y2 : y1) * kGain * octave_factor);
 
   for (int32_t i = 0; i < sample_count; ++i) {
     const float x = input[i];

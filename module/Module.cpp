@@ -143,9 +143,12 @@ static void TouchPitchLines(const float* table, float last_value) {
 void Module::ProcessSamples(int32_t buffer_offset, int32_t sample_count) {
   const bool volt_per_octave = m_freq_scale == 1;
   if (volt_per_octave) {
-    // Issued before the switch, which waits for every load ahead of it.
-    const float last = m_filter_order == 1 ? m_stage2_y1 : m_stage1_y1;
-    TouchPitchLines(m_pitch_table, last * kGain * OctaveFactor(m_octave));
+    // Issued before the switch, which waits for every load ahead of it;
+    // pieces cut short by events are left alone, their few lookups cost less.
+    if (sample_count >= 64) {
+      const float last = m_filter_order == 1 ? m_stage2_y1 : m_stage1_y1;
+      TouchPitchLines(m_pitch_table, last * kGain * OctaveFactor(m_octave));
+    }
     // The whole call, coefficient update included, rounds toward zero.
     LoadFpuControlWords(g_truncating_control_word);
   }

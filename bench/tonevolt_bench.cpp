@@ -19,7 +19,7 @@
 
 #include "Floor.h"
 #include "TonevoltPins.h"
-#include "WbHost.h"
+#include "WBHost.h"
 
 namespace {
 

@@ -1,21 +1,44 @@
 #include "Module.h"
 
-#include <algorithm>
+#include <atomic>
 #include <climits>
-#include <cmath>
 #include <cstdint>
 #include <new>
 
-#include "SignalSteps.h"
-
-const double g_ln2 = std::log(2.0);
-const double g_ln440 = std::log(440.0);
-FpuControlWords g_saved_control_word;
-FpuControlWords g_truncating_control_word;
+#include "FpuControl.h"
 
 WBModule_base* WBCreateModule(WBHostCallback host_callback) {
   return new (std::nothrow) Module(host_callback);
 }
+
+// ------------------------------------------------------- control words
+
+namespace {
+
+// Process-wide: the control words captured by the latest open of any
+// instance, the x87 word in bits 32-47 and MXCSR in bits 0-31, so that an
+// open on one thread and a 1 V/oct call on another never see half an update.
+// Every 1 V/oct call rounds toward zero with these words' other bits, and
+// leaves them behind when it returns.
+std::atomic<uint64_t> g_open_control_words{0};
+
+uint64_t Pack(const FpuControlWords& words) {
+  return static_cast<uint64_t>(words.x87) << 32 | words.mxcsr;
+}
+
+FpuControlWords SavedControlWords() {
+  uint64_t packed = g_open_control_words.load(std::memory_order_relaxed);
+  return {static_cast<uint16_t>(packed >> 32), static_cast<uint32_t>(packed)};
+}
+
+FpuControlWords TruncatingControlWords() {
+  FpuControlWords words = SavedControlWords();
+  words.x87 |= kX87TruncatingBits;
+  words.mxcsr |= kMxcsrTruncatingBits;
+  return words;
+}
+
+}  // namespace
 
 // ----------------------------------------------------------- description
 
@@ -36,7 +59,7 @@ struct PinDescription {
   const char* extra;  // null: not written
 };
 
-const PinDescription kPins[] = {
+const PinDescription kPins[kModulePinCount] = {
     {"Input", DIR_INPUT, TYPE_AUDIO, "0", nullptr},
     {"Filter Cutoff", DIR_SETTING, TYPE_FLOAT, "40", "5000.f,10.f,5000.f,10.f"},
     {"Octave", DIR_INPUT, TYPE_ENUM, "3", "-3=0,-2=1,-1=2,0=3,+1=4,+2=5,+3=6"},
@@ -55,9 +78,9 @@ bool Module::DescribeModule(ModuleProperties* properties) {
 }
 
 bool Module::DescribePin(int32_t index, PinProperties* properties) {
-  if (static_cast<uint32_t>(index) >= sizeof kPins / sizeof kPins[0]) return false;
-  void* const variables[] = {&m_input,  &m_cutoff,     &m_octave,
-                             &m_output, &m_freq_scale, &m_filter_order};
+  if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(kModulePinCount)) return false;
+  void* const variables[kModulePinCount] = {&m_input,  &m_cutoff,     &m_octave,
+                                            &m_output, &m_freq_scale, &m_filter_order};
   const PinDescription& pin = kPins[index];
   properties->variable = variables[index];
   properties->direction = pin.direction;
@@ -71,143 +94,40 @@ bool Module::DescribePin(int32_t index, PinProperties* properties) {
 // ------------------------------------------------------------------ open
 
 void Module::OnOpen() {
-  m_process_routine = static_cast<ProcessRoutine>(&Module::ProcessSamples);
-  WBModule_base::OnOpen();
+  SetProcessRoutine(static_cast<ProcessRoutine>(&Module::ProcessSamples));
 
   MaskFpuExceptions();
-  m_twice_rate = SampleRate() * 2.0f;
-  ComputeCoefficients(kOpenCutoff);
+  m_core.Open(SampleRate());
 
-  g_saved_control_word = ReadFpuControlWords();
-  g_truncating_control_word = g_saved_control_word;
-  g_truncating_control_word.x87 |= kX87TruncatingBits;
-  g_truncating_control_word.mxcsr |= kMxcsrTruncatingBits;
-  BuildPitchTable();
-}
-
-// entry i = 0.1 * (log2(i / 440) + 5): 440 Hz reads 5 V, one volt per octave.
-void Module::BuildPitchTable() {
-  m_pitch_table[0] = -0.9f;
-  for (int32_t i = 1; i < kPitchTableSize; ++i) {
-    m_pitch_table[i] =
-        static_cast<float>(((std::log(static_cast<double>(i)) - g_ln440) / g_ln2 + 5.0f) * 0.1);
-  }
-}
-
-// ------------------------------------------------------- single steps
-
-float Module::DetectZeroCrossing(float x) {
-  float pulse = ZeroCrossingPulse(m_prev_sample, x);
-  m_prev_sample = x;
-  return pulse;
-}
-
-float Module::FilterStage1(float x) {
-  return OnePole(m_a0, m_a1, m_b1, x, m_stage1_x1, m_stage1_y1);
-}
-
-float Module::FilterStage2(float x) {
-  return OnePole(m_a0, m_a1, m_b1, x, m_stage2_x1, m_stage2_y1);
-}
-
-// Bilinear transform, without prewarping, of w / (s + w):
-// a0 = a1 = w / (w + 2 fs), b1 = (2 fs - w) / (w + 2 fs).
-void Module::ComputeCoefficients(float cutoff) {
-  float w = kTwoPi * cutoff;
-  float k = static_cast<float>(1.0f / (static_cast<double>(w) + m_twice_rate));
-  float a = static_cast<float>(static_cast<double>(w) * k);
-  m_a0 = a;
-  m_a1 = a;
-  m_b1 = static_cast<float>((static_cast<double>(m_twice_rate) - w) * k);
+  g_open_control_words.store(Pack(ReadFpuControlWords()), std::memory_order_relaxed);
+  m_core.BuildPitchTable();
 }
 
 // ------------------------------------------------------------ processing
 
-// A piece's lookups stay near the entry of the filter's last value, give or
-// take its ripple. Reading one word of each of those lines up front lets
-// their cache misses overlap, instead of stalling the loop one after another
-// when a host runs many instances whose tables have left the cache. (Plain
-// loads: prefetch hints measured no better than nothing here.)
-static void TouchPitchLines(const float* table, float last_value) {
-  constexpr int32_t kEntriesPerLine = 16, kLinesEachWay = 8;
-  int32_t center = _mm_cvttss_si32(_mm_set_ss(last_value * kLookupScale));
-  if (center < 0 || center >= kPitchTableSize) return;
-  int32_t first = std::max(0, center - kLinesEachWay * kEntriesPerLine);
-  int32_t last = std::min(kPitchTableSize - 1, center + kLinesEachWay * kEntriesPerLine);
-  float sum = 0.0f;
-  for (int32_t i = first; i <= last; i += kEntriesPerLine) sum += table[i];
-  volatile float sink = sum;
-  (void)sink;
-}
-
 void Module::ProcessSamples(int32_t buffer_offset, int32_t sample_count) {
-  const bool volt_per_octave = m_freq_scale == 1;
+  m_core.SetCutoff(m_cutoff);
+  m_core.SetOctaveIndex(m_octave);
+  m_core.SetFreqScale(m_freq_scale);
+  m_core.SetFilterOrder(m_filter_order);
+
+  const bool volt_per_octave = m_core.VoltPerOctave();
   if (volt_per_octave) {
     // Issued before the switch, which waits for every load ahead of it;
     // pieces cut short by events are left alone, their few lookups cost less.
-    if (sample_count >= 64) {
-      const float last = m_filter_order == 1 ? m_stage2_y1 : m_stage1_y1;
-      TouchPitchLines(m_pitch_table, last * kGain * OctaveFactor(m_octave));
-    }
+    if (sample_count >= 64) m_core.TouchPitchLines();
     // The whole call, coefficient update included, rounds toward zero.
-    LoadFpuControlWords(g_truncating_control_word);
-  }
-
-  if (m_cutoff < m_applied_cutoff || m_cutoff > m_applied_cutoff) {
-    m_applied_cutoff = m_cutoff;
-    ComputeCoefficients(m_cutoff);
+    LoadFpuControlWords(TruncatingControlWords());
   }
 
   if (sample_count > 0) {
-    const float* input = m_input + buffer_offset;
-    float* output = m_output + buffer_offset;
-    if (m_filter_order == 1) {
-      if (volt_per_octave)
-        RunSamples<true, true>(input, output, sample_count);
-      else
-        RunSamples<true, false>(input, output, sample_count);
-    } else {
-      if (volt_per_octave)
-        RunSamples<false, true>(input, output, sample_count);
-      else
-        RunSamples<false, false>(input, output, sample_count);
-    }
+    m_core.Process(m_input + buffer_offset, m_output + buffer_offset, sample_count);
+  } else {
+    m_core.Process(nullptr, nullptr, 0);
   }
 
-  // The word of the latest open, not the one found on entry.
-  if (volt_per_octave) LoadFpuControlWords(g_saved_control_word);
-}
-
-template <bool kTwoPoles, bool kVoltPerOctave>
-void Module::RunSamples(const float* input, float* output, int32_t sample_count) {
-  const float a0 = m_a0, a1 = m_a1, b1 = m_b1;
-  const float octave_factor = OctaveFactor(m_octave);
-  const float* table = m_pitch_table;
-  float prev = m_prev_sample;
-  float x1 = m_stage1_x1, y1 = m_stage1_y1;
-  float x2 = m_stage2_x1, y2 = m_stage2_y1;  // untouched with one pole
-  float value = m_value;
-
-  for (int32_t i = 0; i < sample_count; ++i) {
-    const float x = input[i];
-    const float pulse = ZeroCrossingPulse(prev, x);
-    prev = x;
-    value = OnePole(a0, a1, b1, pulse, x1, y1);
-    if (kTwoPoles) value = OnePole(a0, a1, b1, value, x2, y2);
-    value = value * kGain;
-    value = value * octave_factor;
-    if (kVoltPerOctave) value = PitchLookup(table, kPitchTableSize, value);
-    output[i] = value;
-  }
-
-  m_prev_sample = prev;
-  m_stage1_x1 = x1;
-  m_stage1_y1 = y1;
-  if (kTwoPoles) {
-    m_stage2_x1 = x2;
-    m_stage2_y1 = y2;
-  }
-  m_value = value;
+  // The words of the latest open, not the ones found on entry.
+  if (volt_per_octave) LoadFpuControlWords(SavedControlWords());
 }
 
 // --------------------------------------------------------- status, sleep
@@ -219,9 +139,9 @@ void Module::OnPinStatusChange(WBPin*) {
   Pin(PIN_PITCH)->TransmitStatusChange(SampleClock(), status);
   if (status < STATUS_STREAMING) {
     m_sleep_countdown = BlockSize();
-    m_process_routine = static_cast<ProcessRoutine>(&Module::ProcessWithSleepCountdown);
+    SetProcessRoutine(static_cast<ProcessRoutine>(&Module::ProcessWithSleepCountdown));
   } else {
-    m_process_routine = static_cast<ProcessRoutine>(&Module::ProcessSamples);
+    SetProcessRoutine(static_cast<ProcessRoutine>(&Module::ProcessSamples));
   }
 }
 
@@ -231,7 +151,7 @@ void Module::ProcessWithSleepCountdown(int32_t buffer_offset, int32_t sample_cou
   // countdown positive again.
   int64_t left = static_cast<int64_t>(m_sleep_countdown) - sample_count;
   m_sleep_countdown = left < INT32_MIN ? INT32_MIN : static_cast<int32_t>(left);
-  if (m_sleep_countdown <= 0 && m_events == nullptr) {
+  if (m_sleep_countdown <= 0 && QueueEmpty()) {
     CallHost(HOST_REQUEST_SLEEP, 0, 0, nullptr, 0);
   }
 }

@@ -10,7 +10,7 @@ namespace {
 // The record's two entries turn the record back into its object.
 int32_t WB_CALL DispatchEntry(WBModule_record* record, int32_t opcode, int32_t index, int32_t value,
                               void* pointer, float opt) {
-  WBModule_base* module = record->object;
+  WBModule_base* module = static_cast<WBModule_base*>(record->object);
   int32_t result = module->Dispatch(opcode, index, value, pointer, opt);
   if (opcode == DISPATCH_CLOSE) {
     delete module;
@@ -20,7 +20,7 @@ int32_t WB_CALL DispatchEntry(WBModule_record* record, int32_t opcode, int32_t i
 }
 
 void WB_CALL ProcessEntry(WBModule_record* record, int32_t buffer_offset, int32_t sample_count) {
-  record->object->ProcessBlock(buffer_offset, sample_count);
+  static_cast<WBModule_base*>(record->object)->ProcessBlock(buffer_offset, sample_count);
 }
 
 }  // namespace
@@ -113,21 +113,19 @@ int32_t WBModule_base::Dispatch(int32_t opcode, int32_t index, int32_t value, vo
                                 float opt) {
   switch (opcode) {
     case DISPATCH_OPEN:
-      OnOpen();
+      Open();
       return 0;
     case DISPATCH_CLOSE:
       OnClose();
       return 0;
     case DISPATCH_SET_SAMPLE_RATE:
-      SetSampleRate(opt);
+      m_sample_rate = opt;
       return 0;
     case DISPATCH_SET_BLOCK_SIZE:
-      SetBlockSize(value);
+      m_block_size = value;
       return 0;
     case DISPATCH_QUERY_4:
       return Query4(pointer) ? 1 : 0;
-    case DISPATCH_QUERY_5:
-      return Query5(pointer) ? 1 : 0;
     case DISPATCH_GET_PIN_PROPERTIES:
       if (pointer == nullptr) return 0;
       return DescribePin(index, static_cast<PinProperties*>(pointer)) ? 1 : 0;
@@ -148,15 +146,10 @@ int32_t WBModule_base::Dispatch(int32_t opcode, int32_t index, int32_t value, vo
 }
 
 void WBModule_base::OnPinStatusChange(WBPin*) {}
+void WBModule_base::OnOpen() {}
 void WBModule_base::OnClose() {}
-void WBModule_base::Reserved6() {}
-void WBModule_base::SetSampleRate(float rate) { m_sample_rate = rate; }
-void WBModule_base::SetBlockSize(int32_t size) { m_block_size = size; }
-float WBModule_base::SampleRate() { return m_sample_rate; }
-int32_t WBModule_base::BlockSize() { return m_block_size; }
 bool WBModule_base::DescribeModule(ModuleProperties*) { return false; }
 bool WBModule_base::DescribePin(int32_t, PinProperties*) { return false; }
-bool WBModule_base::Query5(void*) { return false; }
 bool WBModule_base::Query4(void*) { return false; }
 void WBModule_base::OnDataEvent(uint32_t, int32_t, int16_t) {}
 
@@ -167,9 +160,15 @@ WBPin* WBModule_base::Pin(int32_t index) {
   return &m_pins[index];
 }
 
-void WBModule_base::OnOpen() {
+// The base's part comes first whatever the module does in its hook: the
+// module's open may use the clock and the pins.
+void WBModule_base::Open() {
   m_sample_clock = static_cast<uint32_t>(CallHost(HOST_GET_SAMPLE_CLOCK, 0, 0, nullptr, 0));
+  BuildPins();
+  OnOpen();
+}
 
+void WBModule_base::BuildPins() {
   // The scratch record is shared by every description, as hosts expect.
   PinProperties scratch;
   std::memset(&scratch, 0, sizeof scratch);
@@ -203,8 +202,8 @@ void WBModule_base::OnOpen() {
 
 // --------------------------------------------------------------- events
 
-void WBModule_base::QueueEvent(const WbEvent* p_event) {
-  WB_ASSERT(p_event->time_stamp >= SampleClock(), "p_event->time_stamp >= SampleClock()", 273);
+void WBModule_base::QueueEvent(const WbEvent* event) {
+  WB_ASSERT(event->time_stamp >= SampleClock(), "p_event->time_stamp >= SampleClock()", 273);
   WbEvent* copy = m_free_events;
   if (copy != nullptr) {
     m_free_events = copy->next;
@@ -212,11 +211,11 @@ void WBModule_base::QueueEvent(const WbEvent* p_event) {
     copy = new (std::nothrow) WbEvent;
   }
   if (copy == nullptr) return;  // out of memory: the event is lost, the host goes on
-  copy->time_stamp = p_event->time_stamp;
-  copy->event_type = p_event->event_type;
-  copy->value_1 = p_event->value_1;
-  copy->value_2 = p_event->value_2;
-  copy->data = p_event->data;
+  copy->time_stamp = event->time_stamp;
+  copy->event_type = event->event_type;
+  copy->value_1 = event->value_1;
+  copy->value_2 = event->value_2;
+  copy->data = event->data;
   copy->next = nullptr;
 
   // Hosts queue mostly in time order: appending behind the last event keeps
@@ -232,17 +231,16 @@ void WBModule_base::QueueEvent(const WbEvent* p_event) {
   *link = copy;
 }
 
-void WBModule_base::ProcessBlock(int32_t bufferOffset, int32_t sampleFrames) {
-  WB_ASSERT(sampleFrames > 0, "sampleFrames > 0", 179);
+void WBModule_base::ProcessBlock(int32_t buffer_offset, int32_t sample_count) {
+  WB_ASSERT(sample_count > 0, "sampleFrames > 0", 179);
   uint32_t current_sample_clock = m_sample_clock;
-  const uint32_t end = current_sample_clock + static_cast<uint32_t>(sampleFrames);
-  int32_t remaining = sampleFrames;
-  int32_t offset = bufferOffset;
+  const uint32_t end = current_sample_clock + static_cast<uint32_t>(sample_count);
+  int32_t remaining = sample_count;
+  int32_t offset = buffer_offset;
 
   for (;;) {
     WbEvent* next_event = m_events;
     if (next_event == nullptr) {
-      WB_ASSERT(remaining > 0, "sampleFrames > 0", 188);
       (this->*m_process_routine)(offset, remaining);
       m_sample_clock = end;
       return;
@@ -270,27 +268,27 @@ void WBModule_base::ProcessBlock(int32_t bufferOffset, int32_t sampleFrames) {
   }
 }
 
-void WBModule_base::ApplyEvent(WbEvent* e) {
-  WB_ASSERT(e->time_stamp == SampleClock(), "e->time_stamp == SampleClock()", 231);
-  switch (e->event_type) {
+void WBModule_base::ApplyEvent(WbEvent* event) {
+  WB_ASSERT(event->time_stamp == SampleClock(), "e->time_stamp == SampleClock()", 231);
+  switch (event->event_type) {
     case EVENT_PIN_STATUS: {
-      int32_t index = static_cast<int32_t>(reinterpret_cast<uintptr_t>(e->data));
+      int32_t index = static_cast<int32_t>(reinterpret_cast<uintptr_t>(event->data));
       // A pin the instance does not have is ignored rather than written through;
       // before open there is no pin array at all, which Pin reports.
       if (m_pins != nullptr && (index < 0 || index >= m_pin_count)) break;
-      Pin(index)->ApplyStatusChange(e->value_1, e->value_2);
+      Pin(index)->ApplyStatusChange(event->value_1, event->value_2);
       break;
     }
     case EVENT_DATA:
-      OnDataEvent(e->time_stamp, e->value_1, static_cast<int16_t>(e->value_2));
+      OnDataEvent(event->time_stamp, event->value_1, static_cast<int16_t>(event->value_2));
       break;
     case EVENT_DEFERRED_CALL: {
-      DeferredCall* call = static_cast<DeferredCall*>(e->data);
+      DeferredCall* call = static_cast<DeferredCall*>(event->data);
       if (call != nullptr) {
         if (call->function != nullptr) call->function(call->argument);
         delete call;
       }
-      e->data = nullptr;
+      event->data = nullptr;
       break;
     }
     default:  // unknown types are dropped

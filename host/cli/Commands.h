@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "WBModule_base.h"
+#include "WBInterface.h"
 
 namespace tonevolt {
 

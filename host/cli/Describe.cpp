@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "Commands.h"
-#include "WbHost.h"
+#include "WBHost.h"
 
 namespace tonevolt {
 

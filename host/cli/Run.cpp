@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "WbHost.h"
+#include "WBHost.h"
 
 namespace tonevolt {
 

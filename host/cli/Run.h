@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "Settings.h"
-#include "WBModule_base.h"
+#include "WBInterface.h"
 
 namespace tonevolt {
 

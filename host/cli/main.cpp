@@ -7,7 +7,7 @@
 
 #include "Analysis.h"
 #include "Commands.h"
-#include "WbHost.h"
+#include "WBHost.h"
 
 namespace tonevolt {
 

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "WbHost.h"
+#include "WBHost.h"
 
 namespace {
 

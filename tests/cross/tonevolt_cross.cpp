@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "FloatBits.h"
-#include "WbHost.h"
+#include "WBHost.h"
 
 #if defined(_WIN32)
 #include <fcntl.h>

@@ -25,5 +25,5 @@ common=(-m32 -std=c++17 -g -O1 -fno-omit-frame-pointer
 # their type information, so it skips the dynamic-type check.
 "$cxx" "${common[@]}" -fsanitize=fuzzer,address,undefined -fno-sanitize=vptr \
   -I"$root/wb_sdk" -I"$root/host" -I"$root/tests/support" \
-  "$root/tests/fuzz/tonevolt_fuzzer.cpp" "$root/host/WbHost.cpp" -ldl \
+  "$root/tests/fuzz/tonevolt_fuzzer.cpp" "$root/host/WBHost.cpp" -ldl \
   -o "$out/tonevolt_fuzzer"

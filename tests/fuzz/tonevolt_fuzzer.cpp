@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "FloatBits.h"
-#include "WBModule_base.h"
-#include "WbHost.h"
+#include "WBInterface.h"
+#include "WBHost.h"
 
 namespace {
 

@@ -15,7 +15,7 @@ void* Word(uint32_t value) { return reinterpret_cast<void*>(static_cast<uintptr_
 class ProbeModule : public WBModule_base {
  public:
   explicit ProbeModule(WBHostCallback callback) : WBModule_base(callback) {
-    m_process_routine = static_cast<ProcessRoutine>(&ProbeModule::RoutineA);
+    SetProcessRoutine(static_cast<ProcessRoutine>(&ProbeModule::RoutineA));
   }
 
   bool DescribePin(int32_t index, PinProperties* properties) override {
@@ -31,11 +31,11 @@ class ProbeModule : public WBModule_base {
 
   void OnPinStatusChange(WBPin* pin) override {
     uint32_t word = 0;
-    if (pin->m_variable != nullptr) std::memcpy(&word, pin->m_variable, sizeof word);
-    CallHost(PROBE_PIN_CHANGE, pin->m_index, pin->Status(), Word(word),
+    if (pin->Variable() != nullptr) std::memcpy(&word, pin->Variable(), sizeof word);
+    CallHost(PROBE_PIN_CHANGE, pin->Index(), pin->Status(), Word(word),
              static_cast<int32_t>(SampleClock()));
-    if (pin->m_index == kProbeSwitchPin) {
-      m_process_routine = static_cast<ProcessRoutine>(&ProbeModule::RoutineB);
+    if (pin->Index() == kProbeSwitchPin) {
+      SetProcessRoutine(static_cast<ProcessRoutine>(&ProbeModule::RoutineB));
     }
   }
 
@@ -54,13 +54,13 @@ class ProbeModule : public WBModule_base {
     }
     RunCommand(*control);
     control->describe_calls = m_describe_calls;
-    control->pin_count = m_pin_count;
+    control->pin_count = PinCount();
     control->variables = m_variables;
     control->sample_clock = SampleClock();
-    control->has_pins = m_pins != nullptr ? 1 : 0;
-    for (int32_t i = 0; i < m_pin_count && i < kProbeMaxPinViews; ++i) {
-      const WBPin& pin = m_pins[i];
-      control->pins[i] = {pin.m_variable, pin.m_index, pin.m_status, pin.m_data_type};
+    control->has_pins = HasPins() ? 1 : 0;
+    for (int32_t i = 0; i < PinCount() && i < kProbeMaxPinViews; ++i) {
+      const WBPin& pin = *Pin(i);
+      control->pins[i] = {pin.Variable(), pin.Index(), pin.Status(), pin.DataType()};
     }
     return true;
   }
@@ -70,7 +70,7 @@ class ProbeModule : public WBModule_base {
     bool known_pin = control.command_pin >= 0 && control.command_pin < kProbePinCount;
     switch (control.command) {
       case PROBE_COMMAND_TRANSMIT:
-        if (control.command_pin >= 0 && control.command_pin < m_pin_count) {
+        if (control.command_pin >= 0 && control.command_pin < PinCount()) {
           Pin(control.command_pin)
               ->TransmitStatusChange(control.command_clock, control.command_value);
         }

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "WBModule_base.h"
+#include "WBInterface.h"
 
 // Host callback opcodes the probe uses to report, beyond the SDK's own.
 enum : int32_t {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "WbHost.h"
+#include "WBHost.h"
 
 namespace testing_support {
 

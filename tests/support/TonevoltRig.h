@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "FloatBits.h"
-#include "WbHost.h"
+#include "WBHost.h"
 
 // Tonevolt's pins, as hosts number them.
 constexpr int32_t kInput = 0, kCutoff = 1, kOctave = 2, kPitch = 3, kFreqScale = 4, kOrder = 5;

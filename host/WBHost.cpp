@@ -1,4 +1,4 @@
-#include "WbHost.h"
+#include "WBHost.h"
 
 #include <atomic>
 #include <cstring>

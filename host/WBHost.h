@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "WBModule_base.h"
+#include "WBInterface.h"
 
 namespace wbhost {
 

@@ -1,0 +1,96 @@
+#include "TonevoltCore.h"
+
+#include <emmintrin.h>
+
+#include <algorithm>
+
+#include "SignalSteps.h"
+
+void TonevoltCore::Open(float sample_rate) {
+  m_twice_rate = sample_rate * 2.0f;
+  ComputeCoefficients(kOpenCutoff);
+}
+
+void TonevoltCore::BuildPitchTable() { ::BuildPitchTable(m_pitch_table); }
+
+// Bilinear transform, without prewarping, of w / (s + w):
+// a0 = a1 = w / (w + 2 fs), b1 = (2 fs - w) / (w + 2 fs).
+void TonevoltCore::ComputeCoefficients(float cutoff) {
+  float w = kTwoPi * cutoff;
+  float k = static_cast<float>(1.0f / (static_cast<double>(w) + m_twice_rate));
+  float a = static_cast<float>(static_cast<double>(w) * k);
+  m_a0 = a;
+  m_a1 = a;
+  m_b1 = static_cast<float>((static_cast<double>(m_twice_rate) - w) * k);
+}
+
+// A piece's lookups stay near the entry of the filter's last value, give or
+// take its ripple. (Plain loads: prefetch hints measured no better than
+// nothing here.)
+void TonevoltCore::TouchPitchLines() const {
+  constexpr int32_t kEntriesPerLine = 16, kLinesEachWay = 8;
+  const float last = m_filter_order == kOrderTwoPoles ? m_stage2_y1 : m_stage1_y1;
+  const float last_value = last * kGain * OctaveFactor(m_octave);
+  int32_t center = _mm_cvttss_si32(_mm_set_ss(last_value * kLookupScale));
+  if (center < 0 || center >= kPitchTableSize) return;
+  int32_t first = std::max(0, center - kLinesEachWay * kEntriesPerLine);
+  int32_t last_entry = std::min(kPitchTableSize - 1, center + kLinesEachWay * kEntriesPerLine);
+  float sum = 0.0f;
+  for (int32_t i = first; i <= last_entry; i += kEntriesPerLine) sum += m_pitch_table[i];
+  volatile float sink = sum;
+  (void)sink;
+}
+
+void TonevoltCore::Process(const float* input, float* output, int32_t count) {
+  // A NaN cutoff compares neither less nor greater, so it never recomputes.
+  if (m_cutoff < m_applied_cutoff || m_cutoff > m_applied_cutoff) {
+    m_applied_cutoff = m_cutoff;
+    ComputeCoefficients(m_cutoff);
+  }
+  if (count <= 0) return;
+
+  const bool volt_per_octave = VoltPerOctave();
+  if (m_filter_order == kOrderTwoPoles) {
+    if (volt_per_octave)
+      RunSamples<true, true>(input, output, count);
+    else
+      RunSamples<true, false>(input, output, count);
+  } else {
+    if (volt_per_octave)
+      RunSamples<false, true>(input, output, count);
+    else
+      RunSamples<false, false>(input, output, count);
+  }
+}
+
+template <bool kTwoPoles, bool kVoltPerOctave>
+void TonevoltCore::RunSamples(const float* input, float* output, int32_t count) {
+  const float a0 = m_a0, a1 = m_a1, b1 = m_b1;
+  const float octave_factor = OctaveFactor(m_octave);
+  const float* table = m_pitch_table;
+  float prev = m_prev_sample;
+  float x1 = m_stage1_x1, y1 = m_stage1_y1;
+  float x2 = m_stage2_x1, y2 = m_stage2_y1;  // untouched with one pole
+  float value = m_value;
+
+  for (int32_t i = 0; i < count; ++i) {
+    const float x = input[i];
+    const float pulse = ZeroCrossingPulse(prev, x);
+    prev = x;
+    value = OnePole(a0, a1, b1, pulse, x1, y1);
+    if (kTwoPoles) value = OnePole(a0, a1, b1, value, x2, y2);
+    value = value * kGain;
+    value = value * octave_factor;
+    if (kVoltPerOctave) value = PitchLookup(table, kPitchTableSize, value);
+    output[i] = value;
+  }
+
+  m_prev_sample = prev;
+  m_stage1_x1 = x1;
+  m_stage1_y1 = y1;
+  if (kTwoPoles) {
+    m_stage2_x1 = x2;
+    m_stage2_y1 = y2;
+  }
+  m_value = value;
+}

@@ -328,12 +328,12 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
       if (run.error_occurred) {
-        failed_ = true;
+        m_failed = true;
         continue;
       }
       const bool median = run.run_type == Run::RT_Aggregate;
       if (median && run.aggregate_name != "median") continue;
-      Figure& figure = figures_[run.run_name.str()];
+      Figure& figure = m_figures[run.run_name.str()];
       if (figure.from_median && !median) continue;
       const double to_ns = 1e9 / benchmark::GetTimeUnitMultiplier(run.time_unit);
       figure.cpu_ns = run.GetAdjustedCPUTime() * to_ns;
@@ -343,14 +343,14 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   }
 
   const Figure* Find(const std::string& name) const {
-    auto it = figures_.find(name);
-    return it == figures_.end() ? nullptr : &it->second;
+    auto it = m_figures.find(name);
+    return it == m_figures.end() ? nullptr : &it->second;
   }
-  bool Failed() const { return failed_; }
+  bool Failed() const { return m_failed; }
 
  private:
-  std::map<std::string, Figure> figures_;
-  bool failed_ = false;
+  std::map<std::string, Figure> m_figures;
+  bool m_failed = false;
 };
 
 const char* Verdict(bool met) { return met ? "met" : "MISSED"; }

@@ -26,8 +26,8 @@ class TonevoltCore {
   // Settings in the module's pin encoding; any value is accepted, and values
   // outside a list take its default path. They apply from the next Process.
   void SetCutoff(float hz) { m_cutoff = hz; }
-  void SetOctaveIndex(int32_t index) { m_octave = index; }      // 0..6 = -3..+3; else none
-  void SetFreqScale(int32_t scale) { m_freq_scale = scale; }    // 1 = 1 V/oct; else 1 V/kHz
+  void SetOctaveIndex(int32_t index) { m_octave = index; }        // 0..6 = -3..+3; else none
+  void SetFreqScale(int32_t scale) { m_freq_scale = scale; }      // 1 = 1 V/oct; else 1 V/kHz
   void SetFilterOrder(int32_t order) { m_filter_order = order; }  // 1 = two poles; else one
   bool VoltPerOctave() const { return m_freq_scale == kScaleVoltPerOctave; }
 

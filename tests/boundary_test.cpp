@@ -13,9 +13,9 @@ uint32_t WordAt(const WBModule_record* record, size_t offset) {
 }
 
 TEST_F(TonevoltTest, MainReturnsRecordWithMagicAndEntries) {
-  ASSERT_NE(main_, nullptr);
+  ASSERT_NE(m_main, nullptr);
   wbhost::Instance instance;
-  ASSERT_TRUE(instance.Create(main_));
+  ASSERT_TRUE(instance.Create(m_main));
   const WBModule_record* record = instance.Record();
   EXPECT_EQ(record->magic, 0x5742507Bu);
   EXPECT_EQ(std::memcmp(record, "{PBW", 4), 0);
@@ -26,9 +26,9 @@ TEST_F(TonevoltTest, MainReturnsRecordWithMagicAndEntries) {
 
 // All 108 bytes as the host reads them: the four set words, zero elsewhere.
 TEST_F(TonevoltTest, RecordBytesAreZeroApartFromTheSetWords) {
-  ASSERT_NE(main_, nullptr);
+  ASSERT_NE(m_main, nullptr);
   wbhost::Instance instance;
-  ASSERT_TRUE(instance.Create(main_));
+  ASSERT_TRUE(instance.Create(m_main));
   const WBModule_record* record = instance.Record();
   EXPECT_EQ(WordAt(record, 0), 0x5742507Bu);
   EXPECT_EQ(WordAt(record, 4), reinterpret_cast<uintptr_t>(record->dispatcher));
@@ -47,10 +47,10 @@ TEST_F(TonevoltTest, RecordBytesAreZeroApartFromTheSetWords) {
 }
 
 TEST_F(TonevoltTest, EachMainCallMakesItsOwnInstance) {
-  ASSERT_NE(main_, nullptr);
+  ASSERT_NE(m_main, nullptr);
   wbhost::Instance first, second;
-  ASSERT_TRUE(first.Create(main_));
-  ASSERT_TRUE(second.Create(main_));
+  ASSERT_TRUE(first.Create(m_main));
+  ASSERT_TRUE(second.Create(m_main));
   EXPECT_NE(first.Record(), second.Record());
   EXPECT_NE(WordAt(first.Record(), 32), WordAt(second.Record(), 32));
   // The same code serves both: the entries are shared, the objects are not.
@@ -89,9 +89,9 @@ constexpr OpcodeAnswer kNullPointerAnswers[] = {
 };
 
 TEST_F(TonevoltTest, DispatcherAnswersWithANullPointer) {
-  ASSERT_NE(main_, nullptr);
+  ASSERT_NE(m_main, nullptr);
   wbhost::Instance instance;
-  ASSERT_TRUE(instance.Create(main_));
+  ASSERT_TRUE(instance.Create(m_main));
   uint8_t before[108];
   std::memcpy(before, instance.Record(), sizeof before);
   for (const OpcodeAnswer& c : kNullPointerAnswers) {
@@ -104,9 +104,9 @@ TEST_F(TonevoltTest, DispatcherAnswersWithANullPointer) {
 }
 
 TEST_F(TonevoltTest, DispatcherAnswersWithRecords) {
-  ASSERT_NE(main_, nullptr);
+  ASSERT_NE(m_main, nullptr);
   wbhost::Instance instance;
-  ASSERT_TRUE(instance.Create(main_));
+  ASSERT_TRUE(instance.Create(m_main));
   uint32_t host_words[8] = {};  // the base answers false for any pointer
   EXPECT_EQ(instance.Dispatch(DISPATCH_QUERY_4, 0, 0, host_words), 0);
   EXPECT_EQ(instance.Dispatch(DISPATCH_QUERY_5, 0, 0, host_words), 0);
@@ -130,9 +130,9 @@ TEST_F(TonevoltTest, DispatcherAnswersWithRecords) {
 // No host callback: the clock and the host's pin count read 0, and the
 // instance still opens, describes itself, takes events and processes.
 TEST_F(TonevoltTest, WorksWithoutAHostCallback) {
-  ASSERT_NE(main_, nullptr);
+  ASSERT_NE(m_main, nullptr);
   wbhost::Instance instance;
-  ASSERT_TRUE(instance.Create(main_, /*with_callback=*/false));
+  ASSERT_TRUE(instance.Create(m_main, /*with_callback=*/false));
   instance.Open();
   ModuleProperties module = {};
   ASSERT_TRUE(instance.DescribeModule(&module));

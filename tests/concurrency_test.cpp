@@ -37,47 +37,47 @@ constexpr Setup kSetups[8] = {
 // One instance driven block by block; keeps every output sample's bits.
 class Run {
  public:
-  Run(WBMainProc main, const Setup& setup) : setup_(setup), in_(kBlock), out_(kBlock) {
+  Run(WBMainProc main, const Setup& setup) : m_setup(setup), m_in(kBlock), m_out(kBlock) {
     // Checked on the test's thread: gtest's assertions need not be thread-safe.
-    created_ = instance_.Create(main);
-    if (!created_) return;
-    instance_.Host().record_calls = false;  // the call log is not shared safely anyway
-    instance_.SetSampleRate(setup.rate);
-    instance_.Open();
-    instance_.AddPinFloatEvent(0, kCutoff, STATUS_STATIC, setup.cutoff);
-    instance_.AddPinEvent(0, kOctave, STATUS_STATIC, setup.octave);
-    instance_.AddPinEvent(0, kFreqScale, STATUS_STATIC, setup.freq_scale);
-    instance_.AddPinEvent(0, kOrder, STATUS_STATIC, setup.order);
+    m_created = m_instance.Create(main);
+    if (!m_created) return;
+    m_instance.Host().record_calls = false;  // the call log is not shared safely anyway
+    m_instance.SetSampleRate(setup.rate);
+    m_instance.Open();
+    m_instance.AddPinFloatEvent(0, kCutoff, STATUS_STATIC, setup.cutoff);
+    m_instance.AddPinEvent(0, kOctave, STATUS_STATIC, setup.octave);
+    m_instance.AddPinEvent(0, kFreqScale, STATUS_STATIC, setup.freq_scale);
+    m_instance.AddPinEvent(0, kOrder, STATUS_STATIC, setup.order);
     // A cutoff change and a streaming input inside later blocks.
-    instance_.AddPinFloatEvent(kBlock * 10 + 17, kCutoff, STATUS_STATIC, setup.cutoff * 2.0f);
-    instance_.AddPinEvent(kBlock * 20 + 3, kInput, STATUS_STREAMING, 0);
-    instance_.ConnectBuffer(kInput, in_.data());
-    instance_.ConnectBuffer(kPitch, out_.data());
+    m_instance.AddPinFloatEvent(kBlock * 10 + 17, kCutoff, STATUS_STATIC, setup.cutoff * 2.0f);
+    m_instance.AddPinEvent(kBlock * 20 + 3, kInput, STATUS_STREAMING, 0);
+    m_instance.ConnectBuffer(kInput, m_in.data());
+    m_instance.ConnectBuffer(kPitch, m_out.data());
   }
 
-  bool Done() const { return !created_ || block_ == kBlocks; }
+  bool Done() const { return !m_created || m_block == kBlocks; }
 
   void Step() {
     const double total = static_cast<double>(kBlock) * kBlocks;
     for (int32_t i = 0; i < kBlock; ++i) {
-      double n = static_cast<double>(block_) * kBlock + i;
-      double hz = setup_.tone_hz * (1.0 + 0.5 * n / total);
-      in_[i] = static_cast<float>(0.8 * std::sin(2.0 * 3.141592653589793 * hz * n / setup_.rate));
+      double n = static_cast<double>(m_block) * kBlock + i;
+      double hz = m_setup.tone_hz * (1.0 + 0.5 * n / total);
+      m_in[i] = static_cast<float>(0.8 * std::sin(2.0 * 3.141592653589793 * hz * n / m_setup.rate));
     }
-    instance_.Process(0, kBlock);
-    for (float y : out_) bits_.push_back(Bits(y));
-    ++block_;
+    m_instance.Process(0, kBlock);
+    for (float y : m_out) m_bits.push_back(Bits(y));
+    ++m_block;
   }
 
-  const std::vector<uint32_t>& OutputBits() const { return bits_; }
+  const std::vector<uint32_t>& OutputBits() const { return m_bits; }
 
  private:
-  Setup setup_;
-  wbhost::Instance instance_;
-  std::vector<float> in_, out_;
-  std::vector<uint32_t> bits_;
-  int block_ = 0;
-  bool created_ = false;
+  Setup m_setup;
+  wbhost::Instance m_instance;
+  std::vector<float> m_in, m_out;
+  std::vector<uint32_t> m_bits;
+  int m_block = 0;
+  bool m_created = false;
 };
 
 // Runs each instance to its end, one after another, on a thread of its own
@@ -121,8 +121,8 @@ std::vector<std::vector<uint32_t>> RunOnFourThreads(WBMainProc main) {
 }
 
 TEST_F(TonevoltTest, EightInstancesOnFourThreadsMatchOneAfterAnother) {
-  ASSERT_NE(main_, nullptr);
-  const std::vector<std::vector<uint32_t>> expected = RunOneAfterAnother(main_);
+  ASSERT_NE(m_main, nullptr);
+  const std::vector<std::vector<uint32_t>> expected = RunOneAfterAnother(m_main);
   ASSERT_EQ(expected.size(), 8u);
   for (size_t i = 0; i < expected.size(); ++i) {
     ASSERT_EQ(expected[i].size(), static_cast<size_t>(kBlock) * kBlocks);
@@ -131,7 +131,7 @@ TEST_F(TonevoltTest, EightInstancesOnFourThreadsMatchOneAfterAnother) {
   }
   // A few rounds: a race shows only now and then.
   for (int round = 0; round < 3; ++round) {
-    const std::vector<std::vector<uint32_t>> outputs = RunOnFourThreads(main_);
+    const std::vector<std::vector<uint32_t>> outputs = RunOnFourThreads(m_main);
     for (size_t i = 0; i < expected.size(); ++i)
       EXPECT_TRUE(outputs[i] == expected[i]) << "round " << round << ", instance " << i;
   }

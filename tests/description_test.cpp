@@ -37,10 +37,10 @@ PinProperties HostPrefilledPin() {
 class Description : public TonevoltTest {
  protected:
   void SetUp() override {
-    ASSERT_NE(main_, nullptr);
-    ASSERT_TRUE(instance_.Create(main_));
+    ASSERT_NE(m_main, nullptr);
+    ASSERT_TRUE(m_instance.Create(m_main));
   }
-  wbhost::Instance instance_;
+  wbhost::Instance m_instance;
 };
 
 TEST_F(Description, ModuleNameIdAndAbout) {
@@ -48,7 +48,7 @@ TEST_F(Description, ModuleNameIdAndAbout) {
     ModuleProperties fields;
     uint32_t beyond;  // hosts may pass a longer record
   } host = {{kUntouched, kUntouched, kUntouched}, 0xA5A5A5A5u};
-  ASSERT_TRUE(instance_.DescribeModule(&host.fields));
+  ASSERT_TRUE(m_instance.DescribeModule(&host.fields));
   EXPECT_STREQ(host.fields.name, "Tonevolt");
   EXPECT_STREQ(host.fields.id, "krelmor Tonevolt");
   EXPECT_EQ(host.beyond, 0xA5A5A5A5u);
@@ -77,7 +77,7 @@ TEST_F(Description, SixPinsAsPublished) {
     const ExpectedPin& want = kPins[index];
     PinProperties& pin = described[index];
     pin = HostPrefilledPin();
-    ASSERT_TRUE(instance_.DescribePin(index, &pin));
+    ASSERT_TRUE(m_instance.DescribePin(index, &pin));
     EXPECT_STREQ(pin.name, want.name);
     EXPECT_EQ(pin.direction, want.direction);
     EXPECT_EQ(pin.data_type, want.data_type);
@@ -94,10 +94,10 @@ TEST_F(Description, SixPinsAsPublished) {
   EXPECT_EQ(variables.size(), 6u);  // each pin drives its own variable
 
   // Open describes the pins again; the answers must not change.
-  instance_.Open();
+  m_instance.Open();
   for (int32_t index = 0; index < 6; ++index) {
     PinProperties again = HostPrefilledPin();
-    ASSERT_TRUE(instance_.DescribePin(index, &again));
+    ASSERT_TRUE(m_instance.DescribePin(index, &again));
     EXPECT_EQ(std::memcmp(&described[index], &again, sizeof again), 0) << "pin " << index;
   }
 }
@@ -106,7 +106,7 @@ TEST_F(Description, NoPinBeyondTheSix) {
   for (int32_t index : {6, 7, -1, INT32_MIN, INT32_MAX}) {
     PinProperties pin = HostPrefilledPin();
     const PinProperties before = pin;
-    EXPECT_FALSE(instance_.DescribePin(index, &pin)) << "index " << index;
+    EXPECT_FALSE(m_instance.DescribePin(index, &pin)) << "index " << index;
     EXPECT_EQ(std::memcmp(&pin, &before, sizeof pin), 0) << "index " << index;
   }
 }
@@ -117,21 +117,21 @@ TEST_F(Description, NoPinBeyondTheSix) {
 TEST_F(Description, FreshSettings) {
   auto word = [&](int32_t pin) {
     int32_t value;
-    std::memcpy(&value, instance_.PinVariable(pin), sizeof value);
+    std::memcpy(&value, m_instance.PinVariable(pin), sizeof value);
     return value;
   };
   EXPECT_EQ(word(2), 3);
   EXPECT_EQ(word(4), 0);
   EXPECT_EQ(word(5), 0);
   float cutoff;
-  std::memcpy(&cutoff, instance_.PinVariable(1), sizeof cutoff);
+  std::memcpy(&cutoff, m_instance.PinVariable(1), sizeof cutoff);
   EXPECT_EQ(cutoff, 40.0f);
 
-  instance_.Open();  // opening changes none of them
+  m_instance.Open();  // opening changes none of them
   EXPECT_EQ(word(2), 3);
   EXPECT_EQ(word(4), 0);
   EXPECT_EQ(word(5), 0);
-  std::memcpy(&cutoff, instance_.PinVariable(1), sizeof cutoff);
+  std::memcpy(&cutoff, m_instance.PinVariable(1), sizeof cutoff);
   EXPECT_EQ(cutoff, 40.0f);
 }
 

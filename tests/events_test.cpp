@@ -147,9 +147,9 @@ class BlockSplitting : public ProbeTest, public ::testing::WithParamInterface<Bl
 
 TEST_P(BlockSplitting, RoutineCallsAndEventsInOrder) {
   const BlockCase& c = GetParam();
-  ASSERT_NE(main_, nullptr);
+  ASSERT_NE(m_main, nullptr);
   wbhost::Instance instance;
-  ASSERT_TRUE(instance.Create(main_));
+  ASSERT_TRUE(instance.Create(m_main));
   instance.Host().sample_clock = c.open_clock;
   instance.Open();
   instance.Host().calls.clear();
@@ -186,34 +186,34 @@ INSTANTIATE_TEST_SUITE_P(Probe, BlockSplitting, ::testing::ValuesIn(kBlockCases)
 class ProbeEvents : public ProbeTest {
  protected:
   void SetUp() override {
-    ASSERT_NE(main_, nullptr);
-    ASSERT_TRUE(instance_.Create(main_));
-    instance_.Open();
-    instance_.Host().calls.clear();
+    ASSERT_NE(m_main, nullptr);
+    ASSERT_TRUE(m_instance.Create(m_main));
+    m_instance.Open();
+    m_instance.Host().calls.clear();
   }
-  wbhost::Instance instance_;
+  wbhost::Instance m_instance;
 };
 
 TEST_F(ProbeEvents, QueueEmptyWhileAnEventWaitsFarAhead) {
-  EXPECT_TRUE(instance_.QueueEmpty());
-  instance_.AddPinEvent(1000000, 0, STATUS_STREAMING, 1);
-  EXPECT_FALSE(instance_.QueueEmpty());
-  instance_.Process(0, 64);
-  EXPECT_FALSE(instance_.QueueEmpty());
-  EXPECT_EQ(Trace(instance_.Host()), std::vector<std::string>{"A 0+64 @0"});
+  EXPECT_TRUE(m_instance.QueueEmpty());
+  m_instance.AddPinEvent(1000000, 0, STATUS_STREAMING, 1);
+  EXPECT_FALSE(m_instance.QueueEmpty());
+  m_instance.Process(0, 64);
+  EXPECT_FALSE(m_instance.QueueEmpty());
+  EXPECT_EQ(Trace(m_instance.Host()), std::vector<std::string>{"A 0+64 @0"});
 }
 
 // The host's record is copied: changing or reusing it after queueing does
 // not reach the queued event.
 TEST_F(ProbeEvents, QueuedEventIsACopyOfTheHostRecord) {
   WbEvent event = {10, EVENT_PIN_STATUS, STATUS_STREAMING, 4, nullptr, nullptr};
-  instance_.AddEvent(event);
+  m_instance.AddEvent(event);
   event.value_2 = 9;
   event.time_stamp = 12;
   event.next = &event;  // the host's link is never followed
-  instance_.AddEvent(event);
-  instance_.Process(0, 16);
-  EXPECT_EQ(Trace(instance_.Host()),
+  m_instance.AddEvent(event);
+  m_instance.Process(0, 16);
+  EXPECT_EQ(Trace(m_instance.Host()),
             (std::vector<std::string>{"A 0+10 @0", "pin 0 s2 v4 @10", "A 10+2 @10",
                                       "pin 0 s2 v9 @12", "A 12+4 @12"}));
 }
@@ -253,25 +253,25 @@ void WB_CALL RunDeferred(void* argument) {
 }
 
 TEST_F(ProbeEvents, DeferredCallRunsOnceAtItsSample) {
-  DeferredProbe probe{instance_.Record(), &instance_.Host()};
+  DeferredProbe probe{m_instance.Record(), &m_instance.Host()};
   // The module releases the record with its own delete.
   DeferredCall* call = new DeferredCall{&probe, &RunDeferred};
   WbEvent event = {10, EVENT_DEFERRED_CALL, 0, 0, call, nullptr};
-  instance_.AddEvent(event);
-  instance_.Process(0, 32);
-  instance_.Process(32, 32);
+  m_instance.AddEvent(event);
+  m_instance.Process(0, 32);
+  m_instance.Process(32, 32);
   EXPECT_EQ(probe.calls, 1);
   EXPECT_EQ(probe.clock, 10u);
   EXPECT_EQ(probe.calls_before, 1u);  // after the first piece, before the second
-  EXPECT_EQ(Trace(instance_.Host()),
+  EXPECT_EQ(Trace(m_instance.Host()),
             (std::vector<std::string>{"A 0+10 @0", "A 10+22 @10", "A 32+32 @32"}));
 }
 
 // Nothing to see from outside: memcheck reports a leak if these stay.
 TEST_F(ProbeEvents, EventsStillQueuedAtCloseAreReleased) {
-  for (uint32_t stamp : {5u, 1u, 9u, 9u}) instance_.AddPinEvent(stamp, 0, STATUS_STREAMING, 1);
-  EXPECT_FALSE(instance_.QueueEmpty());
-  EXPECT_EQ(instance_.Close(), 1);
+  for (uint32_t stamp : {5u, 1u, 9u, 9u}) m_instance.AddPinEvent(stamp, 0, STATUS_STREAMING, 1);
+  EXPECT_FALSE(m_instance.QueueEmpty());
+  EXPECT_EQ(m_instance.Close(), 1);
 }
 
 }  // namespace

@@ -30,54 +30,54 @@ class HostObligationsTest : public ::testing::Test {
   // An opened instance of a built library whose host reports clock.
   void Open(WBMainProc main, uint32_t clock) {
     ASSERT_NE(main, nullptr);
-    ASSERT_TRUE(instance_.Create(main));
-    instance_.Host().sample_clock = clock;
-    instance_.Open();
+    ASSERT_TRUE(m_instance.Create(main));
+    m_instance.Host().sample_clock = clock;
+    m_instance.Open();
   }
   // Pin variables of Tonevolt's audio pins need buffers before processing.
   void ConnectBuffers() {
-    instance_.ConnectBuffer(0, input_);
-    instance_.ConnectBuffer(3, output_);
+    m_instance.ConnectBuffer(0, m_input);
+    m_instance.ConnectBuffer(3, m_output);
   }
 
-  WBMainProc tonevolt_ = testing_support::LoadMain("Tonevolt");
-  WBMainProc probe_ = testing_support::LoadMain("ProbeModule");
-  wbhost::Instance instance_;
-  float input_[64] = {};
-  float output_[64] = {};
+  WBMainProc m_tonevolt = testing_support::LoadMain("Tonevolt");
+  WBMainProc m_probe = testing_support::LoadMain("ProbeModule");
+  wbhost::Instance m_instance;
+  float m_input[64] = {};
+  float m_output[64] = {};
 };
 
 TEST_F(HostObligationsTest, BlockOfNoSamplesOrFewer) {
-  Open(tonevolt_, 0);
+  Open(m_tonevolt, 0);
   ConnectBuffers();
   for (int32_t frames : {0, -1}) {
-    EXPECT_DEATH(instance_.Process(0, frames), HostObligation("sampleFrames > 0", 179))
+    EXPECT_DEATH(m_instance.Process(0, frames), HostObligation("sampleFrames > 0", 179))
         << frames << " samples";
   }
 }
 
 TEST_F(HostObligationsTest, EventStampedBeforeTheClock) {
-  Open(tonevolt_, 100);
-  EXPECT_DEATH(instance_.AddPinEvent(99, 2, STATUS_STREAMING, 3),
+  Open(m_tonevolt, 100);
+  EXPECT_DEATH(m_instance.AddPinEvent(99, 2, STATUS_STREAMING, 3),
                HostObligation("p_event->time_stamp >= SampleClock()", 273));
 }
 
 TEST_F(HostObligationsTest, PinEventBeforeOpen) {
-  ASSERT_NE(probe_, nullptr);
-  ASSERT_TRUE(instance_.Create(probe_));
-  instance_.AddPinEvent(0, 0, STATUS_STREAMING, 1);
-  EXPECT_DEATH(instance_.Process(0, 4), HostObligation("m_pins != 0", 124));
+  ASSERT_NE(m_probe, nullptr);
+  ASSERT_TRUE(m_instance.Create(m_probe));
+  m_instance.AddPinEvent(0, 0, STATUS_STREAMING, 1);
+  EXPECT_DEATH(m_instance.Process(0, 4), HostObligation("m_pins != 0", 124));
 }
 
 // Events queued before open keep their stamps while open takes the host's
 // clock, which may lie past them: the first block finds them behind it.
 TEST_F(HostObligationsTest, EventLeftBehindByOpen) {
-  ASSERT_NE(probe_, nullptr);
-  ASSERT_TRUE(instance_.Create(probe_));
-  instance_.AddPinEvent(5, 0, STATUS_STREAMING, 1);
-  instance_.Host().sample_clock = 100;
-  instance_.Open();
-  EXPECT_DEATH(instance_.Process(0, 1),
+  ASSERT_NE(m_probe, nullptr);
+  ASSERT_TRUE(m_instance.Create(m_probe));
+  m_instance.AddPinEvent(5, 0, STATUS_STREAMING, 1);
+  m_instance.Host().sample_clock = 100;
+  m_instance.Open();
+  EXPECT_DEATH(m_instance.Process(0, 1),
                HostObligation("next_event->time_stamp >= current_sample_clock", 198));
 }
 
@@ -96,15 +96,15 @@ void WB_CALL RewindClock(void* argument) {
 }
 
 TEST_F(HostObligationsTest, EventAppliedAwayFromTheClock) {
-  Open(probe_, 0);
-  Rewind rewind{&instance_, 5};
+  Open(m_probe, 0);
+  Rewind rewind{&m_instance, 5};
   // Queued in the dying process only, so nothing is left to leak here.
   auto rewind_under_due_event = [&] {
     WbEvent deferred = {10,     EVENT_DEFERRED_CALL, 0, 0, new DeferredCall{&rewind, &RewindClock},
                         nullptr};
-    instance_.AddEvent(deferred);
-    instance_.AddPinEvent(10, 0, STATUS_STREAMING, 1);
-    instance_.Process(0, 32);
+    m_instance.AddEvent(deferred);
+    m_instance.AddPinEvent(10, 0, STATUS_STREAMING, 1);
+    m_instance.Process(0, 32);
   };
   EXPECT_DEATH(rewind_under_due_event(), HostObligation("e->time_stamp == SampleClock()", 231));
 }

@@ -33,29 +33,29 @@ class Rig {
  public:
   Rig(WBMainProc main, float rate, float cutoff, int32_t order, int32_t freq_scale,
       int32_t octave = 3) {
-    EXPECT_TRUE(instance_.Create(main));
-    instance_.Host().record_calls = false;
-    instance_.SetSampleRate(rate);
-    instance_.Open();
-    instance_.AddPinFloatEvent(0, kCutoff, STATUS_STATIC, cutoff);
-    instance_.AddPinEvent(0, kOrder, STATUS_STATIC, order);
-    instance_.AddPinEvent(0, kFreqScale, STATUS_STATIC, freq_scale);
-    instance_.AddPinEvent(0, kOctave, STATUS_STATIC, octave);
+    EXPECT_TRUE(m_instance.Create(main));
+    m_instance.Host().record_calls = false;
+    m_instance.SetSampleRate(rate);
+    m_instance.Open();
+    m_instance.AddPinFloatEvent(0, kCutoff, STATUS_STATIC, cutoff);
+    m_instance.AddPinEvent(0, kOrder, STATUS_STATIC, order);
+    m_instance.AddPinEvent(0, kFreqScale, STATUS_STATIC, freq_scale);
+    m_instance.AddPinEvent(0, kOctave, STATUS_STATIC, octave);
   }
 
   // Processes input as one block at offset 0; answers the output.
   std::vector<float> Run(std::vector<float> input) {
     std::vector<float> out(input.size(), 0.0f);
-    instance_.ConnectBuffer(kInput, input.data());
-    instance_.ConnectBuffer(kPitch, out.data());
-    instance_.Process(0, static_cast<int32_t>(input.size()));
+    m_instance.ConnectBuffer(kInput, input.data());
+    m_instance.ConnectBuffer(kPitch, out.data());
+    m_instance.Process(0, static_cast<int32_t>(input.size()));
     return out;
   }
 
-  wbhost::Instance& Instance() { return instance_; }
+  wbhost::Instance& Instance() { return m_instance; }
 
  private:
-  wbhost::Instance instance_;
+  wbhost::Instance m_instance;
 };
 
 // n samples repeating pattern.
@@ -107,7 +107,7 @@ const std::vector<Malformed>& MalformedInputs() {
 }
 
 TEST_F(TonevoltTest, MalformedSamplesKeepEveryOutputInRange) {
-  ASSERT_NE(main_, nullptr);
+  ASSERT_NE(m_main, nullptr);
   constexpr size_t kSamples = 4096;  // 23 time constants of the 40 Hz filter
   const float full_scale = 1.0022f * 2.2f;
   for (const Malformed& c : MalformedInputs()) {
@@ -115,7 +115,7 @@ TEST_F(TonevoltTest, MalformedSamplesKeepEveryOutputInRange) {
     for (int32_t order : {0, 1}) {
       for (int32_t scale : {0, 1}) {
         SCOPED_TRACE(::testing::Message() << c.name << ", order " << order << ", scale " << scale);
-        Rig rig(main_, 44100.0f, 40.0f, order, scale);
+        Rig rig(m_main, 44100.0f, 40.0f, order, scale);
         const std::vector<float> out = rig.Run(input);
         for (size_t i = 0; i < out.size(); ++i) {
           ASSERT_TRUE(std::isfinite(out[i])) << "sample " << i;
@@ -138,7 +138,7 @@ TEST_F(TonevoltTest, MalformedSamplesKeepEveryOutputInRange) {
 // 1 V/oct output finite and between its extrapolated low end and entry 11999,
 // and the module still writes exactly its block.
 TEST_F(TonevoltTest, SettingsOutOfRangeKeepTheLookupWithinTheTable) {
-  ASSERT_NE(main_, nullptr);
+  ASSERT_NE(m_main, nullptr);
   const float cutoffs[] = {0.0f, -40.0f, kNaN, kInf, -kInf, 1e30f, kDenormal, 1e6f, 40.0f};
   const float rates[] = {44100.0f, 0.0f, -44100.0f, kNaN, kInf, 1.0f, kMax, 125.0f};
   const std::vector<float> input = Repeat({0.5f, 0.9f, -0.3f, -1.0f, 0.0f, 2.0f, -2.0f}, 1024);
@@ -147,7 +147,7 @@ TEST_F(TonevoltTest, SettingsOutOfRangeKeepTheLookupWithinTheTable) {
       for (int32_t order : {0, 1}) {
         SCOPED_TRACE(::testing::Message()
                      << "rate " << rate << ", cutoff " << cutoff << ", order " << order);
-        Rig rig(main_, rate, cutoff, order, 1, 6);  // three octaves up: the widest values
+        Rig rig(m_main, rate, cutoff, order, 1, 6);  // three octaves up: the widest values
         for (int block = 0; block < 3; ++block) {
           const std::vector<float> out = rig.Run(input);
           for (size_t i = 0; i < out.size(); ++i) {
@@ -174,7 +174,7 @@ constexpr Window kWindows[] = {
 };
 
 TEST_F(TonevoltTest, WritesOnlyItsBlockAtAnyOffset) {
-  ASSERT_NE(main_, nullptr);
+  ASSERT_NE(m_main, nullptr);
   const float guard = 12345.0f;
   for (const Window& w : kWindows) {
     SCOPED_TRACE(::testing::Message() << "offset " << w.offset << ", count " << w.count
@@ -184,10 +184,10 @@ TEST_F(TonevoltTest, WritesOnlyItsBlockAtAnyOffset) {
     for (int32_t i = 0; i < w.count; ++i) signal[i] = (i / 3) % 2 ? 0.5f : -0.5f;
 
     // The same block in separate buffers at offset 0 gives the reference.
-    Rig reference(main_, 44100.0f, 400.0f, 1, 0);
+    Rig reference(m_main, 44100.0f, 400.0f, 1, 0);
     const std::vector<float> expected = reference.Run(signal);
 
-    Rig rig(main_, 44100.0f, 400.0f, 1, 0);
+    Rig rig(m_main, 44100.0f, 400.0f, 1, 0);
     std::vector<float> in(size, guard), separate(size, guard);
     std::copy(signal.begin(), signal.end(), in.begin() + w.offset);
     float* out = w.in_place ? in.data() : separate.data();
@@ -221,11 +221,11 @@ constexpr Countdown kCountdowns[] = {
 };
 
 TEST_F(TonevoltTest, ExtremeBlockSizesSaturateTheSleepCountdown) {
-  ASSERT_NE(main_, nullptr);
+  ASSERT_NE(m_main, nullptr);
   for (const Countdown& c : kCountdowns) {
     SCOPED_TRACE(::testing::Message() << "block size " << c.block_size);
     wbhost::Instance instance;
-    ASSERT_TRUE(instance.Create(main_));
+    ASSERT_TRUE(instance.Create(m_main));
     instance.SetBlockSize(c.block_size);
     instance.Open();
     instance.AddPinEvent(0, kInput, STATUS_STATIC, 0);
@@ -243,9 +243,9 @@ void WB_CALL NeverRuns(void*) { ADD_FAILURE() << "a deferred call ran after its 
 // deferred calls' records included, without running. Only memcheck and the
 // leak sanitizer see the release; the test sees that nothing runs.
 TEST_F(TonevoltTest, CloseWithEventsOfEveryKindStillQueued) {
-  ASSERT_NE(main_, nullptr);
+  ASSERT_NE(m_main, nullptr);
   wbhost::Instance instance;
-  ASSERT_TRUE(instance.Create(main_));
+  ASSERT_TRUE(instance.Create(m_main));
   instance.Host().pin_count = 64;
   instance.Open();
   instance.AddPinFloatEvent(100, kCutoff, STATUS_STREAMING, kNaN);

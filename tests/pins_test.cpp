@@ -17,10 +17,10 @@ constexpr int32_t kProbeTypes[kProbePinCount] = {TYPE_ENUM,  TYPE_HOST_VALUE, TY
 class ProbePins : public ProbeTest {
  protected:
   void SetUp() override {
-    ASSERT_NE(main_, nullptr);
-    ASSERT_TRUE(instance_.Create(main_));
+    ASSERT_NE(m_main, nullptr);
+    ASSERT_TRUE(m_instance.Create(m_main));
   }
-  ProbeControl Query() { return ProbeQuery(instance_.Record()); }
+  ProbeControl Query() { return ProbeQuery(m_instance.Record()); }
   ProbeControl Command(int32_t command, int32_t pin, int32_t value, uint32_t clock = 0) {
     ProbeControl control{};
     control.set_described = -1;
@@ -28,19 +28,19 @@ class ProbePins : public ProbeTest {
     control.command_pin = pin;
     control.command_value = value;
     control.command_clock = clock;
-    return ProbeQuery(instance_.Record(), control);
+    return ProbeQuery(m_instance.Record(), control);
   }
   void Describe(int32_t count) {
     ProbeControl control{};
     control.set_described = count;
-    ProbeQuery(instance_.Record(), control);
+    ProbeQuery(m_instance.Record(), control);
   }
   void OpenWithHostPins(int32_t host_pins) {
-    instance_.Host().pin_count = host_pins;
-    instance_.Open();
-    instance_.Host().calls.clear();
+    m_instance.Host().pin_count = host_pins;
+    m_instance.Open();
+    m_instance.Host().calls.clear();
   }
-  wbhost::Instance instance_;
+  wbhost::Instance m_instance;
 };
 
 // Pin count at open: the module's own count N, raised to the host's count
@@ -62,7 +62,7 @@ TEST_F(ProbePins, PinCountAndBindingAtOpen) {
     SCOPED_TRACE("described " + std::to_string(c.described) + ", host " +
                  std::to_string(c.host_pins));
     wbhost::Instance instance;
-    ASSERT_TRUE(instance.Create(main_));
+    ASSERT_TRUE(instance.Create(m_main));
     ProbeControl control{};
     control.set_described = c.described;
     const int32_t calls_before = ProbeQuery(instance.Record(), control).describe_calls;
@@ -84,7 +84,7 @@ TEST_F(ProbePins, PinCountAndBindingAtOpen) {
 
 TEST_F(ProbePins, NoHostCallbackMeansTheModulesOwnCount) {
   wbhost::Instance instance;
-  ASSERT_TRUE(instance.Create(main_, /*with_callback=*/false));
+  ASSERT_TRUE(instance.Create(m_main, /*with_callback=*/false));
   instance.Open();
   EXPECT_EQ(ProbeQuery(instance.Record()).pin_count, kProbePinCount);
 }
@@ -94,15 +94,15 @@ TEST_F(ProbePins, NoHostCallbackMeansTheModulesOwnCount) {
 TEST_F(ProbePins, SurplusPinDrivesTheLastPinsVariable) {
   Command(PROBE_COMMAND_SET_PIN_TYPE, 5, TYPE_FLOAT);
   OpenWithHostPins(8);
-  instance_.AddPinFloatEvent(0, 7, STATUS_STREAMING, 2.5f);
-  instance_.Process(0, 1);
+  m_instance.AddPinFloatEvent(0, 7, STATUS_STREAMING, 2.5f);
+  m_instance.Process(0, 1);
   const ProbeControl after = Query();
   float value;
   std::memcpy(&value, &after.variables[5], sizeof value);
   EXPECT_EQ(value, 2.5f);
   EXPECT_EQ(after.pins[7].status, STATUS_STREAMING);
   EXPECT_EQ(after.pins[5].status, STATUS_STATIC);
-  const auto changes = instance_.Host().CallsWith(PROBE_PIN_CHANGE);
+  const auto changes = m_instance.Host().CallsWith(PROBE_PIN_CHANGE);
   ASSERT_EQ(changes.size(), 1u);
   EXPECT_EQ(changes[0].index, 7);
 }
@@ -137,9 +137,9 @@ TEST_F(ProbePins, EachDataTypeOnAChange) {
   for (const TypeCase& c : kTypeCases) {
     SCOPED_TRACE("pin " + std::to_string(c.pin) + " value " + std::to_string(c.value));
     for (int32_t i = 0; i < kProbePinCount; ++i) variables[i] = kFill;
-    instance_.Host().calls.clear();
-    instance_.AddPinEvent(clock, c.pin, STATUS_STREAMING, c.value);
-    instance_.Process(0, 1);
+    m_instance.Host().calls.clear();
+    m_instance.AddPinEvent(clock, c.pin, STATUS_STREAMING, c.value);
+    m_instance.Process(0, 1);
     ++clock;
     for (int32_t i = 0; i < kProbePinCount; ++i) {
       EXPECT_EQ(variables[i], i == c.pin ? c.after : kFill) << "variable " << i;
@@ -150,7 +150,7 @@ TEST_F(ProbePins, EachDataTypeOnAChange) {
     expected.push_back(
         {PROBE_PIN_CHANGE, c.pin, STATUS_STREAMING, c.after, static_cast<int32_t>(clock - 1)});
     std::vector<wbhost::HostCall> seen;
-    for (const wbhost::HostCall& call : instance_.Host().calls) {
+    for (const wbhost::HostCall& call : m_instance.Host().calls) {
       if (call.opcode != PROBE_ROUTINE_A && call.opcode != PROBE_ROUTINE_B) seen.push_back(call);
     }
     ASSERT_EQ(seen.size(), expected.size());
@@ -176,10 +176,10 @@ TEST_F(ProbePins, StatusDuringAndAfterTheChange) {
   OpenWithHostPins(0);
   uint32_t clock = 0;
   for (const auto& c : cases) {
-    instance_.Host().calls.clear();
-    instance_.AddPinEvent(clock++, 2, c.status, 1);
-    instance_.Process(0, 1);
-    const auto changes = instance_.Host().CallsWith(PROBE_PIN_CHANGE);
+    m_instance.Host().calls.clear();
+    m_instance.AddPinEvent(clock++, 2, c.status, 1);
+    m_instance.Process(0, 1);
+    const auto changes = m_instance.Host().CallsWith(PROBE_PIN_CHANGE);
     ASSERT_EQ(changes.size(), 1u);
     EXPECT_EQ(changes[0].value, c.status);
     EXPECT_EQ(Query().pins[2].status, c.kept) << "status " << c.status;
@@ -191,14 +191,14 @@ TEST_F(ProbePins, StatusDuringAndAfterTheChange) {
 TEST_F(ProbePins, SameChangeTwiceWritesAndNotifiesTwice) {
   OpenWithHostPins(0);
   uint32_t* variables = Query().variables;
-  instance_.AddPinEvent(0, 0, STATUS_STREAMING, 2);
-  instance_.Process(0, 1);
+  m_instance.AddPinEvent(0, 0, STATUS_STREAMING, 2);
+  m_instance.Process(0, 1);
   EXPECT_EQ(variables[0], 2u);
   variables[0] = 9;
-  instance_.AddPinEvent(1, 0, STATUS_STREAMING, 2);
-  instance_.Process(0, 1);
+  m_instance.AddPinEvent(1, 0, STATUS_STREAMING, 2);
+  m_instance.Process(0, 1);
   EXPECT_EQ(variables[0], 2u);
-  EXPECT_EQ(instance_.Host().CallsWith(PROBE_PIN_CHANGE).size(), 2u);
+  EXPECT_EQ(m_instance.Host().CallsWith(PROBE_PIN_CHANGE).size(), 2u);
 }
 
 // Events naming a pin the instance lacks are removed without any effect.
@@ -210,7 +210,7 @@ TEST_F(ProbePins, EventsForMissingPinsAreDropped) {
   for (const auto& c : cases) {
     SCOPED_TRACE("host pins " + std::to_string(c.host_pins) + ", pin " + std::to_string(c.pin));
     wbhost::Instance instance;
-    ASSERT_TRUE(instance.Create(main_));
+    ASSERT_TRUE(instance.Create(m_main));
     instance.Host().pin_count = c.host_pins;
     instance.Open();
     instance.Host().calls.clear();
@@ -231,19 +231,19 @@ TEST_F(ProbePins, EventsForMissingPinsAreDropped) {
 TEST_F(ProbePins, ModuleWithoutPinsDropsPinEvents) {
   Describe(0);
   OpenWithHostPins(8);
-  instance_.AddPinEvent(0, 0, STATUS_STREAMING, 1);
-  instance_.Process(0, 4);
-  EXPECT_TRUE(instance_.QueueEmpty());
-  EXPECT_TRUE(instance_.Host().CallsWith(PROBE_PIN_CHANGE).empty());
+  m_instance.AddPinEvent(0, 0, STATUS_STREAMING, 1);
+  m_instance.Process(0, 4);
+  EXPECT_TRUE(m_instance.QueueEmpty());
+  EXPECT_TRUE(m_instance.Host().CallsWith(PROBE_PIN_CHANGE).empty());
 }
 
 // A second open rebuilds the pins from scratch: new count, all static again.
 // (The old array's release is checked by memcheck.)
 TEST_F(ProbePins, SecondOpenBuildsFreshPins) {
   OpenWithHostPins(0);
-  instance_.AddPinEvent(0, 0, STATUS_STREAMING, 1);
-  instance_.AddPinEvent(0, 2, STATUS_STREAMING, 1);
-  instance_.Process(0, 1);
+  m_instance.AddPinEvent(0, 0, STATUS_STREAMING, 1);
+  m_instance.AddPinEvent(0, 2, STATUS_STREAMING, 1);
+  m_instance.Process(0, 1);
   ASSERT_EQ(Query().pins[2].status, STATUS_STREAMING);
 
   const int32_t calls_before = Query().describe_calls;
@@ -261,11 +261,11 @@ TEST_F(ProbePins, SecondOpenBuildsFreshPins) {
 // Transmitting a status is one host call and leaves the pin's status alone.
 TEST_F(ProbePins, TransmitStatusChangeIsOneHostCall) {
   OpenWithHostPins(0);
-  instance_.AddPinEvent(0, 3, STATUS_STREAMING, 0);
-  instance_.Process(0, 1);
-  instance_.Host().calls.clear();
+  m_instance.AddPinEvent(0, 3, STATUS_STREAMING, 0);
+  m_instance.Process(0, 1);
+  m_instance.Host().calls.clear();
   Command(PROBE_COMMAND_TRANSMIT, 3, STATUS_ONE_SHOT, 0xFEDCBA98u);
-  const std::vector<wbhost::HostCall>& calls = instance_.Host().calls;
+  const std::vector<wbhost::HostCall>& calls = m_instance.Host().calls;
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].opcode, HOST_PIN_STATUS);
   EXPECT_EQ(calls[0].index, 3);
@@ -278,9 +278,9 @@ TEST_F(ProbePins, TransmitStatusChangeIsOneHostCall) {
 // Tonevolt reports its output pin (3) on every pin change: one
 // HOST_PIN_STATUS with the change's clock as the pointer word.
 TEST_F(TonevoltTest, PinChangeReportsTheOutputStatusOnce) {
-  ASSERT_NE(main_, nullptr);
+  ASSERT_NE(m_main, nullptr);
   wbhost::Instance instance;
-  ASSERT_TRUE(instance.Create(main_));
+  ASSERT_TRUE(instance.Create(m_main));
   instance.Host().sample_clock = 1000;
   instance.Open();
   float input[64] = {};

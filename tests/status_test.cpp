@@ -14,17 +14,17 @@ class Rig {
  public:
   explicit Rig(WBMainProc main, uint32_t host_clock = 0, int32_t block_size = 0,
                bool with_callback = true)
-      : clock_(host_clock), input_(kMaxBlock, 0.0f), output_(kMaxBlock, -1.0f) {
-    EXPECT_TRUE(instance_.Create(main, with_callback));
-    if (block_size > 0) instance_.SetBlockSize(block_size);
-    instance_.Host().sample_clock = host_clock;
-    instance_.Open();
-    instance_.ConnectBuffer(kInput, input_.data());
-    instance_.ConnectBuffer(kPitch, output_.data());
+      : m_clock(host_clock), m_input(kMaxBlock, 0.0f), m_output(kMaxBlock, -1.0f) {
+    EXPECT_TRUE(m_instance.Create(main, with_callback));
+    if (block_size > 0) m_instance.SetBlockSize(block_size);
+    m_instance.Host().sample_clock = host_clock;
+    m_instance.Open();
+    m_instance.ConnectBuffer(kInput, m_input.data());
+    m_instance.ConnectBuffer(kPitch, m_output.data());
   }
 
   void Status(uint32_t at, int32_t pin, int32_t status, int32_t value = 0) {
-    instance_.AddPinEvent(at, pin, status, value);
+    m_instance.AddPinEvent(at, pin, status, value);
   }
   // An event of a type the module ignores: it only occupies the queue.
   void Placeholder(uint32_t at) {
@@ -32,14 +32,14 @@ class Rig {
     std::memset(&event, 0, sizeof event);
     event.time_stamp = at;
     event.event_type = 1;
-    instance_.AddEvent(event);
+    m_instance.AddEvent(event);
   }
   // Processes one block; answers the sleep requests it brought.
   int32_t Run(int32_t length) {
-    int32_t before = instance_.Host().sleep_requests;
-    instance_.Process(0, length);
-    clock_ += static_cast<uint32_t>(length);
-    return instance_.Host().sleep_requests - before;
+    int32_t before = m_instance.Host().sleep_requests;
+    m_instance.Process(0, length);
+    m_clock += static_cast<uint32_t>(length);
+    return m_instance.Host().sleep_requests - before;
   }
   // Reported output statuses as (status, clock) pairs.
   std::vector<std::pair<int32_t, uint32_t>> Reports() {
@@ -52,17 +52,17 @@ class Rig {
     return reports;
   }
 
-  uint32_t Clock() const { return clock_; }
-  wbhost::Instance& Instance() { return instance_; }
-  wbhost::HostState& Host() { return instance_.Host(); }
-  const std::vector<float>& Output() const { return output_; }
+  uint32_t Clock() const { return m_clock; }
+  wbhost::Instance& Instance() { return m_instance; }
+  wbhost::HostState& Host() { return m_instance.Host(); }
+  const std::vector<float>& Output() const { return m_output; }
 
   static constexpr int32_t kMaxBlock = 4096;
 
  private:
-  wbhost::Instance instance_;
-  uint32_t clock_;
-  std::vector<float> input_, output_;
+  wbhost::Instance m_instance;
+  uint32_t m_clock;
+  std::vector<float> m_input, m_output;
 };
 
 using Reports = std::vector<std::pair<int32_t, uint32_t>>;
@@ -86,7 +86,7 @@ TEST_F(TonevoltTest, StaticInputsAskToSleepAfterOneHostBlock) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Rig rig(main_, 0, c.block_size);
+    Rig rig(m_main, 0, c.block_size);
     rig.Status(0, kInput, STATUS_STATIC);
     std::vector<int32_t> requests;
     for (int32_t length : c.blocks) requests.push_back(rig.Run(length));
@@ -106,7 +106,7 @@ TEST_F(TonevoltTest, StaticInputsAskToSleepAfterOneHostBlock) {
 // right after the queue empties brings it. The placeholder event changes no
 // pin, so it leaves the countdown running.
 TEST_F(TonevoltTest, QueuedEventHoldsTheSleepRequestBack) {
-  Rig rig(main_, 0, 256);
+  Rig rig(m_main, 0, 256);
   rig.Status(0, kInput, STATUS_STATIC);
   rig.Placeholder(10000);
   int32_t requests = 0;
@@ -120,7 +120,7 @@ TEST_F(TonevoltTest, QueuedEventHoldsTheSleepRequestBack) {
 
 // A pin change, by contrast, restarts the countdown from the block size.
 TEST_F(TonevoltTest, StatusChangeRestartsTheCountdown) {
-  Rig rig(main_, 0, 256);
+  Rig rig(m_main, 0, 256);
   rig.Status(0, kInput, STATUS_STATIC);
   rig.Status(1000, kOctave, STATUS_STATIC, 4);
   std::vector<int32_t> requests;
@@ -160,7 +160,7 @@ TEST_F(TonevoltTest, OutputStatusFollowsInputOctaveAndCutoff) {
   for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
     const Case& c = cases[i];
     SCOPED_TRACE(i);
-    Rig rig(main_);
+    Rig rig(m_main);
     for (const Change& change : c.changes) {
       rig.Status(0, change.pin, change.status, change.pin == kCutoff ? 0x42200000 : 3);
     }
@@ -177,7 +177,7 @@ TEST_F(TonevoltTest, OutputStatusFollowsInputOctaveAndCutoff) {
 // next change anywhere reports 0. Every report carries the sample clock of
 // its change, here from a host clock that did not start at 0.
 TEST_F(TonevoltTest, ReportsCarryTheSampleClockOfTheirChange) {
-  Rig rig(main_, 5000, 512);
+  Rig rig(m_main, 5000, 512);
   rig.Status(5000, kInput, STATUS_ONE_SHOT);
   rig.Status(5100, kOctave, STATUS_STREAMING, 5);
   rig.Status(5300, kFreqScale, STATUS_STATIC, 1);
@@ -197,7 +197,7 @@ TEST_F(TonevoltTest, ReportsCarryTheSampleClockOfTheirChange) {
 // Until the first status change after an open the module never asks, also
 // after a re-open that interrupted a countdown.
 TEST_F(TonevoltTest, NoSleepRequestBeforeTheFirstChangeAfterOpen) {
-  Rig rig(main_, 0, 256);
+  Rig rig(m_main, 0, 256);
   int32_t requests = 0;
   for (int i = 0; i < 8; ++i) requests += rig.Run(1000);
   EXPECT_EQ(requests, 0);
@@ -214,7 +214,7 @@ TEST_F(TonevoltTest, NoSleepRequestBeforeTheFirstChangeAfterOpen) {
 // Without a host callback the reports and requests go nowhere, and the
 // signal path runs on.
 TEST_F(TonevoltTest, NullHostCallbackMakesReportsAndRequestsNoOps) {
-  Rig rig(main_, 0, 64, /*with_callback=*/false);
+  Rig rig(m_main, 0, 64, /*with_callback=*/false);
   rig.Status(0, kInput, STATUS_STATIC);
   rig.Status(0, kFreqScale, STATUS_STATIC, 1);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(rig.Run(100), 0);

@@ -140,11 +140,11 @@ class CliTest : public ::testing::Test {
   void SetUp() override {
     char pattern[] = "/tmp/tonevolt-cli.XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    m_dir = pattern;
   }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  void TearDown() override { std::system(("rm -rf '" + m_dir + "'").c_str()); }
 
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  std::string Path(const std::string& name) const { return m_dir + "/" + name; }
 
   // Runs the program with these arguments (a shell word list).
   Result Run(const std::string& args) const {
@@ -158,7 +158,7 @@ class CliTest : public ::testing::Test {
     return r;
   }
 
-  std::string dir_;
+  std::string m_dir;
 };
 
 // ------------------------------------------------------------- render
@@ -323,7 +323,7 @@ TEST_P(BadInputTest, FailsWithOneLineAndWritesNothing) {
       in = Path("missing.wav");
       break;
     case Input::kFolder:
-      in = dir_;
+      in = m_dir;
       break;
     case Input::kText:
       WriteText(in, "this is not a sound\n");
@@ -341,11 +341,11 @@ TEST_P(BadInputTest, FailsWithOneLineAndWritesNothing) {
   if (c.events != nullptr) WriteText(Path("events.txt"), c.events);
   ASSERT_EQ(mkdir(Path("out").c_str(), 0777), 0);
 
-  std::string options = Expand(c.options, dir_), out = Path("out/out.wav"), module;
+  std::string options = Expand(c.options, m_dir), out = Path("out/out.wav"), module;
   if (options.compare(0, 4, "OUT=") == 0) out = options.substr(4), options.clear();
   if (options.compare(0, 7, "MODULE=") == 0)
     module = "--module '" + options.substr(7) + "' ", options.clear();
-  std::set<std::string> before = Listing(dir_);
+  std::set<std::string> before = Listing(m_dir);
 
   Result r = Run(module + "render '" + in + "' '" + out + "' --csv '" + Path("out/out.csv") + "' " +
                  options);
@@ -356,7 +356,7 @@ TEST_P(BadInputTest, FailsWithOneLineAndWritesNothing) {
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   EXPECT_EQ(Listing(Path("out")), std::set<std::string>{}) << "left behind in out/";
   before.insert("out");
-  EXPECT_EQ(Listing(dir_), before);
+  EXPECT_EQ(Listing(m_dir), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, BadInputTest, ::testing::ValuesIn(kBadCases),

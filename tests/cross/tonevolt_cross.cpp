@@ -28,21 +28,21 @@ class Signal {
  public:
   float Next() {
     // Sweep: the phase, in turns, advances by a rising frequency.
-    frequency_ += 0.002;
-    if (frequency_ > 9000.0) frequency_ = 30.0;
-    phase_ += frequency_ / 44100.0;
-    phase_ -= static_cast<double>(static_cast<int64_t>(phase_));
-    double x = phase_ < 0.5 ? phase_ * 4.0 - 1.0 : 3.0 - phase_ * 4.0;  // triangle, -1..1
+    m_frequency += 0.002;
+    if (m_frequency > 9000.0) m_frequency = 30.0;
+    m_phase += m_frequency / 44100.0;
+    m_phase -= static_cast<double>(static_cast<int64_t>(m_phase));
+    double x = m_phase < 0.5 ? m_phase * 4.0 - 1.0 : 3.0 - m_phase * 4.0;  // triangle, -1..1
     double sine = x * (1.5 - 0.5 * x * x);  // rounded triangle, zeros where the sine's are
-    seed_ = seed_ * 1664525u + 1013904223u;
-    double noise = (static_cast<int32_t>(seed_ >> 8) - 8388608) / 8388608.0;
+    m_seed = m_seed * 1664525u + 1013904223u;
+    double noise = (static_cast<int32_t>(m_seed >> 8) - 8388608) / 8388608.0;
     return static_cast<float>(sine * 0.8 + noise * 0.05);
   }
 
  private:
-  double frequency_ = 30.0;
-  double phase_ = 0.0;
-  uint32_t seed_ = 12345u;
+  double m_frequency = 30.0;
+  double m_phase = 0.0;
+  uint32_t m_seed = 12345u;
 };
 
 struct PinChange {

@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "FloatBits.h"
-#include "WBInterface.h"
 #include "WBHost.h"
+#include "WBInterface.h"
 
 namespace {
 

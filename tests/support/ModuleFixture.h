@@ -23,11 +23,11 @@ WBMainProc LoadMain(const std::string& name);
 // Fixture for tests of the Tonevolt library: main() is the library's entry.
 class TonevoltTest : public ::testing::Test {
  protected:
-  WBMainProc main_ = testing_support::LoadMain("Tonevolt");
+  WBMainProc m_main = testing_support::LoadMain("Tonevolt");
 };
 
 // Fixture for tests of the SDK through the test-only probe module.
 class ProbeTest : public ::testing::Test {
  protected:
-  WBMainProc main_ = testing_support::LoadMain("ProbeModule");
+  WBMainProc m_main = testing_support::LoadMain("ProbeModule");
 };

@@ -17,39 +17,39 @@ constexpr int32_t kInput = 0, kCutoff = 1, kOctave = 2, kPitch = 3, kFreqScale =
 class SignalRig {
  public:
   explicit SignalRig(WBMainProc main, float rate = 44100.0f) {
-    EXPECT_TRUE(instance_.Create(main));
-    instance_.SetSampleRate(rate);
-    instance_.Open();
+    EXPECT_TRUE(m_instance.Create(main));
+    m_instance.SetSampleRate(rate);
+    m_instance.Open();
   }
 
   void Set(uint32_t at, int32_t pin, int32_t value) {
-    instance_.AddPinEvent(at, pin, STATUS_STATIC, value);
+    m_instance.AddPinEvent(at, pin, STATUS_STATIC, value);
   }
   void SetCutoff(uint32_t at, float hz) {
-    instance_.AddPinFloatEvent(at, kCutoff, STATUS_STATIC, hz);
+    m_instance.AddPinFloatEvent(at, kCutoff, STATUS_STATIC, hz);
   }
 
   // Processes input as one block; answers the output samples.
   std::vector<float> Run(const std::vector<float>& input) {
     std::vector<float> in(input);
     std::vector<float> out(input.size(), FromBits(0x7fbadbadu));
-    instance_.ConnectBuffer(kInput, in.data());
-    instance_.ConnectBuffer(kPitch, out.data());
-    instance_.Process(0, static_cast<int32_t>(input.size()));
-    clock_ += static_cast<uint32_t>(input.size());
+    m_instance.ConnectBuffer(kInput, in.data());
+    m_instance.ConnectBuffer(kPitch, out.data());
+    m_instance.Process(0, static_cast<int32_t>(input.size()));
+    m_clock += static_cast<uint32_t>(input.size());
     return out;
   }
 
   // Opens again; the host's clock answers where this rig's clock stands.
   void Reopen() {
-    instance_.Host().sample_clock = clock_;
-    instance_.Open();
+    m_instance.Host().sample_clock = m_clock;
+    m_instance.Open();
   }
 
-  uint32_t Clock() const { return clock_; }
-  wbhost::Instance& Host() { return instance_; }
+  uint32_t Clock() const { return m_clock; }
+  wbhost::Instance& Host() { return m_instance; }
 
  private:
-  wbhost::Instance instance_;
-  uint32_t clock_ = 0;
+  wbhost::Instance m_instance;
+  uint32_t m_clock = 0;
 };

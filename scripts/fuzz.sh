@@ -5,8 +5,8 @@
 #   FUZZ_KEEP=1 scripts/fuzz.sh 7200  then rebuilds tests/fuzz/corpus as the
 #                                     fewest inputs that reach every edge reached
 #
-# Builds into build/fuzz with clang's i386 ASan/UBSan/libFuzzer runtimes and
-# runs on a work copy of the seed corpus (build/fuzz/corpus), niced, on one
+# Builds with the linux-x86-fuzz preset into build/fuzz (clang's i386 ASan,
+# UBSan and libFuzzer runtimes) and runs on a work copy of the seed corpus (build/fuzz/corpus), niced, on one
 # core. A finding stops the run and leaves its input in build/fuzz/ (crash-*,
 # leak-*, timeout-*); reproduce it with build/fuzz/tonevolt_fuzzer FILE.
 set -euo pipefail
@@ -14,7 +14,8 @@ cd "$(dirname "$0")/.."
 seconds=${1:-3600}
 out=build/fuzz
 
-tests/fuzz/build.sh "$out"
+{ cmake --preset linux-x86-fuzz && cmake --build --preset linux-x86-fuzz; } >"$out.build.log" 2>&1 ||
+  { tail -n 40 "$out.build.log" >&2; echo "fuzz: build failed (log: $out.build.log)" >&2; exit 1; }
 rm -rf "$out/corpus"
 mkdir -p "$out/corpus"
 cp tests/fuzz/corpus/* "$out/corpus/"

@@ -5,7 +5,9 @@
 // clock, buffers as long as promised. Beyond surviving, it checks what a host
 // can rely on:
 // - the clock advances by each block's length, and events (pin changes,
-//   deferred calls) take effect exactly at their time stamps;
+//   deferred calls) take effect exactly at their time stamps, as a host sees
+//   it: in the clocks of the status reports and in how much of the output a
+//   deferred call finds written;
 // - DISPATCH_QUEUE_EMPTY agrees with what was queued and applied;
 // - after every call the control words are those captured at the latest open;
 // - with every cutoff in [10 Hz, open-time rate / pi] the 1 V/kHz output is
@@ -127,17 +129,35 @@ const ControlWords kDefaultWords = {0x037F, 0x1F80};
 
 // ------------------------------------------------------------ host model
 
+// Output samples not yet written hold this NaN. The module's NaNs come from
+// arithmetic, with no payload or with that of a NaN sample rate.
+const float kUnwritten = FromBits(0x7FBADBADu);
+
+// The block being processed, as the host sees it while a deferred call runs:
+// the output written so far tells at which sample the call came.
+struct BlockInFlight {
+  const float* output = nullptr;  // null: written in place, not observable
+  int32_t count = 0;
+  uint32_t start_clock = 0;
+};
+BlockInFlight g_block;
+
 // One deferred call as the host sees it: how often and at which clock it ran.
 struct DeferredSlot {
   WBModule_record* record = nullptr;
   int calls = 0;
+  bool clock_seen = false;
   uint32_t clock_at_call = 0;
 };
 
 void WB_CALL RunDeferred(void* argument) {
   auto* slot = static_cast<DeferredSlot*>(argument);
   ++slot->calls;
-  slot->clock_at_call = slot->record->object->SampleClock();
+  slot->clock_seen = g_block.output != nullptr;
+  if (!slot->clock_seen) return;
+  int32_t written = 0;
+  while (written < g_block.count && Bits(g_block.output[written]) != Bits(kUnwritten)) ++written;
+  slot->clock_at_call = g_block.start_clock + static_cast<uint32_t>(written);
 }
 
 struct QueuedEvent {
@@ -223,6 +243,8 @@ class Session {
     switch (m_in.Byte() % 16) {
       case 0: {
         float rate = m_in.Byte() % 4 == 0 ? FromBits(m_in.U32()) : m_in.Pick(kSampleRates);
+        // A NaN rate's payload reaches the output; keep it apart from kUnwritten's.
+        if (Bits(rate) == Bits(kUnwritten)) rate = FromBits(0x7FC00000u);
         inst.SetSampleRate(rate);
         m.rate = rate;
         break;
@@ -484,7 +506,7 @@ class Session {
     FillInput(input.get() + offset, count);
     for (int32_t i = 0; i < offset; ++i) out[i] = input[i] = 12345.0f;
     if (!in_place)
-      for (int32_t i = 0; i < count; ++i) out[offset + i] = 12345.0f;
+      for (int32_t i = 0; i < count; ++i) out[offset + i] = kUnwritten;
 
     inst.ConnectBuffer(PIN_INPUT, input.get());
     inst.ConnectBuffer(PIN_PITCH, out);
@@ -527,11 +549,12 @@ class Session {
     }
 
     inst.Host().calls.clear();
+    g_block = {in_place ? nullptr : out + offset, count, m.clock};
     inst.Process(offset, count);
+    g_block = {};
     CheckWords();
 
     m.clock = end;
-    FUZZ_CHECK(inst.Record()->object->SampleClock() == end);
     const std::vector<wbhost::HostCall> calls = inst.Host().CallsWith(HOST_PIN_STATUS);
     FUZZ_CHECK(calls.size() == status_clocks.size());
     for (size_t i = 0; i < calls.size(); ++i) {
@@ -542,7 +565,7 @@ class Session {
     inst.Host().calls.clear();
     for (auto& [slot, clock] : deferred) {
       FUZZ_CHECK(slot->calls == 1);
-      FUZZ_CHECK(slot->clock_at_call == clock);
+      FUZZ_CHECK(!slot->clock_seen || slot->clock_at_call == clock);
       slot->calls = 2;  // marks it as checked: it must never run again
     }
     for (auto& slot : m_slots) FUZZ_CHECK(slot->calls == 0 || slot->calls == 2);
@@ -583,7 +606,6 @@ class Session {
       if (e.time_stamp >= clock) break;
       e.time_stamp = clock;
     }
-    FUZZ_CHECK(m.instance->Record()->object->SampleClock() == clock);
   }
 
   void Close(Model& m) {

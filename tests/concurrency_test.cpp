@@ -34,38 +34,34 @@ constexpr Setup kSetups[8] = {
     {8000.0f, 10.0f, 4, 1, 1, 900.0},   {192000.0f, 2500.0f, 1, 0, 1, 12000.0},
 };
 
+RigSetup QuietAt(float rate) {
+  RigSetup setup;
+  setup.rate = rate;
+  setup.record_calls = false;  // the call log is not shared safely anyway
+  return setup;
+}
+
 // One instance driven block by block; keeps every output sample's bits.
 class Run {
  public:
-  Run(WBMainProc main, const Setup& setup) : m_setup(setup), m_in(kBlock), m_out(kBlock) {
-    // Checked on the test's thread: gtest's assertions need not be thread-safe.
-    m_created = m_instance.Create(main);
-    if (!m_created) return;
-    m_instance.Host().record_calls = false;  // the call log is not shared safely anyway
-    m_instance.SetSampleRate(setup.rate);
-    m_instance.Open();
-    m_instance.AddPinFloatEvent(0, kCutoff, STATUS_STATIC, setup.cutoff);
-    m_instance.AddPinEvent(0, kOctave, STATUS_STATIC, setup.octave);
-    m_instance.AddPinEvent(0, kFreqScale, STATUS_STATIC, setup.freq_scale);
-    m_instance.AddPinEvent(0, kOrder, STATUS_STATIC, setup.order);
+  Run(WBMainProc main, const Setup& setup) : m_setup(setup), m_rig(main, QuietAt(setup.rate)) {
+    m_rig.SetAll(0, setup.cutoff, setup.order, setup.freq_scale, setup.octave);
     // A cutoff change and a streaming input inside later blocks.
-    m_instance.AddPinFloatEvent(kBlock * 10 + 17, kCutoff, STATUS_STATIC, setup.cutoff * 2.0f);
-    m_instance.AddPinEvent(kBlock * 20 + 3, kInput, STATUS_STREAMING, 0);
-    m_instance.ConnectBuffer(kInput, m_in.data());
-    m_instance.ConnectBuffer(kPitch, m_out.data());
+    m_rig.SetCutoff(kBlock * 10 + 17, setup.cutoff * 2.0f);
+    m_rig.Set(kBlock * 20 + 3, kInput, 0, STATUS_STREAMING);
   }
 
-  bool Done() const { return !m_created || m_block == kBlocks; }
+  bool Done() const { return !m_rig.Created() || m_block == kBlocks; }
 
   void Step() {
     const double total = static_cast<double>(kBlock) * kBlocks;
+    std::vector<float> in(kBlock);
     for (int32_t i = 0; i < kBlock; ++i) {
       double n = static_cast<double>(m_block) * kBlock + i;
       double hz = m_setup.tone_hz * (1.0 + 0.5 * n / total);
-      m_in[i] = static_cast<float>(0.8 * std::sin(2.0 * 3.141592653589793 * hz * n / m_setup.rate));
+      in[i] = static_cast<float>(0.8 * std::sin(2.0 * 3.141592653589793 * hz * n / m_setup.rate));
     }
-    m_instance.Process(0, kBlock);
-    for (float y : m_out) m_bits.push_back(Bits(y));
+    for (float y : m_rig.Run(in)) m_bits.push_back(Bits(y));
     ++m_block;
   }
 
@@ -73,11 +69,9 @@ class Run {
 
  private:
   Setup m_setup;
-  wbhost::Instance m_instance;
-  std::vector<float> m_in, m_out;
+  TonevoltRig m_rig;
   std::vector<uint32_t> m_bits;
   int m_block = 0;
-  bool m_created = false;
 };
 
 // Runs each instance to its end, one after another, on a thread of its own

@@ -14,7 +14,7 @@ namespace {
 // Settings as pin events at each segment's first sample; the signal in host
 // blocks that do not line up with the segments.
 std::vector<float> RunThroughModule(WBMainProc main, const core_scenarios::Scenario& scenario) {
-  SignalRig rig(main, scenario.rate);
+  TonevoltRig rig(main, scenario.rate);
   std::vector<float> input;
   uint32_t at = 0;
   uint32_t seed = 0;

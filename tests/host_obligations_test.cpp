@@ -6,6 +6,7 @@
 
 #include "ModuleFixture.h"
 #include "ProbeModule.h"
+#include "TonevoltRig.h"
 
 namespace {
 
@@ -27,38 +28,28 @@ class HostObligationsTest : public ::testing::Test {
  protected:
   void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
 
-  // An opened instance of a built library whose host reports clock.
-  void Open(WBMainProc main, uint32_t clock) {
-    ASSERT_NE(main, nullptr);
-    ASSERT_TRUE(m_instance.Create(main));
-    m_instance.Host().sample_clock = clock;
-    m_instance.Open();
-  }
-  // Pin variables of Tonevolt's audio pins need buffers before processing.
-  void ConnectBuffers() {
-    m_instance.ConnectBuffer(0, m_input);
-    m_instance.ConnectBuffer(3, m_output);
+  static RigSetup HostClock(uint32_t clock) {
+    RigSetup setup;
+    setup.host_clock = clock;
+    return setup;
   }
 
   WBMainProc m_tonevolt = testing_support::LoadMain("Tonevolt");
   WBMainProc m_probe = testing_support::LoadMain("ProbeModule");
   wbhost::Instance m_instance;
-  float m_input[64] = {};
-  float m_output[64] = {};
 };
 
 TEST_F(HostObligationsTest, BlockOfNoSamplesOrFewer) {
-  Open(m_tonevolt, 0);
-  ConnectBuffers();
+  TonevoltRig rig(m_tonevolt);
   for (int32_t frames : {0, -1}) {
-    EXPECT_DEATH(m_instance.Process(0, frames), HostObligation("sampleFrames > 0", 179))
+    EXPECT_DEATH(rig.RunSilence(frames), HostObligation("sampleFrames > 0", 179))
         << frames << " samples";
   }
 }
 
 TEST_F(HostObligationsTest, EventStampedBeforeTheClock) {
-  Open(m_tonevolt, 100);
-  EXPECT_DEATH(m_instance.AddPinEvent(99, 2, STATUS_STREAMING, 3),
+  TonevoltRig rig(m_tonevolt, HostClock(100));
+  EXPECT_DEATH(rig.Set(99, kOctave, 3, STATUS_STREAMING),
                HostObligation("p_event->time_stamp >= SampleClock()", 273));
 }
 
@@ -96,15 +87,15 @@ void WB_CALL RewindClock(void* argument) {
 }
 
 TEST_F(HostObligationsTest, EventAppliedAwayFromTheClock) {
-  Open(m_probe, 0);
-  Rewind rewind{&m_instance, 5};
+  TonevoltRig rig(m_probe);
+  Rewind rewind{&rig.Instance(), 5};
   // Queued in the dying process only, so nothing is left to leak here.
   auto rewind_under_due_event = [&] {
     WbEvent deferred = {10,     EVENT_DEFERRED_CALL, 0, 0, new DeferredCall{&rewind, &RewindClock},
                         nullptr};
-    m_instance.AddEvent(deferred);
-    m_instance.AddPinEvent(10, 0, STATUS_STREAMING, 1);
-    m_instance.Process(0, 32);
+    rig.Instance().AddEvent(deferred);
+    rig.Set(10, 0, 1, STATUS_STREAMING);
+    rig.RunSilence(32);
   };
   EXPECT_DEATH(rewind_under_due_event(), HostObligation("e->time_stamp == SampleClock()", 231));
 }

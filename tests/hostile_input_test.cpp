@@ -28,35 +28,13 @@ constexpr float kEntry0 = -0.9f;
 constexpr float kEntry11999 = 0.97692668437957763671875f;
 constexpr float kLowestLookup = -1.4218641f;  // 2 * -0.9 + 0.378135979 (entry 1), rounded down
 
-// One opened instance with its settings queued at clock 0.
-class Rig {
- public:
-  Rig(WBMainProc main, float rate, float cutoff, int32_t order, int32_t freq_scale,
-      int32_t octave = 3) {
-    EXPECT_TRUE(m_instance.Create(main));
-    m_instance.Host().record_calls = false;
-    m_instance.SetSampleRate(rate);
-    m_instance.Open();
-    m_instance.AddPinFloatEvent(0, kCutoff, STATUS_STATIC, cutoff);
-    m_instance.AddPinEvent(0, kOrder, STATUS_STATIC, order);
-    m_instance.AddPinEvent(0, kFreqScale, STATUS_STATIC, freq_scale);
-    m_instance.AddPinEvent(0, kOctave, STATUS_STATIC, octave);
-  }
-
-  // Processes input as one block at offset 0; answers the output.
-  std::vector<float> Run(std::vector<float> input) {
-    std::vector<float> out(input.size(), 0.0f);
-    m_instance.ConnectBuffer(kInput, input.data());
-    m_instance.ConnectBuffer(kPitch, out.data());
-    m_instance.Process(0, static_cast<int32_t>(input.size()));
-    return out;
-  }
-
-  wbhost::Instance& Instance() { return m_instance; }
-
- private:
-  wbhost::Instance m_instance;
-};
+// A rig that keeps no call log: these tests send long signals.
+RigSetup Quiet(float rate) {
+  RigSetup setup;
+  setup.rate = rate;
+  setup.record_calls = false;
+  return setup;
+}
 
 // n samples repeating pattern.
 std::vector<float> Repeat(std::vector<float> pattern, size_t n) {
@@ -115,7 +93,8 @@ TEST_F(TonevoltTest, MalformedSamplesKeepEveryOutputInRange) {
     for (int32_t order : {0, 1}) {
       for (int32_t scale : {0, 1}) {
         SCOPED_TRACE(::testing::Message() << c.name << ", order " << order << ", scale " << scale);
-        Rig rig(m_main, 44100.0f, 40.0f, order, scale);
+        TonevoltRig rig(m_main, Quiet(44100.0f));
+        rig.SetAll(0, 40.0f, order, scale);
         const std::vector<float> out = rig.Run(input);
         for (size_t i = 0; i < out.size(); ++i) {
           ASSERT_TRUE(std::isfinite(out[i])) << "sample " << i;
@@ -147,7 +126,8 @@ TEST_F(TonevoltTest, SettingsOutOfRangeKeepTheLookupWithinTheTable) {
       for (int32_t order : {0, 1}) {
         SCOPED_TRACE(::testing::Message()
                      << "rate " << rate << ", cutoff " << cutoff << ", order " << order);
-        Rig rig(m_main, rate, cutoff, order, 1, 6);  // three octaves up: the widest values
+        TonevoltRig rig(m_main, Quiet(rate));  // three octaves up: the widest values
+        rig.SetAll(0, cutoff, order, 1, 6);
         for (int block = 0; block < 3; ++block) {
           const std::vector<float> out = rig.Run(input);
           for (size_t i = 0; i < out.size(); ++i) {
@@ -184,10 +164,12 @@ TEST_F(TonevoltTest, WritesOnlyItsBlockAtAnyOffset) {
     for (int32_t i = 0; i < w.count; ++i) signal[i] = (i / 3) % 2 ? 0.5f : -0.5f;
 
     // The same block in separate buffers at offset 0 gives the reference.
-    Rig reference(m_main, 44100.0f, 400.0f, 1, 0);
+    TonevoltRig reference(m_main, Quiet(44100.0f));
+    reference.SetAll(0, 400.0f, 1, 0);
     const std::vector<float> expected = reference.Run(signal);
 
-    Rig rig(m_main, 44100.0f, 400.0f, 1, 0);
+    TonevoltRig rig(m_main, Quiet(44100.0f));
+    rig.SetAll(0, 400.0f, 1, 0);
     std::vector<float> in(size, guard), separate(size, guard);
     std::copy(signal.begin(), signal.end(), in.begin() + w.offset);
     float* out = w.in_place ? in.data() : separate.data();

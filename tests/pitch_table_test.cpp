@@ -99,7 +99,7 @@ const LookupCase kLookupCases[] = {
 TEST_F(TonevoltTest, LookupReadsAndInterpolatesTheTable) {
   for (const LookupCase& c : kLookupCases) {
     SCOPED_TRACE(c.what);
-    SignalRig pitch(m_main);
+    TonevoltRig pitch(m_main);
     pitch.Set(0, kFreqScale, 1);
     pitch.Set(0, kOctave, c.octave);
     pitch.SetCutoff(0, FromBits(c.cutoff));
@@ -110,7 +110,7 @@ TEST_F(TonevoltTest, LookupReadsAndInterpolatesTheTable) {
     // The same input in 1 V/kHz mode on a thread that rounds toward zero
     // shows the value the lookup was given, and so t.
     RoundingScope toward_zero(kTowardZero);
-    SignalRig linear(m_main);
+    TonevoltRig linear(m_main);
     linear.Set(0, kOctave, c.octave);
     linear.SetCutoff(0, FromBits(c.cutoff));
     float v = linear.Run({1.0f, 0.0f})[1];
@@ -121,12 +121,12 @@ TEST_F(TonevoltTest, LookupReadsAndInterpolatesTheTable) {
 
 // A filter made non-finite by an infinite cutoff: every t is NaN, entry 0.
 TEST_F(TonevoltTest, NotANumberReadsEntryZero) {
-  SignalRig pitch(m_main);
+  TonevoltRig pitch(m_main);
   pitch.Set(0, kFreqScale, 1);
   pitch.SetCutoff(0, std::numeric_limits<float>::infinity());
   for (float x : pitch.Run({1.0f, 0.0f, -1.0f})) EXPECT_EQ(Bits(x), 0xbf666666u);
 
-  SignalRig linear(m_main);
+  TonevoltRig linear(m_main);
   linear.SetCutoff(0, std::numeric_limits<float>::infinity());
   for (float x : linear.Run({1.0f, 0.0f, -1.0f})) EXPECT_TRUE(std::isnan(x));
 }
@@ -151,7 +151,7 @@ TEST_F(TonevoltTest, WholeVoltPerOctaveCallRoundsTowardZero) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    SignalRig rig(m_main);
+    TonevoltRig rig(m_main);
     rig.Set(0, kFreqScale, 1);
     std::vector<float> out = rig.Run(c.input);
     std::vector<uint32_t> bits;
@@ -167,7 +167,7 @@ TEST_F(TonevoltTest, WholeVoltPerOctaveCallRoundsTowardZero) {
 // on entry.
 TEST_F(TonevoltTest, CallsLeaveTheControlWordsOfTheirMode) {
   RoundingScope nearest(kNearest);
-  SignalRig first(m_main);
+  TonevoltRig first(m_main);
   const ControlWords at_first_open = ReadControlWords();
   first.Set(0, kFreqScale, 0);
   first.Set(4, kFreqScale, 1);
@@ -185,7 +185,7 @@ TEST_F(TonevoltTest, CallsLeaveTheControlWordsOfTheirMode) {
     // Another instance opened while rounding up: its words now come back
     // from every 1 V/oct call, the first instance's included.
     LoadControlWords(set);
-    SignalRig second(m_main);
+    TonevoltRig second(m_main);
     EXPECT_EQ(ReadControlWords(), set);
     {
       RoundingScope toward_zero(kTowardZero);

@@ -99,7 +99,7 @@ TEST_F(TonevoltTest, ZeroCrossingDetectorPulsesWhereExpected) {
   };
   for (const DetectorCase& c : cases) {
     SCOPED_TRACE(c.what);
-    SignalRig rig(m_main);
+    TonevoltRig rig(m_main);
     EXPECT_EQ(AllBits(rig.Run(c.input)), Expected(PulsesAt(c.input.size(), c.pulses)));
   }
 }
@@ -124,7 +124,7 @@ TEST_F(TonevoltTest, FortyHertzCoefficientsShowInTheFirstOutputs) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.rate << " Hz, order " << c.order);
-    SignalRig rig(m_main, c.rate);
+    TonevoltRig rig(m_main, c.rate);
     rig.Set(0, kOrder, c.order);
     std::vector<uint32_t> expected(c.expected, c.expected + 4);
     EXPECT_EQ(AllBits(rig.Run({1.0f, 0.0f, 0.0f, 0.0f})), expected);
@@ -147,7 +147,7 @@ TEST_F(TonevoltTest, ThousandHertzSineSettlesAtOneVolt) {
   const Case cases[] = {{44100.0f, 0.0999927}, {48000.0f, 0.0999927 * 44100.0 / 48000.0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rate);
-    SignalRig rig(m_main, c.rate);
+    TonevoltRig rig(m_main, c.rate);
     const int rate = static_cast<int>(c.rate);
     std::vector<float> sine(2 * rate);
     for (size_t n = 0; n < sine.size(); ++n)
@@ -175,7 +175,7 @@ TEST_F(TonevoltTest, OctaveIndexScalesByPowersOfTwo) {
   const float base[] = {0.0f, FromBits(0x3bcd499bu), FromBits(0x3c4cb448u), FromBits(0x3c4b8a7au)};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
-    SignalRig rig(m_main);
+    TonevoltRig rig(m_main);
     rig.Set(0, kOctave, c.value);
     std::vector<uint32_t> expected;
     for (float b : base) expected.push_back(Bits(b * c.factor));  // exact: powers of two
@@ -187,7 +187,7 @@ TEST_F(TonevoltTest, OctaveIndexScalesByPowersOfTwo) {
 // default path, bit for bit.
 TEST_F(TonevoltTest, UnlistedOrderAndScaleValuesTakeTheDefaultPath) {
   const std::vector<float> input = {0.5f, -0.25f, 0.0f, 0.0f, 0.75f, -1.0f, 2.0f, -0.0f, 1.0f};
-  SignalRig plain(m_main);
+  TonevoltRig plain(m_main);
   const std::vector<uint32_t> expected = AllBits(plain.Run(input));
   struct Case {
     int32_t pin, value;
@@ -195,7 +195,7 @@ TEST_F(TonevoltTest, UnlistedOrderAndScaleValuesTakeTheDefaultPath) {
   const Case cases[] = {{kOrder, 2}, {kOrder, 65535}, {kFreqScale, 2}, {kFreqScale, 65535}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "pin " << c.pin << " = " << c.value);
-    SignalRig rig(m_main);
+    TonevoltRig rig(m_main);
     rig.Set(0, c.pin, c.value);
     EXPECT_EQ(AllBits(rig.Run(input)), expected);
   }
@@ -206,7 +206,7 @@ TEST_F(TonevoltTest, UnlistedOrderAndScaleValuesTakeTheDefaultPath) {
 TEST_F(TonevoltTest, SecondStageResumesAfterOnePoleStretch) {
   std::vector<float> input;
   for (int i = 0; i < 40; ++i) input.push_back((i / 3) % 2 == 0 ? 1.0f : -1.0f);
-  SignalRig rig(m_main);
+  TonevoltRig rig(m_main);
   rig.Set(0, kOrder, 1);
   rig.Set(11, kOrder, 0);
   rig.Set(23, kOrder, 1);
@@ -268,7 +268,7 @@ TEST_F(TonevoltTest, CutoffChangesTakeEffectAtTheNextPiece) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    SignalRig rig(m_main);
+    TonevoltRig rig(m_main);
     for (const Change& change : c.changes) rig.SetCutoff(change.at, change.hz);
     std::vector<float> out = rig.Run(input);
     Reference ref;
@@ -291,12 +291,12 @@ TEST_F(TonevoltTest, CutoffChangesTakeEffectAtTheNextPiece) {
 TEST_F(TonevoltTest, CutoffChangeAtBlockEndAppliesBeforeNextBlock) {
   const std::vector<float> input = PulseTrain(16);
   const std::vector<bool> pulses = PulsesOf(input);
-  SignalRig rig(m_main);
+  TonevoltRig rig(m_main);
   rig.SetCutoff(8, 1500.0f);
   std::vector<float> first = rig.Run(std::vector<float>(input.begin(), input.begin() + 8));
-  EXPECT_FALSE(rig.Host().QueueEmpty());
+  EXPECT_FALSE(rig.Instance().QueueEmpty());
   std::vector<float> second = rig.Run(std::vector<float>(input.begin() + 8, input.end()));
-  EXPECT_TRUE(rig.Host().QueueEmpty());
+  EXPECT_TRUE(rig.Instance().QueueEmpty());
 
   Reference ref;
   for (size_t i = 0; i < 8; ++i) EXPECT_EQ(Bits(first[i]), Bits(ref.Step(pulses[i]))) << i;
@@ -310,7 +310,7 @@ TEST_F(TonevoltTest, CutoffChangeAtBlockEndAppliesBeforeNextBlock) {
 TEST_F(TonevoltTest, ReopenRestoresFortyHertzUntilTheCutoffChanges) {
   const std::vector<float> input = PulseTrain(12);
   const std::vector<bool> pulses = PulsesOf(input);
-  SignalRig rig(m_main);
+  TonevoltRig rig(m_main);
   rig.SetCutoff(0, 300.0f);
   Reference ref(300.0f);
   std::vector<float> out = rig.Run(input);
@@ -319,7 +319,7 @@ TEST_F(TonevoltTest, ReopenRestoresFortyHertzUntilTheCutoffChanges) {
   // The pin variable still holds 300 after the open.
   rig.Reopen();
   float cutoff;
-  std::memcpy(&cutoff, rig.Host().PinVariable(kCutoff), sizeof cutoff);
+  std::memcpy(&cutoff, rig.Instance().PinVariable(kCutoff), sizeof cutoff);
   EXPECT_EQ(cutoff, 300.0f);
 
   rig.SetCutoff(rig.Clock() + 4, 300.0f);  // the same value: still no recompute
@@ -336,13 +336,13 @@ TEST_F(TonevoltTest, ReopenRestoresFortyHertzUntilTheCutoffChanges) {
 
 // The rate counts only at open: set afterwards, it waits for the next open.
 TEST_F(TonevoltTest, SampleRateTakesEffectAtTheNextOpen) {
-  SignalRig rig(m_main);
-  rig.Host().SetSampleRate(48000.0f);
+  TonevoltRig rig(m_main);
+  rig.Instance().SetSampleRate(48000.0f);
   std::vector<float> out = rig.Run({1.0f, 0.0f});
   EXPECT_EQ(Bits(out[1]), 0x3bcd499bu);  // 44100 Hz coefficients
 
-  SignalRig reopened(m_main);
-  reopened.Host().SetSampleRate(48000.0f);
+  TonevoltRig reopened(m_main);
+  reopened.Instance().SetSampleRate(48000.0f);
   reopened.Reopen();
   out = reopened.Run({1.0f, 0.0f});
   EXPECT_EQ(Bits(out[1]), 0x3bbca6c6u);  // 48000 Hz coefficients

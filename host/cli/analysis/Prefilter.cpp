@@ -1,6 +1,7 @@
 #include "analysis/Prefilter.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <complex>
 #include <cstdio>
@@ -103,9 +104,10 @@ bool DesignSections(Family family, Band band, int order, double edge_hz, double 
     Biquad section{1.0, -2 * zero.real(), std::norm(zero), -2 * pole.real(), std::norm(pole)};
     double scale = (1.0 + (section.a1 + section.a2 * at) * at) /
                    (section.b0 + (section.b1 + section.b2 * at) * at);
-    section.b0 *= scale * (sections->size() == first ? passband_gain : 1.0);
-    section.b1 *= scale * (sections->size() == first ? passband_gain : 1.0);
-    section.b2 *= scale * (sections->size() == first ? passband_gain : 1.0);
+    if (sections->size() == first) scale *= passband_gain;
+    section.b0 *= scale;
+    section.b1 *= scale;
+    section.b2 *= scale;
     sections->push_back(section);
   }
   return true;

@@ -22,7 +22,7 @@ class Resampler {
   // at k * out_rate / in_rate of the output. Equal rates copy bit for bit.
   void Process(const float* in, size_t count, std::vector<float>* out);
   // Ends the stream and appends the rest: in all, exactly
-  // OutputLength(total input) samples.
+  // OutputLength(total input) samples. Process does nothing after it.
   void Flush(std::vector<float>* out);
 
   // round(in_count * out_rate / in_rate), halves rounded up.

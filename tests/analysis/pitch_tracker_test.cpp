@@ -52,7 +52,7 @@ TEST(PitchTracker, ReadsSinesAndASawtoothWithinFiveCents) {
     size_t count = 2 * c.rate;
     std::vector<float> x = signals::Generate(count, [&](size_t i) {
       double cycles = c.hz * i / c.rate;
-      if (c.wave[1] == 'i') return 0.5 * std::sin(2 * M_PI * cycles);
+      if (std::string(c.wave) == "sine") return 0.5 * std::sin(2 * M_PI * cycles);
       return 0.5 * (2 * (cycles - std::floor(cycles)) - 1);
     });
     ForInnerFrames(Track(x, c.rate), count, c.rate, [&](const PitchFrame& frame) {

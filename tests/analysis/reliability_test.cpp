@@ -141,8 +141,8 @@ TEST(ReliabilityCheck, CleanTonesAreOk) {
     double duration = 2.0;
     std::vector<float> x = signals::Generate(static_cast<size_t>(duration * c.rate), [&](size_t i) {
       double cycles = c.hz * i / c.rate, phase = cycles - std::floor(cycles);
-      if (c.name[0] == 's' && c.name[1] == 'i') return 0.5 * std::sin(2 * M_PI * cycles);
-      if (c.name[0] == 'p') return phase < 0.2 ? 0.5 : -0.5;
+      if (std::string(c.name) == "sine") return 0.5 * std::sin(2 * M_PI * cycles);
+      if (std::string(c.name) == "pulse") return phase < 0.2 ? 0.5 : -0.5;
       return 0.5 * (2 * phase - 1);
     });
     Analysis analysis = Analyse(x, c.rate);

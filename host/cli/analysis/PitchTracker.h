@@ -26,7 +26,7 @@ struct PitchOptions {
   int window = 8192;         // analysis window, a power of two from 1024 to 65536
   int hop = 512;             // 1 to window / 2
   double tolerance = 0.85;   // aubio's yinfft default
-  double silence_db = -120;  // aubio gives no pitch for a quieter hop
+  double silence_db = -120;  // aubio gives no pitch for a quieter window
 };
 
 class PitchTracker {

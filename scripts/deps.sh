@@ -11,6 +11,7 @@ packages=(
   libgtest-dev:i386 libgmock-dev:i386 libbenchmark-dev:i386
   libgtest-dev                      # the core's x86-64 suite
   libsndfile1-dev:i386              # audio files for the command-line tool
+  libliquid-dev:i386 libsoxr-dev:i386 libaubio-dev:i386  # its analysis: filters, resampling, pitch
   gnuplot-nox                       # plots
   valgrind libc6-dbg:i386           # memcheck of the i386 tests
   clang libclang-rt-14-dev          # fuzzer and sanitizer runtimes for i386

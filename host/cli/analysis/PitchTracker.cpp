@@ -1,0 +1,235 @@
+#include "analysis/PitchTracker.h"
+
+#include <aubio/aubio.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace tonevolt {
+namespace {
+
+constexpr double kSilenceDb = -200.0;
+// aubio's yinfft reads low pure tones sharp (measured: 5 cents at 110 Hz, 25
+// at 55 Hz, 120 at 27.5 Hz); the period is searched this far either side of
+// its reading.
+constexpr double kSearchRatio = 1.15;
+// A half or a third of the period is taken when its peak is this close.
+constexpr double kSubdivisionRatio = 1.02;
+constexpr double kSubdivisionSlack = 0.01;
+
+bool IsPowerOfTwo(int n) { return n > 0 && (n & (n - 1)) == 0; }
+
+// Normalised autocorrelation of a window at whole lags, over a fixed length.
+class Correlation {
+ public:
+  Correlation(const float* samples, int length) : m_samples(samples), m_length(length) {
+    for (int j = 0; j < length; ++j) m_energy += static_cast<double>(samples[j]) * samples[j];
+  }
+
+  double At(int lag) const {
+    const float* lagged = m_samples + lag;
+    double cross = 0, energy = 0;
+    for (int j = 0; j < m_length; ++j) {
+      cross += static_cast<double>(m_samples[j]) * lagged[j];
+      energy += static_cast<double>(lagged[j]) * lagged[j];
+    }
+    return m_energy > 0 && energy > 0 ? cross / std::sqrt(m_energy * energy) : 0.0;
+  }
+
+  // Climbs from start to a local peak within [lo, hi], placed between lags
+  // by a parabola. False when it runs into the limits.
+  bool Peak(int start, int lo, int hi, double* lag, double* height) const {
+    if (lo + 1 > hi - 1) return false;
+    int at = std::clamp(start, lo + 1, hi - 1);
+    double left = At(at - 1), centre = At(at), right = At(at + 1);
+    while (right > centre && at + 1 < hi) {
+      ++at;
+      left = centre;
+      centre = right;
+      right = At(at + 1);
+    }
+    while (left > centre && at - 1 > lo) {
+      --at;
+      right = centre;
+      centre = left;
+      left = At(at - 1);
+    }
+    if (left > centre || right > centre) return false;
+    double curvature = left - 2 * centre + right;
+    double offset = curvature < 0 ? 0.5 * (left - right) / curvature : 0.0;
+    *lag = at + offset;
+    *height = centre - 0.25 * (left - right) * offset;
+    return true;
+  }
+
+ private:
+  const float* m_samples;
+  int m_length;
+  double m_energy = 0;
+};
+
+}  // namespace
+
+// aubio runs with its hop equal to its window and is given the whole window
+// each hop: its silence test then looks at the window the frame stands for,
+// not only at the newest hop, so that a note's last half window before
+// digital silence (or the end) keeps its pitch.
+struct PitchTracker::Aubio {
+  aubio_pitch_t* pitch;
+  fvec_t* window;
+  fvec_t* result;
+};
+
+PitchTracker::PitchTracker(int sample_rate, const PitchOptions& options)
+    : m_rate(sample_rate),
+      m_options(options),
+      m_ring(options.window, 0.0f),
+      m_lead((options.hop - (options.window / 2) % options.hop) % options.hop) {}
+
+std::unique_ptr<PitchTracker> PitchTracker::Create(int sample_rate, const PitchOptions& options,
+                                                   std::string* error) {
+  if (sample_rate < 1000 || sample_rate > 1000000) {
+    *error = "pitch tracking needs a sample rate of 1000 to 1000000 Hz, not " +
+             std::to_string(sample_rate);
+    return nullptr;
+  }
+  if (!IsPowerOfTwo(options.window) || options.window < 1024 || options.window > 65536) {
+    *error = "pitch window " + std::to_string(options.window) +
+             " is not a power of two from 1024 to 65536";
+    return nullptr;
+  }
+  if (options.hop < 1 || options.hop > options.window / 2) {
+    *error = "pitch hop " + std::to_string(options.hop) + " is not 1 to half the window (" +
+             std::to_string(options.window / 2) + ")";
+    return nullptr;
+  }
+  if (!(options.tolerance > 0 && options.tolerance <= 1)) {
+    *error = "pitch tolerance must be above 0 and at most 1";
+    return nullptr;
+  }
+  if (!(options.silence_db >= -200 && options.silence_db <= 0)) {
+    *error = "pitch silence threshold must be -200 to 0 dB";
+    return nullptr;
+  }
+  aubio_pitch_t* pitch = new_aubio_pitch("yinfft", options.window, options.window, sample_rate);
+  if (!pitch) {
+    *error = "aubio cannot track pitch with a window of " + std::to_string(options.window);
+    return nullptr;
+  }
+  aubio_pitch_set_unit(pitch, "Hz");
+  aubio_pitch_set_tolerance(pitch, static_cast<smpl_t>(options.tolerance));
+  aubio_pitch_set_silence(pitch, static_cast<smpl_t>(options.silence_db));
+
+  std::unique_ptr<PitchTracker> tracker(new PitchTracker(sample_rate, options));
+  tracker->m_aubio = new Aubio{pitch, new_fvec(options.window), new_fvec(1)};
+  for (int i = 0; i < tracker->m_lead; ++i) tracker->Push(0.0f);
+  return tracker;
+}
+
+PitchTracker::~PitchTracker() {
+  if (m_aubio) {
+    del_aubio_pitch(m_aubio->pitch);
+    del_fvec(m_aubio->window);
+    del_fvec(m_aubio->result);
+    delete m_aubio;
+  }
+}
+
+void PitchTracker::Process(const float* in, size_t count) {
+  if (m_finished) return;
+  for (size_t i = 0; i < count; ++i) {
+    ++m_input;
+    Push(in[i]);
+  }
+}
+
+void PitchTracker::Finish() {
+  if (m_finished) return;
+  m_finished = true;
+  // Silence after the end until the last frame centred within the input.
+  int64_t hop = m_options.hop;
+  int64_t frames = (m_input + hop - 1) / hop;
+  while (static_cast<int64_t>(m_frames.size()) < frames) Push(0.0f);
+}
+
+void PitchTracker::Push(float sample) {
+  m_ring[m_ring_pos] = sample;
+  m_ring_pos = (m_ring_pos + 1) % m_ring.size();
+  ++m_fed;
+  if (++m_hop_fill == m_options.hop) {
+    m_hop_fill = 0;
+    AnalyseHop();
+  }
+}
+
+void PitchTracker::AnalyseHop() {
+  int64_t centre = m_fed - m_lead - m_options.window / 2;  // in input samples
+  if (centre < 0) return;
+
+  float* window = m_aubio->window->data;
+  std::copy(m_ring.begin() + m_ring_pos, m_ring.end(), window);
+  std::copy(m_ring.begin(), m_ring.begin() + m_ring_pos, window + (m_ring.size() - m_ring_pos));
+  aubio_pitch_do(m_aubio->pitch, m_aubio->window, m_aubio->result);
+
+  PitchFrame frame;
+  frame.time_s = static_cast<double>(centre) / m_rate;
+  double hz = m_aubio->result->data[0];
+  if (hz > 0 && std::isfinite(hz)) frame.hz = Refine(hz, &frame.confidence);
+  frame.level_db = HopLevelDb(centre);
+  m_frames.push_back(frame);
+}
+
+// The period is the peak of the normalised autocorrelation nearest aubio's
+// reading, or a half or third of it where that peak is as high: on a pure
+// tone aubio can take two periods for one. The peak's height is the frame's
+// confidence: aubio's own reports 0 below about 1300 Hz in the version this
+// is built with.
+double PitchTracker::Refine(double hz, double* confidence) {
+  int window = m_options.window;
+  double period = m_rate / hz;
+  int hi = std::min(window / 2, static_cast<int>(std::ceil(period * kSearchRatio)));
+  Correlation correlation(m_aubio->window->data, window - hi);
+  int lo = std::max(1, static_cast<int>(std::floor(period / kSearchRatio)));
+  double lag = 0, height = 0;
+  if (!correlation.Peak(static_cast<int>(std::lround(period)), lo, hi, &lag, &height)) {
+    *confidence = 0;
+    return hz;
+  }
+  for (bool shorter = true; shorter;) {
+    shorter = false;
+    for (int divisor : {2, 3}) {
+      double part = lag / divisor, part_lag = 0, part_height = 0;
+      int part_lo = static_cast<int>(std::floor(part / kSubdivisionRatio));
+      int part_hi = static_cast<int>(std::ceil(part * kSubdivisionRatio));
+      if (part_lo >= 2 &&
+          correlation.Peak(static_cast<int>(std::lround(part)), part_lo, part_hi, &part_lag,
+                           &part_height) &&
+          part_height >= height - kSubdivisionSlack) {
+        lag = part_lag;
+        height = part_height;
+        shorter = true;
+        break;
+      }
+    }
+  }
+  *confidence = std::clamp(height, 0.0, 1.0);
+  return m_rate / lag;
+}
+
+double PitchTracker::HopLevelDb(int64_t centre) const {
+  int64_t start = std::max<int64_t>(0, centre - m_options.hop / 2);
+  int64_t end = std::min<int64_t>(m_input, centre - m_options.hop / 2 + m_options.hop);
+  if (end <= start) return kSilenceDb;
+  // Input sample i sits at i + lead - (fed - window) in the window.
+  int64_t offset = m_lead - (m_fed - m_options.window);
+  const float* window = m_aubio->window->data;
+  double sum = 0;
+  for (int64_t i = start; i < end; ++i) {
+    double x = window[i + offset];
+    sum += x * x;
+  }
+  double rms = std::sqrt(sum / static_cast<double>(end - start));
+  return rms > 1e-10 ? 20 * std::log10(rms) : kSilenceDb;
+}
+
+}  // namespace tonevolt

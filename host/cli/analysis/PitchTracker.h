@@ -1,0 +1,73 @@
+// Pitch over time (aubio's spectral YIN), one frame per hop, for checking
+// what the module reads against what is played.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tonevolt {
+
+// Frame k stands for the analysis window centred on input sample k * hop:
+// time_s = k * hop / rate, the window spanning half a window either side.
+// Frames run from k = 0 (its window half before the start, read as silence)
+// to the last k with k * hop before the end (Finish reads silence after it).
+struct PitchFrame {
+  double time_s = 0;
+  double hz = 0;          // 0 when the tracker finds no pitch
+  double confidence = 0;  // 0..1: normalised autocorrelation at the period found
+  double level_db = 0;    // RMS in dBFS (full-scale sine -3.01) of the hop centred on
+                          // time_s, within the input; -200 for digital silence
+};
+
+struct PitchOptions {
+  int window = 8192;         // analysis window, a power of two from 1024 to 65536
+  int hop = 512;             // 1 to window / 2
+  double tolerance = 0.85;   // aubio's yinfft default
+  double silence_db = -120;  // aubio gives no pitch for a quieter window
+};
+
+class PitchTracker {
+ public:
+  // Null and a one-line error for options aubio cannot run with.
+  static std::unique_ptr<PitchTracker> Create(int sample_rate, const PitchOptions& options,
+                                              std::string* error);
+  ~PitchTracker();
+  PitchTracker(const PitchTracker&) = delete;
+  PitchTracker& operator=(const PitchTracker&) = delete;
+
+  // Feeds the next block; frames whose window it completes are added.
+  void Process(const float* in, size_t count);
+  // Ends the input: adds the frames up to its end. Nothing more after it.
+  void Finish();
+
+  const std::vector<PitchFrame>& Frames() const { return m_frames; }
+  int SampleRate() const { return m_rate; }
+  const PitchOptions& Options() const { return m_options; }
+
+ private:
+  struct Aubio;
+  PitchTracker(int sample_rate, const PitchOptions& options);
+  void Push(float sample);
+  void AnalyseHop();
+  double Refine(double hz, double* confidence);
+  double HopLevelDb(int64_t centre) const;
+
+  int m_rate;
+  PitchOptions m_options;
+  Aubio* m_aubio = nullptr;
+  // The last window of the stream: m_lead zeros, then the input, then
+  // silence from Finish.
+  std::vector<float> m_ring;
+  size_t m_ring_pos = 0;
+  int m_lead;           // zeros ahead of the input that put hop ends at window centres
+  int m_hop_fill = 0;   // samples of the current hop so far
+  int64_t m_fed = 0;    // samples of the stream fed to aubio, lead included
+  int64_t m_input = 0;  // input samples received
+  bool m_finished = false;
+  std::vector<PitchFrame> m_frames;
+};
+
+}  // namespace tonevolt

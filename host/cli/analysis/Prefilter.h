@@ -1,0 +1,59 @@
+// A pre-filter ahead of the crossing counter: it takes harmonics out of the
+// signal so that the module counts only the fundamental's crossings.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tonevolt {
+
+struct PrefilterSpec {
+  enum class Kind {
+    kOff,    // the signal unchanged
+    kRange,  // "range:LO": high-pass at LO / 2 (2-pole Butterworth), low-pass at LO (4-pole)
+    kNote,   // "note:F": 8-pole elliptic low-pass, passband to 1.3 F, 0.5 dB ripple, 80 dB stop
+  };
+  Kind kind = Kind::kOff;
+  double hz = 0;  // LO or F
+};
+
+class Prefilter {
+ public:
+  // Reads "off", "range:LO" or "note:F", with LO and F in Hz or as note names.
+  static bool Parse(const std::string& text, PrefilterSpec* spec, std::string* error);
+
+  // Designs the filter for a sample rate; null and a one-line error when it
+  // cannot be built there (an edge at or above the Nyquist frequency).
+  static std::unique_ptr<Prefilter> Create(const PrefilterSpec& spec, double sample_rate,
+                                           std::string* error);
+
+  // Filters the next block; in == out is allowed. State carries over blocks.
+  void Process(const float* in, float* out, size_t count);
+  // Back to rest, as if nothing had been processed.
+  void Reset();
+
+  // The designed magnitude response at hz, in dB (0 for off).
+  double GainDb(double hz) const;
+  const PrefilterSpec& Spec() const { return m_spec; }
+  // Such as "8-pole elliptic low-pass, passband to 572 Hz".
+  std::string Description() const;
+
+ private:
+  // b0 + b1 z^-1 + b2 z^-2 over 1 + a1 z^-1 + a2 z^-2, run in transposed
+  // direct form II in double.
+  struct Section {
+    double b0, b1, b2, a1, a2;
+    double s1 = 0, s2 = 0;
+  };
+
+  Prefilter(const PrefilterSpec& spec, double sample_rate) : m_spec(spec), m_rate(sample_rate) {}
+  bool Design(std::string* error);
+
+  PrefilterSpec m_spec;
+  double m_rate;
+  std::vector<Section> m_sections;
+};
+
+}  // namespace tonevolt

@@ -1,0 +1,91 @@
+#include "analysis/Reliability.h"
+
+#include <algorithm>
+
+namespace tonevolt {
+namespace {
+
+constexpr double kEdgeCrossings = 2;
+
+double Median(std::vector<double>* values) {
+  if (values->empty()) return 0;
+  size_t middle = values->size() / 2;
+  std::nth_element(values->begin(), values->begin() + middle, values->end());
+  double upper = (*values)[middle];
+  if (values->size() % 2) return upper;
+  double lower = *std::max_element(values->begin(), values->begin() + middle);
+  return (lower + upper) / 2;
+}
+
+}  // namespace
+
+const char* ReliabilityName(Reliability mark) {
+  switch (mark) {
+    case Reliability::kOk:
+      return "ok";
+    case Reliability::kHarmonics:
+      return "harmonics";
+    case Reliability::kNoPitch:
+      return "no pitch";
+  }
+  return "?";
+}
+
+ReliabilityCheck::ReliabilityCheck(int sample_rate, int hop, const ReliabilityOptions& options)
+    : m_rate(sample_rate), m_half_hop_s(0.5 * hop / sample_rate), m_options(options) {}
+
+double ReliabilityCheck::CrossingsPerPeriod(const CrossingWindow& crossings, double hz,
+                                            int sample_rate) {
+  double periods = crossings.samples * hz / sample_rate;
+  return periods > 0 ? crossings.crossings / periods : 0.0;
+}
+
+Reliability ReliabilityCheck::Add(const PitchFrame& frame, const CrossingWindow& crossings) {
+  bool pitched = frame.hz > 0;
+  Reliability mark = Reliability::kOk;
+  if (!pitched || frame.level_db < m_options.gate_db ||
+      frame.confidence < m_options.min_confidence) {
+    mark = Reliability::kNoPitch;
+  } else {
+    // A window P periods long holds fewer than 2 (P + 1) crossings of a
+    // clean tone, however they are spaced: two more than 2 P can be where
+    // the window's edges fall; only more than that counts.
+    double periods = crossings.samples * frame.hz / m_rate;
+    if (crossings.crossings > kEdgeCrossings + m_options.harmonic_limit * periods) {
+      mark = Reliability::kHarmonics;
+    }
+  }
+
+  if (m_open && mark != m_current.mark) Close();
+  if (!m_open) {
+    m_open = true;
+    m_current = Stretch();
+    m_current.mark = mark;
+    m_current.start_s =
+        m_stretches.empty() ? std::max(0.0, frame.time_s - m_half_hop_s) : m_stretches.back().end_s;
+  }
+  m_current.end_s = frame.time_s + m_half_hop_s;
+  ++m_current.frames;
+  if (pitched) {
+    m_hz.push_back(frame.hz);
+    m_crossings_per_period.push_back(CrossingsPerPeriod(crossings, frame.hz, m_rate));
+  }
+  return mark;
+}
+
+void ReliabilityCheck::Close() {
+  m_current.median_hz = Median(&m_hz);
+  m_current.median_crossings_per_period = Median(&m_crossings_per_period);
+  m_stretches.push_back(m_current);
+  m_hz.clear();
+  m_crossings_per_period.clear();
+  m_open = false;
+}
+
+void ReliabilityCheck::Finish(double duration_s) {
+  if (!m_open) return;
+  m_current.end_s = std::max(m_current.start_s, duration_s);
+  Close();
+}
+
+}  // namespace tonevolt

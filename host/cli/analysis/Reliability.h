@@ -1,0 +1,68 @@
+// Where the module's reading can be trusted: per frame, the crossings the
+// module counts per tracked period, and stretches of frames alike.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "analysis/Crossings.h"
+#include "analysis/PitchTracker.h"
+
+namespace tonevolt {
+
+enum class Reliability {
+  kOk,
+  kHarmonics,  // more than two crossings a period: the module reads too high
+  kNoPitch,    // too quiet, or no clear pitch to compare with
+};
+
+// "ok", "harmonics" or "no pitch".
+const char* ReliabilityName(Reliability mark);
+
+struct ReliabilityOptions {
+  double gate_db = -60;         // frames quieter than this have no pitch
+  double min_confidence = 0.8;  // frames the tracker is less sure of have none
+  // Crossings per period beyond this are harmonics (after allowing two for
+  // where the window's edges fall).
+  double harmonic_limit = 2.02;
+};
+
+struct Stretch {
+  double start_s = 0;
+  double end_s = 0;
+  Reliability mark = Reliability::kOk;
+  double median_hz = 0;                    // over frames with a pitch; 0 if none
+  double median_crossings_per_period = 0;  // likewise
+  size_t frames = 0;
+};
+
+// Fed frame by frame (PitchTracker's frames with CrossingCounter's windows of
+// the same index); merges neighbours with the same mark into stretches. A
+// frame covers half a hop either side of its time.
+class ReliabilityCheck {
+ public:
+  ReliabilityCheck(int sample_rate, int hop, const ReliabilityOptions& options = {});
+
+  Reliability Add(const PitchFrame& frame, const CrossingWindow& crossings);
+  // Closes the last stretch at the input's duration.
+  void Finish(double duration_s);
+  // The stretches closed so far, in time order; all of them after Finish.
+  const std::vector<Stretch>& Stretches() const { return m_stretches; }
+
+  // crossings / (window seconds * hz); 0 without a pitch.
+  static double CrossingsPerPeriod(const CrossingWindow& crossings, double hz, int sample_rate);
+
+ private:
+  void Close();
+
+  int m_rate;
+  double m_half_hop_s;
+  ReliabilityOptions m_options;
+  bool m_open = false;
+  Stretch m_current;
+  std::vector<double> m_hz;  // of the open stretch's frames with a pitch
+  std::vector<double> m_crossings_per_period;
+  std::vector<Stretch> m_stretches;
+};
+
+}  // namespace tonevolt

@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "Signals.h"
+#include "analysis/PitchTracker.h"
+
+namespace tonevolt {
+namespace {
+
+using signals::Cents;
+
+std::vector<PitchFrame> Track(const std::vector<float>& x, int rate, size_t block = 4096,
+                              const PitchOptions& options = PitchOptions()) {
+  std::string error;
+  auto tracker = PitchTracker::Create(rate, options, &error);
+  EXPECT_TRUE(tracker) << error;
+  if (!tracker) return {};
+  signals::InBlocks(x, block, [&](const float* in, size_t count) { tracker->Process(in, count); });
+  tracker->Finish();
+  return tracker->Frames();
+}
+
+// Frames whose whole window lies within the input.
+template <typename Check>
+void ForInnerFrames(const std::vector<PitchFrame>& frames, size_t count, int rate, Check check) {
+  PitchOptions options;
+  double half = 0.5 * options.window / rate, end = static_cast<double>(count) / rate;
+  int checked = 0;
+  for (const PitchFrame& frame : frames) {
+    if (frame.time_s >= half && frame.time_s + half <= end) {
+      check(frame);
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 0);
+}
+
+TEST(PitchTracker, ReadsSinesAndASawtoothWithinFiveCents) {
+  struct Case {
+    const char* wave;
+    double hz;
+    int rate;
+  };
+  const Case kCases[] = {{"sine", 55, 44100},   {"sine", 110, 44100}, {"sine", 440, 44100},
+                         {"sine", 1760, 44100}, {"sine", 55, 48000},  {"sine", 1760, 96000},
+                         {"sine", 27.5, 44100}, {"saw", 110, 44100},  {"saw", 55, 48000},
+                         {"saw", 440, 44100}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::string(c.wave) + " " + std::to_string(c.hz) + " Hz at " +
+                 std::to_string(c.rate));
+    size_t count = 2 * c.rate;
+    std::vector<float> x = signals::Generate(count, [&](size_t i) {
+      double cycles = c.hz * i / c.rate;
+      if (std::string(c.wave) == "sine") return 0.5 * std::sin(2 * M_PI * cycles);
+      return 0.5 * (2 * (cycles - std::floor(cycles)) - 1);
+    });
+    ForInnerFrames(Track(x, c.rate), count, c.rate, [&](const PitchFrame& frame) {
+      ASSERT_GT(frame.hz, 0) << frame.time_s;
+      EXPECT_NEAR(Cents(frame.hz, c.hz), 0, 5) << frame.time_s;
+      EXPECT_GT(frame.confidence, 0.95) << frame.time_s;
+    });
+  }
+}
+
+// Frame k is centred on sample k * hop: on a glide, each frame reads the
+// frequency at its own time, not at its window's end (93 ms later, some 50
+// cents off here).
+TEST(PitchTracker, FrameTimesAreWindowCentres) {
+  const int rate = 44100;
+  size_t count = 3 * rate;
+  auto glide_hz = [](double t) { return 200 + 100 * t; };
+  std::vector<float> x = signals::Generate(count, [&](size_t i) {
+    double t = static_cast<double>(i) / rate;
+    return 0.5 * std::sin(2 * M_PI * (200 * t + 50 * t * t));
+  });
+  std::vector<PitchFrame> frames = Track(x, rate);
+  ASSERT_EQ(frames.size(), (count + 511) / 512);
+  for (size_t k = 0; k < frames.size(); ++k) {
+    ASSERT_DOUBLE_EQ(frames[k].time_s, k * 512.0 / rate);
+  }
+  ForInnerFrames(frames, count, rate, [&](const PitchFrame& frame) {
+    EXPECT_NEAR(Cents(frame.hz, glide_hz(frame.time_s)), 0, 5) << frame.time_s;
+  });
+}
+
+// The level is that of the hop centred on the frame's time, within the input.
+TEST(PitchTracker, LevelIsTheHopAroundTheFrame) {
+  const int rate = 48000;
+  const size_t count = 2 * rate;
+  const size_t on = rate / 2, off = rate;  // a tone from 0.5 s to 1 s, 4 periods a hop
+  std::vector<float> x = signals::Generate(count, [&](size_t i) {
+    return i >= on && i < off ? 0.5 * std::sin(2 * M_PI * 375.0 * i / rate) : 0.0;
+  });
+  std::vector<PitchFrame> frames = Track(x, rate, 100);
+  double half_hop = 256.0 / rate;
+  for (const PitchFrame& frame : frames) {
+    double t = frame.time_s;
+    if (t + half_hop <= 0.5 || t - half_hop >= 1.0) {
+      EXPECT_EQ(frame.level_db, -200) << t;
+    } else if (t - half_hop >= 0.5 && t + half_hop <= 1.0) {
+      EXPECT_NEAR(frame.level_db, signals::Db(0.5 / std::sqrt(2)), 0.05) << t;
+    } else {
+      EXPECT_GT(frame.level_db, -60) << t;  // straddles an edge
+    }
+    // Silence the whole window through: no pitch.
+    if (t + 4096.0 / rate <= 0.5 || t - 4096.0 / rate >= 1.0) {
+      EXPECT_EQ(frame.hz, 0) << t;
+    }
+    // A window half full of the tone still reads it: the end of a note keeps its pitch.
+    if (t >= 0.5 && t <= 1.0) {
+      EXPECT_NEAR(Cents(frame.hz, 375), 0, 5) << t;
+    }
+  }
+}
+
+TEST(PitchTracker, SilenceAndQuietNoiseGivePitchNoneOrBelowTheGate) {
+  const int rate = 44100;
+  for (double rms : {0.0, 1e-4}) {
+    std::vector<float> x = signals::Noise(rms, 2 * rate, 3);
+    for (const PitchFrame& frame : Track(x, rate)) {
+      EXPECT_TRUE(frame.level_db < -60 || frame.confidence < 0.5) << rms << " at " << frame.time_s;
+      if (rms > 0) {
+        EXPECT_NEAR(frame.level_db, -80, 3) << frame.time_s;
+      }
+    }
+  }
+  // Loud white noise has no pitch either.
+  for (const PitchFrame& frame : Track(signals::Noise(0.1, 2 * rate, 4), rate)) {
+    EXPECT_LT(frame.confidence, 0.5) << frame.time_s;
+  }
+}
+
+TEST(PitchTracker, BlockLengthDoesNotChangeTheFrames) {
+  const int rate = 44100;
+  std::vector<float> x = signals::Generate(rate + 777, [&](size_t i) {
+    return 0.3 * std::sin(2 * M_PI * 146.83 * i / rate) +
+           0.1 * std::sin(2 * M_PI * 440.5 * i / rate);
+  });
+  std::vector<PitchFrame> expected = Track(x, rate, x.size());
+  for (size_t block : {1, 100, 511, 513, 65536}) {
+    std::vector<PitchFrame> frames = Track(x, rate, block);
+    ASSERT_EQ(frames.size(), expected.size()) << block;
+    for (size_t k = 0; k < frames.size(); ++k) {
+      EXPECT_EQ(frames[k].hz, expected[k].hz) << block << ", frame " << k;
+      EXPECT_EQ(frames[k].confidence, expected[k].confidence) << block << ", frame " << k;
+      EXPECT_EQ(frames[k].level_db, expected[k].level_db) << block << ", frame " << k;
+    }
+  }
+}
+
+// Any hop, also one that does not divide half the window, keeps frame k at
+// sample k * hop.
+TEST(PitchTracker, OtherHopsKeepTheTimeConvention) {
+  const int rate = 44100;
+  std::vector<float> x = signals::Sine(220, rate, rate);
+  for (int hop : {441, 1024, 4096}) {
+    PitchOptions options;
+    options.hop = hop;
+    std::vector<PitchFrame> frames = Track(x, rate, 1000, options);
+    ASSERT_EQ(frames.size(), (x.size() + hop - 1) / hop) << hop;
+    for (size_t k = 0; k < frames.size(); ++k) {
+      ASSERT_DOUBLE_EQ(frames[k].time_s, static_cast<double>(k * hop) / rate);
+      EXPECT_NEAR(Cents(frames[k].hz, 220), 0, 5) << hop << ", frame " << k;
+    }
+  }
+}
+
+TEST(PitchTracker, RefusesOptionsItCannotRunWith) {
+  struct Case {
+    int rate;
+    int window;
+    int hop;
+  };
+  for (const Case& c : {Case{0, 8192, 512}, Case{44100, 8000, 512}, Case{44100, 512, 256},
+                        Case{44100, 8192, 0}, Case{44100, 8192, 4097}, Case{44100, 131072, 512}}) {
+    PitchOptions options;
+    options.window = c.window;
+    options.hop = c.hop;
+    std::string error;
+    EXPECT_EQ(PitchTracker::Create(c.rate, options, &error), nullptr)
+        << c.rate << " " << c.window << " " << c.hop;
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+  }
+}
+
+}  // namespace
+}  // namespace tonevolt

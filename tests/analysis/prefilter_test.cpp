@@ -1,0 +1,218 @@
+#include "analysis/Prefilter.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "Signals.h"
+
+namespace tonevolt {
+namespace {
+
+using signals::AmplitudeAt;
+using signals::Db;
+using signals::Sine;
+
+std::unique_ptr<Prefilter> Make(const std::string& text, double rate) {
+  PrefilterSpec spec;
+  std::string error;
+  EXPECT_TRUE(Prefilter::Parse(text, &spec, &error)) << error;
+  auto filter = Prefilter::Create(spec, rate, &error);
+  EXPECT_TRUE(filter) << error;
+  return filter;
+}
+
+// Gain of the filter for a steady sine at hz: 2 s to settle, then 1 s fitted.
+double MeasuredGainDb(Prefilter* filter, double hz, double rate) {
+  size_t settle = static_cast<size_t>(2 * rate), measure = static_cast<size_t>(rate);
+  std::vector<float> x = Sine(hz, rate, settle + measure, 0.5);
+  std::vector<float> y(x.size());
+  filter->Process(x.data(), y.data(), x.size());
+  return Db(AmplitudeAt(y, hz, rate, settle, y.size()) / 0.5);
+}
+
+TEST(Prefilter, ParsesItsThreeForms) {
+  struct Case {
+    const char* text;
+    PrefilterSpec::Kind kind;
+    double hz;
+  };
+  const Case kCases[] = {
+      {"off", PrefilterSpec::Kind::kOff, 0},
+      {"OFF", PrefilterSpec::Kind::kOff, 0},
+      {"range:110", PrefilterSpec::Kind::kRange, 110},
+      {"range:E1", PrefilterSpec::Kind::kRange, 41.20344461410875},
+      {"note:440", PrefilterSpec::Kind::kNote, 440},
+      {"note:A4", PrefilterSpec::Kind::kNote, 440},
+      {"Note:c#5", PrefilterSpec::Kind::kNote, 554.3652619537442},
+  };
+  for (const Case& c : kCases) {
+    PrefilterSpec spec;
+    std::string error;
+    ASSERT_TRUE(Prefilter::Parse(c.text, &spec, &error)) << c.text << ": " << error;
+    EXPECT_EQ(spec.kind, c.kind) << c.text;
+    EXPECT_NEAR(spec.hz, c.hz, 1e-9) << c.text;
+  }
+  for (const char* text : {"", "on", "band:100", "range", "range:", "note:H2", "range:0", "note:-5",
+                           "off:1", "range:110:220"}) {
+    PrefilterSpec spec;
+    std::string error;
+    EXPECT_FALSE(Prefilter::Parse(text, &spec, &error)) << text;
+    EXPECT_FALSE(error.empty()) << text;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+  }
+}
+
+TEST(Prefilter, RefusesADesignThatDoesNotFitTheRate) {
+  struct Case {
+    PrefilterSpec spec;
+    double rate;
+  };
+  const Case kCases[] = {
+      {{PrefilterSpec::Kind::kNote, 20000}, 44100},   // edge 26 kHz above Nyquist
+      {{PrefilterSpec::Kind::kNote, 17000}, 44100},   // edge 22.1 kHz, just above
+      {{PrefilterSpec::Kind::kRange, 11025}, 22050},  // low-pass edge at Nyquist
+      {{PrefilterSpec::Kind::kRange, 5000}, 8000},
+      {{PrefilterSpec::Kind::kNote, 440}, 0},
+      {{PrefilterSpec::Kind::kNote, 440}, std::numeric_limits<double>::quiet_NaN()},
+  };
+  for (const Case& c : kCases) {
+    std::string error;
+    EXPECT_EQ(Prefilter::Create(c.spec, c.rate, &error), nullptr) << c.spec.hz << " at " << c.rate;
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+  }
+  std::string error;
+  EXPECT_NE(Prefilter::Create({PrefilterSpec::Kind::kNote, 16000}, 44100, &error), nullptr)
+      << error;
+}
+
+TEST(Prefilter, OffIsTheIdentityBitForBit) {
+  std::vector<float> x = signals::Noise(0.3, 1000);
+  x[1] = std::numeric_limits<float>::quiet_NaN();
+  x[2] = -0.0f;
+  x[3] = std::numeric_limits<float>::denorm_min();
+  x[4] = -std::numeric_limits<float>::infinity();
+  auto filter = Make("off", 44100);
+  std::vector<float> y(x.size());
+  filter->Process(x.data(), y.data(), x.size());
+  EXPECT_EQ(std::memcmp(x.data(), y.data(), x.size() * sizeof(float)), 0);
+  filter->Process(y.data(), y.data(), y.size());
+  EXPECT_EQ(std::memcmp(x.data(), y.data(), x.size() * sizeof(float)), 0);
+  EXPECT_EQ(filter->GainDb(1000), 0.0);
+}
+
+// note:F: 8-pole elliptic, passband to 1.3 F within 0.5 dB, 80 dB down from
+// where the stopband starts: 1.3103 times the edge for low notes at these
+// rates (less for high notes, whose stopband the bilinear warp pulls in).
+TEST(Prefilter, NoteDesignKeepsItsRippleAndStopband) {
+  for (double rate : {44100.0, 48000.0, 96000.0}) {
+    for (const char* note : {"note:E1", "note:110", "note:440", "note:2000", "note:C8"}) {
+      auto filter = Make(note, rate);
+      double edge = 1.3 * filter->Spec().hz;
+      for (int i = 0; i <= 2000; ++i) {
+        double hz = edge * i / 2000;
+        double gain = filter->GainDb(hz);
+        ASSERT_LE(gain, 1e-4) << note << " at " << rate << ", " << hz << " Hz";
+        ASSERT_GE(gain, -0.5 - 1e-4) << note << " at " << rate << ", " << hz << " Hz";
+      }
+      for (double hz = 1.3104 * edge; hz < rate / 2; hz += edge / 500) {
+        ASSERT_LE(filter->GainDb(hz), -80 + 1e-3) << note << " at " << rate << ", " << hz << " Hz";
+      }
+      // The passband really ends at the edge: just beyond it the ripple is exceeded.
+      EXPECT_LT(filter->GainDb(1.01 * edge), -0.6) << note << " at " << rate;
+    }
+  }
+}
+
+// range:LO: Butterworth responses, whose closed form after the bilinear
+// transform is 1 / (1 + (tan(pi f / fs) / tan(pi fc / fs))^(2n)) for the
+// low-pass, and the same with the ratio inverted for the high-pass.
+TEST(Prefilter, RangeDesignIsButterworthHighAndLowPass) {
+  for (double rate : {44100.0, 48000.0, 96000.0}) {
+    for (double low : {41.2034, 110.0, 1000.0}) {
+      auto filter = Make("range:" + std::to_string(low), rate);
+      auto ratio = [&](double hz, double cutoff) {
+        return std::tan(M_PI * hz / rate) / std::tan(M_PI * cutoff / rate);
+      };
+      for (double hz = low / 20; hz < 0.49 * rate; hz *= 1.05) {
+        double low_pass = 1 / (1 + std::pow(ratio(hz, low), 8));
+        double high_pass = 1 / (1 + std::pow(ratio(hz, low / 2), -4));
+        double expected = 10 * std::log10(low_pass * high_pass);
+        ASSERT_NEAR(filter->GainDb(hz), expected, 1e-6 + 1e-6 * std::fabs(expected))
+            << low << " at " << rate << ", " << hz << " Hz";
+      }
+    }
+  }
+}
+
+// What the sections do to real sines matches the designed response.
+TEST(Prefilter, ProcessedSinesFollowTheDesign) {
+  struct Case {
+    const char* spec;
+    double rate;
+    double hz;
+    double low_db;  // bounds the design promises
+    double high_db;
+  };
+  const Case kCases[] = {
+      {"note:440", 44100, 200, -0.5, 0},     {"note:440", 44100, 500, -0.5, 0},
+      {"note:440", 44100, 570, -0.5, 0},     {"note:440", 44100, 760, -200, -80},
+      {"note:440", 44100, 1000, -200, -80},  {"note:440", 44100, 5000, -200, -80},
+      {"note:440", 48000, 200, -0.5, 0},     {"note:440", 48000, 500, -0.5, 0},
+      {"note:440", 48000, 1000, -200, -80},  {"note:440", 96000, 500, -0.5, 0},
+      {"note:440", 96000, 1000, -200, -80},  {"note:E1", 96000, 50, -0.5, 0},
+      {"note:E1", 96000, 80, -200, -80},     {"range:110", 44100, 100, -3, 0},
+      {"range:110", 44100, 110, -3.4, -3.1},  // -3.01 low-pass, -0.26 high-pass
+      {"range:110", 44100, 1000, -200, -70}, {"range:110", 48000, 100, -3, 0},
+      {"range:110", 48000, 1000, -200, -70}, {"range:110", 96000, 110, -3.4, -3.1},
+      {"range:110", 96000, 1000, -200, -70}, {"range:110", 96000, 10, -40, -20},
+  };
+  for (const Case& c : kCases) {
+    auto filter = Make(c.spec, c.rate);
+    double designed = filter->GainDb(c.hz);
+    double measured = MeasuredGainDb(filter.get(), c.hz, c.rate);
+    SCOPED_TRACE(std::string(c.spec) + " at " + std::to_string(c.rate) + ", " +
+                 std::to_string(c.hz) + " Hz");
+    EXPECT_NEAR(measured, designed, 0.01 + 0.002 * std::fabs(designed));
+    EXPECT_GE(designed, c.low_db);
+    EXPECT_LE(designed, c.high_db + 1e-4);
+  }
+}
+
+TEST(Prefilter, RangeBlocksDirectCurrent) {
+  for (double rate : {44100.0, 48000.0, 96000.0}) {
+    auto filter = Make("range:110", rate);
+    std::vector<float> x(static_cast<size_t>(rate), 0.5f);
+    filter->Process(x.data(), x.data(), x.size());
+    EXPECT_LT(std::fabs(x.back()), 1e-6) << rate;
+    EXPECT_LT(filter->GainDb(0.001), -150) << rate;
+  }
+}
+
+// Blocks of any length, in place or not, give the same output as one pass;
+// Reset starts over.
+TEST(Prefilter, StreamsAcrossBlocks) {
+  std::vector<float> x = signals::Noise(0.2, 20000, 7);
+  auto whole = Make("note:220", 48000);
+  std::vector<float> expected(x.size());
+  whole->Process(x.data(), expected.data(), x.size());
+
+  for (size_t block : {1, 7, 512, 4096}) {
+    auto filter = Make("note:220", 48000);
+    std::vector<float> y = x;
+    signals::InBlocks(x, block, [&](const float* in, size_t count) {
+      float* out = y.data() + (in - x.data());
+      filter->Process(out, out, count);
+    });
+    EXPECT_EQ(std::memcmp(y.data(), expected.data(), y.size() * sizeof(float)), 0) << block;
+    filter->Reset();
+    filter->Process(x.data(), y.data(), x.size());
+    EXPECT_EQ(std::memcmp(y.data(), expected.data(), y.size() * sizeof(float)), 0) << block;
+  }
+}
+
+}  // namespace
+}  // namespace tonevolt

@@ -97,7 +97,10 @@ class Plugin {
   void Run(uint32_t sample_count) {
     // No sample, no pin change to observe: the state stays as it is.
     if (sample_count == 0 || m_input == nullptr || m_pitch == nullptr) return;
+    // Everything from here runs in the module's state, whatever the host's:
+    // even reading a control must not trap on an exception the host unmasked.
     const FpuControlWords host_words = ReadFpuControlWords();
+    LoadFpuControlWords(kNearestWords);
     m_has_run = true;
 
     m_core.SetCutoff(CutoffFromPort(m_cutoff));
@@ -107,11 +110,12 @@ class Plugin {
     // The port counts poles (1 or 2), the module's list from 0.
     m_core.SetFilterOrder(NearestWhole(m_order, 1, 2, 1) - 1);
 
-    const bool volt_per_octave = m_core.VoltPerOctave();
-    // Issued before the switch, which waits for every load ahead of it.
-    if (volt_per_octave && sample_count >= 64) m_core.TouchPitchLines();
-    // The whole call, coefficient update included, rounds as the module's.
-    LoadFpuControlWords(volt_per_octave ? kTruncatingWords : kNearestWords);
+    if (m_core.VoltPerOctave()) {
+      // Issued before the switch, which waits for every load ahead of it.
+      if (sample_count >= 64) m_core.TouchPitchLines();
+      // The whole call, coefficient update included, rounds toward zero.
+      LoadFpuControlWords(kTruncatingWords);
+    }
     for (uint32_t done = 0; done < sample_count;) {
       const uint32_t piece = std::min(sample_count - done, kMaxPiece);
       m_core.Process(m_input + done, m_pitch + done, static_cast<int32_t>(piece));

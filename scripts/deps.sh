@@ -14,6 +14,10 @@ packages=(
   valgrind libc6-dbg:i386           # memcheck of the i386 tests
   clang libclang-rt-14-dev          # fuzzer and sanitizer runtimes for i386
   alsa-utils                        # real recordings for the tool's tests
+  pkgconf:amd64 lv2-dev             # the LV2 bundle (x86-64)
+  libgtest-dev:amd64 libbenchmark-dev:amd64  # its tests and benchmark
+  liblilv-dev lilv-utils sordi      # its test host, lv2info, lv2_validate's sord_validate
+  jackd2 libjack-jackd2-dev jalv    # its live test
 )
 
 sudo_cmd=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: Linux i386, and Win32 under Wine.
-# Before the main suite come the reliability stages, each quiet unless it
-# fails (logs in build/): the whole suite again built with ASan and UBSan,
+# Builds everything and runs every test: Linux i386, Win32 under Wine, and
+# the LV2 bundle for x86-64 hosts. Before the main suite come the LV2 suite
+# and the reliability stages, each quiet unless it fails (logs in build/):
+# the whole suite again built with ASan and UBSan,
 # valgrind memcheck of the Linux test executable, and a one-minute fuzz run.
 # The last lines are the main suite's ctest summary.
 set -euo pipefail
@@ -20,6 +21,10 @@ stage() {
     exit 1
   fi
 }
+
+# The LV2 bundle's suite first: it is quick, and compares with build/linux-x86.
+stage "lv2: bundle checks, liblilv test host, live jalv and JACK test" build/lv2.log \
+  ctest --preset lv2
 
 sanitized_suite() {
   cmake --preset linux-x86-asan &&

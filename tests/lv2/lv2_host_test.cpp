@@ -37,6 +37,7 @@ constexpr uint32_t kInput = 0, kPitch = 1, kCutoff = 2, kOctave = 3, kScale = 4,
 
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 const float kInf = std::numeric_limits<float>::infinity();
+const float kSignalingNaN = FromBits(0x7fa00000u);
 
 // ------------------------------------------------------- the host's world
 
@@ -119,37 +120,20 @@ std::vector<float> TestSignal(double rate, uint32_t seed) {
     phase += hz / rate;
     s.push_back(static_cast<float>(0.8 * std::sin(2.0 * M_PI * phase) + 0.05 * uniform(noise)));
   }
-  const float kSpecials[] = {0.0f,
-                             -0.0f,
-                             0.0f,
-                             1.0f,
-                             kNaN,
-                             -kNaN,
-                             -1.0f,
-                             1e-40f,
-                             -1e-40f,
-                             1e-23f,
-                             -0.0f,
-                             kInf,
-                             -1.0f,
-                             -kInf,
-                             0.5f,
-                             kNaN,
-                             0.0f,
-                             -0.0f,
-                             FromBits(0x00000001u),
-                             FromBits(0x80000001u),
-                             3e38f,
-                             -3e38f,
-                             std::numeric_limits<float>::min(),
-                             -1e-30f};
+  // clang-format off
+  const float kSpecials[] = {
+      0.0f, -0.0f, 0.0f, 1.0f, kNaN, -kNaN, -1.0f, 1e-40f, -1e-40f, 1e-23f, -0.0f, kInf, -1.0f,
+      -kInf, 0.5f, kNaN, 0.0f, -0.0f, FromBits(0x00000001u), FromBits(0x80000001u), 3e38f, -3e38f,
+      std::numeric_limits<float>::min(), -1e-30f};
+  // clang-format on
   for (size_t k = 0; k < sizeof kSpecials / sizeof kSpecials[0]; ++k) {
     s[(k + 1) * sweep / 40] = kSpecials[k];
   }
   s.insert(s.end(), silence, 0.0f);
   for (size_t i = 0; i < tone; ++i) {
     float x = static_cast<float>(0.5 * std::sin(2.0 * M_PI * 1000.0 * i / rate));
-    // Every fourth period: denormals of alternating sign, and a -0.0.
+    // Every fourth stretch of 48 samples: denormals of alternating sign;
+    // now and then a -0.0.
     if ((i / 48) % 4 == 3) x = (i % 2 == 0) ? 1e-40f : -2e-39f;
     if (i % 97 == 0) x = -0.0f;
     s.push_back(x);
@@ -233,7 +217,10 @@ class Lv2Instance {
  public:
   Lv2Instance(const LilvPlugin* plugin, double rate) {
     const LV2_Feature* const features[] = {nullptr};
+    const FpuControlWords own = ReadFpuControlWords();
+    LoadFpuControlWords(kHostStates[0]);
     m_instance = lilv_plugin_instantiate(plugin, rate, features);
+    LoadFpuControlWords(own);
     EXPECT_NE(m_instance, nullptr);
     for (uint32_t port = kCutoff; port <= kOrder; ++port) {
       lilv_instance_connect_port(m_instance, port, &m_controls[port - kCutoff]);
@@ -245,7 +232,13 @@ class Lv2Instance {
   Lv2Instance(const Lv2Instance&) = delete;
   Lv2Instance& operator=(const Lv2Instance&) = delete;
 
-  void Activate() { lilv_instance_activate(m_instance); }
+  // Hosts instantiate and activate from any thread, in any control state.
+  void Activate() {
+    const FpuControlWords own = ReadFpuControlWords();
+    LoadFpuControlWords(kHostStates[2]);
+    lilv_instance_activate(m_instance);
+    LoadFpuControlWords(own);
+  }
   void Deactivate() { lilv_instance_deactivate(m_instance); }
 
   void Set(const Settings& s) {
@@ -497,6 +490,10 @@ struct RenderCase {
   Settings settings;
 };
 
+void PrintTo(const RenderCase& c, std::ostream* out) {
+  *out << c.rate << " Hz, " << Describe(c.settings);
+}
+
 class Lv2MatchesModule : public ::testing::TestWithParam<RenderCase> {};
 
 // Constant settings at sample 0: the module's output, bit for bit, whatever
@@ -543,6 +540,7 @@ TEST(Lv2Controls, OutOfRangeAndNonFiniteValuesActAsTheNearestAllowed) {
   };
   const Case kCases[] = {
       {{kNaN, kNaN, kNaN, kNaN}, {40.0f, 0, 0, 1}},
+      {{kSignalingNaN, kSignalingNaN, kSignalingNaN, kSignalingNaN}, {40.0f, 0, 0, 1}},
       {{kInf, kInf, kInf, kInf}, {5000.0f, 3, 1, 2}},
       {{-kInf, -kInf, -kInf, -kInf}, {10.0f, -3, 0, 1}},
       {{1e9f, 7.6f, 0.7f, 1.5f}, {5000.0f, 3, 1, 2}},
@@ -604,6 +602,44 @@ TEST(Lv2Controls, ChangesBetweenRunsApplyAtTheNextRunsFirstSample) {
                  static_cast<uint32_t>(input.size() - 5000), kHostStates[0], &checks);
     ExpectSameBits(module, output, std::string(uri) + " with a zero-length run()");
     ExpectRealTimeCitizen(checks, uri);
+  }
+}
+
+// Random settings changes, many of one setting alone, at random samples
+// from one to thousands apart, at several rates.
+TEST(Lv2Controls, RandomChangesAtRandomSamplesMatchTheModule) {
+  SKIP_WITHOUT_REFERENCE();
+  const float kCutoffs[] = {10.0f, 40.0f, 55.5f, 200.0f, 777.0f, 3000.0f, 5000.0f};
+  for (uint32_t seed = 1; seed <= 6; ++seed) {
+    const double rate = seed % 3 == 0 ? 96000.0 : seed % 3 == 1 ? 44100.0 : 48000.0;
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const std::vector<float> input = TestSignal(rate, 900 + seed);
+    std::mt19937 random(seed);
+    Settings s = {40.0f, 0, 0, 1};
+    std::vector<Change> changes = {{0, s, s}};
+    for (uint32_t at = 1 + random() % 64; at < input.size();
+         at += 1 + random() % (1u << (random() % 15))) {
+      switch (random() % 5) {
+        case 0:
+          s.cutoff =
+              random() % 2
+                  ? kCutoffs[random() % 7]
+                  : 10.0f * std::pow(500.0f, static_cast<float>(random() % 10000) / 10000.0f);
+          break;
+        case 1:
+          s.octave = static_cast<float>(static_cast<int>(random() % 7) - 3);
+          break;
+        case 2:
+        case 3:
+          s.scale = 1.0f - s.scale;
+          break;
+        default:
+          s.order = 3.0f - s.order;
+          break;
+      }
+      changes.push_back({at, s, s});
+    }
+    CompareWithModule(rate, changes, input, 1000 + seed);
   }
 }
 

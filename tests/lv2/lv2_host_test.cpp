@@ -531,6 +531,18 @@ INSTANTIATE_TEST_SUITE_P(RatesAndSettings, Lv2MatchesModule, ::testing::ValuesIn
                            return std::string(name);
                          });
 
+// Any rate a host gives, whole or not, low or high.
+TEST(Lv2Rates, UnusualRatesMatchTheModule) {
+  SKIP_WITHOUT_REFERENCE();
+  for (double rate : {1000.0, 11025.5, 384000.0}) {
+    SCOPED_TRACE(rate);
+    for (const Settings& s : {Settings{40.0f, 0, 0, 1}, Settings{123.456f, 1, 1, 2}}) {
+      const uint32_t seed = static_cast<uint32_t>(rate) + static_cast<uint32_t>(s.order);
+      CompareWithModule(rate, {{0, s, s}}, TestSignal(rate, seed), seed);
+    }
+  }
+}
+
 // Hosts pass control values unchecked: each is clamped and rounded to the
 // nearest allowed value (a NaN takes the default) before the module sees it.
 TEST(Lv2Controls, OutOfRangeAndNonFiniteValuesActAsTheNearestAllowed) {

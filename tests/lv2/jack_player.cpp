@@ -143,7 +143,14 @@ bool ConnectOnly(jack_client_t* client, const char* source, const char* destinat
       jack_disconnect(client, other.c_str(), port_name);
     }
   }
-  if (jack_connect(client, source, destination) != 0) return false;
+  // jalv registers its ports before it activates, and ports of an inactive
+  // client refuse connections: try for a while.
+  bool connected = false;
+  for (int tries = 0; tries < 250 && !connected; ++tries) {
+    connected = jack_connect(client, source, destination) == 0;
+    if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  }
+  if (!connected) return false;
   const char* own = std::strcmp(port_name, source) == 0 ? destination : source;
   for (int tries = 0; tries < 100; ++tries) {
     const std::vector<std::string> now = Connections(client, port_name);

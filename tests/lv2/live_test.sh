@@ -38,12 +38,25 @@ export JACK_NO_AUDIO_RESERVATION=1
 export LV2_PATH="$lv2_path:/usr/lib/lv2"
 
 jackd_pid="" jalv_pid=""
+# Waits up to 5 s for a process to end, then stops it by its pid.
+end_process() {
+  local pid=$1
+  for _ in $(seq 50); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+}
+
+# Ends jalv as its user would, by ending its input, then the server.
 stop() {
   exec 3>&- 2>/dev/null || true
-  for pid in $jalv_pid $jackd_pid; do
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
+  if [[ -n $jalv_pid ]]; then end_process "$jalv_pid"; fi
+  if [[ -n $jackd_pid ]]; then
+    kill "$jackd_pid" 2>/dev/null || true
+    end_process "$jackd_pid"
+  fi
   jackd_pid="" jalv_pid=""
 }
 trap stop EXIT
@@ -54,7 +67,7 @@ session() {
   export JACK_DEFAULT_SERVER="tonevolt-live-$$-$RANDOM"
   # Synchronous, with a long client timeout: on a loaded machine a late
   # cycle waits for the graph instead of dropping it.
-  timeout 60 jackd --no-realtime --sync --timeout 5000 --name "$JACK_DEFAULT_SERVER" \
+  timeout -k 5 60 jackd --no-realtime --sync --timeout 5000 --name "$JACK_DEFAULT_SERVER" \
     -d dummy -r "$rate" -p "$period" -C 0 -P 0 >"$work/jackd.log" 2>&1 &
   jackd_pid=$!
   for _ in $(seq 100); do
@@ -70,13 +83,13 @@ session() {
   # Console jalv quits when its standard input ends: a FIFO held open here.
   rm -f "$work/jalv.stdin"
   mkfifo "$work/jalv.stdin"
-  timeout 50 jalv -x -n "$client" -c cutoff="$cutoff" -c octave="$octave" -c scale="$scale" \
+  timeout -k 5 50 jalv -x -n "$client" -c cutoff="$cutoff" -c octave="$octave" -c scale="$scale" \
     -c order="$order" "$uri" <"$work/jalv.stdin" >"$work/jalv.log" 2>&1 &
   jalv_pid=$!
   exec 3>"$work/jalv.stdin"
 
   local status=0
-  timeout 30 "$player" play "$work/signal.f32" "$work/module.f32" "$client:input" \
+  timeout -k 5 30 "$player" play "$work/signal.f32" "$work/module.f32" "$client:input" \
     "$client:pitch" || status=$?
   if ! kill -0 "$jalv_pid" 2>/dev/null; then
     echo "live: FAIL: jalv stopped early"

@@ -9,13 +9,16 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686  # Win32 DLL
   wine wine32:i386                  # runs the Win32 tests
   libgtest-dev:i386 libgmock-dev:i386 libbenchmark-dev:i386
-  libgtest-dev                      # the core's x86-64 suite
   libsndfile1-dev:i386              # audio files for the command-line tool
   libliquid-dev:i386 libsoxr-dev:i386 libaubio-dev:i386  # its analysis: filters, resampling, pitch
   gnuplot-nox                       # plots
   valgrind libc6-dbg:i386           # memcheck of the i386 tests
   clang libclang-rt-14-dev          # fuzzer and sanitizer runtimes for i386
   alsa-utils                        # real recordings for the tool's tests
+  pkgconf:amd64 lv2-dev             # the LV2 bundle (x86-64)
+  libgtest-dev:amd64 libbenchmark-dev:amd64  # x86-64 suites (core, LV2) and the LV2 benchmark
+  liblilv-dev lilv-utils sordi      # its test host, lv2info, lv2_validate's sord_validate
+  jackd2 libjack-jackd2-dev jalv    # its live test
 )
 
 sudo_cmd=()

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test. First the quick suites, each a
-# ctest preset: Linux i386 (with the Win32 build's suite under Wine) and the
-# signal path alone on x86-64. Then the reliability stages, each quiet unless
+# ctest preset: Linux i386 (with the Win32 build's suite under Wine), the
+# signal path alone on x86-64, and the LV2 bundle (its checks, a test host on
+# liblilv and a live jalv and JACK session, compared with build/linux-x86).
+# Then the reliability stages, each quiet unless
 # it fails (logs in build/): the i386 suite again built with ASan and UBSan,
 # valgrind memcheck of the i386 test executable, and a one-minute fuzz run.
 # The last line sums it all up: "N passed, N failed".
@@ -58,6 +60,7 @@ stage() {
 
 suite linux-x86
 suite linux-x64
+suite lv2
 [ "$failed" -eq 0 ] || finish
 
 sanitized_suite() {

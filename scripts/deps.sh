@@ -9,7 +9,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686  # Win32 DLL
   wine wine32:i386                  # runs the Win32 tests
   libgtest-dev:i386 libgmock-dev:i386 libbenchmark-dev:i386
-  libsndfile1-dev:i386              # audio files for the command-line tool
+  libsndfile1-dev:i386 libcli11-dev # audio files and options for the command-line tool
   gnuplot-nox                       # plots
   valgrind libc6-dbg:i386           # memcheck of the i386 tests
   clang libclang-rt-14-dev          # fuzzer and sanitizer runtimes for i386

@@ -17,7 +17,7 @@ struct PlotPanel {
 
 struct PlotRequest {
   std::string title;
-  double sample_rate = 44100.0;
+  double sample_rate = kReferenceRate;
   std::vector<PlotPanel> outputs;
   const std::vector<float>* input = nullptr;
 };

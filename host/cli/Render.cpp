@@ -22,45 +22,20 @@ struct RenderOptions {
   RunRequest run;
 };
 
-// Parses render's arguments; answers 0 or the exit code of a reported error.
-int ParseRenderArgs(const Args& args, RenderOptions* o) {
-  std::vector<std::string> positional;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-      positional.push_back(arg);
-      continue;
-    }
-    if (i + 1 >= args.size()) return UsageError(arg + " needs a value");
-    const std::string& value = args[++i];
-    std::string why;
-    bool ok = true;
-    long whole;
-    if (arg == "--channel") {
-      ok = ParseInt(value, 0, 1023, &whole, &why);
-      o->channel = static_cast<int>(whole);
-    } else if (arg == "--cutoff") {
-      ok = ParseCutoff(value, &o->run.settings.cutoff, &why);
-    } else if (arg == "--octave") {
-      ok = ParseOctave(value, &o->run.settings.octave, &why);
-    } else if (arg == "--scale") {
-      ok = ParseScale(value, &o->run.settings.scale, &why);
-    } else if (arg == "--order") {
-      ok = ParseOrder(value, &o->run.settings.order, &why);
-    } else if (arg == "--block") {
-      ok = ParseInt(value, 1, 65536, &whole, &why);
-      o->run.block_size = static_cast<int32_t>(whole);
-    } else if (arg == "--events") {
-      o->events = value;
-    } else if (arg == "--csv") {
-      o->csv = value;
-    } else if (arg == "--plot") {
-      o->plot = value;
-    } else {
-      return UsageError("unknown option " + arg);
-    }
-    if (!ok) return UsageError(arg + ": " + why);
-  }
+// Reads render's arguments; answers 0 or the exit code of a reported error.
+int ReadRenderOptions(const Invocation& invocation, RenderOptions* o) {
+  OptionReader reader(invocation);
+  reader.Read("--channel", ParseChannel, &o->channel);
+  reader.Read("--cutoff", ParseCutoff, &o->run.settings.cutoff);
+  reader.Read("--octave", ParseOctave, &o->run.settings.octave);
+  reader.Read("--scale", ParseScale, &o->run.settings.scale);
+  reader.Read("--order", ParseOrder, &o->run.settings.order);
+  reader.Read("--block", ParseBlockSize, &o->run.block_size);
+  reader.ReadText("--events", &o->events);
+  reader.ReadText("--csv", &o->csv);
+  reader.ReadText("--plot", &o->plot);
+  if (reader.Failed()) return UsageError(reader.Error());
+  const std::vector<std::string>& positional = invocation.args;
   if (positional.size() != 2)
     return UsageError("render needs IN and OUT (got " + std::to_string(positional.size()) + ")");
   o->in = positional[0];
@@ -170,16 +145,17 @@ void PrintSummary(const RenderOptions& o, const AudioInfo& info, const std::vect
 
 }  // namespace
 
-int Render(const std::string& module_path, const Args& args) {
+int Render(const Invocation& invocation) {
   RenderOptions o;
-  if (int code = ParseRenderArgs(args, &o)) return code;
+  if (int code = ReadRenderOptions(invocation, &o)) return code;
   std::string error;
   if (!CheckAudioOutputPath(o.out, &error)) return UsageError(error);
   if (!o.plot.empty() && !EndsWith(o.plot, ".png"))
     return UsageError("--plot: " + o.plot + " is not a .png file");
 
-  WBMainProc main = LoadModule(module_path);
-  if (main == nullptr) return 1;
+  std::unique_ptr<wbhost::ModuleLibrary> library = LoadModule(invocation);
+  if (library == nullptr) return 1;
+  const WBMainProc main = library->Main();
 
   std::vector<float> input;
   AudioInfo info;

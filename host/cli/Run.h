@@ -14,7 +14,7 @@
 namespace tonevolt {
 
 struct RunRequest {
-  double sample_rate = 44100.0;
+  double sample_rate = kReferenceRate;
   int32_t block_size = 1024;
   Settings settings;            // in force from sample 0
   std::vector<Change> changes;  // later changes, any order; equal times keep their order

@@ -1,5 +1,8 @@
 #include "Commands.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <sstream>
 
@@ -16,8 +19,11 @@ int Describe(const Invocation& invocation);
 namespace {
 
 const char kLibraryName[] = "Tonevolt.so";
+// Where `cmake --install` puts the library, from the program's folder.
+const char kInstalledLibrary[] = "../lib/tonevolt/Tonevolt.so";
 const char kModuleOption[] = "--module";
 const char kHelpOption[] = "-h,--help";
+const char kVersionOption[] = "--version";
 
 // Where the usage text puts descriptions.
 constexpr size_t kHelpColumn = 28;
@@ -43,7 +49,9 @@ void AppendEntry(const std::string& indent, const std::string& name, const std::
 }
 
 std::string OptionName(const OptionSpec& option) {
-  return option.value.empty() ? option.name : option.name + " " + option.value;
+  std::string name = option.name;
+  for (size_t at; (at = name.find(",-")) != std::string::npos;) name.replace(at, 1, ", ");
+  return option.value.empty() ? name : name + " " + option.value;
 }
 
 // "lo..hi (default d)" from the published contract; a range across zero
@@ -55,11 +63,18 @@ std::string Range(T lo, T hi, T fallback) {
   return text.str();
 }
 
-// The library beside this program.
-std::string DefaultModulePath(const std::string& argv0) {
-  size_t slash = argv0.find_last_of('/');
-  return slash == std::string::npos ? std::string("./") + kLibraryName
-                                    : argv0.substr(0, slash + 1) + kLibraryName;
+// The folder of the running program itself, through any symlink on PATH.
+std::string ProgramFolder() {
+  char path[4096];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) return ".";
+  std::string self(path, static_cast<size_t>(length));
+  return self.substr(0, self.find_last_of('/'));
+}
+
+bool IsFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -75,9 +90,10 @@ const std::vector<CommandSpec>& CommandTable() {
        {{"--out", "DIR", "", "a folder"}},
        Demo},
       {"render",
-       "render IN OUT [options]",
-       "process one channel of an audio file into OUT\n"
-       "(32-bit float mono: .wav .aiff .caf .au .w64)",
+       "render IN [OUT] [options]",
+       "process one channel of an audio file (IN -: standard\n"
+       "input) and print a summary; OUT gets the output as\n"
+       "32-bit float mono (.wav .aiff .caf .au .w64)",
        {{"--channel", "N", "input channel, from 0 (default 0)"},
         {"--cutoff", "HZ", "filter cutoff, " + Range(kCutoffMinHz, kCutoffMaxHz, kCutoffDefaultHz)},
         {"--octave", "N", "octave shift, " + Range(kOctaveMin, kOctaveMax, 0)},
@@ -87,7 +103,9 @@ const std::vector<CommandSpec>& CommandTable() {
         {"--events", "FILE",
          "timed changes, one a line: TIME PIN VALUE, TIME in\n"
          "samples or seconds with 's' (\"0.5s Octave +1\")"},
-        {"--csv", "FILE", "time, input, output volts, implied Hz per sample"},
+        {"--csv", "FILE", "time, input, output volts, implied Hz, as it goes"},
+        {"--csv-every", "STEP",
+         "one CSV row every STEP samples, or seconds with 's'\n(0.01s; default every sample)"},
         {"--plot", "FILE.png", "output over time, input underneath"}},
        Render},
       {"describe", "describe", "print the module description and its pins", {}, Describe},
@@ -99,9 +117,11 @@ const std::vector<OptionSpec>& GlobalOptions() {
   static const std::vector<OptionSpec> options = {
       {kModuleOption, "PATH",
        "the module library (default: Tonevolt.so beside\n"
-       "this program)",
+       "this program, or in PREFIX/lib/tonevolt when\n"
+       "installed)",
        "a path"},
-      {kHelpOption, "", ""},
+      {kHelpOption, "", "this text"},
+      {kVersionOption, "", "the version"},
   };
   return options;
 }
@@ -116,19 +136,30 @@ std::string UsageText() {
   text += "\n";
   for (const OptionSpec& option : GlobalOptions())
     if (!option.help.empty()) AppendEntry("  ", OptionName(option), option.help, &text);
+  text +=
+      "\nOutputs are written beside their place and renamed into it, replacing a file\n"
+      "of that name; an output that is an input or another output is refused.\n"
+      "Exit status: 0 done, 1 failed, 2 refused (usage or a clash of files),\n"
+      "130 or 143 interrupted (nothing written).\n";
   return text;
 }
 
 int RunCommandLine(int argc, const char* const* argv) {
   Invocation invocation;
-  invocation.program = argc > 0 ? argv[0] : "tonevolt";
   std::string error;
   if (!ParseCommandLine(argc, argv, &invocation, &error)) return UsageError(error);
   if (invocation.Has(kHelpOption)) {
     std::fputs(UsageText().c_str(), stdout);
     return 0;
   }
-  if (invocation.command == nullptr) return Describe(invocation);
+  if (invocation.Has(kVersionOption)) {
+    std::printf("tonevolt %s\n", TONEVOLT_VERSION);
+    return 0;
+  }
+  if (invocation.command == nullptr) {
+    std::fputs(UsageText().c_str(), stderr);
+    return 2;
+  }
   return invocation.command->run(invocation);
 }
 
@@ -137,16 +168,31 @@ int Fail(const std::string& message) {
   return 1;
 }
 
+int Refuse(const std::string& message) {
+  std::fprintf(stderr, "tonevolt: %s\n", message.c_str());
+  return 2;
+}
+
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "tonevolt: %s (tonevolt --help for usage)\n", message.c_str());
   return 2;
 }
 
+std::string ModulePath(const Invocation& invocation) {
+  if (invocation.Has(kModuleOption)) {
+    std::string path = invocation.Value(kModuleOption);
+    // dlopen would search the library path for a name without a slash.
+    return path.find('/') == std::string::npos ? "./" + path : path;
+  }
+  std::string folder = ProgramFolder();
+  std::string beside = folder + "/" + kLibraryName, installed = folder + "/" + kInstalledLibrary;
+  return IsFile(beside) || !IsFile(installed) ? beside : installed;
+}
+
 std::unique_ptr<wbhost::ModuleLibrary> LoadModule(const Invocation& invocation) {
   auto library = std::make_unique<wbhost::ModuleLibrary>();
   std::string error;
-  std::string path = invocation.Value(kModuleOption, DefaultModulePath(invocation.program));
-  if (!library->Load(path, &error)) {
+  if (!library->Load(ModulePath(invocation), &error)) {
     Fail(error);
     return nullptr;
   }

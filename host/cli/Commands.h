@@ -30,10 +30,14 @@ int RunCommandLine(int argc, const char* const* argv);
 
 // Shared by the commands.
 int Fail(const std::string& message);        // one line on stderr; exit code 1
-int UsageError(const std::string& message);  // one line on stderr; exit code 2
-// The module library the invocation names (--module, or the one beside the
-// program); null after reporting why it did not load. Instances of it must
-// be destroyed before it is.
+int UsageError(const std::string& message);  // one line on stderr with a hint; exit code 2
+int Refuse(const std::string& message);      // one line on stderr; exit code 2
+// The module library the invocation names: --module (a plain file name is a
+// path too), or Tonevolt.so beside the real program, or where an installed
+// program keeps it (PREFIX/lib/tonevolt).
+std::string ModulePath(const Invocation& invocation);
+// That library, loaded; null after reporting why it did not load. Instances
+// of it must be destroyed before it is.
 std::unique_ptr<wbhost::ModuleLibrary> LoadModule(const Invocation& invocation);
 // "at 48000 Hz the module's 1 V/kHz reading ..." when the rate is not the
 // module's reference.

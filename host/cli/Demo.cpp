@@ -6,6 +6,7 @@
 #include "Analysis.h"
 #include "Commands.h"
 #include "Files.h"
+#include "Paths.h"
 #include "Plot.h"
 #include "Run.h"
 
@@ -141,15 +142,16 @@ std::string CsvTable(const std::vector<ScaleRun>& runs) {
   return csv;
 }
 
+const char* const kFileNames[] = {"signal.wav", "output-khz.wav", "output-oct.wav", "demo.csv",
+                                  "demo.png"};
+
 // Stages every file first and renames them into place together.
 bool WriteDemoFiles(const std::string& folder, const std::vector<float>& signal,
                     const std::vector<ScaleRun>& runs, const std::string& csv, std::string* error) {
   StagedFile signal_file, khz_file, oct_file, csv_file, plot_file;
-  if (!signal_file.Create(folder + "signal.wav", error) ||
-      !khz_file.Create(folder + "output-khz.wav", error) ||
-      !oct_file.Create(folder + "output-oct.wav", error) ||
-      !csv_file.Create(folder + "demo.csv", error) || !plot_file.Create(folder + "demo.png", error))
-    return false;
+  StagedFile* files[] = {&signal_file, &khz_file, &oct_file, &csv_file, &plot_file};
+  for (size_t f = 0; f < 5; ++f)
+    if (!files[f]->Create(folder + kFileNames[f], error)) return false;
   if (!WriteAudio(signal_file, signal, static_cast<int>(kRate), error) ||
       !WriteAudio(khz_file, runs[0].output, static_cast<int>(kRate), error) ||
       !WriteAudio(oct_file, runs[1].output, static_cast<int>(kRate), error) ||
@@ -158,11 +160,16 @@ bool WriteDemoFiles(const std::string& folder, const std::vector<float>& signal,
   PlotRequest plot;
   plot.title = "Tonevolt demo: sine, saw and square, A1 to A7, default settings";
   plot.sample_rate = kRate;
-  for (const ScaleRun& run : runs)
-    plot.outputs.push_back({"output, " + ScaleName(run.settings.scale), &run.output, run.settings});
-  plot.input = &signal;
+  std::vector<Envelope> envelopes(runs.size() + 1, Envelope(kEnvelopeColumns));
+  for (size_t r = 0; r < runs.size(); ++r) {
+    envelopes[r].Add(runs[r].output.data(), runs[r].output.size());
+    plot.outputs.push_back(
+        {"output, " + ScaleName(runs[r].settings.scale), &envelopes[r], runs[r].settings});
+  }
+  envelopes.back().Add(signal.data(), signal.size());
+  plot.input = &envelopes.back();
   if (!WritePlot(plot, plot_file.TempPath(), error)) return false;
-  for (StagedFile* f : {&signal_file, &khz_file, &oct_file, &csv_file, &plot_file})
+  for (StagedFile* f : files)
     if (!f->Commit(error)) return false;
   return true;
 }
@@ -173,11 +180,15 @@ int Demo(const Invocation& invocation) {
   if (!invocation.args.empty())
     return UsageError("demo: unexpected argument '" + invocation.args[0] + "'");
   std::string folder = invocation.Value("--out", "tonevolt-demo");
+  if (folder.back() != '/') folder += '/';
+  std::vector<NamedPath> outputs;
+  for (const char* name : kFileNames) outputs.push_back({"demo file", folder + name});
+  std::string error;
+  if (!CheckDistinct({{"--module", ModulePath(invocation)}}, outputs, &error)) return Refuse(error);
+  if (!CheckGnuplot(&error)) return Fail(error);
   std::unique_ptr<wbhost::ModuleLibrary> library = LoadModule(invocation);
   if (library == nullptr) return 1;
-  std::string error;
   if (!MakeFolders(folder, &error)) return Fail(error);
-  if (folder.back() != '/') folder += '/';
 
   std::vector<Held> held;
   std::vector<float> signal = MakeSignal(&held);

@@ -21,7 +21,6 @@ struct CommandSpec;
 
 // What the command line asked for.
 struct Invocation {
-  std::string program;                        // argv[0]
   const CommandSpec* command = nullptr;       // null when no command was given
   std::vector<std::string> args;              // the command's positional arguments
   std::map<std::string, std::string> values;  // option name -> value, global ones too

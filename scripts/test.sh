@@ -6,7 +6,7 @@
 # The last lines are the main suite's ctest summary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
+scripts/deps.sh  # every group: the build configures tests and benchmarks
 scripts/build.sh
 
 # stage NAME LOG COMMAND...: runs COMMAND into LOG; on failure shows its end.

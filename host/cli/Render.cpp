@@ -65,6 +65,8 @@ int ReadRenderOptions(const Invocation& invocation, RenderOptions* o) {
   if (!o->plot.empty() && !EndsWith(o->plot, ".png"))
     return UsageError("--plot: " + o->plot + " is not a .png file");
   if (!o->csv_every.empty() && o->csv.empty()) return UsageError("--csv-every needs --csv");
+  // The summary has standard output; a file named "-" is surely not meant.
+  if (o->csv == "-") return UsageError("--csv: give a file name; standard output has the summary");
   return 0;
 }
 
@@ -105,7 +107,8 @@ void PrintSummary(const RenderOptions& o, const AudioInfo& info, const StatsSink
   std::printf("Input     %s: %s, %d Hz, %d channel%s", info.name.c_str(), info.format.c_str(),
               info.sample_rate, info.channels, info.channels == 1 ? "" : "s");
   if (info.channels > 1) std::printf(", channel %d used", o.channel);
-  std::printf("\nDuration  %.3f s (%llu samples)\n", n / rate, static_cast<unsigned long long>(n));
+  std::printf("\nDuration  %.3f s (%llu sample%s)\n", n / rate, static_cast<unsigned long long>(n),
+              n == 1 ? "" : "s");
   std::printf("Settings  %s; block %d samples", Describe(o.run.settings).c_str(), o.run.block_size);
   if (!o.events.empty())
     std::printf("; %zu change%s from %s", o.run.changes.size(),
@@ -150,14 +153,9 @@ void PrintSummary(const RenderOptions& o, const AudioInfo& info, const StatsSink
   if (!o.plot.empty()) std::printf("Plot      %s\n", o.plot.c_str());
 }
 
-}  // namespace
-
-int Render(const Invocation& invocation) {
-  RenderOptions o;
-  if (int code = ReadRenderOptions(invocation, &o)) return code;
-
-  // Before anything is read or written: no output may be an input or
-  // another output.
+// Before anything is read or written: no output may be an input or
+// another output. Answers 0 or the exit code of the refusal.
+int RefuseClashes(const Invocation& invocation, const RenderOptions& o) {
   std::vector<NamedPath> inputs = {{"IN", o.in}, {"--module", ModulePath(invocation)}};
   if (!o.events.empty()) inputs.push_back({"--events", o.events});
   std::vector<NamedPath> outputs;
@@ -165,7 +163,50 @@ int Render(const Invocation& invocation) {
   if (!o.csv.empty()) outputs.push_back({"--csv", o.csv});
   if (!o.plot.empty()) outputs.push_back({"--plot", o.plot});
   std::string error;
-  if (!CheckDistinct(inputs, outputs, &error)) return Refuse(error);
+  return CheckDistinct(inputs, outputs, &error) ? 0 : Refuse(error);
+}
+
+// The events file's changes into o->run.changes.
+bool ReadEventsFile(WBMainProc main, double sample_rate, RenderOptions* o, std::string* error) {
+  std::string text;
+  std::vector<std::string> names;
+  if (!ReadText(o->events, &text, error) || !PinNames(main, &names, error)) return false;
+  if (ParseEvents(text, names, sample_rate, &o->run.changes, error)) return true;
+  *error = o->events + ": " + *error;
+  return false;
+}
+
+void WarnIfTruncated(const AudioReader& reader) {
+  if (!reader.Truncated()) return;
+  std::string promised =
+      reader.PromisedFrames() >= 0
+          ? " of the " + std::to_string(reader.PromisedFrames()) + " its header promises"
+          : ", fewer than its header promises";
+  std::fprintf(stderr, "tonevolt: warning: %s is truncated: read %llu frames%s; processing those\n",
+               reader.Info().name.c_str(), static_cast<unsigned long long>(reader.FramesRead()),
+               promised.c_str());
+}
+
+bool DrawPlot(const RenderOptions& o, const AudioInfo& info, const EnvelopeSink& envelopes,
+              const StagedFile& png, std::string* error) {
+  PlotRequest plot;
+  plot.title = info.name + " (" + Describe(o.run.settings) + ")";
+  plot.sample_rate = info.sample_rate;
+  plot.outputs.push_back({"output, " + ScaleName(o.run.settings.scale) +
+                              (o.run.changes.empty() ? "" : " (right axis: settings at start)"),
+                          &envelopes.Output(), o.run.settings});
+  plot.input = &envelopes.Input();
+  return WritePlot(plot, png.TempPath(), error);
+}
+
+}  // namespace
+
+int Render(const Invocation& invocation) {
+  RenderOptions o;
+  if (int code = ReadRenderOptions(invocation, &o)) return code;
+
+  if (int code = RefuseClashes(invocation, o)) return code;
+  std::string error;
   if (!o.plot.empty() && !CheckGnuplot(&error)) return Fail(error);
 
   std::unique_ptr<wbhost::ModuleLibrary> library = LoadModule(invocation);
@@ -180,14 +221,7 @@ int Render(const Invocation& invocation) {
   if (!ParseCsvStep(o.csv_every, info.sample_rate, &csv_step, &error))
     return UsageError("--csv-every: " + error);
 
-  if (!o.events.empty()) {
-    std::string text;
-    std::vector<std::string> names;
-    if (!ReadText(o.events, &text, &error)) return Fail(error);
-    if (!PinNames(main, &names, &error)) return Fail(error);
-    if (!ParseEvents(text, names, info.sample_rate, &o.run.changes, &error))
-      return Fail(o.events + ": " + error);
-  }
+  if (!o.events.empty() && !ReadEventsFile(main, info.sample_rate, &o, &error)) return Fail(error);
 
   // Whole host blocks per read, so that the module sees the blocks it would
   // for the whole signal at once.
@@ -204,6 +238,8 @@ int Render(const Invocation& invocation) {
   if (!o.csv.empty() && !csv_file.Create(o.csv, &error)) return Fail(error);
   if (!o.plot.empty() && !plot_file.Create(o.plot, &error)) return Fail(error);
 
+  // The chain: stages in order (the module; a resampler or a pre-filter
+  // would go in beside it), then a sink for each thing the options ask for.
   Pipeline pipeline;
   ModuleStage module;
   if (!module.Start(main, o.run, &error)) return Fail(error);
@@ -233,26 +269,8 @@ int Render(const Invocation& invocation) {
   if (!error.empty()) return Fail(error);
   if (!pipeline.Finish(&error)) return Fail(error);
 
-  if (reader.Truncated()) {
-    std::string promised =
-        reader.PromisedFrames() >= 0
-            ? " of the " + std::to_string(reader.PromisedFrames()) + " its header promises"
-            : ", fewer than its header promises";
-    std::fprintf(
-        stderr, "tonevolt: warning: %s is truncated: read %llu frames%s; processing those\n",
-        info.name.c_str(), static_cast<unsigned long long>(reader.FramesRead()), promised.c_str());
-  }
-
-  if (!o.plot.empty()) {
-    PlotRequest plot;
-    plot.title = info.name + " (" + Describe(o.run.settings) + ")";
-    plot.sample_rate = info.sample_rate;
-    plot.outputs.push_back({"output, " + ScaleName(o.run.settings.scale) +
-                                (o.run.changes.empty() ? "" : " (right axis: settings at start)"),
-                            &envelopes.Output(), o.run.settings});
-    plot.input = &envelopes.Input();
-    if (!WritePlot(plot, plot_file.TempPath(), &error)) return Fail(error);
-  }
+  WarnIfTruncated(reader);
+  if (!o.plot.empty() && !DrawPlot(o, info, envelopes, plot_file, &error)) return Fail(error);
   for (StagedFile* file : {&out_file, &csv_file, &plot_file})
     if (!file->TempPath().empty() && !file->Commit(&error)) return Fail(error);
 

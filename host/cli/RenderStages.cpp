@@ -1,6 +1,7 @@
 #include "RenderStages.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 
@@ -31,9 +32,21 @@ bool CsvSink::Consume(const std::vector<float>& input, const std::vector<float>&
     while (m_settings + 1 < m_timeline.size() && m_timeline[m_settings + 1].first <= m_next)
       ++m_settings;
     size_t i = static_cast<size_t>(m_next - m_position);
-    std::fprintf(m_file, "%.6f,%.9g,%.9g,%.6g\n", m_next / m_rate, input[i],
-                 kVoltsPerUnit * output[i],
-                 ImpliedHz(output[i], m_timeline[m_settings].second, m_rate));
+    // printf's "%.6f,%.9g,%.9g,%.6g", several times faster.
+    char line[160];
+    char* at = line;
+    char* const end = line + sizeof line;
+    at = std::to_chars(at, end, m_next / m_rate, std::chars_format::fixed, 6).ptr;
+    *at++ = ',';
+    at = std::to_chars(at, end, double{input[i]}, std::chars_format::general, 9).ptr;
+    *at++ = ',';
+    at = std::to_chars(at, end, kVoltsPerUnit * output[i], std::chars_format::general, 9).ptr;
+    *at++ = ',';
+    at = std::to_chars(at, end, ImpliedHz(output[i], m_timeline[m_settings].second, m_rate),
+                       std::chars_format::general, 6)
+             .ptr;
+    *at++ = '\n';
+    std::fwrite(line, 1, static_cast<size_t>(at - line), m_file);
   }
   m_position = end;
   if (std::ferror(m_file)) {

@@ -5,7 +5,7 @@
 # --benchmark_filter=BM_Open; TONEVOLT_BENCH_BUILD_DIR picks another tree.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
+scripts/deps.sh  # every group: the build configures tests and benchmarks
 build_dir=${TONEVOLT_BENCH_BUILD_DIR:-build/linux-x86}
 mkdir -p "$build_dir"
 log=$build_dir/bench-build.log

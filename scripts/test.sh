@@ -9,7 +9,7 @@
 # The last line sums it all up: "N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh test || exit 1
+scripts/deps.sh || exit 1  # every group: the build configures tests and benchmarks
 scripts/build.sh || exit 1
 
 passed=0

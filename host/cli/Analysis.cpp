@@ -8,6 +8,9 @@ namespace tonevolt {
 
 namespace {
 
+// 1 V/kHz: an output value of 1.0 (10 V) stands for 10 kHz.
+constexpr double kHzPerUnit = kVoltsPerUnit * 1000.0;
+
 const char* const kNoteNames[12] = {"C",  "C#", "D",  "D#", "E",  "F",
                                     "F#", "G",  "G#", "A",  "A#", "B"};
 
@@ -16,18 +19,19 @@ const char* const kNoteNames[12] = {"C",  "C#", "D",  "D#", "E",  "F",
 double ImpliedHz(double value, const Settings& settings, double sample_rate) {
   double scaled;  // what the module read as Hz before any table lookup
   if (settings.scale == Scale::kVoltPerOctave) {
-    scaled = 440.0 * std::exp2(10.0 * value - 5.0);
+    scaled = kOctaveReferenceHz * std::exp2(kVoltsPerUnit * value - kOctaveReferenceVolts);
   } else {
     if (!(value > 0)) return 0;
-    scaled = value * 10000.0;
+    scaled = value * kHzPerUnit;
   }
   return scaled * (sample_rate / kReferenceRate) / std::exp2(settings.octave);
 }
 
 double NominalValue(double hz, const Settings& settings, double sample_rate) {
   double scaled = hz * std::exp2(settings.octave) * (kReferenceRate / sample_rate);
-  if (settings.scale == Scale::kVoltPerOctave) return 0.1 * (std::log2(scaled / 440.0) + 5.0);
-  return scaled / 10000.0;
+  if (settings.scale == Scale::kVoltPerOctave)
+    return (std::log2(scaled / kOctaveReferenceHz) + kOctaveReferenceVolts) / kVoltsPerUnit;
+  return scaled / kHzPerUnit;
 }
 
 double Cents(double hz, double reference) { return 1200.0 * std::log2(hz / reference); }
@@ -65,7 +69,7 @@ Settled AnalyseNote(const float* values, size_t count, const Settings& settings)
   auto [lo, hi] = std::minmax_element(values + begin, values + count);
   result.ripple = static_cast<double>(*hi) - *lo;
   // 1 % in frequency, as a value step at the mean.
-  double margin = settings.scale == Scale::kVoltPerOctave ? 0.1 * std::log2(1.01)
+  double margin = settings.scale == Scale::kVoltPerOctave ? std::log2(1.01) / kVoltsPerUnit
                                                           : 0.01 * std::fabs(result.mean);
   double band_lo = *lo - margin, band_hi = *hi + margin;
   size_t settle = 0;

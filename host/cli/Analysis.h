@@ -9,9 +9,8 @@
 
 namespace tonevolt {
 
-// The module's gain is fixed for 44100 Hz; at other rates its 1 V/kHz value
-// is scaled by 44100 / rate.
-constexpr double kReferenceRate = 44100.0;
+// The module's gain is fixed for kReferenceRate (TonevoltPins.h): at other
+// rates its 1 V/kHz value is scaled by kReferenceRate / rate.
 
 // The input frequency an output value (1.0 = 10 V) stands for under these
 // settings at this rate; 0 when the value implies no frequency.

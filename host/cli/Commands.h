@@ -1,26 +1,46 @@
-// The tool's subcommands. Each takes the arguments after its name, reports
-// errors as one line on stderr and answers the process exit code.
+// The tool's commands: one table from which the command line is parsed,
+// dispatched and described in the usage text. A command is a row here and a
+// handler that takes the parsed invocation and answers the exit code.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "WBInterface.h"
+#include "Options.h"
+#include "WBHost.h"
 
 namespace tonevolt {
 
-using Args = std::vector<std::string>;
+struct CommandSpec {
+  std::string name;   // "render"
+  std::string usage;  // "render IN OUT [options]"
+  std::string help;   // lines split by '\n'
+  std::vector<OptionSpec> options;
+  int (*run)(const Invocation& invocation);
+};
 
-int Describe(const std::string& module_path, const Args& args);
-int Demo(const std::string& module_path, const Args& args);
-int Render(const std::string& module_path, const Args& args);
+const std::vector<CommandSpec>& CommandTable();
+const std::vector<OptionSpec>& GlobalOptions();
+// The usage text, generated from the tables.
+std::string UsageText();
+
+// Parses the command line and runs the command; answers the exit code.
+int RunCommandLine(int argc, const char* const* argv);
 
 // Shared by the commands.
 int Fail(const std::string& message);        // one line on stderr; exit code 1
-int UsageError(const std::string& message);  // one line on stderr; exit code 2
-// Loads the module library and resolves main; null after reporting why.
-WBMainProc LoadModule(const std::string& path);
-// "Sample rate: at 48000 Hz ..." when the rate is not the module's reference.
+int UsageError(const std::string& message);  // one line on stderr with a hint; exit code 2
+int Refuse(const std::string& message);      // one line on stderr; exit code 2
+// The module library the invocation names: --module (a plain file name is a
+// path too), or Tonevolt.so beside the real program, or where an installed
+// program keeps it (PREFIX/lib/tonevolt).
+std::string ModulePath(const Invocation& invocation);
+// That library, loaded; null after reporting why it did not load. Instances
+// of it must be destroyed before it is.
+std::unique_ptr<wbhost::ModuleLibrary> LoadModule(const Invocation& invocation);
+// "at 48000 Hz the module's 1 V/kHz reading ..." when the rate is not the
+// module's reference.
 std::string RateNote(double sample_rate);
 
 }  // namespace tonevolt

@@ -6,6 +6,7 @@
 #include "Analysis.h"
 #include "Commands.h"
 #include "Files.h"
+#include "Paths.h"
 #include "Plot.h"
 #include "Run.h"
 
@@ -13,8 +14,8 @@ namespace tonevolt {
 
 namespace {
 
-constexpr double kRate = 44100.0;
-constexpr double kNoteSeconds = 0.5;  // a 40 Hz one-pole settles in about 30 ms
+constexpr double kRate = kReferenceRate;  // the module's calibration holds here
+constexpr double kNoteSeconds = 0.5;      // a 40 Hz one-pole settles in about 30 ms
 constexpr double kAmplitude = 0.5;
 
 // A1 to A7 and a few notes between, as MIDI numbers (A4 = 69).
@@ -66,103 +67,139 @@ std::vector<float> MakeSignal(std::vector<Held>* held) {
   return signal;
 }
 
-// The settled sine error the module's constants predict: pulse height 1.0022
-// and gain 2.2 (as float32) against the ideal 10 V per 10 kHz at 44100 Hz.
-double PredictedCents() {
-  double volts_per_khz = double(1.0022f) * double(2.2f) * 2.0 / kRate * 10000.0;
-  return Cents(volts_per_khz, 1.0);
+// One held note through one scale, as the table shows it.
+struct Reading {
+  const Held* held;
+  Settled settled;
+  double implied_hz, cents, settle_ms;
+};
+
+struct ScaleRun {
+  Settings settings;
+  std::vector<float> output;
+  std::vector<Reading> readings;
+};
+
+// Runs the signal through a fresh instance in this scale and reads every note.
+bool RunScale(WBMainProc main, Scale scale, const std::vector<float>& signal,
+              const std::vector<Held>& held, ScaleRun* run, std::string* error) {
+  RunRequest request;
+  request.sample_rate = kRate;
+  request.settings.scale = scale;
+  run->settings = request.settings;
+  if (!RunModule(main, signal, request, &run->output, error)) return false;
+  for (const Held& h : held) {
+    Reading r{&h, AnalyseNote(run->output.data() + h.begin, h.count, run->settings), 0, 0, 0};
+    r.implied_hz = ImpliedHz(r.settled.mean, run->settings, kRate);
+    r.cents = r.implied_hz > 0 ? Cents(r.implied_hz, h.hz) : NAN;
+    r.settle_ms = 1000.0 * r.settled.settle_samples / kRate;
+    run->readings.push_back(r);
+  }
+  return true;
+}
+
+void PrintHeading(const Settings& settings, size_t notes) {
+  std::string described = Describe(settings);
+  std::printf(
+      "Tonevolt demo: %zu notes of %.1f s at %.0f Hz, amplitude %.1f, default settings "
+      "(%s)\n",
+      notes, kNoteSeconds, kRate, kAmplitude,
+      (described.substr(0, described.find(", 1 V")) + ", " + std::to_string(settings.order) +
+       "-pole")
+          .c_str());
+  // The settled sine error the calibration predicts against the ideal 1 V/kHz.
+  std::printf("Calibration: %.5f V/kHz, so a settled sine reads %+.3f cents in 1 V/kHz\n",
+              kVoltsPerKhz, Cents(kVoltsPerKhz, 1.0));
+}
+
+void PrintTable(const ScaleRun& run) {
+  std::printf("\n%s\n%-6s  %-4s  %9s  %9s  %10s  %8s  %9s  %9s\n",
+              ScaleName(run.settings.scale).c_str(), "wave", "note", "input Hz", "volts",
+              "implied Hz", "cents", "ripple mV", "settle ms");
+  for (const Reading& r : run.readings)
+    std::printf("%-6s  %-4s  %9.2f  %9.5f  %10.2f  %+8.3f  %9.1f  %9.1f\n", r.held->wave,
+                NoteName(r.held->hz).c_str(), r.held->hz, kVoltsPerUnit * r.settled.mean,
+                r.implied_hz, r.cents, 1000.0 * kVoltsPerUnit * r.settled.ripple, r.settle_ms);
+  if (run.settings.scale == Scale::kVoltPerOctave)
+    std::printf(
+        "The table takes the logarithm of a rippling value, so the mean lies below the "
+        "note;\nthe error shrinks with the ripple (higher notes, lower cutoff, 2 poles).\n");
+}
+
+std::string CsvTable(const std::vector<ScaleRun>& runs) {
+  std::string csv =
+      "scale,wave,note,input_hz,output_volts,implied_hz,error_cents,ripple_mv,settling_ms\n";
+  for (const ScaleRun& run : runs) {
+    for (const Reading& r : run.readings) {
+      char line[256];
+      std::snprintf(line, sizeof line, "%s,%s,%s,%.4f,%.7f,%.4f,%.4f,%.3f,%.2f\n",
+                    ScaleName(run.settings.scale).c_str(), r.held->wave,
+                    NoteName(r.held->hz).c_str(), r.held->hz, kVoltsPerUnit * r.settled.mean,
+                    r.implied_hz, r.cents, 1000.0 * kVoltsPerUnit * r.settled.ripple, r.settle_ms);
+      csv += line;
+    }
+  }
+  return csv;
+}
+
+const char* const kFileNames[] = {"signal.wav", "output-khz.wav", "output-oct.wav", "demo.csv",
+                                  "demo.png"};
+
+// Stages every file first and renames them into place together.
+bool WriteDemoFiles(const std::string& folder, const std::vector<float>& signal,
+                    const std::vector<ScaleRun>& runs, const std::string& csv, std::string* error) {
+  StagedFile signal_file, khz_file, oct_file, csv_file, plot_file;
+  StagedFile* files[] = {&signal_file, &khz_file, &oct_file, &csv_file, &plot_file};
+  for (size_t f = 0; f < 5; ++f)
+    if (!files[f]->Create(folder + kFileNames[f], error)) return false;
+  if (!WriteAudio(signal_file, signal, static_cast<int>(kRate), error) ||
+      !WriteAudio(khz_file, runs[0].output, static_cast<int>(kRate), error) ||
+      !WriteAudio(oct_file, runs[1].output, static_cast<int>(kRate), error) ||
+      !WriteText(csv_file, csv, error))
+    return false;
+  PlotRequest plot;
+  plot.title = "Tonevolt demo: sine, saw and square, A1 to A7, default settings";
+  plot.sample_rate = kRate;
+  std::vector<Envelope> envelopes(runs.size() + 1, Envelope(kEnvelopeColumns));
+  for (size_t r = 0; r < runs.size(); ++r) {
+    envelopes[r].Add(runs[r].output.data(), runs[r].output.size());
+    plot.outputs.push_back(
+        {"output, " + ScaleName(runs[r].settings.scale), &envelopes[r], runs[r].settings});
+  }
+  envelopes.back().Add(signal.data(), signal.size());
+  plot.input = &envelopes.back();
+  if (!WritePlot(plot, plot_file.TempPath(), error)) return false;
+  for (StagedFile* f : files)
+    if (!f->Commit(error)) return false;
+  return true;
 }
 
 }  // namespace
 
-int Demo(const std::string& module_path, const Args& args) {
-  std::string folder = "tonevolt-demo";
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--out" && i + 1 < args.size()) {
-      folder = args[++i];
-    } else if (args[i] == "--out") {
-      return UsageError("--out needs a folder");
-    } else {
-      return UsageError("demo: unexpected argument '" + args[i] + "'");
-    }
-  }
-  WBMainProc main = LoadModule(module_path);
-  if (main == nullptr) return 1;
-  std::string error;
-  if (!MakeFolders(folder, &error)) return Fail(error);
+int Demo(const Invocation& invocation) {
+  if (!invocation.args.empty())
+    return UsageError("demo: unexpected argument '" + invocation.args[0] + "'");
+  std::string folder = invocation.Value("--out", "tonevolt-demo");
   if (folder.back() != '/') folder += '/';
+  std::vector<NamedPath> outputs;
+  for (const char* name : kFileNames) outputs.push_back({"demo file", folder + name});
+  std::string error;
+  if (!CheckDistinct({{"--module", ModulePath(invocation)}}, outputs, &error)) return Refuse(error);
+  if (!CheckGnuplot(&error)) return Fail(error);
+  std::unique_ptr<wbhost::ModuleLibrary> library = LoadModule(invocation);
+  if (library == nullptr) return 1;
+  if (!MakeFolders(folder, &error)) return Fail(error);
 
   std::vector<Held> held;
   std::vector<float> signal = MakeSignal(&held);
+  std::vector<ScaleRun> runs(2);
   const Scale scales[] = {Scale::kVoltPerKhz, Scale::kVoltPerOctave};
-  std::vector<float> outputs[2];
-  Settings settings[2];
-  for (int s = 0; s < 2; ++s) {
-    RunRequest request;
-    request.sample_rate = kRate;
-    request.settings.scale = scales[s];
-    settings[s] = request.settings;
-    if (!RunModule(main, signal, request, &outputs[s], &error)) return Fail(error);
-  }
+  for (size_t s = 0; s < runs.size(); ++s)
+    if (!RunScale(library->Main(), scales[s], signal, held, &runs[s], &error)) return Fail(error);
 
-  std::string csv =
-      "scale,wave,note,input_hz,output_volts,implied_hz,error_cents,ripple_mv,settling_ms\n";
-  std::printf(
-      "Tonevolt demo: %zu notes of %.1f s at %.0f Hz, amplitude %.1f, default settings "
-      "(%s)\n",
-      held.size(), kNoteSeconds, kRate, kAmplitude,
-      (Describe(settings[0]).substr(0, Describe(settings[0]).find(", 1 V")) + ", " +
-       std::to_string(settings[0].order) + "-pole")
-          .c_str());
-  std::printf("Calibration: 0.99993 V/kHz, so a settled sine reads %+.3f cents in 1 V/kHz\n",
-              PredictedCents());
-  for (int s = 0; s < 2; ++s) {
-    std::printf("\n%s\n%-6s  %-4s  %9s  %9s  %10s  %8s  %9s  %9s\n", ScaleName(scales[s]).c_str(),
-                "wave", "note", "input Hz", "volts", "implied Hz", "cents", "ripple mV",
-                "settle ms");
-    for (const Held& h : held) {
-      Settled settled = AnalyseNote(outputs[s].data() + h.begin, h.count, settings[s]);
-      double implied = ImpliedHz(settled.mean, settings[s], kRate);
-      double cents = implied > 0 ? Cents(implied, h.hz) : NAN;
-      std::string note = NoteName(h.hz);
-      double settle_ms = 1000.0 * settled.settle_samples / kRate;
-      std::printf("%-6s  %-4s  %9.2f  %9.5f  %10.2f  %+8.3f  %9.1f  %9.1f\n", h.wave, note.c_str(),
-                  h.hz, 10.0 * settled.mean, implied, cents, 10000.0 * settled.ripple, settle_ms);
-      char line[256];
-      std::snprintf(line, sizeof line, "%s,%s,%s,%.4f,%.7f,%.4f,%.4f,%.3f,%.2f\n",
-                    ScaleName(scales[s]).c_str(), h.wave, note.c_str(), h.hz, 10.0 * settled.mean,
-                    implied, cents, 10000.0 * settled.ripple, settle_ms);
-      csv += line;
-    }
-    if (scales[s] == Scale::kVoltPerOctave)
-      std::printf(
-          "The table takes the logarithm of a rippling value, so the mean lies below the "
-          "note;\nthe error shrinks with the ripple (higher notes, lower cutoff, 2 poles).\n");
-  }
-
-  // All files are staged first and renamed into place together.
-  StagedFile signal_file, khz_file, oct_file, csv_file, plot_file;
-  if (!signal_file.Create(folder + "signal.wav", &error) ||
-      !khz_file.Create(folder + "output-khz.wav", &error) ||
-      !oct_file.Create(folder + "output-oct.wav", &error) ||
-      !csv_file.Create(folder + "demo.csv", &error) ||
-      !plot_file.Create(folder + "demo.png", &error))
-    return Fail(error);
-  if (!WriteAudio(signal_file, signal, static_cast<int>(kRate), &error) ||
-      !WriteAudio(khz_file, outputs[0], static_cast<int>(kRate), &error) ||
-      !WriteAudio(oct_file, outputs[1], static_cast<int>(kRate), &error) ||
-      !WriteText(csv_file, csv, &error))
-    return Fail(error);
-  PlotRequest plot;
-  plot.title = "Tonevolt demo: sine, saw and square, A1 to A7, default settings";
-  plot.sample_rate = kRate;
-  plot.outputs.push_back({"output, 1 V/kHz", &outputs[0], settings[0]});
-  plot.outputs.push_back({"output, 1 V/oct", &outputs[1], settings[1]});
-  plot.input = &signal;
-  if (!WritePlot(plot, plot_file.TempPath(), &error)) return Fail(error);
-  for (StagedFile* f : {&signal_file, &khz_file, &oct_file, &csv_file, &plot_file})
-    if (!f->Commit(&error)) return Fail(error);
-
+  PrintHeading(runs[0].settings, held.size());
+  for (const ScaleRun& run : runs) PrintTable(run);
+  if (!WriteDemoFiles(folder, signal, runs, CsvTable(runs), &error)) return Fail(error);
   std::printf("\nWrote %ssignal.wav, output-khz.wav, output-oct.wav, demo.csv, demo.png\n",
               folder.c_str());
   return 0;

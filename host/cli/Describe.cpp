@@ -2,7 +2,6 @@
 #include <cstring>
 
 #include "Commands.h"
-#include "WBHost.h"
 
 namespace tonevolt {
 
@@ -42,12 +41,12 @@ const char* TypeName(int32_t type) {
 
 }  // namespace
 
-int Describe(const std::string& module_path, const Args& args) {
-  if (!args.empty()) return UsageError("describe takes no arguments");
-  WBMainProc main = LoadModule(module_path);
-  if (main == nullptr) return 1;
+int Describe(const Invocation& invocation) {
+  if (!invocation.args.empty()) return UsageError("describe takes no arguments");
+  std::unique_ptr<wbhost::ModuleLibrary> library = LoadModule(invocation);
+  if (library == nullptr) return 1;
   wbhost::Instance instance;
-  if (!instance.Create(main)) return Fail("the module's main answered no instance");
+  if (!instance.Create(library->Main())) return Fail("the module's main answered no instance");
   ModuleProperties module;
   std::memset(&module, 0, sizeof module);
   if (!instance.DescribeModule(&module)) return Fail("the module does not describe itself");

@@ -1,21 +1,27 @@
 #include "Plot.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 
 #include "Analysis.h"
+#include "Cleanup.h"
+#include "Files.h"
 
 namespace tonevolt {
 
 namespace {
 
-constexpr size_t kBuckets = 1600;  // about one per pixel column
+const char kGnuplot[] = "gnuplot";
 
 // gnuplot's single-quoted string: a quote is written twice.
 std::string Quote(const std::string& s) {
@@ -24,62 +30,97 @@ std::string Quote(const std::string& s) {
   return out + "'";
 }
 
-// Min and max per bucket, so that peaks survive the thinning: lines of
-// "time min max" for one series in gnuplot's data block syntax.
-void AppendEnvelope(const std::vector<float>& values, double scale, double rate,
-                    std::ostringstream* out) {
-  size_t per = std::max<size_t>(1, (values.size() + kBuckets - 1) / kBuckets);
-  for (size_t at = 0; at < values.size(); at += per) {
-    size_t end = std::min(values.size(), at + per);
-    float lo = values[at], hi = values[at];
-    for (size_t i = at; i < end; ++i) {
-      if (!std::isfinite(values[i])) continue;
-      if (!std::isfinite(lo) || values[i] < lo) lo = values[i];
-      if (!std::isfinite(hi) || values[i] > hi) hi = values[i];
-    }
-    if (!std::isfinite(lo) || !std::isfinite(hi)) continue;
-    *out << (at + end - 1) * 0.5 / rate << ' ' << lo * scale << ' ' << hi * scale << '\n';
+// Lines of "time min max" in gnuplot's data block syntax.
+void AppendEnvelope(const Envelope& envelope, double scale, double rate, std::ostringstream* out) {
+  for (size_t k = 0; k < envelope.All().size(); ++k) {
+    const MinMax& column = envelope.All()[k];
+    if (!column.finite) continue;
+    double middle = (2.0 * envelope.First(k) + envelope.Count(k) - 1) * 0.5;
+    *out << middle / rate << ' ' << column.lo * scale << ' ' << column.hi * scale << '\n';
   }
 }
 
-// Second axis: linear Hz for 1 V/kHz, note names for 1 V/oct.
-std::string SecondAxis(const std::vector<float>& values, const Settings& settings, double rate) {
+// The finite range of an envelope; false when it has no finite value.
+bool Range(const Envelope& envelope, float* lo, float* hi) {
+  MinMax all;
+  for (const MinMax& column : envelope.All()) all.Merge(column);
+  *lo = all.lo;
+  *hi = all.hi;
+  return all.finite;
+}
+
+// A round step (1, 2, 2.5 or 5 times a power of ten) near span / 6.
+double RoundStep(double span) {
+  double rough = std::max(span / 6.0, 1e-9);
+  double power = std::pow(10.0, std::floor(std::log10(rough)));
+  for (double m : {1.0, 2.0, 2.5, 5.0})
+    if (m * power >= rough) return m * power;
+  return 10.0 * power;
+}
+
+std::string Label(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", std::fabs(value) < 1e-9 ? 0.0 : value);
+  return text;
+}
+
+// Second axis: round frequencies for 1 V/kHz, note names for 1 V/oct, at the
+// volts they read as; gnuplot leaves out tics beyond the drawn range.
+std::string SecondAxis(const Envelope& values, const Settings& settings, double rate) {
+  float lo = 0, hi = 0;
+  Range(values, &lo, &hi);
   std::ostringstream out;
+  out << "set link y2\n";
   if (settings.scale == Scale::kVoltPerKhz) {
-    double hz_per_volt = ImpliedHz(0.1, settings, rate);
-    out << "set link y2 via y*" << hz_per_volt << " inverse y/" << hz_per_volt << "\n"
-        << "set y2tics\nset y2label 'implied Hz'\n";
+    const double hz_per_unit = ImpliedHz(1.0, settings, rate);
+    double lo_hz = std::max(0.0, lo * hz_per_unit), hi_hz = std::max(0.0, hi * hz_per_unit);
+    double step = RoundStep(std::max(hi_hz - lo_hz, 1e-6 * hz_per_unit));
+    double first = std::floor((lo_hz - (hi_hz - lo_hz)) / step),
+           last = std::ceil(hi_hz * 1.5 / step);
+    out << "set y2tics (";
+    for (double k = std::max(0.0, first); k <= last; ++k)
+      out << (k > std::max(0.0, first) ? ", " : "") << Quote(Label(k * step)) << ' '
+          << kVoltsPerUnit * k * step / hz_per_unit;
+    out << ")\nset y2label 'implied Hz'\n";
   } else {
-    // The table starts at -9 V for 0 Hz; below 10 Hz only squeezes the notes.
-    double floor_volts = 10.0 * NominalValue(10.0, settings, rate);
-    double lowest = 10.0 * *std::min_element(values.begin(), values.end());
-    out << "set yrange [" << std::max(floor_volts, lowest) << ":*]\n"
-        << "set link y2\nset y2tics (";
-    for (int octave = 0; octave <= 9; ++octave) {
+    // The table reads -9 V for no pitch; between there and 10 Hz lie only
+    // the moves into and out of it. The axis shows the no-pitch reading when
+    // it lasts (a whole column below 10 Hz: silence), else starts at 10 Hz
+    // and lets a momentary dip, such as the start, run off its foot.
+    double floor_volts = kVoltsPerUnit * NominalValue(10.0, settings, rate);
+    bool no_pitch = std::any_of(values.All().begin(), values.All().end(), [&](const MinMax& c) {
+      return c.finite && kVoltsPerUnit * c.hi < floor_volts;
+    });
+    double lowest = std::max(floor_volts, kVoltsPerUnit * lo);
+    out << "set yrange [" << (no_pitch ? kNoPitchVolts - 0.5 : lowest) << ":*]\n"
+        << "set y2tics (";
+    // Every other octave when the panel also spans the no-pitch reading.
+    for (int octave = 0; octave <= 9; octave += no_pitch ? 2 : 1) {
       double hz = 440.0 * std::exp2(octave - 4);
       out << (octave == 0 ? "" : ", ") << "'A" << octave << "' "
-          << 10.0 * NominalValue(hz, settings, rate);
+          << kVoltsPerUnit * NominalValue(hz, settings, rate);
     }
+    if (no_pitch) out << ", 'no pitch' " << kNoPitchVolts;
     out << ")\nset y2label 'implied note'\n";
   }
   return out.str();
 }
 
-}  // namespace
-
-bool WritePlot(const PlotRequest& request, const std::string& png_path, std::string* error) {
+std::string Script(const PlotRequest& request, const std::string& png_path) {
   std::ostringstream script;
   const size_t panels = request.outputs.size() + 1;
-  script << "set terminal pngcairo size 1400," << 300 * panels + 60 << " font 'Sans,10'\n"
+  // noenhanced: titles are file names, shown as they are (no _ subscripts).
+  script << "set terminal pngcairo noenhanced size 1400," << 300 * panels + 60
+         << " font 'Sans,10'\n"
          << "set output " << Quote(png_path) << "\n"
          << "set multiplot layout " << panels << ",1 title " << Quote(request.title) << "\n"
          << "set grid\nset key off\nset xlabel 'seconds'\n"
          << "set offsets 0, 0, graph 0.05, graph 0.05\nset lmargin 10\nset rmargin 12\n"
-         << "set xrange [0:" << request.input->size() / request.sample_rate << "]\n";
+         << "set xrange [0:" << request.input->Samples() / request.sample_rate << "]\n";
   int block = 0;
   for (const PlotPanel& panel : request.outputs) {
     script << "$out" << block << " << EOD\n";
-    AppendEnvelope(*panel.values, 10.0, request.sample_rate, &script);
+    AppendEnvelope(*panel.values, kVoltsPerUnit, request.sample_rate, &script);
     script << "EOD\n"
            << "set title " << Quote(panel.title) << "\nset ylabel 'volts'\n"
            << SecondAxis(*panel.values, panel.settings, request.sample_rate) << "plot $out" << block
@@ -94,44 +135,92 @@ bool WritePlot(const PlotRequest& request, const std::string& png_path, std::str
          << "plot $in using 1:2:3 with filledcurves lc rgb '#888888',"
          << " $in using 1:3 with lines lc rgb '#888888'\n"
          << "unset multiplot\nset output\n";
+  return script.str();
+}
 
-  char log_path[] = "/tmp/tonevolt-gnuplot.XXXXXX";
-  int fd = mkstemp(log_path);
-  if (fd < 0) {
-    *error = "cannot run gnuplot: no temporary file";
+// The first line of gnuplot's complaint that says something.
+std::string FirstMessage(const std::string& log_path) {
+  std::string first_line;
+  if (std::FILE* log = std::fopen(log_path.c_str(), "r")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, log) != nullptr) {
+      first_line = line;
+      if (first_line.find_first_not_of(" \t\n^") != std::string::npos) break;
+    }
+    std::fclose(log);
+  }
+  while (!first_line.empty() && (first_line.back() == '\n' || first_line.back() == ' '))
+    first_line.pop_back();
+  return first_line;
+}
+
+// Runs gnuplot on the script, its messages into log_path; false with a reason.
+bool RunGnuplot(const std::string& script, const std::string& log_path, std::string* error) {
+  int to_child[2];
+  if (pipe(to_child) != 0) {
+    *error = std::string("cannot run gnuplot: ") + std::strerror(errno);
     return false;
   }
-  close(fd);
-  std::string command = std::string("gnuplot 2>") + log_path;
-  std::FILE* pipe = popen(command.c_str(), "w");
-  bool ok = pipe != nullptr;
-  if (ok) {
-    std::string text = script.str();
-    std::fwrite(text.data(), 1, text.size(), pipe);
-    int status = pclose(pipe);
-    ok = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (!ok && WIFEXITED(status) && WEXITSTATUS(status) == 127) {
-      *error = "cannot draw " + png_path + ": gnuplot is not installed (Debian: gnuplot-nox)";
-      std::remove(log_path);
-      return false;
-    }
+  pid_t pid = fork();
+  if (pid < 0) {
+    close(to_child[0]);
+    close(to_child[1]);
+    *error = std::string("cannot run gnuplot: ") + std::strerror(errno);
+    return false;
   }
-  if (!ok) {
-    std::string first_line;
-    if (std::FILE* log = std::fopen(log_path, "r")) {
-      char line[256];
-      while (std::fgets(line, sizeof line, log) != nullptr) {
-        first_line = line;
-        if (first_line.find_first_not_of(" \t\n^") != std::string::npos) break;
-      }
-      std::fclose(log);
-    }
-    while (!first_line.empty() && (first_line.back() == '\n' || first_line.back() == ' '))
-      first_line.pop_back();
-    *error = "gnuplot failed to draw the plot: " + first_line;
+  if (pid == 0) {
+    int log = open(log_path.c_str(), O_WRONLY | O_TRUNC);
+    dup2(to_child[0], STDIN_FILENO);
+    if (log >= 0) dup2(log, STDERR_FILENO);
+    close(to_child[0]);
+    close(to_child[1]);
+    execlp(kGnuplot, kGnuplot, static_cast<char*>(nullptr));
+    _exit(127);
   }
-  std::remove(log_path);
-  return ok;
+  SetChildProcess(pid);
+  close(to_child[0]);
+  // A gnuplot that stops reading shows as a short write (SIGPIPE is ignored).
+  for (size_t done = 0; done < script.size();) {
+    ssize_t wrote = write(to_child[1], script.data() + done, script.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) break;
+    done += static_cast<size_t>(wrote);
+  }
+  close(to_child[1]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  SetChildProcess(0);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+  *error = "gnuplot failed to draw the plot: " + FirstMessage(log_path);
+  return false;
+}
+
+}  // namespace
+
+bool CheckGnuplot(std::string* error) {
+  const char* path = std::getenv("PATH");
+  std::istringstream folders(path != nullptr ? path : "/usr/bin:/bin");
+  for (std::string folder; std::getline(folders, folder, ':');) {
+    std::string candidate = (folder.empty() ? "." : folder) + "/" + kGnuplot;
+    struct stat st;
+    if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        access(candidate.c_str(), X_OK) == 0)
+      return true;
+  }
+  *error = "--plot needs gnuplot, which is not on PATH (Debian: apt-get install gnuplot-nox)";
+  return false;
+}
+
+bool WritePlot(const PlotRequest& request, const std::string& png_path, std::string* error) {
+  // gnuplot's messages go to a temporary file that is never committed.
+  const char* tmp = std::getenv("TMPDIR");
+  StagedFile log;
+  if (!log.Create(
+          std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/tonevolt-gnuplot.log",
+          error))
+    return false;
+  return RunGnuplot(Script(request, png_path), log.TempPath(), error);
 }
 
 }  // namespace tonevolt

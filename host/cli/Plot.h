@@ -1,26 +1,32 @@
 // PNG plots through gnuplot: output panels over time, each with a second
-// axis in Hz or note names, and the input underneath.
+// axis in Hz or note names, and the input underneath. The signals come as
+// envelopes, so a plot costs the same memory for any length.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "Settings.h"
+#include "Summaries.h"
 
 namespace tonevolt {
 
 struct PlotPanel {
   std::string title;
-  const std::vector<float>* values;  // module output, 1.0 = 10 V
-  Settings settings;                 // labels the second axis
+  const Envelope* values;  // module output, 1.0 = 10 V
+  Settings settings;       // labels the second axis
 };
 
 struct PlotRequest {
   std::string title;
-  double sample_rate = 44100.0;
+  double sample_rate = kReferenceRate;
   std::vector<PlotPanel> outputs;
-  const std::vector<float>* input = nullptr;
+  const Envelope* input = nullptr;
 };
+
+// False with a one-line reason, naming gnuplot and how to install it, when
+// there is no gnuplot on PATH.
+bool CheckGnuplot(std::string* error);
 
 // Draws the plot into png_path with gnuplot.
 bool WritePlot(const PlotRequest& request, const std::string& png_path, std::string* error);

@@ -9,64 +9,28 @@
 #include "Analysis.h"
 #include "Commands.h"
 #include "Files.h"
+#include "Paths.h"
+#include "Pipeline.h"
 #include "Plot.h"
+#include "RenderStages.h"
 #include "Run.h"
 
 namespace tonevolt {
 
 namespace {
 
+// Samples read and pushed down the chain at a time: whole host blocks.
+constexpr size_t kReadSamples = 16384;
+
+// Files that long get a progress bar on a terminal.
+constexpr double kProgressSeconds = 5.0;
+
 struct RenderOptions {
   std::string in, out, events, csv, plot;
+  std::string csv_every;  // as given; resolved once the rate is known
   int channel = 0;
   RunRequest run;
 };
-
-// Parses render's arguments; answers 0 or the exit code of a reported error.
-int ParseRenderArgs(const Args& args, RenderOptions* o) {
-  std::vector<std::string> positional;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-      positional.push_back(arg);
-      continue;
-    }
-    if (i + 1 >= args.size()) return UsageError(arg + " needs a value");
-    const std::string& value = args[++i];
-    std::string why;
-    bool ok = true;
-    long whole;
-    if (arg == "--channel") {
-      ok = ParseInt(value, 0, 1023, &whole, &why);
-      o->channel = static_cast<int>(whole);
-    } else if (arg == "--cutoff") {
-      ok = ParseCutoff(value, &o->run.settings.cutoff, &why);
-    } else if (arg == "--octave") {
-      ok = ParseOctave(value, &o->run.settings.octave, &why);
-    } else if (arg == "--scale") {
-      ok = ParseScale(value, &o->run.settings.scale, &why);
-    } else if (arg == "--order") {
-      ok = ParseOrder(value, &o->run.settings.order, &why);
-    } else if (arg == "--block") {
-      ok = ParseInt(value, 1, 65536, &whole, &why);
-      o->run.block_size = static_cast<int32_t>(whole);
-    } else if (arg == "--events") {
-      o->events = value;
-    } else if (arg == "--csv") {
-      o->csv = value;
-    } else if (arg == "--plot") {
-      o->plot = value;
-    } else {
-      return UsageError("unknown option " + arg);
-    }
-    if (!ok) return UsageError(arg + ": " + why);
-  }
-  if (positional.size() != 2)
-    return UsageError("render needs IN and OUT (got " + std::to_string(positional.size()) + ")");
-  o->in = positional[0];
-  o->out = positional[1];
-  return 0;
-}
 
 bool EndsWith(const std::string& s, const std::string& tail) {
   if (s.size() < tail.size()) return false;
@@ -76,56 +40,75 @@ bool EndsWith(const std::string& s, const std::string& tail) {
   return true;
 }
 
-// A bar on stderr, redrawn in place; only for a terminal.
-class ProgressBar {
- public:
-  explicit ProgressBar(bool shown) : m_shown(shown) {}
-  ~ProgressBar() {
-    if (m_drawn) std::fputs("\r\033[K", stderr);
-  }
-  void Update(size_t done, size_t total) {
-    if (!m_shown || total == 0) return;
-    int width = 40, filled = static_cast<int>(width * done / total);
-    std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
-                 std::string(width - filled, '.').c_str(), static_cast<int>(100 * done / total));
-    std::fflush(stderr);
-    m_drawn = true;
-  }
+// Reads render's arguments; answers 0 or the exit code of a reported error.
+int ReadRenderOptions(const Invocation& invocation, RenderOptions* o) {
+  OptionReader reader(invocation);
+  reader.Read("--channel", ParseChannel, &o->channel);
+  reader.Read("--cutoff", ParseCutoff, &o->run.settings.cutoff);
+  reader.Read("--octave", ParseOctave, &o->run.settings.octave);
+  reader.Read("--scale", ParseScale, &o->run.settings.scale);
+  reader.Read("--order", ParseOrder, &o->run.settings.order);
+  reader.Read("--block", ParseBlockSize, &o->run.block_size);
+  reader.ReadText("--events", &o->events);
+  reader.ReadText("--csv", &o->csv);
+  reader.ReadText("--csv-every", &o->csv_every);
+  reader.ReadText("--plot", &o->plot);
+  if (reader.Failed()) return UsageError(reader.Error());
+  const std::vector<std::string>& positional = invocation.args;
+  if (positional.empty() || positional.size() > 2)
+    return UsageError("render needs IN and at most one OUT (got " +
+                      std::to_string(positional.size()) + " arguments)");
+  o->in = positional[0];
+  if (positional.size() == 2) o->out = positional[1];
+  std::string error;
+  if (!o->out.empty() && !CheckAudioOutputPath(o->out, &error)) return UsageError(error);
+  if (!o->plot.empty() && !EndsWith(o->plot, ".png"))
+    return UsageError("--plot: " + o->plot + " is not a .png file");
+  if (!o->csv_every.empty() && o->csv.empty()) return UsageError("--csv-every needs --csv");
+  // The summary has standard output; a file named "-" is surely not meant.
+  if (o->csv == "-") return UsageError("--csv: give a file name; standard output has the summary");
+  return 0;
+}
 
- private:
-  bool m_shown;
-  bool m_drawn = false;
-};
+// --csv-every as samples between rows: a whole number of samples, or
+// seconds with an 's'. False with a reason.
+bool ParseCsvStep(const std::string& text, double rate, double* step, std::string* error) {
+  if (text.empty()) {
+    *step = 1;
+    return true;
+  }
+  bool seconds = text.back() == 's';
+  std::string number = seconds ? text.substr(0, text.size() - 1) : text;
+  char* end = nullptr;
+  double value = std::strtod(number.c_str(), &end);
+  bool whole = seconds || number.find_first_not_of("0123456789") == std::string::npos;
+  if (number.empty() || *end != '\0' || !whole || !std::isfinite(value)) {
+    *error = "'" + text + "' is not a number of samples, or of seconds with 's' (0.01s)";
+    return false;
+  }
+  *step = seconds ? value * rate : value;
+  if (!(*step >= 1.0)) {
+    *error = text + " is less than one sample at " + std::to_string(static_cast<int>(rate)) + " Hz";
+    return false;
+  }
+  return true;
+}
 
-const Settings& SettingsAt(const std::vector<std::pair<uint32_t, Settings>>& timeline,
-                           size_t sample) {
+const Settings& SettingsAt(const SettingsTimelineList& timeline, uint64_t sample) {
   size_t k = 0;
   while (k + 1 < timeline.size() && timeline[k + 1].first <= sample) ++k;
   return timeline[k].second;
 }
 
-std::string Csv(const std::vector<float>& input, const std::vector<float>& output,
-                const std::vector<std::pair<uint32_t, Settings>>& timeline, double rate) {
-  std::string text = "time_s,input,output_volts,implied_hz\n";
-  char line[128];
-  size_t k = 0;
-  for (size_t i = 0; i < output.size(); ++i) {
-    while (k + 1 < timeline.size() && timeline[k + 1].first <= i) ++k;
-    std::snprintf(line, sizeof line, "%.6f,%.9g,%.9g,%.6g\n", i / rate, input[i], 10.0 * output[i],
-                  ImpliedHz(output[i], timeline[k].second, rate));
-    text += line;
-  }
-  return text;
-}
-
-void PrintSummary(const RenderOptions& o, const AudioInfo& info, const std::vector<float>& input,
-                  const std::vector<float>& output, size_t events_beyond_end) {
+void PrintSummary(const RenderOptions& o, const AudioInfo& info, const StatsSink& stats,
+                  size_t events_beyond_end) {
   const double rate = info.sample_rate;
-  const size_t n = output.size();
-  std::printf("Input     %s: %s, %d Hz, %d channel%s", o.in.c_str(), info.format.c_str(),
+  const uint64_t n = stats.Samples();
+  std::printf("Input     %s: %s, %d Hz, %d channel%s", info.name.c_str(), info.format.c_str(),
               info.sample_rate, info.channels, info.channels == 1 ? "" : "s");
   if (info.channels > 1) std::printf(", channel %d used", o.channel);
-  std::printf("\nDuration  %.3f s (%zu samples)\n", n / rate, n);
+  std::printf("\nDuration  %.3f s (%llu sample%s)\n", n / rate, static_cast<unsigned long long>(n),
+              n == 1 ? "" : "s");
   std::printf("Settings  %s; block %d samples", Describe(o.run.settings).c_str(), o.run.block_size);
   if (!o.events.empty())
     std::printf("; %zu change%s from %s", o.run.changes.size(),
@@ -136,103 +119,165 @@ void PrintSummary(const RenderOptions& o, const AudioInfo& info, const std::vect
                 events_beyond_end, events_beyond_end == 1 ? "" : "s");
   std::string rate_note = RateNote(rate);
   if (!rate_note.empty()) std::printf("Rate      %s\n", rate_note.c_str());
-  size_t non_finite = static_cast<size_t>(
-      std::count_if(input.begin(), input.end(), [](float x) { return !std::isfinite(x); }));
-  if (non_finite > 0)
-    std::printf("Input     %zu sample%s NaN or infinite, processed as the module defines\n",
-                non_finite, non_finite == 1 ? " was" : "s were");
-  auto [lo, hi] = std::minmax_element(output.begin(), output.end());
-  std::printf("Output    %s: %.4f .. %.4f V, 32-bit float mono, %d Hz\n", o.out.c_str(), 10.0 * *lo,
-              10.0 * *hi, info.sample_rate);
+  if (stats.NonFinite() > 0)
+    std::printf("Input     %llu sample%s NaN or infinite, processed as the module defines\n",
+                static_cast<unsigned long long>(stats.NonFinite()),
+                stats.NonFinite() == 1 ? " was" : "s were");
+  const MinMax& range = stats.OutputRange();
+  if (o.out.empty())
+    std::printf("Output    %.4f .. %.4f V (no OUT given: not written)\n", kVoltsPerUnit * range.lo,
+                kVoltsPerUnit * range.hi);
+  else
+    std::printf("Output    %s: %.4f .. %.4f V, 32-bit float mono, %d Hz\n", o.out.c_str(),
+                kVoltsPerUnit * range.lo, kVoltsPerUnit * range.hi, info.sample_rate);
 
   // The implied pitch over time, from the mean output of each slice.
-  auto timeline = SettingsTimeline(o.run);
-  size_t slices = std::max<size_t>(1, std::min<size_t>(10, n / static_cast<size_t>(rate * 0.05)));
+  SettingsTimelineList timeline = SettingsTimeline(o.run);
+  size_t slices = static_cast<size_t>(
+      std::max<uint64_t>(1, std::min<uint64_t>(10, n / static_cast<uint64_t>(rate * 0.05))));
   std::printf("\n%-17s  %9s  %10s  %s\n", "Time (s)", "Volts", "Implied Hz", "Note");
-  for (size_t s = 0; s < slices; ++s) {
-    size_t from = n * s / slices, to = n * (s + 1) / slices;
-    double sum = 0;
-    for (size_t i = from; i < to; ++i) sum += output[i];
-    double mean = sum / static_cast<double>(to - from);
-    double hz = ImpliedHz(mean, SettingsAt(timeline, (from + to) / 2), rate);
+  for (const SliceMeans::Slice& slice : stats.Means().Slices(slices)) {
+    uint64_t end = slice.first + slice.count;
+    double hz = ImpliedHz(slice.mean, SettingsAt(timeline, (slice.first + end) / 2), rate);
     double cents = 0;
     std::string note = NoteName(hz, &cents);
-    char when[32];
-    std::snprintf(when, sizeof when, "%.2f - %.2f", from / rate, to / rate);
-    std::printf("%-17s  %9.4f  %10.2f  %s", when, 10.0 * mean, hz, note.c_str());
-    if (note != "-") std::printf(" %+.0f c", cents);
+    char when[48];
+    std::snprintf(when, sizeof when, "%.2f - %.2f", slice.first / rate, end / rate);
+    std::printf("%-17s  %9.4f  %10.2f  %s", when, kVoltsPerUnit * slice.mean, hz, note.c_str());
+    // Rounded before the sign is chosen: never "-0 c".
+    if (note != "-") std::printf(" %+ld c", std::lround(cents));
     std::printf("\n");
   }
-  if (!o.csv.empty()) std::printf("\nCSV       %s\n", o.csv.c_str());
-  if (!o.plot.empty())
-    std::printf("%s      %s\n", o.csv.empty() ? "\nPlot" : "Plot", o.plot.c_str());
+  if (!o.csv.empty() || !o.plot.empty()) std::printf("\n");
+  if (!o.csv.empty()) std::printf("CSV       %s\n", o.csv.c_str());
+  if (!o.plot.empty()) std::printf("Plot      %s\n", o.plot.c_str());
+}
+
+// Before anything is read or written: no output may be an input or
+// another output. Answers 0 or the exit code of the refusal.
+int RefuseClashes(const Invocation& invocation, const RenderOptions& o) {
+  std::vector<NamedPath> inputs = {{"IN", o.in}, {"--module", ModulePath(invocation)}};
+  if (!o.events.empty()) inputs.push_back({"--events", o.events});
+  std::vector<NamedPath> outputs;
+  if (!o.out.empty()) outputs.push_back({"OUT", o.out});
+  if (!o.csv.empty()) outputs.push_back({"--csv", o.csv});
+  if (!o.plot.empty()) outputs.push_back({"--plot", o.plot});
+  std::string error;
+  return CheckDistinct(inputs, outputs, &error) ? 0 : Refuse(error);
+}
+
+// The events file's changes into o->run.changes.
+bool ReadEventsFile(WBMainProc main, double sample_rate, RenderOptions* o, std::string* error) {
+  std::string text;
+  std::vector<std::string> names;
+  if (!ReadText(o->events, &text, error) || !PinNames(main, &names, error)) return false;
+  if (ParseEvents(text, names, sample_rate, &o->run.changes, error)) return true;
+  *error = o->events + ": " + *error;
+  return false;
+}
+
+void WarnIfTruncated(const AudioReader& reader) {
+  if (!reader.Truncated()) return;
+  std::string promised =
+      reader.PromisedFrames() >= 0
+          ? " of the " + std::to_string(reader.PromisedFrames()) + " its header promises"
+          : ", fewer than its header promises";
+  std::fprintf(stderr, "tonevolt: warning: %s is truncated: read %llu frames%s; processing those\n",
+               reader.Info().name.c_str(), static_cast<unsigned long long>(reader.FramesRead()),
+               promised.c_str());
+}
+
+bool DrawPlot(const RenderOptions& o, const AudioInfo& info, const EnvelopeSink& envelopes,
+              const StagedFile& png, std::string* error) {
+  PlotRequest plot;
+  plot.title = info.name + " (" + Describe(o.run.settings) + ")";
+  plot.sample_rate = info.sample_rate;
+  plot.outputs.push_back({"output, " + ScaleName(o.run.settings.scale) +
+                              (o.run.changes.empty() ? "" : " (right axis: settings at start)"),
+                          &envelopes.Output(), o.run.settings});
+  plot.input = &envelopes.Input();
+  return WritePlot(plot, png.TempPath(), error);
 }
 
 }  // namespace
 
-int Render(const std::string& module_path, const Args& args) {
+int Render(const Invocation& invocation) {
   RenderOptions o;
-  if (int code = ParseRenderArgs(args, &o)) return code;
+  if (int code = ReadRenderOptions(invocation, &o)) return code;
+
+  if (int code = RefuseClashes(invocation, o)) return code;
   std::string error;
-  if (!CheckAudioOutputPath(o.out, &error)) return UsageError(error);
-  if (!o.plot.empty() && !EndsWith(o.plot, ".png"))
-    return UsageError("--plot: " + o.plot + " is not a .png file");
+  if (!o.plot.empty() && !CheckGnuplot(&error)) return Fail(error);
 
-  WBMainProc main = LoadModule(module_path);
-  if (main == nullptr) return 1;
+  std::unique_ptr<wbhost::ModuleLibrary> library = LoadModule(invocation);
+  if (library == nullptr) return 1;
+  const WBMainProc main = library->Main();
 
-  std::vector<float> input;
-  AudioInfo info;
-  if (!ReadAudio(o.in, o.channel, &input, &info, &error)) return Fail(error);
+  AudioReader reader;
+  if (!reader.Open(o.in, o.channel, &error)) return Fail(error);
+  const AudioInfo& info = reader.Info();
   o.run.sample_rate = info.sample_rate;
+  double csv_step = 1;
+  if (!ParseCsvStep(o.csv_every, info.sample_rate, &csv_step, &error))
+    return UsageError("--csv-every: " + error);
 
-  size_t events_beyond_end = 0;
-  if (!o.events.empty()) {
-    std::string text;
-    std::vector<std::string> names;
-    if (!ReadText(o.events, &text, &error)) return Fail(error);
-    if (!PinNames(main, &names, &error)) return Fail(error);
-    if (!ParseEvents(text, names, info.sample_rate, &o.run.changes, &error))
-      return Fail(o.events + ": " + error);
-    for (const Change& c : o.run.changes)
-      if (c.sample >= input.size()) ++events_beyond_end;
-  }
+  if (!o.events.empty() && !ReadEventsFile(main, info.sample_rate, &o, &error)) return Fail(error);
+
+  // Whole host blocks per read, so that the module sees the blocks it would
+  // for the whole signal at once.
+  const size_t block = static_cast<size_t>(o.run.block_size);
+  const size_t read_samples = std::max<size_t>(1, kReadSamples / block) * block;
+  std::vector<float> input;
+  if (!reader.Read(read_samples, &input, &error))
+    return Fail(error.empty() ? info.name + ": has no samples" : error);
 
   // Every output gets its temporary file before any work, so that an
   // unwritable path fails early and nothing is left behind.
   StagedFile out_file, csv_file, plot_file;
-  if (!out_file.Create(o.out, &error)) return Fail(error);
+  if (!o.out.empty() && !out_file.Create(o.out, &error)) return Fail(error);
   if (!o.csv.empty() && !csv_file.Create(o.csv, &error)) return Fail(error);
   if (!o.plot.empty() && !plot_file.Create(o.plot, &error)) return Fail(error);
 
-  std::vector<float> output;
-  {
-    const bool long_file = input.size() > static_cast<size_t>(5.0 * info.sample_rate);
-    ProgressBar bar(long_file && isatty(2));
-    if (!RunModule(main, input, o.run, &output, &error,
-                   [&bar](size_t done, size_t total) { bar.Update(done, total); }))
-      return Fail(error);
+  // The chain: stages in order (the module; a resampler or a pre-filter
+  // would go in beside it), then a sink for each thing the options ask for.
+  Pipeline pipeline;
+  ModuleStage module;
+  if (!module.Start(main, o.run, &error)) return Fail(error);
+  pipeline.AddStage(&module);
+  AudioSink audio;
+  if (!o.out.empty()) {
+    if (!audio.Open(out_file, info.sample_rate, &error)) return Fail(error);
+    pipeline.AddSink(&audio);
   }
-
-  if (!WriteAudio(out_file, output, info.sample_rate, &error)) return Fail(error);
-  if (!o.csv.empty() &&
-      !WriteText(csv_file, Csv(input, output, SettingsTimeline(o.run), info.sample_rate), &error))
-    return Fail(error);
-  if (!o.plot.empty()) {
-    PlotRequest plot;
-    plot.title = o.in + " (" + Describe(o.run.settings) + ")";
-    plot.sample_rate = info.sample_rate;
-    plot.outputs.push_back({"output, " + ScaleName(o.run.settings.scale) +
-                                (o.run.changes.empty() ? "" : " (right axis: settings at start)"),
-                            &output, o.run.settings});
-    plot.input = &input;
-    if (!WritePlot(plot, plot_file.TempPath(), &error)) return Fail(error);
+  CsvSink csv(csv_step, SettingsTimeline(o.run), info.sample_rate);
+  if (!o.csv.empty()) {
+    if (!csv.Open(csv_file, &error)) return Fail(error);
+    pipeline.AddSink(&csv);
   }
-  if (!out_file.Commit(&error)) return Fail(error);
-  if (!o.csv.empty() && !csv_file.Commit(&error)) return Fail(error);
-  if (!o.plot.empty() && !plot_file.Commit(&error)) return Fail(error);
+  EnvelopeSink envelopes;
+  if (!o.plot.empty()) pipeline.AddSink(&envelopes);
+  StatsSink stats;
+  pipeline.AddSink(&stats);
+  const int64_t expected = reader.PromisedFrames();
+  ProgressSink progress(isatty(STDERR_FILENO) && expected > kProgressSeconds * info.sample_rate,
+                        expected > 0 ? static_cast<uint64_t>(expected) : 0);
+  pipeline.AddSink(&progress);
 
-  PrintSummary(o, info, input, output, events_beyond_end);
+  do {
+    if (!pipeline.Push(input, &error)) return Fail(error);
+  } while (reader.Read(read_samples, &input, &error));
+  if (!error.empty()) return Fail(error);
+  if (!pipeline.Finish(&error)) return Fail(error);
+
+  WarnIfTruncated(reader);
+  if (!o.plot.empty() && !DrawPlot(o, info, envelopes, plot_file, &error)) return Fail(error);
+  for (StagedFile* file : {&out_file, &csv_file, &plot_file})
+    if (!file->TempPath().empty() && !file->Commit(&error)) return Fail(error);
+
+  size_t events_beyond_end = static_cast<size_t>(
+      std::count_if(o.run.changes.begin(), o.run.changes.end(),
+                    [&](const Change& c) { return c.sample >= stats.Samples(); }));
+  PrintSummary(o, info, stats, events_beyond_end);
   return 0;
 }
 

@@ -57,48 +57,52 @@ std::vector<std::pair<uint32_t, Settings>> SettingsTimeline(const RunRequest& re
   return timeline;
 }
 
-bool RunModule(WBMainProc main, const std::vector<float>& input, const RunRequest& request,
-               std::vector<float>* output, std::string* error, const Progress& progress) {
-  wbhost::Instance instance;
-  if (!instance.Create(main)) {
+bool ModuleRunner::Start(WBMainProc main, const RunRequest& request, std::string* error) {
+  if (!m_instance.Create(main)) {
     *error = "the module's main answered no instance";
     return false;
   }
-  wbhost::HostState& host = instance.Host();
-  host.record_calls = false;  // a long file would keep every sleep request
+  wbhost::HostState& host = m_instance.Host();
+  host.record_calls = false;  // a long stream would keep every sleep request
   host.sample_clock = 0;
-  host.pin_count = DescribedPinCount(&instance);
+  host.pin_count = DescribedPinCount(&m_instance);
 
-  instance.SetSampleRate(static_cast<float>(request.sample_rate));
-  instance.SetBlockSize(request.block_size);
-  instance.Open();
+  m_instance.SetSampleRate(static_cast<float>(request.sample_rate));
+  m_instance.SetBlockSize(request.block_size);
+  m_instance.Open();
 
   // The input streams from its first sample on; the settings follow at the
   // same sample, then every later change at its own.
-  instance.AddPinEvent(0, PIN_INPUT, STATUS_STREAMING, 0);
+  m_instance.AddPinEvent(0, PIN_INPUT, STATUS_STREAMING, 0);
   for (const Change& change : OrderedChanges(request))
-    instance.AddPinEvent(change.sample, change.pin, STATUS_ONE_SHOT, change.value);
+    m_instance.AddPinEvent(change.sample, change.pin, STATUS_ONE_SHOT, change.value);
 
-  const size_t total = input.size();
-  const size_t block = static_cast<size_t>(request.block_size);
-  std::vector<float> in_block(block), out_block(block);
-  instance.ConnectBuffer(PIN_INPUT, in_block.data());
-  instance.ConnectBuffer(PIN_PITCH, out_block.data());
-  output->assign(total, 0.0f);
-  const size_t report_every = std::max<size_t>(block, total / 200);
-  size_t next_report = 0;
-  for (size_t done = 0; done < total;) {
-    size_t count = std::min(block, total - done);
-    std::copy(input.begin() + done, input.begin() + done + count, in_block.begin());
-    instance.Process(0, static_cast<int32_t>(count));
-    std::copy(out_block.begin(), out_block.begin() + count, output->begin() + done);
-    done += count;
-    host.sample_clock = static_cast<uint32_t>(done);
-    if (progress && (done >= next_report || done == total)) {
-      progress(done, total);
-      next_report = done + report_every;
-    }
+  m_in.assign(static_cast<size_t>(request.block_size), 0.0f);
+  m_out.assign(m_in.size(), 0.0f);
+  m_instance.ConnectBuffer(PIN_INPUT, m_in.data());
+  m_instance.ConnectBuffer(PIN_PITCH, m_out.data());
+  return true;
+}
+
+void ModuleRunner::Process(const float* input, float* output, size_t count) {
+  const size_t block = m_in.size();
+  for (size_t done = 0; done < count;) {
+    size_t take = std::min(block, count - done);
+    std::copy(input + done, input + done + take, m_in.begin());
+    m_instance.Process(0, static_cast<int32_t>(take));
+    std::copy(m_out.begin(), m_out.begin() + take, output + done);
+    done += take;
+    m_done += take;
+    m_instance.Host().sample_clock = static_cast<uint32_t>(m_done);
   }
+}
+
+bool RunModule(WBMainProc main, const std::vector<float>& input, const RunRequest& request,
+               std::vector<float>* output, std::string* error) {
+  ModuleRunner runner;
+  if (!runner.Start(main, request, error)) return false;
+  output->resize(input.size());
+  runner.Process(input.data(), output->data(), input.size());
   return true;
 }
 

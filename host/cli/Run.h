@@ -4,29 +4,41 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "Settings.h"
-#include "WBInterface.h"
+#include "WBHost.h"
 
 namespace tonevolt {
 
 struct RunRequest {
-  double sample_rate = 44100.0;
+  double sample_rate = kReferenceRate;
   int32_t block_size = 1024;
   Settings settings;            // in force from sample 0
   std::vector<Change> changes;  // later changes, any order; equal times keep their order
 };
 
-// Called now and then with samples done and samples in all.
-using Progress = std::function<void(size_t done, size_t total)>;
+// One instance fed a stream piece by piece. Each piece goes in host blocks
+// of the block size, the last one shorter if the piece is not a multiple:
+// pieces that are multiples give the blocks one whole signal would.
+class ModuleRunner {
+ public:
+  // Creates and opens the instance and queues every setting change; false
+  // with a reason if main answers no instance.
+  bool Start(WBMainProc main, const RunRequest& request, std::string* error);
+  // The next count samples of the stream.
+  void Process(const float* input, float* output, size_t count);
 
-// Processes input through a fresh instance made by main; false with a reason
-// if main answers no instance.
+ private:
+  wbhost::Instance m_instance;
+  std::vector<float> m_in, m_out;  // the host's buffers, one block each
+  uint64_t m_done = 0;
+};
+
+// A whole signal through a fresh instance.
 bool RunModule(WBMainProc main, const std::vector<float>& input, const RunRequest& request,
-               std::vector<float>* output, std::string* error, const Progress& progress = {});
+               std::vector<float>* output, std::string* error);
 
 // The names of the module's pins, by index, as it describes them.
 bool PinNames(WBMainProc main, std::vector<std::string>* names, std::string* error);

@@ -50,6 +50,20 @@ bool ParseInt(const std::string& text, long lo, long hi, long* value, std::strin
   return true;
 }
 
+bool ParseChannel(const std::string& text, int* channel, std::string* error) {
+  long v;
+  if (!ParseInt(text, 0, 1023, &v, error)) return false;
+  *channel = static_cast<int>(v);
+  return true;
+}
+
+bool ParseBlockSize(const std::string& text, int32_t* samples, std::string* error) {
+  long v;
+  if (!ParseInt(text, 1, kMaxBlockSize, &v, error)) return false;
+  *samples = static_cast<int32_t>(v);
+  return true;
+}
+
 bool ParseCutoff(const std::string& text, float* hz, std::string* error) {
   double v;
   if (!ParseDouble(text, &v)) {
@@ -57,8 +71,10 @@ bool ParseCutoff(const std::string& text, float* hz, std::string* error) {
     return false;
   }
   // The range the module announces for its cutoff pin.
-  if (v < 10.0 || v > 5000.0) {
-    *error = text + " Hz is out of range 10..5000";
+  if (v < kCutoffMinHz || v > kCutoffMaxHz) {
+    std::ostringstream range;
+    range << text << " Hz is out of range " << kCutoffMinHz << ".." << kCutoffMaxHz;
+    *error = range.str();
     return false;
   }
   *hz = static_cast<float>(v);
@@ -67,7 +83,7 @@ bool ParseCutoff(const std::string& text, float* hz, std::string* error) {
 
 bool ParseOctave(const std::string& text, int* octave, std::string* error) {
   long v;
-  if (!ParseInt(text, -3, 3, &v, error)) return false;
+  if (!ParseInt(text, kOctaveMin, kOctaveMax, &v, error)) return false;
   *octave = static_cast<int>(v);
   return true;
 }
@@ -97,9 +113,11 @@ int32_t EncodeCutoff(float hz) {
   std::memcpy(&bits, &hz, sizeof bits);
   return bits;
 }
-int32_t EncodeOctave(int octave) { return octave + 3; }
-int32_t EncodeScale(Scale scale) { return scale == Scale::kVoltPerOctave ? 1 : 0; }
-int32_t EncodeOrder(int order) { return order - 1; }
+int32_t EncodeOctave(int octave) { return octave + kOctaveIndexNoShift; }
+int32_t EncodeScale(Scale scale) {
+  return scale == Scale::kVoltPerOctave ? kScaleVoltPerOctave : kScaleVoltPerKhz;
+}
+int32_t EncodeOrder(int order) { return order == 2 ? kOrderTwoPoles : kOrderOnePole; }
 
 bool ParsePinValue(int32_t pin, const std::string& text, int32_t* value, std::string* error) {
   switch (pin) {
@@ -146,13 +164,13 @@ void ApplyChange(const Change& change, Settings* s) {
       std::memcpy(&s->cutoff, &change.value, sizeof s->cutoff);
       break;
     case PIN_OCTAVE:
-      s->octave = change.value - 3;
+      s->octave = change.value - kOctaveIndexNoShift;
       break;
     case PIN_FREQ_SCALE:
-      s->scale = change.value == 1 ? Scale::kVoltPerOctave : Scale::kVoltPerKhz;
+      s->scale = change.value == kScaleVoltPerOctave ? Scale::kVoltPerOctave : Scale::kVoltPerKhz;
       break;
     case PIN_FILTER_ORDER:
-      s->order = change.value + 1;
+      s->order = change.value == kOrderTwoPoles ? 2 : 1;
       break;
     default:
       break;

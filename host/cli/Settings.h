@@ -10,11 +10,14 @@
 
 namespace tonevolt {
 
+// The largest host block the tool offers.
+constexpr int32_t kMaxBlockSize = 65536;
+
 enum class Scale { kVoltPerKhz, kVoltPerOctave };
 
 struct Settings {
-  float cutoff = 40.0f;  // Hz
-  int octave = 0;        // -3..+3
+  float cutoff = kCutoffDefaultHz;
+  int octave = 0;  // kOctaveMin..kOctaveMax
   Scale scale = Scale::kVoltPerKhz;
   int order = 1;  // poles, 1 or 2
 };
@@ -32,12 +35,14 @@ bool ParseOctave(const std::string& text, int* octave, std::string* error);
 bool ParseScale(const std::string& text, Scale* scale, std::string* error);
 bool ParseOrder(const std::string& text, int* order, std::string* error);
 bool ParseInt(const std::string& text, long lo, long hi, long* value, std::string* error);
+bool ParseChannel(const std::string& text, int* channel, std::string* error);
+bool ParseBlockSize(const std::string& text, int32_t* samples, std::string* error);
 
 // A setting pin's value parsed from option syntax into its pin encoding.
 bool ParsePinValue(int32_t pin, const std::string& text, int32_t* value, std::string* error);
 
 int32_t EncodeCutoff(float hz);
-int32_t EncodeOctave(int octave);  // list index 0..6
+int32_t EncodeOctave(int octave);  // list index
 int32_t EncodeScale(Scale scale);
 int32_t EncodeOrder(int order);
 // The changes that bring a fresh instance to these settings at sample 0.

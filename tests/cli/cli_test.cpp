@@ -1,93 +1,26 @@
 // The tonevolt program, run as a user runs it. Its output is compared with
 // the module driven directly through main and its record.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "CliRig.h"
+#include "TonevoltPins.h"
 #include "WBHost.h"
 
 namespace {
 
-// Pin indices of the module, as a host knows them.
-enum : int32_t { kInput = 0, kCutoff = 1, kOctave = 2, kPitch = 3, kScale = 4, kOrder = 5 };
-
-struct Result {
-  int code;
-  std::string out, err;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
-
-bool Exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-// Interleaved float samples into a WAV file.
-void WriteWav(const std::string& path, const std::vector<float>& samples, int rate,
-              int channels = 1) {
-  SF_INFO info{};
-  info.samplerate = rate;
-  info.channels = channels;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-  ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-  sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size() / channels));
-  sf_close(file);
-}
-
-std::vector<float> ReadMono(const std::string& path, int* rate = nullptr) {
-  SF_INFO info{};
-  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-  if (file == nullptr) return {};
-  EXPECT_EQ(info.channels, 1);
-  EXPECT_EQ(info.format & SF_FORMAT_SUBMASK, SF_FORMAT_FLOAT);
-  std::vector<float> samples(static_cast<size_t>(info.frames));
-  sf_readf_float(file, samples.data(), info.frames);
-  sf_close(file);
-  if (rate != nullptr) *rate = info.samplerate;
-  return samples;
-}
-
-// A sine gliding from lo to hi Hz with a changing level.
-std::vector<float> Glide(size_t count, int rate, double lo, double hi) {
-  std::vector<float> samples(count);
-  double phase = 0.1;
-  for (size_t i = 0; i < count; ++i) {
-    double t = static_cast<double>(i) / count;
-    samples[i] = static_cast<float>((0.2 + 0.6 * t) * std::sin(2 * M_PI * phase));
-    phase += (lo + (hi - lo) * t) / rate;
-  }
-  return samples;
-}
-
 struct DirectSettings {
-  float cutoff = 40.0f;
-  int32_t octave_index = 3, scale_index = 0, order_index = 0;
+  float cutoff = kCutoffDefaultHz;
+  int32_t octave_index = kOctaveIndexNoShift, scale_index = kScaleVoltPerKhz,
+          order_index = kOrderOnePole;
 };
 
 // The module driven directly: settings at sample 0, the whole signal in one call.
@@ -102,64 +35,17 @@ std::vector<float> DriveDirectly(const std::vector<float>& input, int rate,
     EXPECT_TRUE(instance.Create(library.Main()));
     instance.SetSampleRate(static_cast<float>(rate));
     instance.Open();
-    instance.ConnectBuffer(kInput, in.data());
-    instance.ConnectBuffer(kPitch, out.data());
-    instance.AddPinEvent(0, kInput, STATUS_STREAMING, 0);
-    instance.AddPinFloatEvent(0, kCutoff, STATUS_ONE_SHOT, s.cutoff);
-    instance.AddPinEvent(0, kOctave, STATUS_ONE_SHOT, s.octave_index);
-    instance.AddPinEvent(0, kScale, STATUS_ONE_SHOT, s.scale_index);
-    instance.AddPinEvent(0, kOrder, STATUS_ONE_SHOT, s.order_index);
+    instance.ConnectBuffer(PIN_INPUT, in.data());
+    instance.ConnectBuffer(PIN_PITCH, out.data());
+    instance.AddPinEvent(0, PIN_INPUT, STATUS_STREAMING, 0);
+    instance.AddPinFloatEvent(0, PIN_FILTER_CUTOFF, STATUS_ONE_SHOT, s.cutoff);
+    instance.AddPinEvent(0, PIN_OCTAVE, STATUS_ONE_SHOT, s.octave_index);
+    instance.AddPinEvent(0, PIN_FREQ_SCALE, STATUS_ONE_SHOT, s.scale_index);
+    instance.AddPinEvent(0, PIN_FILTER_ORDER, STATUS_ONE_SHOT, s.order_index);
     instance.Process(0, static_cast<int32_t>(in.size()));
   }
   return out;
 }
-
-// Bit-for-bit equality, NaN included.
-::testing::AssertionResult SameSamples(const std::vector<float>& a, const std::vector<float>& b) {
-  if (a.size() != b.size())
-    return ::testing::AssertionFailure() << "lengths " << a.size() << " and " << b.size();
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::memcmp(&a[i], &b[i], sizeof(float)) != 0)
-      return ::testing::AssertionFailure() << "sample " << i << ": " << a[i] << " vs " << b[i];
-  return ::testing::AssertionSuccess();
-}
-
-std::set<std::string> Listing(const std::string& folder) {
-  std::set<std::string> names;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (dirent* entry = readdir(dir))
-      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-        names.insert(entry->d_name);
-    closedir(dir);
-  }
-  return names;
-}
-
-class CliTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tonevolt-cli.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    m_dir = pattern;
-  }
-  void TearDown() override { std::system(("rm -rf '" + m_dir + "'").c_str()); }
-
-  std::string Path(const std::string& name) const { return m_dir + "/" + name; }
-
-  // Runs the program with these arguments (a shell word list).
-  Result Run(const std::string& args) const {
-    std::string command = std::string("'") + TONEVOLT_PROGRAM + "' " + args + " >'" +
-                          Path("stdout.txt") + "' 2>'" + Path("stderr.txt") + "'";
-    int status = std::system(command.c_str());
-    Result r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(Path("stdout.txt")),
-             ReadFile(Path("stderr.txt"))};
-    std::remove(Path("stdout.txt").c_str());
-    std::remove(Path("stderr.txt").c_str());
-    return r;
-  }
-
-  std::string m_dir;
-};
 
 // ------------------------------------------------------------- render
 

@@ -1,0 +1,212 @@
+#include "Commands.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include "Run.h"
+#include "TonevoltPins.h"
+
+namespace tonevolt {
+
+// The handlers, each in its own file.
+int Demo(const Invocation& invocation);
+int Render(const Invocation& invocation);
+int Describe(const Invocation& invocation);
+
+namespace {
+
+const char kLibraryName[] = "Tonevolt.so";
+// Where `cmake --install` puts the library, from the program's folder.
+const char kInstalledLibrary[] = "../lib/tonevolt/Tonevolt.so";
+const char kModuleOption[] = "--module";
+const char kHelpOption[] = "-h,--help";
+const char kVersionOption[] = "--version";
+
+// Where the usage text puts descriptions.
+constexpr size_t kHelpColumn = 28;
+
+// "  name  help" with help from kHelpColumn on, continuation lines aligned.
+void AppendEntry(const std::string& indent, const std::string& name, const std::string& help,
+                 std::string* text) {
+  std::string line = indent + name;
+  std::string rest = help;
+  for (bool first = true;; first = false) {
+    size_t end = rest.find('\n');
+    std::string piece = rest.substr(0, end);
+    if (!first) line.clear();
+    if (line.size() + 2 > kHelpColumn) {
+      *text += line + "\n";
+      line.clear();
+    }
+    line.resize(kHelpColumn, ' ');
+    *text += line + piece + "\n";
+    if (end == std::string::npos) break;
+    rest = rest.substr(end + 1);
+  }
+}
+
+std::string OptionName(const OptionSpec& option) {
+  std::string name = option.name;
+  for (size_t at; (at = name.find(",-")) != std::string::npos;) name.replace(at, 1, ", ");
+  return option.value.empty() ? name : name + " " + option.value;
+}
+
+// "lo..hi (default d)" from the published contract; a range across zero
+// signs both ends.
+template <typename T>
+std::string Range(T lo, T hi, T fallback) {
+  std::ostringstream text;
+  text << lo << ".." << (lo < 0 && hi > 0 ? "+" : "") << hi << " (default " << fallback << ")";
+  return text.str();
+}
+
+// The folder of the running program itself, through any symlink on PATH.
+std::string ProgramFolder() {
+  char path[4096];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) return ".";
+  std::string self(path, static_cast<size_t>(length));
+  return self.substr(0, self.find_last_of('/'));
+}
+
+bool IsFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+const std::vector<CommandSpec>& CommandTable() {
+  static const std::vector<CommandSpec> table = {
+      {"demo",
+       "demo [--out DIR]",
+       "run a built-in signal of known pitches through the\n"
+       "module in 1 V/kHz and 1 V/oct; print a table and\n"
+       "write signal, outputs, CSV and plot to DIR\n"
+       "(default ./tonevolt-demo)",
+       {{"--out", "DIR", "", "a folder"}},
+       Demo},
+      {"render",
+       "render IN [OUT] [options]",
+       "process one channel of an audio file (IN -: standard\n"
+       "input) and print a summary; OUT gets the output as\n"
+       "32-bit float mono (.wav .aiff .caf .au .w64)",
+       {{"--channel", "N", "input channel, from 0 (default 0)"},
+        {"--cutoff", "HZ", "filter cutoff, " + Range(kCutoffMinHz, kCutoffMaxHz, kCutoffDefaultHz)},
+        {"--octave", "N", "octave shift, " + Range(kOctaveMin, kOctaveMax, 0)},
+        {"--scale", "khz|oct", "1 V/kHz or 1 V/oct (default khz)"},
+        {"--order", "1|2", "filter poles (default 1)"},
+        {"--block", "N", "host block size, " + Range(1, kMaxBlockSize, RunRequest().block_size)},
+        {"--events", "FILE",
+         "timed changes, one a line: TIME PIN VALUE, TIME in\n"
+         "samples or seconds with 's' (\"0.5s Octave +1\")"},
+        {"--csv", "FILE", "time, input, output volts, implied Hz, as it goes"},
+        {"--csv-every", "STEP",
+         "one CSV row every STEP samples, or seconds with 's'\n(0.01s; default every sample)"},
+        {"--plot", "FILE.png", "output over time, input underneath"}},
+       Render},
+      {"describe", "describe", "print the module description and its pins", {}, Describe},
+  };
+  return table;
+}
+
+const std::vector<OptionSpec>& GlobalOptions() {
+  static const std::vector<OptionSpec> options = {
+      {kModuleOption, "PATH",
+       "the module library (default: Tonevolt.so beside\n"
+       "this program, or in PREFIX/lib/tonevolt when\n"
+       "installed)",
+       "a path"},
+      {kHelpOption, "", "this text"},
+      {kVersionOption, "", "the version"},
+  };
+  return options;
+}
+
+std::string UsageText() {
+  std::string text = "usage: tonevolt [--module PATH] COMMAND [options]\n\n";
+  for (const CommandSpec& command : CommandTable()) {
+    AppendEntry("  ", command.usage, command.help, &text);
+    for (const OptionSpec& option : command.options)
+      if (!option.help.empty()) AppendEntry("      ", OptionName(option), option.help, &text);
+  }
+  text += "\n";
+  for (const OptionSpec& option : GlobalOptions())
+    if (!option.help.empty()) AppendEntry("  ", OptionName(option), option.help, &text);
+  text +=
+      "\nOutputs are written beside their place and renamed into it, replacing a file\n"
+      "of that name; an output that is an input or another output is refused.\n"
+      "Exit status: 0 done, 1 failed, 2 refused (usage or a clash of files),\n"
+      "130 or 143 interrupted (nothing written).\n";
+  return text;
+}
+
+int RunCommandLine(int argc, const char* const* argv) {
+  Invocation invocation;
+  std::string error;
+  if (!ParseCommandLine(argc, argv, &invocation, &error)) return UsageError(error);
+  if (invocation.Has(kHelpOption)) {
+    std::fputs(UsageText().c_str(), stdout);
+    return 0;
+  }
+  if (invocation.Has(kVersionOption)) {
+    std::printf("tonevolt %s\n", TONEVOLT_VERSION);
+    return 0;
+  }
+  if (invocation.command == nullptr) {
+    std::fputs(UsageText().c_str(), stderr);
+    return 2;
+  }
+  return invocation.command->run(invocation);
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "tonevolt: %s\n", message.c_str());
+  return 1;
+}
+
+int Refuse(const std::string& message) {
+  std::fprintf(stderr, "tonevolt: %s\n", message.c_str());
+  return 2;
+}
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "tonevolt: %s (tonevolt --help for usage)\n", message.c_str());
+  return 2;
+}
+
+std::string ModulePath(const Invocation& invocation) {
+  if (invocation.Has(kModuleOption)) {
+    std::string path = invocation.Value(kModuleOption);
+    // dlopen would search the library path for a name without a slash.
+    return path.find('/') == std::string::npos ? "./" + path : path;
+  }
+  std::string folder = ProgramFolder();
+  std::string beside = folder + "/" + kLibraryName, installed = folder + "/" + kInstalledLibrary;
+  return IsFile(beside) || !IsFile(installed) ? beside : installed;
+}
+
+std::unique_ptr<wbhost::ModuleLibrary> LoadModule(const Invocation& invocation) {
+  auto library = std::make_unique<wbhost::ModuleLibrary>();
+  std::string error;
+  if (!library->Load(ModulePath(invocation), &error)) {
+    Fail(error);
+    return nullptr;
+  }
+  return library;
+}
+
+std::string RateNote(double sample_rate) {
+  if (sample_rate == kReferenceRate) return "";
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "at %.0f Hz the module's 1 V/kHz reading is scaled by %.0f/%.0f = %.4f; "
+                "implied frequencies are corrected for it",
+                sample_rate, kReferenceRate, sample_rate, kReferenceRate / sample_rate);
+  return text;
+}
+
+}  // namespace tonevolt

@@ -1,0 +1,94 @@
+#include "RenderStages.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "Analysis.h"
+
+namespace tonevolt {
+
+CsvSink::~CsvSink() {
+  if (m_file != nullptr) std::fclose(m_file);
+}
+
+bool CsvSink::Open(const StagedFile& staged, std::string* error) {
+  m_name = staged.FinalPath();
+  m_file = std::fopen(staged.TempPath().c_str(), "wb");
+  if (m_file == nullptr) {
+    *error = "cannot write " + m_name + ": " + std::strerror(errno);
+    return false;
+  }
+  std::setvbuf(m_file, nullptr, _IOFBF, 1 << 16);
+  std::fputs("time_s,input,output_volts,implied_hz\n", m_file);
+  return true;
+}
+
+bool CsvSink::Consume(const std::vector<float>& input, const std::vector<float>& output,
+                      std::string* error) {
+  const uint64_t end = m_position + input.size();
+  for (; m_next < end; m_next = static_cast<uint64_t>(std::floor(++m_row * m_step + 0.5))) {
+    while (m_settings + 1 < m_timeline.size() && m_timeline[m_settings + 1].first <= m_next)
+      ++m_settings;
+    size_t i = static_cast<size_t>(m_next - m_position);
+    // printf's "%.6f,%.9g,%.9g,%.6g", several times faster.
+    char line[160];
+    char* at = line;
+    char* const end = line + sizeof line;
+    at = std::to_chars(at, end, m_next / m_rate, std::chars_format::fixed, 6).ptr;
+    *at++ = ',';
+    at = std::to_chars(at, end, double{input[i]}, std::chars_format::general, 9).ptr;
+    *at++ = ',';
+    at = std::to_chars(at, end, kVoltsPerUnit * output[i], std::chars_format::general, 9).ptr;
+    *at++ = ',';
+    at = std::to_chars(at, end, ImpliedHz(output[i], m_timeline[m_settings].second, m_rate),
+                       std::chars_format::general, 6)
+             .ptr;
+    *at++ = '\n';
+    std::fwrite(line, 1, static_cast<size_t>(at - line), m_file);
+  }
+  m_position = end;
+  if (std::ferror(m_file)) {
+    *error = "cannot write " + m_name + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool CsvSink::Finish(std::string* error) {
+  bool ok = !std::ferror(m_file);
+  if (std::fclose(m_file) != 0) ok = false;
+  m_file = nullptr;
+  if (!ok) *error = "cannot write " + m_name + ": " + std::strerror(errno);
+  return ok;
+}
+
+bool StatsSink::Consume(const std::vector<float>& input, const std::vector<float>& output,
+                        std::string*) {
+  for (float x : input)
+    if (!std::isfinite(x)) ++m_non_finite;
+  for (float y : output) m_range.Add(y);
+  m_means.Add(output.data(), output.size());
+  return true;
+}
+
+ProgressSink::~ProgressSink() {
+  if (m_drawn) std::fputs("\r\033[K", stderr);
+}
+
+bool ProgressSink::Consume(const std::vector<float>& input, const std::vector<float>&,
+                           std::string*) {
+  m_done += input.size();
+  if (!m_shown || m_done < m_next_draw) return true;
+  m_next_draw = m_done + m_total / 200;
+  uint64_t done = std::min(m_done, m_total);
+  int width = 40, filled = static_cast<int>(width * done / m_total);
+  std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
+               std::string(width - filled, '.').c_str(), static_cast<int>(100 * done / m_total));
+  std::fflush(stderr);
+  m_drawn = true;
+  return true;
+}
+
+}  // namespace tonevolt

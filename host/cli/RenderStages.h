@@ -1,0 +1,120 @@
+// The stages and sinks render chains together (Pipeline.h).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Files.h"
+#include "Pipeline.h"
+#include "Run.h"
+#include "Summaries.h"
+
+namespace tonevolt {
+
+// The module, driven through its record.
+class ModuleStage : public BlockStage {
+ public:
+  bool Start(WBMainProc main, const RunRequest& request, std::string* error) {
+    return m_runner.Start(main, request, error);
+  }
+  bool Process(const std::vector<float>& in, std::vector<float>* out, std::string*) override {
+    out->resize(in.size());
+    m_runner.Process(in.data(), out->data(), in.size());
+    return true;
+  }
+
+ private:
+  ModuleRunner m_runner;
+};
+
+// The output as 32-bit float mono audio.
+class AudioSink : public BlockSink {
+ public:
+  bool Open(const StagedFile& staged, int sample_rate, std::string* error) {
+    return m_writer.Open(staged, sample_rate, error);
+  }
+  bool Consume(const std::vector<float>&, const std::vector<float>& output,
+               std::string* error) override {
+    return m_writer.Write(output.data(), output.size(), error);
+  }
+  bool Finish(std::string* error) override { return m_writer.Close(error); }
+
+ private:
+  AudioWriter m_writer;
+};
+
+using SettingsTimelineList = std::vector<std::pair<uint32_t, Settings>>;
+
+// One CSV row every `step` samples (a fraction allowed: row k is at sample
+// round(k * step)): time, input, output volts, implied Hz.
+class CsvSink : public BlockSink {
+ public:
+  CsvSink(double step, SettingsTimelineList timeline, double sample_rate)
+      : m_step(step), m_timeline(std::move(timeline)), m_rate(sample_rate) {}
+  ~CsvSink() override;
+  bool Open(const StagedFile& staged, std::string* error);
+  bool Consume(const std::vector<float>& input, const std::vector<float>& output,
+               std::string* error) override;
+  bool Finish(std::string* error) override;
+
+ private:
+  double m_step;
+  SettingsTimelineList m_timeline;
+  double m_rate;
+  std::string m_name;
+  std::FILE* m_file = nullptr;
+  uint64_t m_position = 0;  // samples consumed
+  uint64_t m_row = 0;       // rows written
+  uint64_t m_next = 0;      // sample of the next row
+  size_t m_settings = 0;    // timeline entry in force at m_next
+};
+
+// The envelopes of input and output, for the plot.
+class EnvelopeSink : public BlockSink {
+ public:
+  bool Consume(const std::vector<float>& input, const std::vector<float>& output,
+               std::string*) override {
+    m_input.Add(input.data(), input.size());
+    m_output.Add(output.data(), output.size());
+    return true;
+  }
+  const Envelope& Input() const { return m_input; }
+  const Envelope& Output() const { return m_output; }
+
+ private:
+  Envelope m_input{kEnvelopeColumns}, m_output{kEnvelopeColumns};
+};
+
+// What the summary reports, accumulated as the stream passes.
+class StatsSink : public BlockSink {
+ public:
+  bool Consume(const std::vector<float>& input, const std::vector<float>& output,
+               std::string*) override;
+  uint64_t Samples() const { return m_means.Samples(); }
+  uint64_t NonFinite() const { return m_non_finite; }
+  const MinMax& OutputRange() const { return m_range; }
+  const SliceMeans& Means() const { return m_means; }
+
+ private:
+  uint64_t m_non_finite = 0;
+  MinMax m_range;
+  SliceMeans m_means;
+};
+
+// A bar on stderr, redrawn in place; only for a terminal and a known length.
+class ProgressSink : public BlockSink {
+ public:
+  ProgressSink(bool shown, uint64_t total) : m_shown(shown && total > 0), m_total(total) {}
+  ~ProgressSink() override;
+  bool Consume(const std::vector<float>& input, const std::vector<float>&, std::string*) override;
+
+ private:
+  bool m_shown;
+  uint64_t m_total, m_done = 0, m_next_draw = 0;
+  bool m_drawn = false;
+};
+
+}  // namespace tonevolt

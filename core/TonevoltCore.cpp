@@ -11,7 +11,7 @@ void TonevoltCore::Open(float sample_rate) {
   ComputeCoefficients(kOpenCutoff);
 }
 
-void TonevoltCore::BuildPitchTable() { ::BuildPitchTable(m_pitch_table); }
+void TonevoltCore::BuildPitchTable() { m_pitch_table = SharedPitchTable(); }
 
 // Bilinear transform, without prewarping, of w / (s + w):
 // a0 = a1 = w / (w + 2 fs), b1 = (2 fs - w) / (w + 2 fs).

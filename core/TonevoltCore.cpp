@@ -1,7 +1,5 @@
 #include "TonevoltCore.h"
 
-#include <emmintrin.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -23,23 +21,6 @@ void TonevoltCore::ComputeCoefficients(float cutoff) {
   m_a0 = a;
   m_a1 = a;
   m_b1 = static_cast<float>((static_cast<double>(m_twice_rate) - w) * k);
-}
-
-// A piece's lookups stay near the entry of the filter's last value, give or
-// take its ripple. (Plain loads: prefetch hints measured no better than
-// nothing here.)
-void TonevoltCore::TouchPitchLines() const {
-  constexpr int32_t kEntriesPerLine = 16, kLinesEachWay = 8;
-  const float last = m_filter_order == kOrderTwoPoles ? m_stage2_y1 : m_stage1_y1;
-  const float last_value = last * kGain * OctaveFactor(m_octave);
-  int32_t center = _mm_cvttss_si32(_mm_set_ss(last_value * kLookupScale));
-  if (center < 0 || center >= kPitchTableSize) return;
-  int32_t first = std::max(0, center - kLinesEachWay * kEntriesPerLine);
-  int32_t last_entry = std::min(kPitchTableSize - 1, center + kLinesEachWay * kEntriesPerLine);
-  float sum = 0.0f;
-  for (int32_t i = first; i <= last_entry; i += kEntriesPerLine) sum += m_pitch_table[i];
-  volatile float sink = sum;
-  (void)sink;
 }
 
 void TonevoltCore::Process(const float* input, float* output, int32_t count) {

@@ -37,10 +37,6 @@ class TonevoltCore {
   // processes count samples (none when count <= 0).
   void Process(const float* input, float* output, int32_t count);
 
-  // Reads one word of each table line the next 1 V/oct piece is likely to
-  // use, so that their cache misses overlap instead of stalling the loop.
-  void TouchPitchLines() const;
-
   float LastValue() const { return m_value; }
   const float* PitchTable() const { return m_pitch_table; }
 

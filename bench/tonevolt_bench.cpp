@@ -1,8 +1,8 @@
 // Benchmarks of Tonevolt.so driven through main and its record, as a host
-// drives it: throughput per mode against the floor loop, the cost of an
-// event, the cost of an open against its logarithms, and 1000 instances
-// against one. The summary at the end computes every ratio from this run's
-// medians.
+// drives it: throughput per mode against the floor loop, silence at rest
+// against a tone, the cost of an event, the cost of a first and a later open
+// against the logarithms of a table, and 1000 instances against one. The
+// summary at the end computes every ratio from this run's medians.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <unistd.h>

@@ -22,13 +22,37 @@ inline float OctaveFactor(int32_t octave) {
   return static_cast<uint32_t>(octave) < 7 ? kOctaveFactors[octave] : 1.0f;
 }
 
+// What the crossing test counts as zero: +-0 and NaN (unordered), and
+// denormals too when the control state treats them as zero.
+inline bool ZeroLike(float x) { return !(x < 0.0f || x > 0.0f); }
+
 // A pulse when the input arrives at zero from non-zero, or changes sign.
-// NaN compares unordered, so it counts as zero in both zero tests.
+// From a zero-like prev, a zero-like x gives none: the product is +-0 or NaN.
 inline float ZeroCrossingPulse(float prev, float x) {
   float product = prev * x;
-  bool x_is_zero = !(x < 0.0f || x > 0.0f);
-  bool prev_is_nonzero = prev < 0.0f || prev > 0.0f;
-  return ((x_is_zero && prev_is_nonzero) || product < 0.0f) ? kPulseHeight : 0.0f;
+  return ((ZeroLike(x) && !ZeroLike(prev)) || product < 0.0f) ? kPulseHeight : 0.0f;
+}
+
+// How many of the first count samples in a row are zero-like. Four at a
+// time with the same ordered comparisons, which treat denormals as the
+// scalar ones do under every control state.
+inline int32_t LeadingZeroLike(const float* input, int32_t count) {
+  const __m128 zero = _mm_setzero_ps();
+  int32_t n = 0;
+  for (; n + 4 <= count; n += 4) {
+    const __m128 x = _mm_loadu_ps(input + n);
+    const int nonzero = _mm_movemask_ps(_mm_or_ps(_mm_cmplt_ps(x, zero), _mm_cmpgt_ps(x, zero)));
+    if (nonzero != 0) return n + __builtin_ctz(static_cast<unsigned>(nonzero));
+  }
+  while (n < count && ZeroLike(input[n])) ++n;
+  return n;
+}
+
+inline void Fill(float* output, int32_t count, float value) {
+  const __m128 four = _mm_set1_ps(value);
+  int32_t n = 0;
+  for (; n + 4 <= count; n += 4) _mm_storeu_ps(output + n, four);
+  for (; n < count; ++n) output[n] = value;
 }
 
 // y[n] = (a0 * x[n] + a1 * x[n-1]) + b1 * y[n-1]

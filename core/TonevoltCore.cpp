@@ -1,8 +1,7 @@
 #include "TonevoltCore.h"
 
-#include <emmintrin.h>
-
 #include <algorithm>
+#include <cstring>
 
 #include "SignalSteps.h"
 
@@ -11,7 +10,7 @@ void TonevoltCore::Open(float sample_rate) {
   ComputeCoefficients(kOpenCutoff);
 }
 
-void TonevoltCore::BuildPitchTable() { ::BuildPitchTable(m_pitch_table); }
+void TonevoltCore::BuildPitchTable() { m_pitch_table = SharedPitchTable(); }
 
 // Bilinear transform, without prewarping, of w / (s + w):
 // a0 = a1 = w / (w + 2 fs), b1 = (2 fs - w) / (w + 2 fs).
@@ -22,23 +21,6 @@ void TonevoltCore::ComputeCoefficients(float cutoff) {
   m_a0 = a;
   m_a1 = a;
   m_b1 = static_cast<float>((static_cast<double>(m_twice_rate) - w) * k);
-}
-
-// A piece's lookups stay near the entry of the filter's last value, give or
-// take its ripple. (Plain loads: prefetch hints measured no better than
-// nothing here.)
-void TonevoltCore::TouchPitchLines() const {
-  constexpr int32_t kEntriesPerLine = 16, kLinesEachWay = 8;
-  const float last = m_filter_order == kOrderTwoPoles ? m_stage2_y1 : m_stage1_y1;
-  const float last_value = last * kGain * OctaveFactor(m_octave);
-  int32_t center = _mm_cvttss_si32(_mm_set_ss(last_value * kLookupScale));
-  if (center < 0 || center >= kPitchTableSize) return;
-  int32_t first = std::max(0, center - kLinesEachWay * kEntriesPerLine);
-  int32_t last_entry = std::min(kPitchTableSize - 1, center + kLinesEachWay * kEntriesPerLine);
-  float sum = 0.0f;
-  for (int32_t i = first; i <= last_entry; i += kEntriesPerLine) sum += m_pitch_table[i];
-  volatile float sink = sum;
-  (void)sink;
 }
 
 void TonevoltCore::Process(const float* input, float* output, int32_t count) {
@@ -63,8 +45,28 @@ void TonevoltCore::Process(const float* input, float* output, int32_t count) {
   }
 }
 
+namespace {
+
+bool SameBits(float a, float b) {
+  uint32_t a_bits, b_bits;
+  std::memcpy(&a_bits, &a, sizeof a_bits);
+  std::memcpy(&b_bits, &b, sizeof b_bits);
+  return a_bits == b_bits;
+}
+
+}  // namespace
+
+// Silence: from a zero-like prev sample, a zero-like sample gives no pulse
+// and leaves prev zero-like. If such a sample also leaves every stage's
+// state with the bits it had (the decay has come to rest: under
+// round-to-nearest at a denormal, under truncation at zero), the next one
+// computes exactly the same, and so does every zero-like sample after it:
+// the output holds that sample's value until the input turns non-zero. The
+// check runs only at the start of each stretch of kCheckEvery samples and
+// costs a sound signal one test of prev.
 template <bool kTwoPoles, bool kVoltPerOctave>
 void TonevoltCore::RunSamples(const float* input, float* output, int32_t count) {
+  constexpr int32_t kCheckEvery = 64;
   const float a0 = m_a0, a1 = m_a1, b1 = m_b1;
   const float octave_factor = OctaveFactor(m_octave);
   const float* table = m_pitch_table;
@@ -73,16 +75,40 @@ void TonevoltCore::RunSamples(const float* input, float* output, int32_t count) 
   float x2 = m_stage2_x1, y2 = m_stage2_y1;  // untouched with one pole
   float value = m_value;
 
-  for (int32_t i = 0; i < count; ++i) {
-    const float x = input[i];
+  auto step = [&](float x) {
     const float pulse = ZeroCrossingPulse(prev, x);
     prev = x;
-    value = OnePole(a0, a1, b1, pulse, x1, y1);
-    if (kTwoPoles) value = OnePole(a0, a1, b1, value, x2, y2);
-    value = value * kGain;
-    value = value * octave_factor;
-    if (kVoltPerOctave) value = PitchLookup(table, kPitchTableSize, value);
-    output[i] = value;
+    float v = OnePole(a0, a1, b1, pulse, x1, y1);
+    if (kTwoPoles) v = OnePole(a0, a1, b1, v, x2, y2);
+    v = v * kGain;
+    v = v * octave_factor;
+    if (kVoltPerOctave) v = PitchLookup(table, kPitchTableSize, v);
+    return v;
+  };
+
+  int32_t i = 0;
+  while (i < count) {
+    if (ZeroLike(prev) && ZeroLike(input[i])) {
+      const float old_x1 = x1, old_y1 = y1, old_x2 = x2, old_y2 = y2;
+      value = step(input[i]);
+      output[i++] = value;
+      const bool at_rest = SameBits(x1, old_x1) && SameBits(y1, old_y1) &&
+                           (!kTwoPoles || (SameBits(x2, old_x2) && SameBits(y2, old_y2)));
+      if (at_rest) {
+        const int32_t end = i + LeadingZeroLike(input + i, count - i);
+        if (end > i) {
+          Fill(output + i, end - i, value);
+          prev = input[end - 1];
+          i = end;
+        }
+        continue;
+      }
+    }
+    const int32_t end = std::min(count, i + kCheckEvery);
+    for (; i < end; ++i) {
+      value = step(input[i]);
+      output[i] = value;
+    }
   }
 
   m_prev_sample = prev;

@@ -20,7 +20,9 @@ class TonevoltCore {
   // the 40 Hz coefficients in place until the cutoff next differs from it.
   // The filter state is kept too.
   void Open(float sample_rate);
-  // Once per open, after Open: fills the table under the rounding mode in force.
+  // Once per open, after Open: takes the process's shared table for the
+  // floating-point control state in force, building it if this is the first
+  // open under that state. 1 V/oct processing needs it.
   void BuildPitchTable();
 
   // Settings in the module's pin encoding; any value is accepted, and values
@@ -35,11 +37,8 @@ class TonevoltCore {
   // processes count samples (none when count <= 0).
   void Process(const float* input, float* output, int32_t count);
 
-  // Reads one word of each table line the next 1 V/oct piece is likely to
-  // use, so that their cache misses overlap instead of stalling the loop.
-  void TouchPitchLines() const;
-
   float LastValue() const { return m_value; }
+  const float* PitchTable() const { return m_pitch_table; }
 
  private:
   void ComputeCoefficients(float cutoff);
@@ -61,10 +60,10 @@ class TonevoltCore {
   float m_value = 0.0f;        // the last value stored to the output
 
   // Per open, and per cutoff change.
-  float m_applied_cutoff = 0.0f;  // cutoff the coefficients were last computed for
-  float m_twice_rate = 0.0f;      // 2 * sample rate
-  float m_a0 = 0.0f;              // weight of x[n]
-  float m_a1 = 0.0f;              // weight of x[n-1]
-  float m_b1 = 0.0f;              // weight of y[n-1]
-  float m_pitch_table[kPitchTableSize];
+  float m_applied_cutoff = 0.0f;         // cutoff the coefficients were last computed for
+  float m_twice_rate = 0.0f;             // 2 * sample rate
+  float m_a0 = 0.0f;                     // weight of x[n]
+  float m_a1 = 0.0f;                     // weight of x[n-1]
+  float m_b1 = 0.0f;                     // weight of y[n-1]
+  const float* m_pitch_table = nullptr;  // shared and immutable: SharedPitchTable()
 };

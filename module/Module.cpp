@@ -111,14 +111,9 @@ void Module::ProcessSamples(int32_t buffer_offset, int32_t sample_count) {
   m_core.SetFreqScale(m_freq_scale);
   m_core.SetFilterOrder(m_filter_order);
 
+  // The whole 1 V/oct call, coefficient update included, rounds toward zero.
   const bool volt_per_octave = m_core.VoltPerOctave();
-  if (volt_per_octave) {
-    // Issued before the switch, which waits for every load ahead of it;
-    // pieces cut short by events are left alone, their few lookups cost less.
-    if (sample_count >= 64) m_core.TouchPitchLines();
-    // The whole call, coefficient update included, rounds toward zero.
-    LoadFpuControlWords(TruncatingControlWords());
-  }
+  if (volt_per_octave) LoadFpuControlWords(TruncatingControlWords());
 
   if (sample_count > 0) {
     m_core.Process(m_input + buffer_offset, m_output + buffer_offset, sample_count);

@@ -97,8 +97,8 @@ void TonevoltCore::RunSamples(const float* input, float* output, int32_t count) 
       if (at_rest) {
         const int32_t end = i + LeadingZeroLike(input + i, count - i);
         if (end > i) {
+          prev = input[end - 1];  // before the fill, which may overwrite it in place
           Fill(output + i, end - i, value);
-          prev = input[end - 1];
           i = end;
         }
         continue;

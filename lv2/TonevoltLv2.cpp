@@ -110,12 +110,8 @@ class Plugin {
     // The port counts poles (1 or 2), the module's list from 0.
     m_core.SetFilterOrder(NearestWhole(m_order, 1, 2, 1) - 1);
 
-    if (m_core.VoltPerOctave()) {
-      // Issued before the switch, which waits for every load ahead of it.
-      if (sample_count >= 64) m_core.TouchPitchLines();
-      // The whole call, coefficient update included, rounds toward zero.
-      LoadFpuControlWords(kTruncatingWords);
-    }
+    // The whole of a 1 V/oct call, coefficient update included, rounds toward zero.
+    if (m_core.VoltPerOctave()) LoadFpuControlWords(kTruncatingWords);
     for (uint32_t done = 0; done < sample_count;) {
       const uint32_t piece = std::min(sample_count - done, kMaxPiece);
       m_core.Process(m_input + done, m_pitch + done, static_cast<int32_t>(piece));

@@ -48,7 +48,7 @@ void AppendEntry(const std::string& indent, const std::string& name, const std::
   }
 }
 
-std::string OptionName(const OptionSpec& option) {
+std::string OptionName(const Option& option) {
   std::string name = option.name;
   for (size_t at; (at = name.find(",-")) != std::string::npos;) name.replace(at, 1, ", ");
   return option.value.empty() ? name : name + " " + option.value;
@@ -79,8 +79,8 @@ bool IsFile(const std::string& path) {
 
 }  // namespace
 
-const std::vector<CommandSpec>& CommandTable() {
-  static const std::vector<CommandSpec> table = {
+const std::vector<Command>& CommandTable() {
+  static const std::vector<Command> table = {
       {"demo",
        "demo [--out DIR]",
        "run a built-in signal of known pitches through the\n"
@@ -113,8 +113,8 @@ const std::vector<CommandSpec>& CommandTable() {
   return table;
 }
 
-const std::vector<OptionSpec>& GlobalOptions() {
-  static const std::vector<OptionSpec> options = {
+const std::vector<Option>& GlobalOptions() {
+  static const std::vector<Option> options = {
       {kModuleOption, "PATH",
        "the module library (default: Tonevolt.so beside\n"
        "this program, or in PREFIX/lib/tonevolt when\n"
@@ -128,13 +128,13 @@ const std::vector<OptionSpec>& GlobalOptions() {
 
 std::string UsageText() {
   std::string text = "usage: tonevolt [--module PATH] COMMAND [options]\n\n";
-  for (const CommandSpec& command : CommandTable()) {
+  for (const Command& command : CommandTable()) {
     AppendEntry("  ", command.usage, command.help, &text);
-    for (const OptionSpec& option : command.options)
+    for (const Option& option : command.options)
       if (!option.help.empty()) AppendEntry("      ", OptionName(option), option.help, &text);
   }
   text += "\n";
-  for (const OptionSpec& option : GlobalOptions())
+  for (const Option& option : GlobalOptions())
     if (!option.help.empty()) AppendEntry("  ", OptionName(option), option.help, &text);
   text +=
       "\nOutputs are written beside their place and renamed into it, replacing a file\n"

@@ -12,16 +12,16 @@
 
 namespace tonevolt {
 
-struct CommandSpec {
+struct Command {
   std::string name;   // "render"
   std::string usage;  // "render IN OUT [options]"
   std::string help;   // lines split by '\n'
-  std::vector<OptionSpec> options;
+  std::vector<Option> options;
   int (*run)(const Invocation& invocation);
 };
 
-const std::vector<CommandSpec>& CommandTable();
-const std::vector<OptionSpec>& GlobalOptions();
+const std::vector<Command>& CommandTable();
+const std::vector<Option>& GlobalOptions();
 // The usage text, generated from the tables.
 std::string UsageText();
 

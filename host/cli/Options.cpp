@@ -10,31 +10,32 @@ namespace {
 
 // Every option takes at most one value, so that one given without a value
 // is reported as such rather than swallowing the next argument's meaning.
-CLI::Option* AddOption(CLI::App* app, const OptionSpec& spec) {
-  if (spec.value.empty()) return app->add_flag(spec.name);
-  return app->add_option(spec.name)->expected(0, 1)->multi_option_policy(
-      CLI::MultiOptionPolicy::TakeLast);
+CLI::Option* AddOption(CLI::App* app, const Option& option) {
+  if (option.value.empty()) return app->add_flag(option.name);
+  return app->add_option(option.name)
+      ->expected(0, 1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 }
 
 struct Declared {
-  const OptionSpec* spec;
-  CLI::Option* option;
+  const Option* option;
+  CLI::Option* parsed;
 };
 
 // Copies what was given into the invocation; false if a value is missing.
 bool Collect(const std::vector<Declared>& declared, Invocation* invocation, std::string* error) {
   for (const Declared& d : declared) {
-    if (d.option->count() == 0) continue;
-    if (d.spec->value.empty()) {
-      invocation->values[d.spec->name] = "";
+    if (d.parsed->count() == 0) continue;
+    if (d.option->value.empty()) {
+      invocation->values[d.option->name] = "";
       continue;
     }
-    const std::vector<std::string>& results = d.option->results();
+    const std::vector<std::string>& results = d.parsed->results();
     if (results.empty() || results.back().empty()) {
-      *error = d.spec->name + " needs " + d.spec->noun;
+      *error = d.option->name + " needs " + d.option->noun;
       return false;
     }
-    invocation->values[d.spec->name] = results.back();
+    invocation->values[d.option->name] = results.back();
   }
   return true;
 }
@@ -56,21 +57,22 @@ bool ParseCommandLine(int argc, const char* const* argv, Invocation* invocation,
   app.require_subcommand(0, 1);
 
   std::vector<Declared> declared;
-  for (const OptionSpec& spec : GlobalOptions()) declared.push_back({&spec, AddOption(&app, spec)});
-  struct Command {
-    const CommandSpec* spec;
+  for (const Option& option : GlobalOptions())
+    declared.push_back({&option, AddOption(&app, option)});
+  struct Subcommand {
+    const Command* command;
     CLI::App* app;
     std::vector<std::string> args;
     std::vector<Declared> declared;
   };
-  std::vector<Command> commands;
-  commands.reserve(CommandTable().size());
-  for (const CommandSpec& spec : CommandTable()) {
-    commands.push_back({&spec, app.add_subcommand(spec.name), {}, {}});
-    Command& command = commands.back();
-    for (const OptionSpec& option : spec.options)
-      command.declared.push_back({&option, AddOption(command.app, option)});
-    command.app->add_option("args", command.args);
+  std::vector<Subcommand> subcommands;
+  subcommands.reserve(CommandTable().size());  // stable addresses for CLI11
+  for (const Command& command : CommandTable()) {
+    subcommands.push_back({&command, app.add_subcommand(command.name), {}, {}});
+    Subcommand& sub = subcommands.back();
+    for (const Option& option : command.options)
+      sub.declared.push_back({&option, AddOption(sub.app, option)});
+    sub.app->add_option("args", sub.args);
   }
 
   try {
@@ -80,11 +82,11 @@ bool ParseCommandLine(int argc, const char* const* argv, Invocation* invocation,
     return false;
   }
 
-  for (Command& command : commands) {
-    if (!command.app->parsed()) continue;
-    invocation->command = command.spec;
-    invocation->args = command.args;
-    if (!Collect(command.declared, invocation, error)) return false;
+  for (const Subcommand& sub : subcommands) {
+    if (!sub.app->parsed()) continue;
+    invocation->command = sub.command;
+    invocation->args = sub.args;
+    if (!Collect(sub.declared, invocation, error)) return false;
   }
   if (!Collect(declared, invocation, error)) return false;
   // Extras are options nobody declared, or words where a command belongs.

@@ -10,18 +10,18 @@
 
 namespace tonevolt {
 
-struct OptionSpec {
+struct Option {
   std::string name;   // "--cutoff"
   std::string value;  // the value's name in the usage text: "HZ"; empty for a flag
   std::string help;   // usage text, lines split by '\n'; empty: the command's usage covers it
   std::string noun = "a value";  // what a missing value is called: "--out needs a folder"
 };
 
-struct CommandSpec;
+struct Command;
 
 // What the command line asked for.
 struct Invocation {
-  const CommandSpec* command = nullptr;       // null when no command was given
+  const Command* command = nullptr;           // null when no command was given
   std::vector<std::string> args;              // the command's positional arguments
   std::map<std::string, std::string> values;  // option name -> value, global ones too
   bool Has(const std::string& name) const { return values.count(name) != 0; }

@@ -106,7 +106,16 @@ const std::vector<Command>& CommandTable() {
         {"--csv", "FILE", "time, input, output volts, implied Hz, as it goes"},
         {"--csv-every", "STEP",
          "one CSV row every STEP samples, or seconds with 's'\n(0.01s; default every sample)"},
-        {"--plot", "FILE.png", "output over time, input underneath"}},
+        {"--plot", "FILE.png", "output over time, input underneath"},
+        {"--native-rate", "",
+         "run the module at the file's rate, as a host there\n"
+         "would (default: at 44100 Hz, where it is calibrated)"},
+        {"--prefilter", "KIND",
+         "off (default), note:F (8-pole elliptic low-pass\n"
+         "at 1.3 F) or range:LO (high-pass at LO/2, 4-pole\n"
+         "low-pass at LO); F, LO in Hz or as notes (E1)"},
+        {"--gate", "DB", "quieter than this has no pitch (default -60 dBFS)"},
+        {"--report", "KIND", "notes (default) or slices:SECONDS"}},
        Render},
       {"describe", "describe", "print the module description and its pins", {}, Describe},
   };

@@ -123,8 +123,9 @@ std::string Script(const PlotRequest& request, const std::string& png_path) {
     AppendEnvelope(*panel.values, kVoltsPerUnit, request.sample_rate, &script);
     script << "EOD\n"
            << "set title " << Quote(panel.title) << "\nset ylabel 'volts'\n"
-           << SecondAxis(*panel.values, panel.settings, request.sample_rate) << "plot $out" << block
-           << " using 1:2:3 with filledcurves lc rgb '#1f77b4',"
+           << SecondAxis(*panel.values, panel.settings,
+                         request.module_rate > 0 ? request.module_rate : request.sample_rate)
+           << "plot $out" << block << " using 1:2:3 with filledcurves lc rgb '#1f77b4',"
            << " $out" << block << " using 1:3 with lines lc rgb '#1f77b4'\n"
            << "unset y2tics\nunset y2label\nunset link y2\nset autoscale y\n";
     ++block;

@@ -19,7 +19,8 @@ struct PlotPanel {
 
 struct PlotRequest {
   std::string title;
-  double sample_rate = kReferenceRate;
+  double sample_rate = kReferenceRate;  // of the signals
+  double module_rate = 0;               // the module ran at; 0: sample_rate
   std::vector<PlotPanel> outputs;
   const Envelope* input = nullptr;
 };

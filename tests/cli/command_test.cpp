@@ -39,7 +39,7 @@ const CommandCase kCommandCases[] = {
      "c.csv"},
     {"option_equals_value", "render {in} --cutoff=20 --scale=oct", 0,
      "cutoff 20 Hz, octave 0, 1 V/oct", nullptr, nullptr},
-    {"global_option_after_the_command", "render {in} --module " TONEVOLT_MODULE, 0, "Implied Hz",
+    {"global_option_after_the_command", "render {in} --module " TONEVOLT_MODULE, 0, "Reading Hz",
      nullptr, nullptr},
     {"global_option_after_the_command_with_equals", "describe --module=" TONEVOLT_MODULE, 0,
      "Filter Cutoff", nullptr, nullptr},

@@ -149,7 +149,13 @@ void PitchTracker::Finish() {
   // Silence after the end until the last frame centred within the input.
   int64_t hop = m_options.hop;
   int64_t frames = (m_input + hop - 1) / hop;
-  while (static_cast<int64_t>(m_frames.size()) < frames) Push(0.0f);
+  while (static_cast<int64_t>(m_dropped + m_frames.size()) < frames) Push(0.0f);
+}
+
+void PitchTracker::DropFrames(size_t count) {
+  count = std::min(count, m_frames.size());
+  m_frames.erase(m_frames.begin(), m_frames.begin() + static_cast<std::ptrdiff_t>(count));
+  m_dropped += count;
 }
 
 void PitchTracker::Push(float sample) {

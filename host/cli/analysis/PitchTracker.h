@@ -43,7 +43,12 @@ class PitchTracker {
   // Ends the input: adds the frames up to its end. Nothing more after it.
   void Finish();
 
+  // The frames not yet dropped: Frames()[i] is frame DroppedFrames() + i.
   const std::vector<PitchFrame>& Frames() const { return m_frames; }
+  // Forgets the oldest `count` frames, so that a long stream keeps only
+  // the frames its reader has not taken yet.
+  void DropFrames(size_t count);
+  uint64_t DroppedFrames() const { return m_dropped; }
   int SampleRate() const { return m_rate; }
   const PitchOptions& Options() const { return m_options; }
 
@@ -68,6 +73,7 @@ class PitchTracker {
   int64_t m_input = 0;  // input samples received
   bool m_finished = false;
   std::vector<PitchFrame> m_frames;
+  uint64_t m_dropped = 0;
 };
 
 }  // namespace tonevolt

@@ -49,6 +49,10 @@ class ReliabilityCheck {
   // The stretches closed so far, in time order; all of them after Finish.
   const std::vector<Stretch>& Stretches() const { return m_stretches; }
 
+  // One frame's mark, as Add gives it, without keeping stretches.
+  static Reliability Classify(const PitchFrame& frame, const CrossingWindow& crossings,
+                              int sample_rate, const ReliabilityOptions& options);
+
   // crossings / (window seconds * hz); 0 without a pitch.
   static double CrossingsPerPeriod(const CrossingWindow& crossings, double hz, int sample_rate);
 

@@ -7,23 +7,31 @@
 
 namespace tonevolt {
 
-std::unique_ptr<ResampleStage> ResampleStage::Create(int in_rate, int out_rate,
+std::unique_ptr<ResampleStage> ResampleStage::Create(int in_rate, int out_rate, bool hold_end,
                                                      std::string* error) {
   std::unique_ptr<Resampler> resampler = Resampler::Create(in_rate, out_rate, error);
   if (!resampler) return nullptr;
   auto stage = std::make_unique<ResampleStage>();
   stage->m_resampler = std::move(resampler);
+  stage->m_hold_end = hold_end;
+  stage->m_in_rate = in_rate;
   return stage;
 }
 
 bool ResampleStage::Process(const std::vector<float>& in, std::vector<float>* out, std::string*) {
   out->clear();
   m_resampler->Process(in.data(), in.size(), out);
+  if (!in.empty()) m_last = in.back();
   return true;
 }
 
 bool ResampleStage::Flush(std::vector<float>* out, std::string*) {
   out->clear();
+  if (m_hold_end) {
+    // 50 ms: longer than libsoxr's filter reaches at any rate.
+    std::vector<float> held(static_cast<size_t>(m_in_rate / 20 + 1), m_last);
+    m_resampler->Process(held.data(), held.size(), out);
+  }
   m_resampler->Flush(out);
   return true;
 }

@@ -21,12 +21,19 @@ namespace tonevolt {
 // Sample-rate conversion (libsoxr), lined up sample for sample.
 class ResampleStage : public BlockStage {
  public:
-  static std::unique_ptr<ResampleStage> Create(int in_rate, int out_rate, std::string* error);
+  // hold_end: the stream goes on at its last value rather than at zero, so
+  // that a control voltage keeps its level to its last sample instead of
+  // ringing at the step down (the pipeline cuts what comes past the end).
+  static std::unique_ptr<ResampleStage> Create(int in_rate, int out_rate, bool hold_end,
+                                               std::string* error);
   bool Process(const std::vector<float>& in, std::vector<float>* out, std::string*) override;
   bool Flush(std::vector<float>* out, std::string*) override;
 
  private:
   std::unique_ptr<Resampler> m_resampler;
+  bool m_hold_end = false;
+  int m_in_rate = 0;
+  float m_last = 0;
 };
 
 class PrefilterStage : public BlockStage {

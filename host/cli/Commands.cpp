@@ -15,6 +15,7 @@ namespace tonevolt {
 int Demo(const Invocation& invocation);
 int Render(const Invocation& invocation);
 int Describe(const Invocation& invocation);
+int Advise(const Invocation& invocation);
 
 namespace {
 
@@ -117,6 +118,17 @@ const std::vector<Command>& CommandTable() {
         {"--gate", "DB", "quieter than this has no pitch (default -60 dBFS)"},
         {"--report", "KIND", "notes (default) or slices:SECONDS"}},
        Render},
+      {"advise",
+       "advise IN | --notes LOW-HIGH",
+       "analyse a recording (pitch range, crossings a period,\n"
+       "DC offset, vibrato), suggest settings and measure them\n"
+       "note by note through the module; or, for a range of\n"
+       "notes (E1-A3), from the formulas and test tones",
+       {{"--notes", "LOW-HIGH", "a range of notes instead of IN"},
+        {"--channel", "N", "input channel, from 0 (default 0)"},
+        {"--gate", "DB", "quieter than this has no pitch (default -60 dBFS)"},
+        {"--plot", "FILE.png", "readings and tracked pitch over time, input underneath"}},
+       Advise},
       {"describe", "describe", "print the module description and its pins", {}, Describe},
   };
   return table;

@@ -213,7 +213,7 @@ bool CheckGnuplot(std::string* error) {
   return false;
 }
 
-bool WritePlot(const PlotRequest& request, const std::string& png_path, std::string* error) {
+bool RunGnuplotScript(const std::string& script, std::string* error) {
   // gnuplot's messages go to a temporary file that is never committed.
   const char* tmp = std::getenv("TMPDIR");
   StagedFile log;
@@ -221,7 +221,13 @@ bool WritePlot(const PlotRequest& request, const std::string& png_path, std::str
           std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/tonevolt-gnuplot.log",
           error))
     return false;
-  return RunGnuplot(Script(request, png_path), log.TempPath(), error);
+  return RunGnuplot(script, log.TempPath(), error);
+}
+
+std::string GnuplotQuote(const std::string& text) { return Quote(text); }
+
+bool WritePlot(const PlotRequest& request, const std::string& png_path, std::string* error) {
+  return RunGnuplotScript(Script(request, png_path), error);
 }
 
 }  // namespace tonevolt

@@ -32,4 +32,11 @@ bool CheckGnuplot(std::string* error);
 // Draws the plot into png_path with gnuplot.
 bool WritePlot(const PlotRequest& request, const std::string& png_path, std::string* error);
 
+// Runs a gnuplot script (it names its own output); false with gnuplot's
+// first complaint.
+bool RunGnuplotScript(const std::string& script, std::string* error);
+
+// gnuplot's single-quoted string: a quote is written twice.
+std::string GnuplotQuote(const std::string& text);
+
 }  // namespace tonevolt

@@ -45,30 +45,6 @@ double ModuleRate(const RenderOptions& o, int file_rate) {
   return o.native_rate ? file_rate : kReferenceRate;
 }
 
-// --gate: dBFS, 0 or below ("-60", "-60dB").
-bool ParseGate(const std::string& text, double* db, std::string* error) {
-  std::string number = text;
-  for (const char* unit : {"dBFS", "dbfs", "dB", "db"}) {
-    size_t n = std::strlen(unit);
-    if (number.size() > n && number.compare(number.size() - n, n, unit) == 0) {
-      number.resize(number.size() - n);
-      break;
-    }
-  }
-  char* end = nullptr;
-  double value = number.empty() ? 0 : std::strtod(number.c_str(), &end);
-  if (number.empty() || *end != '\0' || !std::isfinite(value)) {
-    *error = "'" + text + "' is not a level in dBFS (such as -60)";
-    return false;
-  }
-  if (value > 0 || value < -200) {
-    *error = text + " dBFS is out of range -200..0";
-    return false;
-  }
-  *db = value;
-  return true;
-}
-
 bool EndsWith(const std::string& s, const std::string& tail) {
   if (s.size() < tail.size()) return false;
   for (size_t i = 0; i < tail.size(); ++i)
@@ -262,8 +238,8 @@ struct Chain {
   bool Build(WBMainProc main, const RenderOptions& o, int file_rate, std::string* error) {
     const double module_rate = ModuleRate(o, file_rate);
     if (module_rate != file_rate) {
-      to_module = ResampleStage::Create(file_rate, static_cast<int>(module_rate), error);
-      from_module = ResampleStage::Create(static_cast<int>(module_rate), file_rate, error);
+      to_module = ResampleStage::Create(file_rate, static_cast<int>(module_rate), false, error);
+      from_module = ResampleStage::Create(static_cast<int>(module_rate), file_rate, true, error);
       if (!to_module || !from_module) return false;
     }
     if (o.prefilter.kind != PrefilterSpec::Kind::kOff) {

@@ -42,7 +42,7 @@ double ReliabilityCheck::CrossingsPerPeriod(const CrossingWindow& crossings, dou
 
 Reliability ReliabilityCheck::Classify(const PitchFrame& frame, const CrossingWindow& crossings,
                                        int sample_rate, const ReliabilityOptions& options) {
-  if (!(frame.hz > 0) || frame.level_db < options.gate_db ||
+  if (!(frame.hz > 0) || frame.hz > options.max_hz || frame.level_db < options.gate_db ||
       frame.confidence < options.min_confidence) {
     return Reliability::kNoPitch;
   }

@@ -118,7 +118,8 @@ bool Stream(const std::string& path, int channel, AudioInfo* info,
   *info = reader.Info();
   std::unique_ptr<ResampleStage> resample;
   if (info->sample_rate != kRate) {
-    resample = ResampleStage::Create(info->sample_rate, kRate, false, error);
+    resample =
+        ResampleStage::Create(info->sample_rate, kRate, ResampleStage::Edges::kSquelchNoise, error);
     if (!resample) return false;
   }
   std::vector<float> block, converted;
@@ -599,7 +600,7 @@ struct AdviseOptions {
 
 int Advise(const Invocation& invocation) {
   if (invocation.Has("--notes")) {
-    if (!invocation.args.empty()) return UsageError("advise takes IN or --notes RANGE, not both");
+    if (!invocation.args.empty()) return UsageError("advise takes IN or --notes LOW-HIGH, not both");
     return AdviseNotes(invocation, invocation.Value("--notes"));
   }
   AdviseOptions o;

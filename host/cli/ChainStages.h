@@ -21,17 +21,30 @@ namespace tonevolt {
 // Sample-rate conversion (libsoxr), lined up sample for sample.
 class ResampleStage : public BlockStage {
  public:
-  // hold_end: the stream goes on at its last value rather than at zero, so
-  // that a control voltage keeps its level to its last sample instead of
-  // ringing at the step down (the pipeline cuts what comes past the end).
-  static std::unique_ptr<ResampleStage> Create(int in_rate, int out_rate, bool hold_end,
+  // How the ends of sound are kept clean.
+  enum class Edges {
+    // Audio: values below kNoiseFloor become silence. libsoxr's arithmetic
+    // leaves some 1e-8 before and after sound that rises out of digital
+    // silence, which the module would count as 20 ms of crossings at up
+    // to 20 kHz; -120 dBFS is below any 20-bit recording's resolution.
+    kSquelchNoise,
+    // A control voltage: the stream goes on at its last value rather than
+    // at zero, so that it keeps its level to its last sample instead of
+    // ringing at the step down (the pipeline cuts what comes past the end).
+    kHoldEnd,
+  };
+  static constexpr float kNoiseFloor = 1e-6f;
+
+  static std::unique_ptr<ResampleStage> Create(int in_rate, int out_rate, Edges edges,
                                                std::string* error);
   bool Process(const std::vector<float>& in, std::vector<float>* out, std::string*) override;
   bool Flush(std::vector<float>* out, std::string*) override;
 
  private:
+  void Squelch(std::vector<float>* out) const;
+
   std::unique_ptr<Resampler> m_resampler;
-  bool m_hold_end = false;
+  Edges m_edges = Edges::kSquelchNoise;
   int m_in_rate = 0;
   float m_last = 0;
 };

@@ -310,7 +310,11 @@ void NoteReport::AddToEntry(const Frame& frame) {
   o.all.Add(frame);
   double since = frame.start_s - o.start_s;
   if (since < 2 * o.settle_s && o.early.size() < kKeptValues) o.early.push_back(frame);
-  if (since >= o.settle_s) o.settled.Add(frame);
+  if (since >= o.settle_s) {
+    if (o.has_last_settled) o.settled.Add(o.last_settled);
+    o.last_settled = frame;
+    o.has_last_settled = true;
+  }
 }
 
 // The mean reading of frames: in Hz for 1 V/kHz, whose values are linear in
@@ -370,6 +374,7 @@ void NoteReport::CloseEntry() {
   }
   CloseUnsteady();
   Readings readings = o.settled;
+  if (readings.frames == 0 && o.has_last_settled) readings.Add(o.last_settled);
   if (readings.frames == 0 || e.end_s - e.start_s < 2 * o.settle_s) {
     // Too short to settle: its second half, for what it is worth.
     e.settled = false;

@@ -99,6 +99,10 @@ class NoteReport : public BlockSink {
     Settings settings;  // at its start
     double settle_s = 0;
     Readings all, settled;     // notes: all frames, and those after settling
+    // The latest settled frame waits for the next: the frame before a note
+    // ends is often already on its way to the next.
+    Frame last_settled;
+    bool has_last_settled = false;
     std::vector<Frame> early;  // notes: the frames within twice the settling time
     double value_sum = 0;      // slices: the mean value, as the summary always read it
     uint64_t value_count = 0;

@@ -238,8 +238,10 @@ struct Chain {
   bool Build(WBMainProc main, const RenderOptions& o, int file_rate, std::string* error) {
     const double module_rate = ModuleRate(o, file_rate);
     if (module_rate != file_rate) {
-      to_module = ResampleStage::Create(file_rate, static_cast<int>(module_rate), false, error);
-      from_module = ResampleStage::Create(static_cast<int>(module_rate), file_rate, true, error);
+      to_module = ResampleStage::Create(file_rate, static_cast<int>(module_rate),
+                                        ResampleStage::Edges::kSquelchNoise, error);
+      from_module = ResampleStage::Create(static_cast<int>(module_rate), file_rate,
+                                          ResampleStage::Edges::kHoldEnd, error);
       if (!to_module || !from_module) return false;
     }
     if (o.prefilter.kind != PrefilterSpec::Kind::kOff) {

@@ -6,7 +6,8 @@
 #   scripts/deps.sh tool test   ... and what the tests need
 #   scripts/deps.sh             every group
 #
-# A package belongs to the first group that needs it; add new ones there.
+# A package belongs to the first group that needs it; add new ones there. A
+# new group is an array below and its name in `groups`.
 set -euo pipefail
 
 groups=(tool win32 test lv2 bench)

@@ -15,6 +15,7 @@ constexpr size_t kPathCapacity = 4096;
 char g_paths[kSlots][kPathCapacity];
 volatile sig_atomic_t g_used[kSlots];
 volatile sig_atomic_t g_child = 0;
+volatile sig_atomic_t g_stderr_is_terminal = 0;  // a progress bar may be on its line
 
 const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
@@ -27,6 +28,11 @@ void OnInterrupt(int signal_number) {
   }
   for (int i = 0; i < kSlots; ++i)
     if (g_used[i]) unlink(g_paths[i]);
+  if (g_stderr_is_terminal) {
+    const char clear_line[] = "\r\033[K";
+    ssize_t ignored = write(STDERR_FILENO, clear_line, sizeof clear_line - 1);
+    (void)ignored;
+  }
   const char message[] = "tonevolt: interrupted; nothing written\n";
   ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
   (void)ignored;
@@ -43,6 +49,7 @@ sigset_t InterruptSignals() {
 }  // namespace
 
 void InstallInterruptHandlers() {
+  g_stderr_is_terminal = isatty(STDERR_FILENO);
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = OnInterrupt;

@@ -88,7 +88,9 @@ struct PitchTracker::Aubio {
   // its length, and its spectrum.
   aubio_fft_t* fft = nullptr;
   fvec_t* padded = nullptr;
+  fvec_t* complex = nullptr;  // real and imaginary parts, before their norms
   cvec_t* spectrum = nullptr;
+  std::vector<float> hann;
 };
 
 PitchTracker::PitchTracker(int sample_rate, const PitchOptions& options)
@@ -132,11 +134,19 @@ std::unique_ptr<PitchTracker> PitchTracker::Create(int sample_rate, const PitchO
   aubio_pitch_set_silence(pitch, static_cast<smpl_t>(options.silence_db));
 
   std::unique_ptr<PitchTracker> tracker(new PitchTracker(sample_rate, options));
-  tracker->m_aubio = new Aubio{pitch, new_fvec(options.window), new_fvec(1)};
+  tracker->m_aubio = new Aubio();
+  tracker->m_aubio->pitch = pitch;
+  tracker->m_aubio->window = new_fvec(options.window);
+  tracker->m_aubio->result = new_fvec(1);
   if (options.fundamental_peak) {
-    tracker->m_aubio->fft = new_aubio_fft(2 * options.window);
-    tracker->m_aubio->padded = new_fvec(2 * options.window);
-    tracker->m_aubio->spectrum = new_cvec(2 * options.window);
+    Aubio* a = tracker->m_aubio;
+    a->fft = new_aubio_fft(2 * options.window);
+    a->padded = new_fvec(2 * options.window);
+    a->complex = new_fvec(2 * options.window);
+    a->spectrum = new_cvec(2 * options.window);
+    a->hann.resize(options.window);
+    for (int i = 0; i < options.window; ++i)
+      a->hann[i] = static_cast<float>(0.5 - 0.5 * std::cos(2 * M_PI * i / options.window));
   }
   for (int i = 0; i < tracker->m_lead; ++i) tracker->Push(0.0f);
   return tracker;
@@ -149,6 +159,7 @@ PitchTracker::~PitchTracker() {
     del_fvec(m_aubio->result);
     if (m_aubio->fft) del_aubio_fft(m_aubio->fft);
     if (m_aubio->padded) del_fvec(m_aubio->padded);
+    if (m_aubio->complex) del_fvec(m_aubio->complex);
     if (m_aubio->spectrum) del_cvec(m_aubio->spectrum);
     delete m_aubio;
   }
@@ -252,11 +263,11 @@ double PitchTracker::FundamentalPeak(double hz) {
   const int size = 2 * m_options.window;
   const float* window = m_aubio->window->data;
   float* padded = m_aubio->padded->data;
-  for (int i = 0; i < m_options.window; ++i)
-    padded[i] =
-        static_cast<float>(window[i] * (0.5 - 0.5 * std::cos(2 * M_PI * i / m_options.window)));
+  for (int i = 0; i < m_options.window; ++i) padded[i] = window[i] * m_aubio->hann[i];
   std::fill(padded + m_options.window, padded + size, 0.0f);
-  aubio_fft_do(m_aubio->fft, m_aubio->padded, m_aubio->spectrum);
+  // Norms alone: the phases' arctangents would cost more than the FFT.
+  aubio_fft_do_complex(m_aubio->fft, m_aubio->padded, m_aubio->complex);
+  aubio_fft_get_norm(m_aubio->complex, m_aubio->spectrum);
   const float* norm = m_aubio->spectrum->norm;
   const int bins = size / 2 + 1;
   const float floor = static_cast<float>(*std::max_element(norm + 1, norm + bins) *

@@ -49,6 +49,8 @@ constexpr size_t kListedNotes = 200;
 constexpr double kHopSeconds = static_cast<double>(kHop) / kRate;
 // A note's reading needs this many frames after the filters have settled.
 constexpr size_t kSettledFrames = 4;
+// and leaves out this many at its end.
+constexpr size_t kEndFrames = 2;
 
 struct Frame {
   float time_s = 0, hz = 0, level_db = 0;
@@ -433,7 +435,8 @@ struct NoteReading {
 
 NoteReading ReadNote(const Readings& r, const Note& n, const Settings& settings, double skip_s) {
   NoteReading reading;
-  size_t last = std::min(n.last, r.mean.size() - 1);
+  // The last frames may already hear the next note's attack.
+  size_t last = std::min(n.last > kEndFrames ? n.last - kEndFrames : n.first, r.mean.size() - 1);
   size_t first = n.first + static_cast<size_t>(std::ceil(skip_s / kHopSeconds));
   if (first + kSettledFrames > last + 1) {
     reading.settled = false;
@@ -600,7 +603,8 @@ struct AdviseOptions {
 
 int Advise(const Invocation& invocation) {
   if (invocation.Has("--notes")) {
-    if (!invocation.args.empty()) return UsageError("advise takes IN or --notes LOW-HIGH, not both");
+    if (!invocation.args.empty())
+      return UsageError("advise takes IN or --notes LOW-HIGH, not both");
     return AdviseNotes(invocation, invocation.Value("--notes"));
   }
   AdviseOptions o;

@@ -220,14 +220,4 @@ std::unique_ptr<wbhost::ModuleLibrary> LoadModule(const Invocation& invocation) 
   return library;
 }
 
-std::string RateNote(double sample_rate) {
-  if (sample_rate == kReferenceRate) return "";
-  char text[256];
-  std::snprintf(text, sizeof text,
-                "at %.0f Hz the module's 1 V/kHz reading is scaled by %.0f/%.0f = %.4f; "
-                "implied frequencies are corrected for it",
-                sample_rate, kReferenceRate, sample_rate, kReferenceRate / sample_rate);
-  return text;
-}
-
 }  // namespace tonevolt

@@ -85,12 +85,14 @@ std::string SecondAxis(const Envelope& values, const Settings& settings, double 
   } else {
     // The table reads -9 V for no pitch; between there and 10 Hz lie only
     // the moves into and out of it. The axis shows the no-pitch reading when
-    // it lasts (a whole column below 10 Hz: silence), else starts at 10 Hz
-    // and lets a momentary dip, such as the start, run off its foot.
+    // it lasts (a whole column below 10 Hz after the output first rose above
+    // it: silence), else starts at 10 Hz and lets a momentary dip, and the
+    // rise at the start however slow the filter, run off its foot.
     double floor_volts = kVoltsPerUnit * NominalValue(10.0, settings, rate);
-    bool no_pitch = std::any_of(values.All().begin(), values.All().end(), [&](const MinMax& c) {
-      return c.finite && kVoltsPerUnit * c.hi < floor_volts;
-    });
+    auto below = [&](const MinMax& c) { return c.finite && kVoltsPerUnit * c.hi < floor_volts; };
+    auto risen = std::find_if(values.All().begin(), values.All().end(),
+                              [&](const MinMax& c) { return c.finite && !below(c); });
+    bool no_pitch = std::any_of(risen, values.All().end(), below);
     double lowest = std::max(floor_volts, kVoltsPerUnit * lo);
     out << "set yrange [" << (no_pitch ? kNoPitchVolts - 0.5 : lowest) << ":*]\n"
         << "set y2tics (";

@@ -15,6 +15,7 @@ namespace tonevolt {
 int Demo(const Invocation& invocation);
 int Render(const Invocation& invocation);
 int Describe(const Invocation& invocation);
+int Advise(const Invocation& invocation);
 
 namespace {
 
@@ -106,8 +107,28 @@ const std::vector<Command>& CommandTable() {
         {"--csv", "FILE", "time, input, output volts, implied Hz, as it goes"},
         {"--csv-every", "STEP",
          "one CSV row every STEP samples, or seconds with 's'\n(0.01s; default every sample)"},
-        {"--plot", "FILE.png", "output over time, input underneath"}},
+        {"--plot", "FILE.png", "output over time, input underneath"},
+        {"--native-rate", "",
+         "run the module at the file's rate, as a host there\n"
+         "would (default: at 44100 Hz, where it is calibrated)"},
+        {"--prefilter", "KIND",
+         "off (default), note:F (8-pole elliptic low-pass\n"
+         "at 1.3 F) or range:LO (high-pass at LO/2, 4-pole\n"
+         "low-pass at LO); F, LO in Hz or as notes (E1)"},
+        {"--gate", "DB", "quieter than this has no pitch (default -60 dBFS)"},
+        {"--report", "KIND", "notes (default) or slices:SECONDS"}},
        Render},
+      {"advise",
+       "advise IN | --notes LOW-HIGH",
+       "analyse a recording (pitch range, crossings a period,\n"
+       "DC offset, vibrato), suggest settings and measure them\n"
+       "note by note through the module; or, for a range of\n"
+       "notes (E1-A3), from the formulas and test tones",
+       {{"--notes", "LOW-HIGH", "a range of notes instead of IN"},
+        {"--channel", "N", "input channel, from 0 (default 0)"},
+        {"--gate", "DB", "quieter than this has no pitch (default -60 dBFS)"},
+        {"--plot", "FILE.png", "readings and tracked pitch over time, input underneath"}},
+       Advise},
       {"describe", "describe", "print the module description and its pins", {}, Describe},
   };
   return table;
@@ -197,16 +218,6 @@ std::unique_ptr<wbhost::ModuleLibrary> LoadModule(const Invocation& invocation) 
     return nullptr;
   }
   return library;
-}
-
-std::string RateNote(double sample_rate) {
-  if (sample_rate == kReferenceRate) return "";
-  char text[256];
-  std::snprintf(text, sizeof text,
-                "at %.0f Hz the module's 1 V/kHz reading is scaled by %.0f/%.0f = %.4f; "
-                "implied frequencies are corrected for it",
-                sample_rate, kReferenceRate, sample_rate, kReferenceRate / sample_rate);
-  return text;
 }
 
 }  // namespace tonevolt

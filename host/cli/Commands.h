@@ -39,8 +39,5 @@ std::string ModulePath(const Invocation& invocation);
 // That library, loaded; null after reporting why it did not load. Instances
 // of it must be destroyed before it is.
 std::unique_ptr<wbhost::ModuleLibrary> LoadModule(const Invocation& invocation);
-// "at 48000 Hz the module's 1 V/kHz reading ..." when the rate is not the
-// module's reference.
-std::string RateNote(double sample_rate);
 
 }  // namespace tonevolt

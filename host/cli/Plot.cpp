@@ -85,12 +85,14 @@ std::string SecondAxis(const Envelope& values, const Settings& settings, double 
   } else {
     // The table reads -9 V for no pitch; between there and 10 Hz lie only
     // the moves into and out of it. The axis shows the no-pitch reading when
-    // it lasts (a whole column below 10 Hz: silence), else starts at 10 Hz
-    // and lets a momentary dip, such as the start, run off its foot.
+    // it lasts (a whole column below 10 Hz after the output first rose above
+    // it: silence), else starts at 10 Hz and lets a momentary dip, and the
+    // rise at the start however slow the filter, run off its foot.
     double floor_volts = kVoltsPerUnit * NominalValue(10.0, settings, rate);
-    bool no_pitch = std::any_of(values.All().begin(), values.All().end(), [&](const MinMax& c) {
-      return c.finite && kVoltsPerUnit * c.hi < floor_volts;
-    });
+    auto below = [&](const MinMax& c) { return c.finite && kVoltsPerUnit * c.hi < floor_volts; };
+    auto risen = std::find_if(values.All().begin(), values.All().end(),
+                              [&](const MinMax& c) { return c.finite && !below(c); });
+    bool no_pitch = std::any_of(risen, values.All().end(), below);
     double lowest = std::max(floor_volts, kVoltsPerUnit * lo);
     out << "set yrange [" << (no_pitch ? kNoPitchVolts - 0.5 : lowest) << ":*]\n"
         << "set y2tics (";
@@ -123,8 +125,9 @@ std::string Script(const PlotRequest& request, const std::string& png_path) {
     AppendEnvelope(*panel.values, kVoltsPerUnit, request.sample_rate, &script);
     script << "EOD\n"
            << "set title " << Quote(panel.title) << "\nset ylabel 'volts'\n"
-           << SecondAxis(*panel.values, panel.settings, request.sample_rate) << "plot $out" << block
-           << " using 1:2:3 with filledcurves lc rgb '#1f77b4',"
+           << SecondAxis(*panel.values, panel.settings,
+                         request.module_rate > 0 ? request.module_rate : request.sample_rate)
+           << "plot $out" << block << " using 1:2:3 with filledcurves lc rgb '#1f77b4',"
            << " $out" << block << " using 1:3 with lines lc rgb '#1f77b4'\n"
            << "unset y2tics\nunset y2label\nunset link y2\nset autoscale y\n";
     ++block;
@@ -212,7 +215,7 @@ bool CheckGnuplot(std::string* error) {
   return false;
 }
 
-bool WritePlot(const PlotRequest& request, const std::string& png_path, std::string* error) {
+bool RunGnuplotScript(const std::string& script, std::string* error) {
   // gnuplot's messages go to a temporary file that is never committed.
   const char* tmp = std::getenv("TMPDIR");
   StagedFile log;
@@ -220,7 +223,13 @@ bool WritePlot(const PlotRequest& request, const std::string& png_path, std::str
           std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/tonevolt-gnuplot.log",
           error))
     return false;
-  return RunGnuplot(Script(request, png_path), log.TempPath(), error);
+  return RunGnuplot(script, log.TempPath(), error);
+}
+
+std::string GnuplotQuote(const std::string& text) { return Quote(text); }
+
+bool WritePlot(const PlotRequest& request, const std::string& png_path, std::string* error) {
+  return RunGnuplotScript(Script(request, png_path), error);
 }
 
 }  // namespace tonevolt

@@ -19,7 +19,8 @@ struct PlotPanel {
 
 struct PlotRequest {
   std::string title;
-  double sample_rate = kReferenceRate;
+  double sample_rate = kReferenceRate;  // of the signals
+  double module_rate = 0;               // the module ran at; 0: sample_rate
   std::vector<PlotPanel> outputs;
   const Envelope* input = nullptr;
 };
@@ -30,5 +31,12 @@ bool CheckGnuplot(std::string* error);
 
 // Draws the plot into png_path with gnuplot.
 bool WritePlot(const PlotRequest& request, const std::string& png_path, std::string* error);
+
+// Runs a gnuplot script (it names its own output); false with gnuplot's
+// first complaint.
+bool RunGnuplotScript(const std::string& script, std::string* error);
+
+// gnuplot's single-quoted string: a quote is written twice.
+std::string GnuplotQuote(const std::string& text);
 
 }  // namespace tonevolt

@@ -4,11 +4,15 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "Analysis.h"
+#include "ChainStages.h"
 #include "Commands.h"
 #include "Files.h"
+#include "NoteReport.h"
 #include "Paths.h"
 #include "Pipeline.h"
 #include "Plot.h"
@@ -29,8 +33,17 @@ struct RenderOptions {
   std::string in, out, events, csv, plot;
   std::string csv_every;  // as given; resolved once the rate is known
   int channel = 0;
-  RunRequest run;
+  RunRequest run;  // at the file's rate; the module's request follows from it
+  bool native_rate = false;
+  PrefilterSpec prefilter;
+  ReliabilityOptions check;
+  ReportSpec report;
 };
+
+// The rate the module runs at: its calibrated one, or the file's.
+double ModuleRate(const RenderOptions& o, int file_rate) {
+  return o.native_rate ? file_rate : kReferenceRate;
+}
 
 bool EndsWith(const std::string& s, const std::string& tail) {
   if (s.size() < tail.size()) return false;
@@ -53,6 +66,10 @@ int ReadRenderOptions(const Invocation& invocation, RenderOptions* o) {
   reader.ReadText("--csv", &o->csv);
   reader.ReadText("--csv-every", &o->csv_every);
   reader.ReadText("--plot", &o->plot);
+  reader.Read("--prefilter", Prefilter::Parse, &o->prefilter);
+  reader.Read("--gate", ParseGate, &o->check.gate_db);
+  reader.Read("--report", ParseReport, &o->report);
+  o->native_rate = invocation.Has("--native-rate");
   if (reader.Failed()) return UsageError(reader.Error());
   const std::vector<std::string>& positional = invocation.args;
   if (positional.empty() || positional.size() > 2)
@@ -94,13 +111,28 @@ bool ParseCsvStep(const std::string& text, double rate, double* step, std::strin
   return true;
 }
 
-const Settings& SettingsAt(const SettingsTimelineList& timeline, uint64_t sample) {
-  size_t k = 0;
-  while (k + 1 < timeline.size() && timeline[k + 1].first <= sample) ++k;
-  return timeline[k].second;
+// How the module's rate relates to the file's, for the summary; empty at 44100 Hz.
+std::string RateLine(const RenderOptions& o, int file_rate) {
+  if (file_rate == kReferenceRate) return "";
+  char text[320];
+  if (o.native_rate)
+    std::snprintf(text, sizeof text,
+                  "--native-rate: the module runs at %d Hz, as a host at that rate would; its "
+                  "1 V/kHz reading is scaled by %.0f/%d = %.4f (%.2f semitones %s) and the "
+                  "1 V/oct one moves by as much; implied frequencies are corrected for it",
+                  file_rate, kReferenceRate, file_rate, kReferenceRate / file_rate,
+                  std::fabs(12 * std::log2(file_rate / kReferenceRate)),
+                  file_rate > kReferenceRate ? "flat" : "sharp");
+  else
+    std::snprintf(text, sizeof text,
+                  "resampled to %.0f Hz for the module, where its calibration holds, and its "
+                  "output back to %d Hz (libsoxr); --native-rate runs it at %d Hz",
+                  kReferenceRate, file_rate, file_rate);
+  return text;
 }
 
 void PrintSummary(const RenderOptions& o, const AudioInfo& info, const StatsSink& stats,
+                  const NoteReport& report, const std::string& prefilter,
                   size_t events_beyond_end) {
   const double rate = info.sample_rate;
   const uint64_t n = stats.Samples();
@@ -117,37 +149,27 @@ void PrintSummary(const RenderOptions& o, const AudioInfo& info, const StatsSink
   if (events_beyond_end > 0)
     std::printf("Events    %zu change%s after the end of the input, not applied\n",
                 events_beyond_end, events_beyond_end == 1 ? "" : "s");
-  std::string rate_note = RateNote(rate);
-  if (!rate_note.empty()) std::printf("Rate      %s\n", rate_note.c_str());
+  std::string rate_line = RateLine(o, info.sample_rate);
+  if (!rate_line.empty()) std::printf("Rate      %s\n", rate_line.c_str());
+  std::printf("Prefilter %s\n", prefilter.c_str());
   if (stats.NonFinite() > 0)
     std::printf("Input     %llu sample%s NaN or infinite, processed as the module defines\n",
                 static_cast<unsigned long long>(stats.NonFinite()),
                 stats.NonFinite() == 1 ? " was" : "s were");
   const MinMax& range = stats.OutputRange();
+  // A resampled output rings a little around zero: no "-0.0000".
+  auto volts = [](float value) {
+    double v = kVoltsPerUnit * value;
+    return std::fabs(v) < 5e-5 ? 0.0 : v;
+  };
   if (o.out.empty())
-    std::printf("Output    %.4f .. %.4f V (no OUT given: not written)\n", kVoltsPerUnit * range.lo,
-                kVoltsPerUnit * range.hi);
+    std::printf("Output    %.4f .. %.4f V (no OUT given: not written)\n", volts(range.lo),
+                volts(range.hi));
   else
     std::printf("Output    %s: %.4f .. %.4f V, 32-bit float mono, %d Hz\n", o.out.c_str(),
-                kVoltsPerUnit * range.lo, kVoltsPerUnit * range.hi, info.sample_rate);
+                volts(range.lo), volts(range.hi), info.sample_rate);
 
-  // The implied pitch over time, from the mean output of each slice.
-  SettingsTimelineList timeline = SettingsTimeline(o.run);
-  size_t slices = static_cast<size_t>(
-      std::max<uint64_t>(1, std::min<uint64_t>(10, n / static_cast<uint64_t>(rate * 0.05))));
-  std::printf("\n%-17s  %9s  %10s  %s\n", "Time (s)", "Volts", "Implied Hz", "Note");
-  for (const SliceMeans::Slice& slice : stats.Means().Slices(slices)) {
-    uint64_t end = slice.first + slice.count;
-    double hz = ImpliedHz(slice.mean, SettingsAt(timeline, (slice.first + end) / 2), rate);
-    double cents = 0;
-    std::string note = NoteName(hz, &cents);
-    char when[48];
-    std::snprintf(when, sizeof when, "%.2f - %.2f", slice.first / rate, end / rate);
-    std::printf("%-17s  %9.4f  %10.2f  %s", when, kVoltsPerUnit * slice.mean, hz, note.c_str());
-    // Rounded before the sign is chosen: never "-0 c".
-    if (note != "-") std::printf(" %+ld c", std::lround(cents));
-    std::printf("\n");
-  }
+  PrintReport(report, stdout);
   if (!o.csv.empty() || !o.plot.empty()) std::printf("\n");
   if (!o.csv.empty()) std::printf("CSV       %s\n", o.csv.c_str());
   if (!o.plot.empty()) std::printf("Plot      %s\n", o.plot.c_str());
@@ -192,6 +214,7 @@ bool DrawPlot(const RenderOptions& o, const AudioInfo& info, const EnvelopeSink&
   PlotRequest plot;
   plot.title = info.name + " (" + Describe(o.run.settings) + ")";
   plot.sample_rate = info.sample_rate;
+  plot.module_rate = ModuleRate(o, info.sample_rate);
   plot.outputs.push_back({"output, " + ScaleName(o.run.settings.scale) +
                               (o.run.changes.empty() ? "" : " (right axis: settings at start)"),
                           &envelopes.Output(), o.run.settings});
@@ -200,6 +223,52 @@ bool DrawPlot(const RenderOptions& o, const AudioInfo& info, const EnvelopeSink&
 }
 
 }  // namespace
+
+// The chain from the file's samples to the output at its rate: at the
+// module's calibrated rate (resampled there and back unless the file has
+// it) or, with --native-rate, at the file's; the pre-filter and the check
+// see what the module sees.
+struct Chain {
+  std::unique_ptr<ResampleStage> to_module, from_module;
+  std::unique_ptr<PrefilterStage> prefilter;
+  std::unique_ptr<CheckStage> check;
+  ModuleStage module;
+  std::string prefilter_text = "off";
+
+  bool Build(WBMainProc main, const RenderOptions& o, int file_rate, std::string* error) {
+    const double module_rate = ModuleRate(o, file_rate);
+    if (module_rate != file_rate) {
+      to_module = ResampleStage::Create(file_rate, static_cast<int>(module_rate),
+                                        ResampleStage::Edges::kSquelchNoise, error);
+      from_module = ResampleStage::Create(static_cast<int>(module_rate), file_rate,
+                                          ResampleStage::Edges::kHoldEnd, error);
+      if (!to_module || !from_module) return false;
+    }
+    if (o.prefilter.kind != PrefilterSpec::Kind::kOff) {
+      prefilter = PrefilterStage::Create(o.prefilter, module_rate, error);
+      if (!prefilter) return false;
+      prefilter_text = prefilter->Filter().Description();
+    }
+    check = CheckStage::Create(static_cast<int>(module_rate), o.check, error);
+    if (!check) {
+      *error = "the reliability check cannot run: " + *error;
+      return false;
+    }
+    // Changes at the module's own samples.
+    RunRequest request = o.run;
+    request.sample_rate = module_rate;
+    for (Change& change : request.changes)
+      change.sample = static_cast<uint32_t>(
+          std::min(4294967295.0, std::floor(change.sample * module_rate / file_rate + 0.5)));
+    return module.Start(main, request, error);
+  }
+
+  void AddTo(Pipeline* pipeline) {
+    for (BlockStage* stage : std::initializer_list<BlockStage*>{
+             to_module.get(), prefilter.get(), check.get(), &module, from_module.get()})
+      if (stage != nullptr) pipeline->AddStage(stage);
+  }
+};
 
 int Render(const Invocation& invocation) {
   RenderOptions o;
@@ -231,6 +300,9 @@ int Render(const Invocation& invocation) {
   if (!reader.Read(read_samples, &input, &error))
     return Fail(error.empty() ? info.name + ": has no samples" : error);
 
+  Chain chain;
+  if (!chain.Build(main, o, info.sample_rate, &error)) return Fail(error);
+
   // Every output gets its temporary file before any work, so that an
   // unwritable path fails early and nothing is left behind.
   StagedFile out_file, csv_file, plot_file;
@@ -238,18 +310,16 @@ int Render(const Invocation& invocation) {
   if (!o.csv.empty() && !csv_file.Create(o.csv, &error)) return Fail(error);
   if (!o.plot.empty() && !plot_file.Create(o.plot, &error)) return Fail(error);
 
-  // The chain: stages in order (the module; a resampler or a pre-filter
-  // would go in beside it), then a sink for each thing the options ask for.
+  // The chain's stages, then a sink for each thing the options ask for.
   Pipeline pipeline;
-  ModuleStage module;
-  if (!module.Start(main, o.run, &error)) return Fail(error);
-  pipeline.AddStage(&module);
+  chain.AddTo(&pipeline);
+  const double module_rate = ModuleRate(o, info.sample_rate);
   AudioSink audio;
   if (!o.out.empty()) {
     if (!audio.Open(out_file, info.sample_rate, &error)) return Fail(error);
     pipeline.AddSink(&audio);
   }
-  CsvSink csv(csv_step, SettingsTimeline(o.run), info.sample_rate);
+  CsvSink csv(csv_step, SettingsTimeline(o.run), info.sample_rate, module_rate);
   if (!o.csv.empty()) {
     if (!csv.Open(csv_file, &error)) return Fail(error);
     pipeline.AddSink(&csv);
@@ -258,6 +328,9 @@ int Render(const Invocation& invocation) {
   if (!o.plot.empty()) pipeline.AddSink(&envelopes);
   StatsSink stats;
   pipeline.AddSink(&stats);
+  NoteReport report(o.report, info.sample_rate, module_rate, SettingsTimeline(o.run),
+                    chain.check.get());
+  pipeline.AddSink(&report);
   const int64_t expected = reader.PromisedFrames();
   ProgressSink progress(isatty(STDERR_FILENO) && expected > kProgressSeconds * info.sample_rate,
                         expected > 0 ? static_cast<uint64_t>(expected) : 0);
@@ -277,7 +350,7 @@ int Render(const Invocation& invocation) {
   size_t events_beyond_end = static_cast<size_t>(
       std::count_if(o.run.changes.begin(), o.run.changes.end(),
                     [&](const Change& c) { return c.sample >= stats.Samples(); }));
-  PrintSummary(o, info, stats, events_beyond_end);
+  PrintSummary(o, info, stats, report, chain.prefilter_text, events_beyond_end);
   return 0;
 }
 

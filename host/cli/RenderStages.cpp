@@ -42,7 +42,7 @@ bool CsvSink::Consume(const std::vector<float>& input, const std::vector<float>&
     *at++ = ',';
     at = std::to_chars(at, end, kVoltsPerUnit * output[i], std::chars_format::general, 9).ptr;
     *at++ = ',';
-    at = std::to_chars(at, end, ImpliedHz(output[i], m_timeline[m_settings].second, m_rate),
+    at = std::to_chars(at, end, ImpliedHz(output[i], m_timeline[m_settings].second, m_module_rate),
                        std::chars_format::general, 6)
              .ptr;
     *at++ = '\n';

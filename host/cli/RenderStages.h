@@ -14,20 +14,35 @@
 
 namespace tonevolt {
 
-// The module, driven through its record.
+// The module, driven through its record in whole host blocks, as a host
+// gives them, whatever lengths arrive (a resampler's are uneven); the last
+// block, shorter, at the end.
 class ModuleStage : public BlockStage {
  public:
   bool Start(WBMainProc main, const RunRequest& request, std::string* error) {
+    m_block = static_cast<size_t>(request.block_size);
     return m_runner.Start(main, request, error);
   }
   bool Process(const std::vector<float>& in, std::vector<float>* out, std::string*) override {
-    out->resize(in.size());
-    m_runner.Process(in.data(), out->data(), in.size());
+    m_pending.insert(m_pending.end(), in.begin(), in.end());
+    Run(m_pending.size() / m_block * m_block, out);
+    return true;
+  }
+  bool Flush(std::vector<float>* out, std::string*) override {
+    Run(m_pending.size(), out);
     return true;
   }
 
  private:
+  void Run(size_t count, std::vector<float>* out) {
+    out->resize(count);
+    m_runner.Process(m_pending.data(), out->data(), count);
+    m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(count));
+  }
+
   ModuleRunner m_runner;
+  size_t m_block = 1;
+  std::vector<float> m_pending;  // less than a block
 };
 
 // The output as 32-bit float mono audio.
@@ -49,11 +64,15 @@ class AudioSink : public BlockSink {
 using SettingsTimelineList = std::vector<std::pair<uint32_t, Settings>>;
 
 // One CSV row every `step` samples (a fraction allowed: row k is at sample
-// round(k * step)): time, input, output volts, implied Hz.
+// round(k * step)): time, input, output volts, implied Hz. The output is read
+// as the module's at module_rate.
 class CsvSink : public BlockSink {
  public:
-  CsvSink(double step, SettingsTimelineList timeline, double sample_rate)
-      : m_step(step), m_timeline(std::move(timeline)), m_rate(sample_rate) {}
+  CsvSink(double step, SettingsTimelineList timeline, double sample_rate, double module_rate)
+      : m_step(step),
+        m_timeline(std::move(timeline)),
+        m_rate(sample_rate),
+        m_module_rate(module_rate) {}
   ~CsvSink() override;
   bool Open(const StagedFile& staged, std::string* error);
   bool Consume(const std::vector<float>& input, const std::vector<float>& output,
@@ -64,6 +83,7 @@ class CsvSink : public BlockSink {
   double m_step;
   SettingsTimelineList m_timeline;
   double m_rate;
+  double m_module_rate;
   std::string m_name;
   std::FILE* m_file = nullptr;
   uint64_t m_position = 0;  // samples consumed

@@ -64,6 +64,29 @@ bool ParseBlockSize(const std::string& text, int32_t* samples, std::string* erro
   return true;
 }
 
+bool ParseGate(const std::string& text, double* db, std::string* error) {
+  std::string number = text;
+  for (const char* unit : {"dBFS", "dbfs", "dB", "db"}) {
+    size_t n = std::strlen(unit);
+    if (number.size() > n && number.compare(number.size() - n, n, unit) == 0) {
+      number.resize(number.size() - n);
+      break;
+    }
+  }
+  char* end = nullptr;
+  double value = number.empty() ? 0 : std::strtod(number.c_str(), &end);
+  if (number.empty() || *end != '\0' || !std::isfinite(value)) {
+    *error = "'" + text + "' is not a level in dBFS (such as -60)";
+    return false;
+  }
+  if (value > 0 || value < -200) {
+    *error = text + " dBFS is out of range -200..0";
+    return false;
+  }
+  *db = value;
+  return true;
+}
+
 bool ParseCutoff(const std::string& text, float* hz, std::string* error) {
   double v;
   if (!ParseDouble(text, &v)) {

@@ -37,6 +37,8 @@ bool ParseOrder(const std::string& text, int* order, std::string* error);
 bool ParseInt(const std::string& text, long lo, long hi, long* value, std::string* error);
 bool ParseChannel(const std::string& text, int* channel, std::string* error);
 bool ParseBlockSize(const std::string& text, int32_t* samples, std::string* error);
+// A level in dBFS, -200 to 0 ("-60", "-60dB").
+bool ParseGate(const std::string& text, double* db, std::string* error);
 
 // A setting pin's value parsed from option syntax into its pin encoding.
 bool ParsePinValue(int32_t pin, const std::string& text, int32_t* value, std::string* error);

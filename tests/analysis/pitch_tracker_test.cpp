@@ -63,6 +63,47 @@ TEST(PitchTracker, ReadsSinesAndASawtoothWithinFiveCents) {
   }
 }
 
+// With fundamental_peak the pitch is the lowest partial that stands out, at
+// its own frequency: a piano's stretched partials pull the period's pitch
+// sharp, and a missing fundamental leaves the second partial as the lowest.
+TEST(PitchTracker, FundamentalPeakFindsTheLowestPartial) {
+  struct Case {
+    const char* name;
+    double hz;
+    double first_amplitude;  // of the fundamental; the others fall as 1/n
+    double stretch;          // partial n at n hz sqrt(1 + stretch n^2)
+    double expected_hz;
+    double plain_off_cents;  // without the option the period's pitch is at least this far off
+  };
+  const Case kCases[] = {
+      {"stretched_partials", 110, 0.3, 4e-4, 110 * std::sqrt(1 + 4e-4), 5},
+      {"missing_fundamental", 262, 0.0, 0, 524, 600},
+      {"harmonic_sawlike", 440, 0.3, 0, 440, -1},
+  };
+  const int rate = 44100;
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    size_t count = 2 * rate;
+    std::vector<float> x = signals::Generate(count, [&](size_t i) {
+      double t = static_cast<double>(i) / rate,
+             sum = c.first_amplitude * std::sin(2 * M_PI * c.hz * t);
+      for (int n = 2; n <= 8; ++n)
+        sum += 0.3 / n * std::sin(2 * M_PI * n * c.hz * std::sqrt(1 + c.stretch * n * n) * t + n);
+      return sum;
+    });
+    PitchOptions options;
+    options.fundamental_peak = true;
+    ForInnerFrames(Track(x, rate, 4096, options), count, rate, [&](const PitchFrame& frame) {
+      EXPECT_NEAR(Cents(frame.hz, c.expected_hz), 0, 1) << frame.time_s;
+    });
+    if (c.plain_off_cents > 0) {
+      ForInnerFrames(Track(x, rate), count, rate, [&](const PitchFrame& frame) {
+        EXPECT_GT(std::fabs(Cents(frame.hz, c.expected_hz)), c.plain_off_cents) << frame.time_s;
+      });
+    }
+  }
+}
+
 // Frame k is centred on sample k * hop: on a glide, each frame reads the
 // frequency at its own time, not at its window's end (93 ms later, some 50
 // cents off here).

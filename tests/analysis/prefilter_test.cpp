@@ -182,6 +182,38 @@ TEST(Prefilter, ProcessedSinesFollowTheDesign) {
   }
 }
 
+// DelaySeconds is how late a narrow burst of tone comes out: the centre of
+// its energy moves by the group delay.
+TEST(Prefilter, DelayIsHowLateABurstComesOut) {
+  struct Case {
+    const char* spec;
+    double hz;
+  };
+  const Case kCases[] = {{"note:440", 300},  {"note:440", 500}, {"note:E1", 41.2},
+                         {"range:110", 150}, {"range:E1", 60},  {"off", 440}};
+  const double rate = 44100, centre = 1.5, width = 0.15;
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::string(c.spec) + " at " + std::to_string(c.hz) + " Hz");
+    auto filter = Make(c.spec, rate);
+    std::vector<float> x = signals::Generate(static_cast<size_t>(3 * rate), [&](size_t i) {
+      double t = i / rate, envelope = std::exp(-0.5 * std::pow((t - centre) / width, 2));
+      return 0.5 * envelope * std::sin(2 * M_PI * c.hz * t);
+    });
+    std::vector<float> y(x.size());
+    filter->Process(x.data(), y.data(), x.size());
+    auto energy_centre = [&](const std::vector<float>& v) {
+      double sum = 0, weighted = 0;
+      for (size_t i = 0; i < v.size(); ++i) {
+        sum += static_cast<double>(v[i]) * v[i];
+        weighted += i / rate * v[i] * v[i];
+      }
+      return weighted / sum;
+    };
+    double delay = energy_centre(y) - energy_centre(x);
+    EXPECT_NEAR(filter->DelaySeconds(c.hz), delay, 2e-4 + 0.05 * std::fabs(delay));
+  }
+}
+
 TEST(Prefilter, RangeBlocksDirectCurrent) {
   for (double rate : {44100.0, 48000.0, 96000.0}) {
     auto filter = Make("range:110", rate);

@@ -39,7 +39,7 @@ const CommandCase kCommandCases[] = {
      "c.csv"},
     {"option_equals_value", "render {in} --cutoff=20 --scale=oct", 0,
      "cutoff 20 Hz, octave 0, 1 V/oct", nullptr, nullptr},
-    {"global_option_after_the_command", "render {in} --module " TONEVOLT_MODULE, 0, "Implied Hz",
+    {"global_option_after_the_command", "render {in} --module " TONEVOLT_MODULE, 0, "Reading Hz",
      nullptr, nullptr},
     {"global_option_after_the_command_with_equals", "describe --module=" TONEVOLT_MODULE, 0,
      "Filter Cutoff", nullptr, nullptr},
@@ -58,6 +58,20 @@ const CommandCase kCommandCases[] = {
      "not a number of samples", nullptr},
     {"demo_out_empty", "demo --out ''", 2, nullptr, "--out needs a folder", nullptr},
     {"unknown_command", "play {in}", 2, nullptr, "unknown command 'play'", nullptr},
+    {"advise_help", "advise --help", 0, "advise IN | --notes LOW-HIGH", nullptr, nullptr},
+    {"advise_needs_in", "advise", 2, nullptr, "advise needs IN, or --notes LOW-HIGH", nullptr},
+    {"advise_reads_a_file_twice", "advise - < {in}", 2, nullptr, "give a file, not standard input",
+     nullptr},
+    {"advise_in_or_notes", "advise {in} --notes E1-A3", 2, nullptr,
+     "IN or --notes LOW-HIGH, not both", nullptr},
+    {"advise_notes_downwards", "advise --notes A3-E1", 2, nullptr, "'A3-E1' runs downwards",
+     nullptr},
+    {"advise_notes_without_a_range", "advise --notes E1", 2, nullptr, "'E1' is not LOW-HIGH",
+     nullptr},
+    {"advise_notes_plot", "advise --notes E1-A3 --plot {dir}/a.png", 2, nullptr,
+     "--plot is for advise IN, not --notes", nullptr},
+    {"advise_a_glide_has_no_note", "advise {in}", 1, "Pitch     no note",
+     "in.wav: no note to advise on", nullptr},
 };
 
 void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.name; }
@@ -188,6 +202,8 @@ const ClashCase kClashCases[] = {
      "is the input --module"},
     {"out_is_standard_input", Setup::kNone, "render - {in} < {in}",
      "OUT {dir}/in.wav is the input IN (standard input)"},
+    {"advise_plot_is_in", Setup::kPngLinkToIn, "advise {in} --plot {dir}/link.png",
+     "--plot {dir}/link.png is the input IN"},
 };
 
 void PrintTo(const ClashCase& c, std::ostream* os) { *os << c.name; }

@@ -26,7 +26,13 @@ void CrossingCounter::Finish() {
   if (m_finished) return;
   m_finished = true;
   int64_t frames = (m_input + m_hop - 1) / m_hop;
-  while (static_cast<int64_t>(m_windows.size()) < frames) Push(false);
+  while (static_cast<int64_t>(m_dropped + m_windows.size()) < frames) Push(false);
+}
+
+void CrossingCounter::DropWindows(size_t count) {
+  count = std::min(count, m_windows.size());
+  m_windows.erase(m_windows.begin(), m_windows.begin() + static_cast<std::ptrdiff_t>(count));
+  m_dropped += count;
 }
 
 void CrossingCounter::Push(bool crossing) {
@@ -37,7 +43,7 @@ void CrossingCounter::Push(bool crossing) {
   ++m_position;
   // Window k ends at k * hop - half + window.
   int64_t window = static_cast<int64_t>(m_ring.size());
-  int64_t k = static_cast<int64_t>(m_windows.size());
+  int64_t k = static_cast<int64_t>(m_dropped + m_windows.size());
   int64_t start = k * m_hop - m_half;
   if (m_position == start + window) {
     int64_t end = std::min(m_position, m_input);

@@ -25,7 +25,11 @@ class CrossingCounter {
   // Ends the input: adds the windows of the frames up to its end.
   void Finish();
 
+  // The windows not yet dropped: Windows()[i] is window DroppedWindows() + i.
   const std::vector<CrossingWindow>& Windows() const { return m_windows; }
+  // Forgets the oldest `count` windows (see PitchTracker::DropFrames).
+  void DropWindows(size_t count);
+  uint64_t DroppedWindows() const { return m_dropped; }
   uint64_t Total() const { return m_total; }
 
   // The module's test, sample by sample: x arriving at zero (NaN counts as
@@ -47,6 +51,7 @@ class CrossingCounter {
   uint64_t m_total = 0;
   bool m_finished = false;
   std::vector<CrossingWindow> m_windows;
+  uint64_t m_dropped = 0;
 };
 
 }  // namespace tonevolt

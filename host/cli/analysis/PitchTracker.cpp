@@ -16,6 +16,12 @@ constexpr double kSearchRatio = 1.15;
 // A half or a third of the period is taken when its peak is this close.
 constexpr double kSubdivisionRatio = 1.02;
 constexpr double kSubdivisionSlack = 0.01;
+// A partial's peak is looked for this far either side of where the period
+// puts it, and taken only if at most this far below the strongest partial;
+// the first few partials are looked at.
+constexpr double kPeakSearch = 0.03;
+constexpr double kPeakFloorDb = -40;
+constexpr int kLowestPartialSearched = 4;
 
 bool IsPowerOfTwo(int n) { return n > 0 && (n & (n - 1)) == 0; }
 
@@ -78,6 +84,13 @@ struct PitchTracker::Aubio {
   aubio_pitch_t* pitch;
   fvec_t* window;
   fvec_t* result;
+  // For the fundamental's peak: the window, Hann-weighted and padded to twice
+  // its length, and its spectrum.
+  aubio_fft_t* fft = nullptr;
+  fvec_t* padded = nullptr;
+  fvec_t* complex = nullptr;  // real and imaginary parts, before their norms
+  cvec_t* spectrum = nullptr;
+  std::vector<float> hann;
 };
 
 PitchTracker::PitchTracker(int sample_rate, const PitchOptions& options)
@@ -121,7 +134,20 @@ std::unique_ptr<PitchTracker> PitchTracker::Create(int sample_rate, const PitchO
   aubio_pitch_set_silence(pitch, static_cast<smpl_t>(options.silence_db));
 
   std::unique_ptr<PitchTracker> tracker(new PitchTracker(sample_rate, options));
-  tracker->m_aubio = new Aubio{pitch, new_fvec(options.window), new_fvec(1)};
+  tracker->m_aubio = new Aubio();
+  tracker->m_aubio->pitch = pitch;
+  tracker->m_aubio->window = new_fvec(options.window);
+  tracker->m_aubio->result = new_fvec(1);
+  if (options.fundamental_peak) {
+    Aubio* a = tracker->m_aubio;
+    a->fft = new_aubio_fft(2 * options.window);
+    a->padded = new_fvec(2 * options.window);
+    a->complex = new_fvec(2 * options.window);
+    a->spectrum = new_cvec(2 * options.window);
+    a->hann.resize(options.window);
+    for (int i = 0; i < options.window; ++i)
+      a->hann[i] = static_cast<float>(0.5 - 0.5 * std::cos(2 * M_PI * i / options.window));
+  }
   for (int i = 0; i < tracker->m_lead; ++i) tracker->Push(0.0f);
   return tracker;
 }
@@ -131,6 +157,10 @@ PitchTracker::~PitchTracker() {
     del_aubio_pitch(m_aubio->pitch);
     del_fvec(m_aubio->window);
     del_fvec(m_aubio->result);
+    if (m_aubio->fft) del_aubio_fft(m_aubio->fft);
+    if (m_aubio->padded) del_fvec(m_aubio->padded);
+    if (m_aubio->complex) del_fvec(m_aubio->complex);
+    if (m_aubio->spectrum) del_cvec(m_aubio->spectrum);
     delete m_aubio;
   }
 }
@@ -149,7 +179,13 @@ void PitchTracker::Finish() {
   // Silence after the end until the last frame centred within the input.
   int64_t hop = m_options.hop;
   int64_t frames = (m_input + hop - 1) / hop;
-  while (static_cast<int64_t>(m_frames.size()) < frames) Push(0.0f);
+  while (static_cast<int64_t>(m_dropped + m_frames.size()) < frames) Push(0.0f);
+}
+
+void PitchTracker::DropFrames(size_t count) {
+  count = std::min(count, m_frames.size());
+  m_frames.erase(m_frames.begin(), m_frames.begin() + static_cast<std::ptrdiff_t>(count));
+  m_dropped += count;
 }
 
 void PitchTracker::Push(float sample) {
@@ -175,6 +211,7 @@ void PitchTracker::AnalyseHop() {
   frame.time_s = static_cast<double>(centre) / m_rate;
   double hz = m_aubio->result->data[0];
   if (hz > 0 && std::isfinite(hz)) frame.hz = Refine(hz, &frame.confidence);
+  if (frame.hz > 0 && m_aubio->fft) frame.hz = FundamentalPeak(frame.hz);
   frame.level_db = HopLevelDb(centre);
   m_frames.push_back(frame);
 }
@@ -214,6 +251,44 @@ double PitchTracker::Refine(double hz, double* confidence) {
   }
   *confidence = std::clamp(height, 0.0, 1.0);
   return m_rate / lag;
+}
+
+// The lowest partial that stands out (no more than kPeakFloorDb below the
+// strongest): the largest bin within kPeakSearch of hz, or of 2 hz, 3 hz ...,
+// that is a peak of its own, placed between bins by a parabola through the
+// logarithms (close to exact for a Hann window). A fundamental that is
+// missing (a piano's lowest notes, an organ's mixtures) is no use to a
+// crossing counter: behind a low-pass it counts the lowest partial there is.
+double PitchTracker::FundamentalPeak(double hz) {
+  const int size = 2 * m_options.window;
+  const float* window = m_aubio->window->data;
+  float* padded = m_aubio->padded->data;
+  for (int i = 0; i < m_options.window; ++i) padded[i] = window[i] * m_aubio->hann[i];
+  std::fill(padded + m_options.window, padded + size, 0.0f);
+  // Norms alone: the phases' arctangents would cost more than the FFT.
+  aubio_fft_do_complex(m_aubio->fft, m_aubio->padded, m_aubio->complex);
+  aubio_fft_get_norm(m_aubio->complex, m_aubio->spectrum);
+  const float* norm = m_aubio->spectrum->norm;
+  const int bins = size / 2 + 1;
+  const float floor = static_cast<float>(*std::max_element(norm + 1, norm + bins) *
+                                         std::pow(10.0, kPeakFloorDb / 20));
+  for (int harmonic = 1; harmonic <= kLowestPartialSearched; ++harmonic) {
+    double bin = harmonic * hz * size / m_rate;
+    int lo = std::max(1, static_cast<int>(std::floor(bin * (1 - kPeakSearch))) - 1);
+    int hi = std::min(bins - 2, static_cast<int>(std::ceil(bin * (1 + kPeakSearch))) + 1);
+    if (lo + 1 >= hi) break;
+    int peak = lo + 1;
+    for (int k = lo + 1; k < hi; ++k)
+      if (norm[k] > norm[peak]) peak = k;
+    if (!(norm[peak] > norm[peak - 1] && norm[peak] >= norm[peak + 1]) || norm[peak] < floor)
+      continue;
+    double a = std::log(std::max(norm[peak - 1], 1e-30f)), b = std::log(norm[peak]),
+           c = std::log(std::max(norm[peak + 1], 1e-30f));
+    double curvature = a - 2 * b + c;
+    double offset = curvature < 0 ? 0.5 * (a - c) / curvature : 0.0;
+    return (peak + offset) * m_rate / size;
+  }
+  return hz;
 }
 
 double PitchTracker::HopLevelDb(int64_t centre) const {

@@ -223,6 +223,24 @@ double Prefilter::GainDb(double hz) const {
   return 20 * std::log10(std::abs(response));
 }
 
+double Prefilter::DelaySeconds(double hz) const {
+  // The phase's slope, from the sections' response a little either side.
+  auto phase = [&](double f) {
+    std::complex<double> z1 = std::polar(1.0, -2 * M_PI * f / m_rate);
+    double sum = 0;
+    for (const Section& s : m_sections) {
+      sum += std::arg((s.b0 + (s.b1 + s.b2 * z1) * z1) / (1.0 + (s.a1 + s.a2 * z1) * z1));
+    }
+    return sum;
+  };
+  if (m_sections.empty()) return 0;
+  const double step = std::max(1e-3, 1e-4 * hz);
+  double turn = phase(hz + step) - phase(hz - step);
+  // Each section's phase stays within (-pi, pi]: unwrap a jump across it.
+  turn = std::remainder(turn, 2 * M_PI);
+  return -turn / (2 * M_PI * 2 * step);
+}
+
 std::string Prefilter::Description() const {
   switch (m_spec.kind) {
     case PrefilterSpec::Kind::kRange:

@@ -36,6 +36,9 @@ class Prefilter {
 
   // The designed magnitude response at hz, in dB (0 for off).
   double GainDb(double hz) const;
+  // The group delay at hz, in seconds (0 for off): how late a tone there
+  // comes out.
+  double DelaySeconds(double hz) const;
   const PrefilterSpec& Spec() const { return m_spec; }
   // Such as "8-pole elliptic low-pass, passband to 572 Hz".
   std::string Description() const;

@@ -40,21 +40,25 @@ double ReliabilityCheck::CrossingsPerPeriod(const CrossingWindow& crossings, dou
   return periods > 0 ? crossings.crossings / periods : 0.0;
 }
 
+Reliability ReliabilityCheck::Classify(const PitchFrame& frame, const CrossingWindow& crossings,
+                                       int sample_rate, const ReliabilityOptions& options) {
+  if (!(frame.hz > 0) || frame.hz > options.max_hz || frame.level_db < options.gate_db ||
+      frame.confidence < options.min_confidence) {
+    return Reliability::kNoPitch;
+  }
+  // A window P periods long holds fewer than 2 (P + 1) crossings of a clean
+  // tone, however they are spaced: two more than 2 P can be where the
+  // window's edges fall; only more than that counts.
+  double periods = crossings.samples * frame.hz / sample_rate;
+  if (crossings.crossings > kEdgeCrossings + options.harmonic_limit * periods) {
+    return Reliability::kHarmonics;
+  }
+  return Reliability::kOk;
+}
+
 Reliability ReliabilityCheck::Add(const PitchFrame& frame, const CrossingWindow& crossings) {
   bool pitched = frame.hz > 0;
-  Reliability mark = Reliability::kOk;
-  if (!pitched || frame.level_db < m_options.gate_db ||
-      frame.confidence < m_options.min_confidence) {
-    mark = Reliability::kNoPitch;
-  } else {
-    // A window P periods long holds fewer than 2 (P + 1) crossings of a
-    // clean tone, however they are spaced: two more than 2 P can be where
-    // the window's edges fall; only more than that counts.
-    double periods = crossings.samples * frame.hz / m_rate;
-    if (crossings.crossings > kEdgeCrossings + m_options.harmonic_limit * periods) {
-      mark = Reliability::kHarmonics;
-    }
-  }
+  Reliability mark = Classify(frame, crossings, m_rate, m_options);
 
   if (m_open && mark != m_current.mark) Close();
   if (!m_open) {

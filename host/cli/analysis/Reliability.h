@@ -22,6 +22,9 @@ const char* ReliabilityName(Reliability mark);
 struct ReliabilityOptions {
   double gate_db = -60;         // frames quieter than this have no pitch
   double min_confidence = 0.8;  // frames the tracker is less sure of have none
+  // A tracked pitch above this is a hiss's, not a note's (a piccolo's top is
+  // 4186 Hz): a sibilant's short lags correlate well.
+  double max_hz = 5000;
   // Crossings per period beyond this are harmonics (after allowing two for
   // where the window's edges fall).
   double harmonic_limit = 2.02;
@@ -48,6 +51,10 @@ class ReliabilityCheck {
   void Finish(double duration_s);
   // The stretches closed so far, in time order; all of them after Finish.
   const std::vector<Stretch>& Stretches() const { return m_stretches; }
+
+  // One frame's mark, as Add gives it, without keeping stretches.
+  static Reliability Classify(const PitchFrame& frame, const CrossingWindow& crossings,
+                              int sample_rate, const ReliabilityOptions& options);
 
   // crossings / (window seconds * hz); 0 without a pitch.
   static double CrossingsPerPeriod(const CrossingWindow& crossings, double hz, int sample_rate);

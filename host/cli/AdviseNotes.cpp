@@ -1,0 +1,258 @@
+// tonevolt advise --notes LOW-HIGH: settings for a range of notes without a
+// recording, from the formulas and from tones of those notes through the
+// module: a sine, and a tone whose odd harmonics add zero crossings, without
+// and with the pre-filter.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Advice.h"
+#include "Analysis.h"
+#include "Commands.h"
+#include "Run.h"
+#include "analysis/Frequency.h"
+#include "analysis/Prefilter.h"
+
+namespace tonevolt {
+
+namespace {
+
+constexpr double kRate = kReferenceRate;
+constexpr double kAmplitude = 0.5;
+
+enum class Tone { kSine, kOddHarmonics };
+
+// Odd harmonics 1, 3 and 5 at 0.5, 0.6 and 0.4: six zero crossings a period,
+// so the module reads it three times too high, as it does a clarinet. With
+// a recording's noise floor 60 dB down, which a pre-filter far below the note
+// lifts above what is left of the note.
+const struct {
+  int harmonic;
+  double amplitude, phase;
+} kOddPartials[] = {{1, 0.5, 0.0}, {3, 0.6, 0.3}, {5, 0.4, 0.9}};
+
+constexpr double kNoiseFloorRms = 0.0005;
+
+std::vector<float> MakeTone(Tone tone, double hz, double seconds) {
+  std::vector<float> signal(static_cast<size_t>(seconds * kRate));
+  std::mt19937 engine(1);
+  std::normal_distribution<double> noise(0.0, kNoiseFloorRms);
+  for (size_t i = 0; i < signal.size(); ++i) {
+    double cycles = hz * i / kRate + 0.125;  // no sample on an exact zero at the start
+    double x = 0;
+    if (tone == Tone::kSine) {
+      x = kAmplitude * std::sin(2 * M_PI * cycles);
+    } else {
+      for (const auto& p : kOddPartials)
+        x += p.amplitude * std::sin(2 * M_PI * p.harmonic * cycles + p.phase);
+      x += noise(engine);
+    }
+    signal[i] = static_cast<float>(x);
+  }
+  return signal;
+}
+
+struct Measured {
+  double error_cents = NAN;  // the settled reading against the tone
+  double ripple_cents = NAN;
+  double settle_s = NAN;  // until the reading stays within its ripple and 10 cents
+};
+
+// One tone through a fresh instance, after the pre-filter; read over the
+// second half, whose start the filters have long settled by.
+bool Measure(WBMainProc main, Tone tone, double hz, const Settings& settings,
+             const PrefilterSpec& prefilter, Measured* m, std::string* error) {
+  double seconds = std::max(0.8, 10 * ExpectedSettleSeconds(settings.cutoff));
+  std::vector<float> signal = MakeTone(tone, hz, seconds);
+  if (prefilter.kind != PrefilterSpec::Kind::kOff) {
+    std::unique_ptr<Prefilter> filter = Prefilter::Create(prefilter, kRate, error);
+    if (!filter) return false;
+    filter->Process(signal.data(), signal.data(), signal.size());
+  }
+  RunRequest request;
+  request.sample_rate = kRate;
+  request.settings = settings;
+  std::vector<float> out;
+  if (!RunModule(main, signal, request, &out, error)) return false;
+
+  const size_t half = out.size() / 2;
+  Settled settled = AnalyseNote(out.data(), out.size(), settings);
+  auto [lo, hi] = std::minmax_element(out.begin() + static_cast<std::ptrdiff_t>(half), out.end());
+  double reading = ImpliedHz(settled.mean, settings, kRate);
+  double lo_hz = ImpliedHz(*lo, settings, kRate), hi_hz = ImpliedHz(*hi, settings, kRate);
+  if (reading > 0) m->error_cents = Cents(reading, hz);
+  if (lo_hz > 0) m->ripple_cents = Cents(hi_hz, lo_hz);
+  // 10 cents in value terms at the settled reading.
+  double margin = settings.scale == Scale::kVoltPerOctave
+                      ? 10.0 / 1200 / kVoltsPerUnit
+                      : settled.mean * (std::exp2(10.0 / 1200) - 1);
+  size_t last_out = 0;
+  for (size_t i = 0; i < half; ++i)
+    if (out[i] < *lo - margin || out[i] > *hi + margin) last_out = i + 1;
+  m->settle_s = last_out / kRate;
+  return true;
+}
+
+std::string CentsText(double cents) {
+  if (!std::isfinite(cents)) return "-";
+  long rounded = std::lround(cents);
+  return (rounded >= 0 ? "+" : "") + std::to_string(rounded);
+}
+
+// "E1-A3", "41.2-220", "C-1-C3": split at the dash whose both sides parse.
+bool ParseRange(const std::string& text, double* low, double* high, std::string* error) {
+  for (size_t at = text.find('-'); at != std::string::npos; at = text.find('-', at + 1)) {
+    std::string why;
+    if (at > 0 && ParseFrequency(text.substr(0, at), low, &why) &&
+        ParseFrequency(text.substr(at + 1), high, &why)) {
+      if (*low > *high) {
+        *error = "'" + text + "' runs downwards: give LOW-HIGH";
+        return false;
+      }
+      return true;
+    }
+  }
+  *error = "'" + text + "' is not LOW-HIGH (such as E1-A3 or 41.2-220)";
+  return false;
+}
+
+// Rows: every note named in `names` (semitones above C) within the range,
+// and the range's ends.
+std::vector<double> Rows(double low, double high, std::set<int> names) {
+  int first = static_cast<int>(std::ceil(69 + 12 * std::log2(low / 440) - 1e-6));
+  int last = static_cast<int>(std::floor(69 + 12 * std::log2(high / 440) + 1e-6));
+  std::vector<double> rows = {low};
+  for (int midi = first; midi <= last; ++midi) {
+    double hz = MidiNoteHz(midi);
+    if (names.count(((midi % 12) + 12) % 12) && hz > low * 1.0001 && hz < high * 0.9999)
+      rows.push_back(hz);
+  }
+  if (high > low * 1.0001) rows.push_back(high);
+  return rows;
+}
+
+std::string NoteLabel(double hz) {
+  double cents = 0;
+  std::string name = NoteName(hz, &cents);
+  return std::fabs(cents) < 0.5 ? name : name + CentsText(cents);
+}
+
+struct Row {
+  double hz;
+  float cutoff;
+  Measured sine, sine_oct, rich, rich_filtered;
+};
+
+bool MeasureRow(WBMainProc main, double hz, float cutoff, const PrefilterSpec& prefilter, Row* row,
+                std::string* error) {
+  row->hz = hz;
+  row->cutoff = cutoff;
+  Settings khz;
+  khz.order = 2;
+  khz.cutoff = cutoff;
+  Settings oct = khz;
+  oct.scale = Scale::kVoltPerOctave;
+  const PrefilterSpec off;
+  return Measure(main, Tone::kSine, hz, khz, off, &row->sine, error) &&
+         Measure(main, Tone::kSine, hz, oct, off, &row->sine_oct, error) &&
+         Measure(main, Tone::kOddHarmonics, hz, khz, off, &row->rich, error) &&
+         Measure(main, Tone::kOddHarmonics, hz, khz, prefilter, &row->rich_filtered, error);
+}
+
+void PrintHeader(const char* filter_column) {
+  std::printf("%-8s %8s %7s  %-11s %-11s %7s  %-11s  %-9s %-9s\n", "Note", "Hz", "Cutoff",
+              "Ripple c", "Settling s", "1 V/kHz", "1 V/oct c", "Odd harm.", "Odd harm.");
+  std::printf("%-8s %8s %7s  %-11s %-11s %7s  %-11s  %-9s %-9s\n", "", "", "Hz", "p-p f/m", "f/m",
+              "error c", "f/m", "none c", filter_column);
+}
+
+void PrintRow(const Row& r) {
+  double ripple = ExpectedRippleCents(r.cutoff, r.hz);
+  char ripples[32], settles[32], octs[32];
+  std::snprintf(ripples, sizeof ripples, "%.0f / %.0f", ripple, r.sine.ripple_cents);
+  std::snprintf(settles, sizeof settles, "%.2f / %.2f", ExpectedSettleSeconds(r.cutoff),
+                r.sine.settle_s);
+  std::snprintf(octs, sizeof octs, "%s / %s", CentsText(ExpectedOctaveBiasCents(ripple)).c_str(),
+                CentsText(r.sine_oct.error_cents).c_str());
+  std::printf("%-8s %8.2f %7g  %-11s %-11s %7s  %-11s  %-9s %-9s\n", NoteLabel(r.hz).c_str(), r.hz,
+              r.cutoff, ripples, settles, CentsText(r.sine.error_cents).c_str(), octs,
+              CentsText(r.rich.error_cents).c_str(),
+              CentsText(r.rich_filtered.error_cents).c_str());
+}
+
+}  // namespace
+
+int AdviseNotes(const Invocation& invocation, const std::string& range) {
+  double low = 0, high = 0;
+  std::string error;
+  if (!ParseRange(range, &low, &high, &error)) return UsageError("--notes: " + error);
+  for (const char* option : {"--plot", "--channel", "--gate"})
+    if (invocation.Has(option))
+      return UsageError(std::string(option) + " is for advise IN, not --notes");
+  std::unique_ptr<wbhost::ModuleLibrary> library = LoadModule(invocation);
+  if (library == nullptr) return 1;
+  const WBMainProc main = library->Main();
+
+  std::printf("Range     %s (%.2f Hz) to %s (%.2f Hz); the module at %.0f Hz, 2 poles\n",
+              NoteLabel(low).c_str(), low, NoteLabel(high).c_str(), high, kRate);
+  std::printf(
+      "Columns   f / m: from the formulas / measured on a sine through the module;\n"
+      "          ripple 2300 (cutoff / f)^2 cents peak to peak, settling 1.2 / cutoff s\n"
+      "          (to within the ripple and 10 cents, from silence), 1 V/oct read flat by the\n"
+      "          ripple; odd harm.: a tone with harmonics 1, 3, 5 (6 crossings a period,\n"
+      "          as a clarinet) and noise 60 dB down, its 1 V/kHz error without and\n"
+      "          with the pre-filter\n");
+
+  std::printf("\nBy lowest note: the cutoff for a range that starts there\n");
+  PrintHeader("range:LO");
+  for (double lowest : Rows(low, high, {4, 9})) {  // the range's ends, every E and A
+    Row row;
+    float cutoff = SuggestedCutoff(lowest);
+    if (!MeasureRow(main, lowest, cutoff, {PrefilterSpec::Kind::kRange, lowest}, &row, &error))
+      return Fail(error);
+    PrintRow(row);
+  }
+
+  const float cutoff = SuggestedCutoff(low);
+  const PrefilterSpec range_filter{PrefilterSpec::Kind::kRange, low};
+  std::printf("\nThis range with cutoff %g Hz and --prefilter %s\n", cutoff,
+              PrefilterOption(range_filter).c_str());
+  PrintHeader(("range:" + NoteOption(low)).c_str());
+  bool filter_holds = true, within_ten = true;
+  for (double hz : Rows(low, high, {0, 4, 9})) {  // the ends, every C, E and A
+    Row row;
+    if (!MeasureRow(main, hz, cutoff, range_filter, &row, &error)) return Fail(error);
+    PrintRow(row);
+    filter_holds = filter_holds && std::fabs(row.rich_filtered.error_cents) <= kRightWithinCents;
+    within_ten = within_ten && row.sine.ripple_cents <= 20;
+  }
+
+  Settings suggested;
+  suggested.order = 2;
+  suggested.cutoff = cutoff;
+  suggested.scale = SuggestedScale(cutoff, low);
+  PrefilterSpec prefilter = filter_holds ? range_filter : PrefilterSpec();
+  std::printf("\n");
+  if (!within_ten)
+    std::printf(
+        "Ripple    more than 20 cents peak to peak at the low end: a lower cutoff is not\n"
+        "          offered (10 Hz is the least), so low notes ripple; the mean stays right\n");
+  if (filter_holds)
+    std::printf(
+        "Prefilter range:%s reads the harmonic tone right across the range; sound without\n"
+        "          harmonics (sines, whistles) needs none, and it costs nothing there\n",
+        NoteOption(low).c_str());
+  else
+    std::printf(
+        "Prefilter no single pre-filter reads the harmonic tone right across this range:\n"
+        "          render parts of it apart, with --prefilter note:NOTE or range:LOWEST\n");
+  std::printf("suggested: %s\n", SuggestedOptions(suggested, prefilter).c_str());
+  return 0;
+}
+
+}  // namespace tonevolt

@@ -40,26 +40,26 @@ float SuggestedCutoff(double lowest_hz) {
 
 std::string NoteOption(double hz) { return NoteName(hz); }
 
-std::string PrefilterOption(const PrefilterSpec& spec) {
-  switch (spec.kind) {
-    case PrefilterSpec::Kind::kNote:
-      return "note:" + NoteOption(spec.hz);
-    case PrefilterSpec::Kind::kRange:
-      return "range:" + NoteOption(spec.hz);
-    case PrefilterSpec::Kind::kOff:
+std::string PrefilterOption(const PrefilterChoice& choice) {
+  switch (choice.kind) {
+    case PrefilterChoice::Kind::kNote:
+      return "note:" + NoteOption(choice.hz);
+    case PrefilterChoice::Kind::kRange:
+      return "range:" + NoteOption(choice.hz);
+    case PrefilterChoice::Kind::kOff:
       break;
   }
   return "off";
 }
 
-std::string SuggestedOptions(const Settings& s, const PrefilterSpec& prefilter) {
+std::string SuggestedOptions(const Settings& s, const PrefilterChoice& prefilter) {
   const Settings defaults;
   std::ostringstream out;
   out << "--order " << s.order << " --cutoff " << s.cutoff;
   if (s.scale != defaults.scale)
     out << " --scale " << (s.scale == Scale::kVoltPerOctave ? "oct" : "khz");
   if (s.octave != defaults.octave) out << " --octave " << (s.octave > 0 ? "+" : "") << s.octave;
-  if (prefilter.kind != PrefilterSpec::Kind::kOff)
+  if (prefilter.kind != PrefilterChoice::Kind::kOff)
     out << " --prefilter " << PrefilterOption(prefilter);
   return out.str();
 }

@@ -30,11 +30,11 @@ float SuggestedCutoff(double lowest_hz);
 // A frequency as --prefilter writes it: the nearest note's name.
 std::string NoteOption(double hz);
 // "note:A2", "range:E1" or "off".
-std::string PrefilterOption(const PrefilterSpec& spec);
+std::string PrefilterOption(const PrefilterChoice& choice);
 
 // The render options that give these settings and this pre-filter, each
 // left out where it is the default.
-std::string SuggestedOptions(const Settings& settings, const PrefilterSpec& prefilter);
+std::string SuggestedOptions(const Settings& settings, const PrefilterChoice& prefilter);
 
 // The scale to suggest: 1 V/oct unless its bias at the lowest note would
 // pass this many cents.

@@ -315,7 +315,7 @@ std::vector<Note> FindNotes(const std::vector<Frame>& frames) {
 
 struct Suggestion {
   Settings settings;
-  PrefilterSpec prefilter;
+  PrefilterChoice prefilter;
   double lowest_hz = 0, highest_hz = 0;
   std::vector<std::string> reasons;  // one line each, for the printout
 };
@@ -323,9 +323,9 @@ struct Suggestion {
 // A note filter at the highest note fits a narrow range: it must pass the
 // highest note and stop the second harmonic of the lowest.
 bool NoteFilterFits(double lowest, double highest) {
-  PrefilterSpec spec{PrefilterSpec::Kind::kNote, highest};
+  PrefilterChoice choice{PrefilterChoice::Kind::kNote, highest};
   std::string error;
-  std::unique_ptr<Prefilter> filter = Prefilter::Create(spec, kRate, &error);
+  std::unique_ptr<Prefilter> filter = Prefilter::Create(choice, kRate, &error);
   return filter && filter->GainDb(highest) > -1.0 && filter->GainDb(2 * lowest) < -60.0;
 }
 
@@ -357,14 +357,14 @@ Suggestion Suggest(const Analysis& a) {
 
   bool dc = std::fabs(a.dc) > kDcShareOfRms * a.rms;
   if (harmonic_notes > 0 && !dc && NoteFilterFits(s.lowest_hz, s.highest_hz)) {
-    s.prefilter = {PrefilterSpec::Kind::kNote, s.highest_hz};
+    s.prefilter = {PrefilterChoice::Kind::kNote, s.highest_hz};
     std::snprintf(line, sizeof line,
                   "--prefilter %s: harmonics add crossings in %zu of %zu notes; an elliptic "
                   "low-pass just above %s takes them out",
                   PrefilterOption(s.prefilter).c_str(), harmonic_notes, a.notes.size(),
                   NoteName(s.highest_hz).c_str());
   } else if (harmonic_notes > 0 || dc) {
-    s.prefilter = {PrefilterSpec::Kind::kRange, s.lowest_hz};
+    s.prefilter = {PrefilterChoice::Kind::kRange, s.lowest_hz};
     std::snprintf(line, sizeof line, "--prefilter %s: %s%s%s", PrefilterOption(s.prefilter).c_str(),
                   harmonic_notes > 0 ? "harmonics add crossings" : "",
                   harmonic_notes > 0 && dc ? " and " : "",
@@ -396,7 +396,7 @@ struct Renders {
 bool Render(WBMainProc main, const std::string& path, int channel, const Suggestion& s, Renders* r,
             std::string* error) {
   std::unique_ptr<PrefilterStage> prefilter;
-  if (s.prefilter.kind != PrefilterSpec::Kind::kOff) {
+  if (s.prefilter.kind != PrefilterChoice::Kind::kOff) {
     prefilter = PrefilterStage::Create(s.prefilter, kRate, error);
     if (!prefilter) return false;
     r->prefilter_delay_s = prefilter->Filter().DelaySeconds(s.lowest_hz);
@@ -706,8 +706,8 @@ int Advise(const Invocation& invocation) {
     NoteReading d = ReadNote(a.defaults, n, defaults, default_skip);
     NoteReading g = ReadNote(r.with, n, s.settings, suggested_skip);
     double d_error = ErrorCents(d, n.hz), g_error = ErrorCents(g, n.hz);
-    bool still =
-        s.prefilter.kind != PrefilterSpec::Kind::kOff ? StillHarmonic(r, a.frames, n) : n.harmonics;
+    bool still = s.prefilter.kind != PrefilterChoice::Kind::kOff ? StillHarmonic(r, a.frames, n)
+                                                                 : n.harmonics;
     right_default += std::fabs(d_error) <= kRightWithinCents;
     right_suggested += std::fabs(g_error) <= kRightWithinCents;
     flagged_default += n.harmonics;

@@ -66,10 +66,10 @@ struct Measured {
 // One tone through a fresh instance, after the pre-filter; read over the
 // second half, whose start the filters have long settled by.
 bool Measure(WBMainProc main, Tone tone, double hz, const Settings& settings,
-             const PrefilterSpec& prefilter, Measured* m, std::string* error) {
+             const PrefilterChoice& prefilter, Measured* m, std::string* error) {
   double seconds = std::max(0.8, 10 * ExpectedSettleSeconds(settings.cutoff));
   std::vector<float> signal = MakeTone(tone, hz, seconds);
-  if (prefilter.kind != PrefilterSpec::Kind::kOff) {
+  if (prefilter.kind != PrefilterChoice::Kind::kOff) {
     std::unique_ptr<Prefilter> filter = Prefilter::Create(prefilter, kRate, error);
     if (!filter) return false;
     filter->Process(signal.data(), signal.data(), signal.size());
@@ -148,8 +148,8 @@ struct Row {
   Measured sine, sine_oct, rich, rich_filtered;
 };
 
-bool MeasureRow(WBMainProc main, double hz, float cutoff, const PrefilterSpec& prefilter, Row* row,
-                std::string* error) {
+bool MeasureRow(WBMainProc main, double hz, float cutoff, const PrefilterChoice& prefilter,
+                Row* row, std::string* error) {
   row->hz = hz;
   row->cutoff = cutoff;
   Settings khz;
@@ -157,7 +157,7 @@ bool MeasureRow(WBMainProc main, double hz, float cutoff, const PrefilterSpec& p
   khz.cutoff = cutoff;
   Settings oct = khz;
   oct.scale = Scale::kVoltPerOctave;
-  const PrefilterSpec off;
+  const PrefilterChoice off;
   return Measure(main, Tone::kSine, hz, khz, off, &row->sine, error) &&
          Measure(main, Tone::kSine, hz, oct, off, &row->sine_oct, error) &&
          Measure(main, Tone::kOddHarmonics, hz, khz, off, &row->rich, error) &&
@@ -213,13 +213,13 @@ int AdviseNotes(const Invocation& invocation, const std::string& range) {
   for (double lowest : Rows(low, high, {4, 9})) {  // the range's ends, every E and A
     Row row;
     float cutoff = SuggestedCutoff(lowest);
-    if (!MeasureRow(main, lowest, cutoff, {PrefilterSpec::Kind::kRange, lowest}, &row, &error))
+    if (!MeasureRow(main, lowest, cutoff, {PrefilterChoice::Kind::kRange, lowest}, &row, &error))
       return Fail(error);
     PrintRow(row);
   }
 
   const float cutoff = SuggestedCutoff(low);
-  const PrefilterSpec range_filter{PrefilterSpec::Kind::kRange, low};
+  const PrefilterChoice range_filter{PrefilterChoice::Kind::kRange, low};
   std::printf("\nThis range with cutoff %g Hz and --prefilter %s\n", cutoff,
               PrefilterOption(range_filter).c_str());
   PrintHeader(("range:" + NoteOption(low)).c_str());
@@ -236,7 +236,7 @@ int AdviseNotes(const Invocation& invocation, const std::string& range) {
   suggested.order = 2;
   suggested.cutoff = cutoff;
   suggested.scale = SuggestedScale(cutoff, low);
-  PrefilterSpec prefilter = filter_holds ? range_filter : PrefilterSpec();
+  PrefilterChoice prefilter = filter_holds ? range_filter : PrefilterChoice();
   std::printf("\n");
   if (!within_ten)
     std::printf(

@@ -44,9 +44,9 @@ bool ResampleStage::Flush(std::vector<float>* out, std::string*) {
   return true;
 }
 
-std::unique_ptr<PrefilterStage> PrefilterStage::Create(const PrefilterSpec& spec, double rate,
+std::unique_ptr<PrefilterStage> PrefilterStage::Create(const PrefilterChoice& choice, double rate,
                                                        std::string* error) {
-  std::unique_ptr<Prefilter> filter = Prefilter::Create(spec, rate, error);
+  std::unique_ptr<Prefilter> filter = Prefilter::Create(choice, rate, error);
   if (!filter) return nullptr;
   auto stage = std::make_unique<PrefilterStage>();
   stage->m_filter = std::move(filter);

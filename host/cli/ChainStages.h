@@ -51,7 +51,7 @@ class ResampleStage : public BlockStage {
 
 class PrefilterStage : public BlockStage {
  public:
-  static std::unique_ptr<PrefilterStage> Create(const PrefilterSpec& spec, double rate,
+  static std::unique_ptr<PrefilterStage> Create(const PrefilterChoice& choice, double rate,
                                                 std::string* error);
   bool Process(const std::vector<float>& in, std::vector<float>* out, std::string*) override;
   const Prefilter& Filter() const { return *m_filter; }

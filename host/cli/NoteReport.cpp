@@ -53,9 +53,9 @@ std::string NoteOnly(double hz) { return NoteName(hz); }
 
 }  // namespace
 
-bool ParseReport(const std::string& text, ReportSpec* spec, std::string* error) {
+bool ParseReport(const std::string& text, ReportChoice* choice, std::string* error) {
   if (text == "notes") {
-    *spec = ReportSpec();
+    *choice = ReportChoice();
     return true;
   }
   const std::string prefix = "slices:";
@@ -68,26 +68,26 @@ bool ParseReport(const std::string& text, ReportSpec* spec, std::string* error) 
       *error = "'" + text + "' needs a positive number of seconds (slices:0.5)";
       return false;
     }
-    spec->kind = ReportSpec::Kind::kSlices;
-    spec->seconds = seconds;
+    choice->kind = ReportChoice::Kind::kSlices;
+    choice->seconds = seconds;
     return true;
   }
   *error = "'" + text + "' is not notes or slices:SECONDS";
   return false;
 }
 
-NoteReport::NoteReport(const ReportSpec& spec, double file_rate, double module_rate,
+NoteReport::NoteReport(const ReportChoice& choice, double file_rate, double module_rate,
                        SettingsTimelineList timeline, CheckStage* check)
-    : m_spec(spec),
+    : m_choice(choice),
       m_file_rate(file_rate),
       m_module_rate(module_rate),
       m_timeline(std::move(timeline)),
       m_check(check),
       m_frame_samples(std::max<uint64_t>(1, std::llround(kFrameSeconds * file_rate))) {
   m_next_cut = m_frame_samples;
-  if (m_spec.kind == ReportSpec::Kind::kSlices)
+  if (m_choice.kind == ReportChoice::Kind::kSlices)
     m_next_cut = std::min<uint64_t>(
-        m_next_cut, std::max<uint64_t>(1, std::llround(m_spec.seconds * m_file_rate)));
+        m_next_cut, std::max<uint64_t>(1, std::llround(m_choice.seconds * m_file_rate)));
 }
 
 bool NoteReport::Consume(const std::vector<float>&, const std::vector<float>& output,
@@ -134,12 +134,12 @@ void NoteReport::CloseFrame() {
     if (f.valid) f.cents = Cents(f.hz, 440.0);
   }
   uint64_t next = m_position + m_frame_samples;
-  if (m_spec.kind == ReportSpec::Kind::kSlices) {
-    uint64_t slice_end = std::llround((m_slice + 1) * m_spec.seconds * m_file_rate);
+  if (m_choice.kind == ReportChoice::Kind::kSlices) {
+    uint64_t slice_end = std::llround((m_slice + 1) * m_choice.seconds * m_file_rate);
     if (m_position >= slice_end) {
       f.ends_slice = true;
       ++m_slice;
-      slice_end = std::llround((m_slice + 1) * m_spec.seconds * m_file_rate);
+      slice_end = std::llround((m_slice + 1) * m_choice.seconds * m_file_rate);
     }
     next = std::min(next, std::max(slice_end, m_position + 1));
   }
@@ -182,7 +182,7 @@ void NoteReport::Drain(bool finished) {
 }
 
 void NoteReport::ApplyFrame(const Frame& frame) {
-  if (m_spec.kind == ReportSpec::Kind::kSlices) {
+  if (m_choice.kind == ReportChoice::Kind::kSlices) {
     if (!m_open.open)
       StartEntry(frame);
     else
@@ -334,7 +334,7 @@ void NoteReport::CloseEntry() {
   ReportEntry e;
   e.start_s = o.start_s;
   e.end_s = o.end_s;
-  if (m_spec.kind == ReportSpec::Kind::kSlices) {
+  if (m_choice.kind == ReportChoice::Kind::kSlices) {
     // The mean value over the slice, under the settings at its middle.
     uint64_t middle = std::llround(0.5 * (e.start_s + e.end_s) * m_file_rate);
     const Settings& settings = SettingsAt(m_timeline, middle);
@@ -417,8 +417,8 @@ void NoteReport::Record(ReportEntry e, const Checks& k) {
   e.crossings_per_period = k.periods > 0 ? k.crossings / k.periods : Median(k.window_crossings);
   e.level_db = k.level_db;
   // Stretches of noise next to each other make one line.
-  if (m_spec.kind == ReportSpec::Kind::kNotes && e.mark == Reliability::kNoPitch && m_last_listed &&
-      m_entries.back().mark == Reliability::kNoPitch &&
+  if (m_choice.kind == ReportChoice::Kind::kNotes && e.mark == Reliability::kNoPitch &&
+      m_last_listed && m_entries.back().mark == Reliability::kNoPitch &&
       e.start_s - m_entries.back().end_s < kNoiseGapSeconds) {
     ReportEntry& last = m_entries.back();
     double before = last.end_s - last.start_s, now = e.end_s - e.start_s;
@@ -459,7 +459,7 @@ std::string CheckText(const ReportEntry& e) {
 }
 
 void PrintReport(const NoteReport& report, std::FILE* out) {
-  const bool notes = report.Spec().kind == ReportSpec::Kind::kNotes;
+  const bool notes = report.Choice().kind == ReportChoice::Kind::kNotes;
   const uint64_t harmonics = report.Marked(Reliability::kHarmonics),
                  no_pitch = report.Marked(Reliability::kNoPitch);
   if (notes) {
@@ -472,7 +472,7 @@ void PrintReport(const NoteReport& report, std::FILE* out) {
                  static_cast<unsigned long long>(unsteady));
   } else
     std::fprintf(out, "\nSlices    %llu of %g s", static_cast<unsigned long long>(report.Total()),
-                 report.Spec().seconds);
+                 report.Choice().seconds);
   if (harmonics + no_pitch > 0)
     std::fprintf(out, "; %llu unreliable", static_cast<unsigned long long>(harmonics + no_pitch));
   std::fprintf(out, "\n");

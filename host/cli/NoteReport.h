@@ -17,14 +17,14 @@
 
 namespace tonevolt {
 
-struct ReportSpec {
+struct ReportChoice {
   enum class Kind { kNotes, kSlices };
   Kind kind = Kind::kNotes;
   double seconds = 0;  // slice length
 };
 
 // "notes" or "slices:SECONDS"; false with a reason.
-bool ParseReport(const std::string& text, ReportSpec* spec, std::string* error);
+bool ParseReport(const std::string& text, ReportChoice* choice, std::string* error);
 
 struct ReportEntry {
   double start_s = 0, end_s = 0;
@@ -44,14 +44,14 @@ class NoteReport : public BlockSink {
 
   // Output values are read under the settings of `timeline` (file samples)
   // at module_rate; `check` gives the marks and is read as it fills.
-  NoteReport(const ReportSpec& spec, double file_rate, double module_rate,
+  NoteReport(const ReportChoice& choice, double file_rate, double module_rate,
              SettingsTimelineList timeline, CheckStage* check);
 
   bool Consume(const std::vector<float>& input, const std::vector<float>& output,
                std::string* error) override;
   bool Finish(std::string* error) override;
 
-  const ReportSpec& Spec() const { return m_spec; }
+  const ReportChoice& Choice() const { return m_choice; }
   const std::vector<ReportEntry>& Entries() const { return m_entries; }
   uint64_t Total() const { return m_total; }  // entries, listed or not
   uint64_t Unlisted() const { return m_total - m_entries.size(); }
@@ -98,7 +98,7 @@ class NoteReport : public BlockSink {
     double start_s = 0, end_s = 0;
     Settings settings;  // at its start
     double settle_s = 0;
-    Readings all, settled;     // notes: all frames, and those after settling
+    Readings all, settled;  // notes: all frames, and those after settling
     // The latest settled frame waits for the next: the frame before a note
     // ends is often already on its way to the next.
     Frame last_settled;
@@ -129,7 +129,7 @@ class NoteReport : public BlockSink {
   static int Pitched(const Checks& checks);
   const Settings& SettingsAtSample(uint64_t sample);
 
-  ReportSpec m_spec;
+  ReportChoice m_choice;
   double m_file_rate, m_module_rate;
   SettingsTimelineList m_timeline;
   size_t m_timeline_at = 0;

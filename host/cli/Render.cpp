@@ -35,9 +35,9 @@ struct RenderOptions {
   int channel = 0;
   RunRequest run;  // at the file's rate; the module's request follows from it
   bool native_rate = false;
-  PrefilterSpec prefilter;
+  PrefilterChoice prefilter;
   ReliabilityOptions check;
-  ReportSpec report;
+  ReportChoice report;
 };
 
 // The rate the module runs at: its calibrated one, or the file's.
@@ -244,7 +244,7 @@ struct Chain {
                                           ResampleStage::Edges::kHoldEnd, error);
       if (!to_module || !from_module) return false;
     }
-    if (o.prefilter.kind != PrefilterSpec::Kind::kOff) {
+    if (o.prefilter.kind != PrefilterChoice::Kind::kOff) {
       prefilter = PrefilterStage::Create(o.prefilter, module_rate, error);
       if (!prefilter) return false;
       prefilter_text = prefilter->Filter().Description();

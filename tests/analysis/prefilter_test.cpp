@@ -16,10 +16,10 @@ using signals::Db;
 using signals::Sine;
 
 std::unique_ptr<Prefilter> Make(const std::string& text, double rate) {
-  PrefilterSpec spec;
+  PrefilterChoice choice;
   std::string error;
-  EXPECT_TRUE(Prefilter::Parse(text, &spec, &error)) << error;
-  auto filter = Prefilter::Create(spec, rate, &error);
+  EXPECT_TRUE(Prefilter::Parse(text, &choice, &error)) << error;
+  auto filter = Prefilter::Create(choice, rate, &error);
   EXPECT_TRUE(filter) << error;
   return filter;
 }
@@ -36,30 +36,30 @@ double MeasuredGainDb(Prefilter* filter, double hz, double rate) {
 TEST(Prefilter, ParsesItsThreeForms) {
   struct Case {
     const char* text;
-    PrefilterSpec::Kind kind;
+    PrefilterChoice::Kind kind;
     double hz;
   };
   const Case kCases[] = {
-      {"off", PrefilterSpec::Kind::kOff, 0},
-      {"OFF", PrefilterSpec::Kind::kOff, 0},
-      {"range:110", PrefilterSpec::Kind::kRange, 110},
-      {"range:E1", PrefilterSpec::Kind::kRange, 41.20344461410875},
-      {"note:440", PrefilterSpec::Kind::kNote, 440},
-      {"note:A4", PrefilterSpec::Kind::kNote, 440},
-      {"Note:c#5", PrefilterSpec::Kind::kNote, 554.3652619537442},
+      {"off", PrefilterChoice::Kind::kOff, 0},
+      {"OFF", PrefilterChoice::Kind::kOff, 0},
+      {"range:110", PrefilterChoice::Kind::kRange, 110},
+      {"range:E1", PrefilterChoice::Kind::kRange, 41.20344461410875},
+      {"note:440", PrefilterChoice::Kind::kNote, 440},
+      {"note:A4", PrefilterChoice::Kind::kNote, 440},
+      {"Note:c#5", PrefilterChoice::Kind::kNote, 554.3652619537442},
   };
   for (const Case& c : kCases) {
-    PrefilterSpec spec;
+    PrefilterChoice choice;
     std::string error;
-    ASSERT_TRUE(Prefilter::Parse(c.text, &spec, &error)) << c.text << ": " << error;
-    EXPECT_EQ(spec.kind, c.kind) << c.text;
-    EXPECT_NEAR(spec.hz, c.hz, 1e-9) << c.text;
+    ASSERT_TRUE(Prefilter::Parse(c.text, &choice, &error)) << c.text << ": " << error;
+    EXPECT_EQ(choice.kind, c.kind) << c.text;
+    EXPECT_NEAR(choice.hz, c.hz, 1e-9) << c.text;
   }
   for (const char* text : {"", "on", "band:100", "range", "range:", "note:H2", "range:0", "note:-5",
                            "off:1", "range:110:220"}) {
-    PrefilterSpec spec;
+    PrefilterChoice choice;
     std::string error;
-    EXPECT_FALSE(Prefilter::Parse(text, &spec, &error)) << text;
+    EXPECT_FALSE(Prefilter::Parse(text, &choice, &error)) << text;
     EXPECT_FALSE(error.empty()) << text;
     EXPECT_EQ(error.find('\n'), std::string::npos) << error;
   }
@@ -67,25 +67,26 @@ TEST(Prefilter, ParsesItsThreeForms) {
 
 TEST(Prefilter, RefusesADesignThatDoesNotFitTheRate) {
   struct Case {
-    PrefilterSpec spec;
+    PrefilterChoice choice;
     double rate;
   };
   const Case kCases[] = {
-      {{PrefilterSpec::Kind::kNote, 20000}, 44100},   // edge 26 kHz above Nyquist
-      {{PrefilterSpec::Kind::kNote, 17000}, 44100},   // edge 22.1 kHz, just above
-      {{PrefilterSpec::Kind::kRange, 11025}, 22050},  // low-pass edge at Nyquist
-      {{PrefilterSpec::Kind::kRange, 5000}, 8000},
-      {{PrefilterSpec::Kind::kNote, 440}, 0},
-      {{PrefilterSpec::Kind::kNote, 440}, std::numeric_limits<double>::quiet_NaN()},
+      {{PrefilterChoice::Kind::kNote, 20000}, 44100},   // edge 26 kHz above Nyquist
+      {{PrefilterChoice::Kind::kNote, 17000}, 44100},   // edge 22.1 kHz, just above
+      {{PrefilterChoice::Kind::kRange, 11025}, 22050},  // low-pass edge at Nyquist
+      {{PrefilterChoice::Kind::kRange, 5000}, 8000},
+      {{PrefilterChoice::Kind::kNote, 440}, 0},
+      {{PrefilterChoice::Kind::kNote, 440}, std::numeric_limits<double>::quiet_NaN()},
   };
   for (const Case& c : kCases) {
     std::string error;
-    EXPECT_EQ(Prefilter::Create(c.spec, c.rate, &error), nullptr) << c.spec.hz << " at " << c.rate;
+    EXPECT_EQ(Prefilter::Create(c.choice, c.rate, &error), nullptr)
+        << c.choice.hz << " at " << c.rate;
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(error.find('\n'), std::string::npos) << error;
   }
   std::string error;
-  EXPECT_NE(Prefilter::Create({PrefilterSpec::Kind::kNote, 16000}, 44100, &error), nullptr)
+  EXPECT_NE(Prefilter::Create({PrefilterChoice::Kind::kNote, 16000}, 44100, &error), nullptr)
       << error;
 }
 
@@ -111,7 +112,7 @@ TEST(Prefilter, NoteDesignKeepsItsRippleAndStopband) {
   for (double rate : {44100.0, 48000.0, 96000.0}) {
     for (const char* note : {"note:E1", "note:110", "note:440", "note:2000", "note:C8"}) {
       auto filter = Make(note, rate);
-      double edge = 1.3 * filter->Spec().hz;
+      double edge = 1.3 * filter->Choice().hz;
       for (int i = 0; i <= 2000; ++i) {
         double hz = edge * i / 2000;
         double gain = filter->GainDb(hz);
@@ -151,7 +152,7 @@ TEST(Prefilter, RangeDesignIsButterworthHighAndLowPass) {
 // What the sections do to real sines matches the designed response.
 TEST(Prefilter, ProcessedSinesFollowTheDesign) {
   struct Case {
-    const char* spec;
+    const char* choice;
     double rate;
     double hz;
     double low_db;  // bounds the design promises
@@ -171,10 +172,10 @@ TEST(Prefilter, ProcessedSinesFollowTheDesign) {
       {"range:110", 96000, 1000, -200, -70}, {"range:110", 96000, 10, -40, -20},
   };
   for (const Case& c : kCases) {
-    auto filter = Make(c.spec, c.rate);
+    auto filter = Make(c.choice, c.rate);
     double designed = filter->GainDb(c.hz);
     double measured = MeasuredGainDb(filter.get(), c.hz, c.rate);
-    SCOPED_TRACE(std::string(c.spec) + " at " + std::to_string(c.rate) + ", " +
+    SCOPED_TRACE(std::string(c.choice) + " at " + std::to_string(c.rate) + ", " +
                  std::to_string(c.hz) + " Hz");
     EXPECT_NEAR(measured, designed, 0.01 + 0.002 * std::fabs(designed));
     EXPECT_GE(designed, c.low_db);
@@ -186,15 +187,15 @@ TEST(Prefilter, ProcessedSinesFollowTheDesign) {
 // its energy moves by the group delay.
 TEST(Prefilter, DelayIsHowLateABurstComesOut) {
   struct Case {
-    const char* spec;
+    const char* choice;
     double hz;
   };
   const Case kCases[] = {{"note:440", 300},  {"note:440", 500}, {"note:E1", 41.2},
                          {"range:110", 150}, {"range:E1", 60},  {"off", 440}};
   const double rate = 44100, centre = 1.5, width = 0.15;
   for (const Case& c : kCases) {
-    SCOPED_TRACE(std::string(c.spec) + " at " + std::to_string(c.hz) + " Hz");
-    auto filter = Make(c.spec, rate);
+    SCOPED_TRACE(std::string(c.choice) + " at " + std::to_string(c.hz) + " Hz");
+    auto filter = Make(c.choice, rate);
     std::vector<float> x = signals::Generate(static_cast<size_t>(3 * rate), [&](size_t i) {
       double t = i / rate, envelope = std::exp(-0.5 * std::pow((t - centre) / width, 2));
       return 0.5 * envelope * std::sin(2 * M_PI * c.hz * t);

@@ -34,7 +34,7 @@ printf '0 %s %s %s %s\n' "$cutoff" "$octave" "$scale" "$order" >"$work/settings.
 
 export JACK_NO_START_SERVER=1
 export JACK_NO_AUDIO_RESERVATION=1
-# The built bundle first; the specifications it refers to from the system.
+# The built bundle first; the LV2 vocabularies it refers to, from the system.
 export LV2_PATH="$lv2_path:/usr/lib/lv2"
 
 jackd_pid="" jalv_pid=""

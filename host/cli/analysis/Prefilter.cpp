@@ -115,19 +115,19 @@ bool DesignSections(Family family, Band band, int order, double edge_hz, double 
 
 }  // namespace
 
-bool Prefilter::Parse(const std::string& text, PrefilterSpec* spec, std::string* error) {
+bool Prefilter::Parse(const std::string& text, PrefilterChoice* choice, std::string* error) {
   std::string lower = text;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  PrefilterSpec parsed;
+  PrefilterChoice parsed;
   std::string frequency;
   if (lower == "off") {
-    *spec = parsed;
+    *choice = parsed;
     return true;
   } else if (StartsWith(lower, "range:")) {
-    parsed.kind = PrefilterSpec::Kind::kRange;
+    parsed.kind = PrefilterChoice::Kind::kRange;
     frequency = text.substr(6);
   } else if (StartsWith(lower, "note:")) {
-    parsed.kind = PrefilterSpec::Kind::kNote;
+    parsed.kind = PrefilterChoice::Kind::kNote;
     frequency = text.substr(5);
   } else {
     *error = "unknown pre-filter '" + text + "': use off, range:LOWEST or note:NOTE";
@@ -138,21 +138,21 @@ bool Prefilter::Parse(const std::string& text, PrefilterSpec* spec, std::string*
     *error = "pre-filter '" + text + "': " + why;
     return false;
   }
-  *spec = parsed;
+  *choice = parsed;
   return true;
 }
 
 bool Prefilter::Design(std::string* error) {
-  std::string name = m_spec.kind == PrefilterSpec::Kind::kRange ? "range:" : "note:";
-  name += FormatHz(m_spec.hz);
+  std::string name = m_choice.kind == PrefilterChoice::Kind::kRange ? "range:" : "note:";
+  name += FormatHz(m_choice.hz);
   if (!(m_rate > 0 && std::isfinite(m_rate))) {
     *error = "pre-filter " + name + ": no valid sample rate";
     return false;
   }
   double nyquist = m_rate / 2;
   double top_edge =
-      m_spec.kind == PrefilterSpec::Kind::kRange ? m_spec.hz : kNoteEdgeFactor * m_spec.hz;
-  if (!(m_spec.hz > 0 && top_edge < nyquist)) {
+      m_choice.kind == PrefilterChoice::Kind::kRange ? m_choice.hz : kNoteEdgeFactor * m_choice.hz;
+  if (!(m_choice.hz > 0 && top_edge < nyquist)) {
     *error = "pre-filter " + name + " does not fit " + FormatHz(m_rate) + " audio: its edge " +
              FormatHz(top_edge) + " is not below the Nyquist frequency " + FormatHz(nyquist);
     return false;
@@ -160,14 +160,14 @@ bool Prefilter::Design(std::string* error) {
 
   std::vector<Biquad> sections;
   bool designed = true;
-  if (m_spec.kind == PrefilterSpec::Kind::kRange) {
+  if (m_choice.kind == PrefilterChoice::Kind::kRange) {
     designed = DesignSections(Family::kButterworth, Band::kHighPass, kRangeHighPassOrder,
-                              m_spec.hz / 2, m_rate, &sections) &&
-               DesignSections(Family::kButterworth, Band::kLowPass, kRangeLowPassOrder, m_spec.hz,
+                              m_choice.hz / 2, m_rate, &sections) &&
+               DesignSections(Family::kButterworth, Band::kLowPass, kRangeLowPassOrder, m_choice.hz,
                               m_rate, &sections);
   } else {
     designed = DesignSections(Family::kElliptic, Band::kLowPass, kNoteOrder,
-                              kNoteEdgeFactor * m_spec.hz, m_rate, &sections);
+                              kNoteEdgeFactor * m_choice.hz, m_rate, &sections);
   }
   if (!designed) {
     *error = "pre-filter " + name + ": the filter design failed at " + FormatHz(m_rate);
@@ -180,10 +180,10 @@ bool Prefilter::Design(std::string* error) {
   return true;
 }
 
-std::unique_ptr<Prefilter> Prefilter::Create(const PrefilterSpec& spec, double sample_rate,
+std::unique_ptr<Prefilter> Prefilter::Create(const PrefilterChoice& choice, double sample_rate,
                                              std::string* error) {
-  std::unique_ptr<Prefilter> filter(new Prefilter(spec, sample_rate));
-  if (spec.kind != PrefilterSpec::Kind::kOff && !filter->Design(error)) return nullptr;
+  std::unique_ptr<Prefilter> filter(new Prefilter(choice, sample_rate));
+  if (choice.kind != PrefilterChoice::Kind::kOff && !filter->Design(error)) return nullptr;
   return filter;
 }
 
@@ -242,14 +242,14 @@ double Prefilter::DelaySeconds(double hz) const {
 }
 
 std::string Prefilter::Description() const {
-  switch (m_spec.kind) {
-    case PrefilterSpec::Kind::kRange:
-      return "2-pole Butterworth high-pass at " + FormatHz(m_spec.hz / 2) +
-             ", 4-pole Butterworth low-pass at " + FormatHz(m_spec.hz);
-    case PrefilterSpec::Kind::kNote:
-      return "8-pole elliptic low-pass, passband to " + FormatHz(kNoteEdgeFactor * m_spec.hz) +
+  switch (m_choice.kind) {
+    case PrefilterChoice::Kind::kRange:
+      return "2-pole Butterworth high-pass at " + FormatHz(m_choice.hz / 2) +
+             ", 4-pole Butterworth low-pass at " + FormatHz(m_choice.hz);
+    case PrefilterChoice::Kind::kNote:
+      return "8-pole elliptic low-pass, passband to " + FormatHz(kNoteEdgeFactor * m_choice.hz) +
              " (0.5 dB ripple), 80 dB stopband";
-    case PrefilterSpec::Kind::kOff:
+    case PrefilterChoice::Kind::kOff:
       break;
   }
   return "off";

@@ -9,7 +9,7 @@
 
 namespace tonevolt {
 
-struct PrefilterSpec {
+struct PrefilterChoice {
   enum class Kind {
     kOff,    // the signal unchanged
     kRange,  // "range:LO": high-pass at LO / 2 (2-pole Butterworth), low-pass at LO (4-pole)
@@ -22,11 +22,11 @@ struct PrefilterSpec {
 class Prefilter {
  public:
   // Reads "off", "range:LO" or "note:F", with LO and F in Hz or as note names.
-  static bool Parse(const std::string& text, PrefilterSpec* spec, std::string* error);
+  static bool Parse(const std::string& text, PrefilterChoice* choice, std::string* error);
 
   // Designs the filter for a sample rate; null and a one-line error when it
   // cannot be built there (an edge at or above the Nyquist frequency).
-  static std::unique_ptr<Prefilter> Create(const PrefilterSpec& spec, double sample_rate,
+  static std::unique_ptr<Prefilter> Create(const PrefilterChoice& choice, double sample_rate,
                                            std::string* error);
 
   // Filters the next block; in == out is allowed. State carries over blocks.
@@ -39,7 +39,7 @@ class Prefilter {
   // The group delay at hz, in seconds (0 for off): how late a tone there
   // comes out.
   double DelaySeconds(double hz) const;
-  const PrefilterSpec& Spec() const { return m_spec; }
+  const PrefilterChoice& Choice() const { return m_choice; }
   // Such as "8-pole elliptic low-pass, passband to 572 Hz".
   std::string Description() const;
 
@@ -51,10 +51,11 @@ class Prefilter {
     double s1 = 0, s2 = 0;
   };
 
-  Prefilter(const PrefilterSpec& spec, double sample_rate) : m_spec(spec), m_rate(sample_rate) {}
+  Prefilter(const PrefilterChoice& choice, double sample_rate)
+      : m_choice(choice), m_rate(sample_rate) {}
   bool Design(std::string* error);
 
-  PrefilterSpec m_spec;
+  PrefilterChoice m_choice;
   double m_rate;
   std::vector<Section> m_sections;
 };

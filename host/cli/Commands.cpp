@@ -26,6 +26,10 @@ const char kModuleOption[] = "--module";
 const char kHelpOption[] = "-h,--help";
 const char kVersionOption[] = "--version";
 
+const char kGateHelp[] =
+    "quieter than this has no pitch, in dBFS (-60 or\n"
+    "-60dB; default -60)";
+
 // Where the usage text puts descriptions.
 constexpr size_t kHelpColumn = 28;
 
@@ -94,9 +98,13 @@ const std::vector<Command>& CommandTable() {
        "render IN [OUT] [options]",
        "process one channel of an audio file (IN -: standard\n"
        "input) and print a summary; OUT gets the output as\n"
-       "32-bit float mono (.wav .aiff .caf .au .w64)",
+       "32-bit float mono (.wav .aiff .caf .au .w64) in the\n"
+       "module's units, 1.0 = 10 V (the summary and CSV are\n"
+       "in volts)",
        {{"--channel", "N", "input channel, from 0 (default 0)"},
-        {"--cutoff", "HZ", "filter cutoff, " + Range(kCutoffMinHz, kCutoffMaxHz, kCutoffDefaultHz)},
+        {"--cutoff", "HZ",
+         "filter cutoff in Hz (20 or 20Hz),\n" +
+             Range(kCutoffMinHz, kCutoffMaxHz, kCutoffDefaultHz)},
         {"--octave", "N", "octave shift, " + Range(kOctaveMin, kOctaveMax, 0)},
         {"--scale", "khz|oct", "1 V/kHz or 1 V/oct (default khz)"},
         {"--order", "1|2", "filter poles (default 1)"},
@@ -104,19 +112,22 @@ const std::vector<Command>& CommandTable() {
         {"--events", "FILE",
          "timed changes, one a line: TIME PIN VALUE, TIME in\n"
          "samples or seconds with 's' (\"0.5s Octave +1\")"},
-        {"--csv", "FILE", "time, input, output volts, implied Hz, as it goes"},
+        {"--csv", "FILE", "time (s), input, output (V), implied Hz, as it goes"},
         {"--csv-every", "STEP",
          "one CSV row every STEP samples, or seconds with 's'\n(0.01s; default every sample)"},
         {"--plot", "FILE.png", "output over time, input underneath"},
         {"--native-rate", "",
          "run the module at the file's rate, as a host there\n"
-         "would (default: at 44100 Hz, where it is calibrated)"},
+         "would (default off: at 44100 Hz, where calibrated);\n"
+         "--native-rate=no turns it off (or yes, true/false,\n"
+         "on/off, 1/0)"},
         {"--prefilter", "KIND",
          "off (default), note:F (8-pole elliptic low-pass\n"
          "at 1.3 F) or range:LO (high-pass at LO/2, 4-pole\n"
-         "low-pass at LO); F, LO in Hz or as notes (E1)"},
-        {"--gate", "DB", "quieter than this has no pitch (default -60 dBFS)"},
-        {"--report", "KIND", "notes (default) or slices:SECONDS"}},
+         "low-pass at LO); F, LO in Hz (110, 110Hz) or as\n"
+         "notes (E1)"},
+        {"--gate", "DB", kGateHelp},
+        {"--report", "KIND", "notes (default) or slices:SECONDS (0.5 or 0.5s)"}},
        Render},
       {"advise",
        "advise IN | --notes LOW-HIGH",
@@ -126,7 +137,7 @@ const std::vector<Command>& CommandTable() {
        "notes (E1-A3), from the formulas and test tones",
        {{"--notes", "LOW-HIGH", "a range of notes instead of IN"},
         {"--channel", "N", "input channel, from 0 (default 0)"},
-        {"--gate", "DB", "quieter than this has no pitch (default -60 dBFS)"},
+        {"--gate", "DB", kGateHelp},
         {"--plot", "FILE.png", "readings and tracked pitch over time, input underneath"}},
        Advise},
       {"describe", "describe", "print the module description and its pins", {}, Describe},
@@ -158,6 +169,9 @@ std::string UsageText() {
   for (const Option& option : GlobalOptions())
     if (!option.help.empty()) AppendEntry("  ", OptionName(option), option.help, &text);
   text +=
+      "\nOptions go before or after the command, as --opt value or --opt=value; given\n"
+      "twice, the last counts. Numbers are plain decimals, with the unit or without\n"
+      "(20Hz, -60dB, 0.5s). After -- every word is a file (-x.wav).\n"
       "\nOutputs are written beside their place and renamed into it, replacing a file\n"
       "of that name; an output that is an input or another output is refused.\n"
       "Exit status: 0 done, 1 failed, 2 refused (usage or a clash of files),\n"

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "Analysis.h"
+#include "analysis/Number.h"
 
 namespace tonevolt {
 
@@ -60,12 +61,20 @@ bool ParseReport(const std::string& text, ReportChoice* choice, std::string* err
   }
   const std::string prefix = "slices:";
   if (text.compare(0, prefix.size(), prefix) == 0) {
-    std::string number = text.substr(prefix.size());
-    if (!number.empty() && number.back() == 's') number.pop_back();
-    char* end = nullptr;
-    double seconds = number.empty() ? 0 : std::strtod(number.c_str(), &end);
-    if (number.empty() || *end != '\0' || !std::isfinite(seconds) || !(seconds > 0)) {
-      *error = "'" + text + "' needs a positive number of seconds (slices:0.5)";
+    double seconds;
+    if (!ParseNumber(text.substr(prefix.size()), {"s"}, &seconds)) {
+      *error = "'" + text + "' needs a number of seconds (slices:0.5)";
+      return false;
+    }
+    // A slice shorter than the check's hop would hold no frame of its own.
+    const double least = CheckStage::kHop / kReferenceRate;
+    if (!(seconds >= least)) {
+      char why[160];
+      std::snprintf(why, sizeof why,
+                    "'%s': a slice must be at least %.5f s, the reliability check's hop "
+                    "(%d samples at %.0f Hz)",
+                    text.c_str(), std::ceil(least * 1e5) / 1e5, CheckStage::kHop, kReferenceRate);
+      *error = why;
       return false;
     }
     choice->kind = ReportChoice::Kind::kSlices;

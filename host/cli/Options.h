@@ -1,7 +1,9 @@
-// The command line, parsed the same way for every command (on CLI11): global
-// options before or after the command, "--opt value" and "--opt=value", the
-// last of a repeated option winning. Values stay text; commands convert them
-// with the tool's own parsers so that every message is the tool's.
+// The command line, parsed the same way for every command (on CLI11): any
+// option before or after the command, "--opt value" and "--opt=value" (a
+// value may start with '-': "--gate -60"), the last of a repeated option
+// winning, a flag alone or with a yes or no ("--native-rate=no"), and every
+// word after "--" an argument. Values stay text; commands convert them with
+// the tool's own parsers so that every message is the tool's.
 #pragma once
 
 #include <map>

@@ -18,6 +18,7 @@
 #include "Plot.h"
 #include "RenderStages.h"
 #include "Run.h"
+#include "analysis/Number.h"
 
 namespace tonevolt {
 
@@ -94,12 +95,9 @@ bool ParseCsvStep(const std::string& text, double rate, double* step, std::strin
     *step = 1;
     return true;
   }
-  bool seconds = text.back() == 's';
-  std::string number = seconds ? text.substr(0, text.size() - 1) : text;
-  char* end = nullptr;
-  double value = std::strtod(number.c_str(), &end);
-  bool whole = seconds || number.find_first_not_of("0123456789") == std::string::npos;
-  if (number.empty() || *end != '\0' || !whole || !std::isfinite(value)) {
+  double value;
+  bool seconds = false;
+  if (!ParseNumber(text, {"s"}, &value, &seconds) || (!seconds && value != std::floor(value))) {
     *error = "'" + text + "' is not a number of samples, or of seconds with 's' (0.01s)";
     return false;
   }
@@ -166,8 +164,10 @@ void PrintSummary(const RenderOptions& o, const AudioInfo& info, const StatsSink
     std::printf("Output    %.4f .. %.4f V (no OUT given: not written)\n", volts(range.lo),
                 volts(range.hi));
   else
-    std::printf("Output    %s: %.4f .. %.4f V, 32-bit float mono, %d Hz\n", o.out.c_str(),
-                volts(range.lo), volts(range.hi), info.sample_rate);
+    std::printf(
+        "Output    %s: %.4f .. %.4f V, 32-bit float mono, %d Hz, in the module's units "
+        "(1.0 = %g V)\n",
+        o.out.c_str(), volts(range.lo), volts(range.hi), info.sample_rate, kVoltsPerUnit);
 
   PrintReport(report, stdout);
   if (!o.csv.empty() || !o.plot.empty()) std::printf("\n");

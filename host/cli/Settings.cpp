@@ -1,11 +1,11 @@
 #include "Settings.h"
 
 #include <cctype>
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <sstream>
+
+#include "analysis/Number.h"
 
 namespace tonevolt {
 
@@ -23,22 +23,19 @@ std::string Lower(std::string s) {
   return s;
 }
 
-bool ParseDouble(const std::string& text, double* value) {
-  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
-  char* end = nullptr;
-  errno = 0;
-  *value = std::strtod(text.c_str(), &end);
-  return errno == 0 && *end == '\0' && std::isfinite(*value);
+// A value as read, for a message: "9000", "5000.5", "1e+12".
+std::string Format(double value) {
+  std::ostringstream text;
+  text.precision(10);
+  text << value;
+  return text.str();
 }
 
 }  // namespace
 
 bool ParseInt(const std::string& text, long lo, long hi, long* value, std::string* error) {
-  char* end = nullptr;
-  errno = 0;
-  long v = text.empty() ? 0 : std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) || errno != 0 ||
-      *end != '\0') {
+  double v;
+  if (!ParseNumber(text, {}, &v) || v != std::floor(v)) {
     *error = "'" + text + "' is not a whole number";
     return false;
   }
@@ -46,7 +43,7 @@ bool ParseInt(const std::string& text, long lo, long hi, long* value, std::strin
     *error = text + " is out of range " + std::to_string(lo) + ".." + std::to_string(hi);
     return false;
   }
-  *value = v;
+  *value = static_cast<long>(v);
   return true;
 }
 
@@ -65,22 +62,13 @@ bool ParseBlockSize(const std::string& text, int32_t* samples, std::string* erro
 }
 
 bool ParseGate(const std::string& text, double* db, std::string* error) {
-  std::string number = text;
-  for (const char* unit : {"dBFS", "dbfs", "dB", "db"}) {
-    size_t n = std::strlen(unit);
-    if (number.size() > n && number.compare(number.size() - n, n, unit) == 0) {
-      number.resize(number.size() - n);
-      break;
-    }
-  }
-  char* end = nullptr;
-  double value = number.empty() ? 0 : std::strtod(number.c_str(), &end);
-  if (number.empty() || *end != '\0' || !std::isfinite(value)) {
-    *error = "'" + text + "' is not a level in dBFS (such as -60)";
+  double value;
+  if (!ParseNumber(text, {"dBFS", "dB"}, &value)) {
+    *error = "'" + text + "' is not a level in dBFS (a finite number such as -60 or -60dB)";
     return false;
   }
   if (value > 0 || value < -200) {
-    *error = text + " dBFS is out of range -200..0";
+    *error = Format(value) + " dBFS is out of range -200..0";
     return false;
   }
   *db = value;
@@ -89,14 +77,14 @@ bool ParseGate(const std::string& text, double* db, std::string* error) {
 
 bool ParseCutoff(const std::string& text, float* hz, std::string* error) {
   double v;
-  if (!ParseDouble(text, &v)) {
-    *error = "'" + text + "' is not a number";
+  if (!ParseNumber(text, {"Hz"}, &v)) {
+    *error = "'" + text + "' is not a number (a finite decimal in Hz, such as 40 or 40Hz)";
     return false;
   }
   // The range the module announces for its cutoff pin.
   if (v < kCutoffMinHz || v > kCutoffMaxHz) {
     std::ostringstream range;
-    range << text << " Hz is out of range " << kCutoffMinHz << ".." << kCutoffMaxHz;
+    range << Format(v) << " Hz is out of range " << kCutoffMinHz << ".." << kCutoffMaxHz;
     *error = range.str();
     return false;
   }
@@ -231,19 +219,14 @@ bool ParseEvents(const std::string& text, const std::vector<std::string>& pin_na
     std::string name = Lower(Trim(body.substr(time_end, value_begin + 1 - time_end)));
     if (name.empty()) return fail("expected TIME PIN VALUE");
 
-    double sample;
-    if (!time_text.empty() && time_text.back() == 's') {
-      double seconds;
-      if (!ParseDouble(time_text.substr(0, time_text.size() - 1), &seconds) || seconds < 0)
-        return fail("time '" + time_text + "' is not a number of seconds");
-      sample = std::floor(seconds * sample_rate + 0.5);
-    } else {
-      long whole;
-      std::string why;
-      if (!ParseInt(time_text, 0, 0x7fffffffL, &whole, &why))
-        return fail("time '" + time_text + "' is not a sample number (add 's' for seconds)");
-      sample = static_cast<double>(whole);
-    }
+    double time;
+    bool seconds = false;
+    if (!ParseNumber(time_text, {"s"}, &time, &seconds))
+      return fail("time '" + time_text + "' is not a sample number, or seconds with 's'");
+    if (!seconds && time != std::floor(time))
+      return fail("time '" + time_text + "' is not a sample number (add 's' for seconds)");
+    if (time < 0) return fail("time '" + time_text + "' is before the start");
+    double sample = seconds ? std::floor(time * sample_rate + 0.5) : time;
     if (sample > 4294967295.0) return fail("time is beyond the 32-bit sample clock");
 
     int32_t pin = -1;

@@ -1,33 +1,14 @@
 #include "analysis/Frequency.h"
 
 #include <cctype>
-#include <charconv>
 #include <cmath>
+
+#include "analysis/Number.h"
 
 namespace tonevolt {
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Digits with at most one point, then an optional exponent: what from_chars
-// reads, less its "inf", "nan" and hex forms.
-bool ParseHz(const std::string& text, double* hz) {
-  std::string number = text;
-  if (number.size() > 2) {
-    std::string tail = number.substr(number.size() - 2);
-    if (std::tolower(static_cast<unsigned char>(tail[0])) == 'h' &&
-        std::tolower(static_cast<unsigned char>(tail[1])) == 'z') {
-      number.resize(number.size() - 2);
-    }
-  }
-  if (number.empty() || !(IsDigit(number[0]) || number[0] == '.')) return false;
-  for (char c : number) {
-    if (!(IsDigit(c) || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-')) return false;
-  }
-  const char* end = number.data() + number.size();
-  auto result = std::from_chars(number.data(), end, *hz);
-  return result.ec == std::errc() && result.ptr == end;
-}
 
 // Letter A-G (any case), an optional '#' or 'b', and an octave number.
 bool ParseNote(const std::string& text, double* hz) {
@@ -64,7 +45,7 @@ double MidiNoteHz(double midi_note) { return 440.0 * std::exp2((midi_note - 69.0
 
 bool ParseFrequency(const std::string& text, double* hz, std::string* error) {
   double value = 0;
-  if (!ParseHz(text, &value) && !ParseNote(text, &value)) {
+  if (!ParseNumber(text, {"Hz"}, &value) && !ParseNote(text, &value)) {
     *error = "'" + text +
              "' is not a frequency: give Hz (such as 220 or 27.5) or a note (such as E1, C#5 "
              "or Bb3)";

@@ -111,11 +111,12 @@ const std::vector<Command>& CommandTable() {
         {"--block", "N", "host block size, " + Range(1, kMaxBlockSize, RunRequest().block_size)},
         {"--events", "FILE",
          "timed changes, one a line: TIME PIN VALUE, TIME in\n"
-         "samples or seconds with 's' (\"0.5s Octave +1\")"},
-        {"--csv", "FILE", "time (s), input, output (V), implied Hz, as it goes"},
+         "samples or seconds with 's' (\"0.5s Octave +1\")",
+         "a file"},
+        {"--csv", "FILE", "time (s), input, output (V), implied Hz, as it goes", "a file"},
         {"--csv-every", "STEP",
          "one CSV row every STEP samples, or seconds with 's'\n(0.01s; default every sample)"},
-        {"--plot", "FILE.png", "output over time, input underneath"},
+        {"--plot", "FILE.png", "output over time, input underneath", "a file"},
         {"--native-rate", "",
          "run the module at the file's rate, as a host there\n"
          "would (default off: at 44100 Hz, where calibrated);\n"
@@ -138,7 +139,7 @@ const std::vector<Command>& CommandTable() {
        {{"--notes", "LOW-HIGH", "a range of notes instead of IN"},
         {"--channel", "N", "input channel, from 0 (default 0)"},
         {"--gate", "DB", kGateHelp},
-        {"--plot", "FILE.png", "readings and tracked pitch over time, input underneath"}},
+        {"--plot", "FILE.png", "readings and tracked pitch over time, input underneath", "a file"}},
        Advise},
       {"describe", "describe", "print the module description and its pins", {}, Describe},
   };

@@ -49,6 +49,12 @@ double SettleSeconds(const Settings& settings) {
   return (settings.order == 2 ? 1.2 : 0.8) / settings.cutoff;
 }
 
+// How long the filter's glide into or out of a note can look: twice its
+// settling time, or a frame where no ripple cycle showed.
+double GlideSeconds(const Settings& settings) {
+  return std::max(2 * SettleSeconds(settings), kLongestFrameSeconds);
+}
+
 // The frequency the module looked up in its 1 V/oct table for an output
 // value (before the octave shift and rate are undone).
 double TableHz(double value) {
@@ -293,7 +299,8 @@ void NoteReport::Commit(const CheckedFrame& c, double end_s) {
     m_last_one_note = c;
     m_has_last_one_note = true;
     ++k.one_note;
-    k.one_note_harmonics += c.mark == Reliability::kHarmonics;
+    k.one_note_crossings += c.hop_crossings;
+    k.one_note_periods += c.hop_samples * c.hz / rate;
     if (k.window_crossings.size() < kKeptValues)
       k.window_crossings.push_back(c.crossings_per_period);
   }
@@ -333,7 +340,8 @@ void NoteReport::Checks::Merge(const Checks& other) {
   for (int m = 0; m < 3; ++m) marks[m] += other.marks[m];
   pitched += other.pitched;
   one_note += other.one_note;
-  one_note_harmonics += other.one_note_harmonics;
+  one_note_crossings += other.one_note_crossings;
+  one_note_periods += other.one_note_periods;
   for (size_t i = 0; i < other.tracked.size() && tracked.size() < kKeptValues; ++i)
     tracked.push_back(other.tracked[i]);
   for (size_t i = 0; i < other.window_crossings.size() && window_crossings.size() < kKeptValues;
@@ -354,26 +362,29 @@ int NoteReport::Pitched(const Checks& k) {
   return 2 * (all - k.pitched) > all ? 0 : 1;
 }
 
-// An entry's own crossings decide, over the frames whose window holds one
-// note: more than two a tracked period (beyond what the ends of its runs of
-// frames can add) make the module read too high, however much of the rest
-// is quiet. Otherwise most of its frames must have a pitch to check
-// against. Without frames of one note (a short stretch between notes) the
-// latest frame before it that had one decides.
+// An entry's own crossings decide, over the hops of frames whose window
+// holds one note: more than two a tracked period (beyond what the ends of
+// each run of such hops can add) make the module read too high, however
+// much of the rest is quiet. Otherwise most of its frames must have a pitch
+// to check against. Hops that reach past the entry (a short one) come next;
+// without any (a stretch between notes), the latest one before it.
 Reliability NoteReport::MarkOf(const Checks& k) const {
   uint64_t no_pitch = k.marks[static_cast<int>(Reliability::kNoPitch)];
   uint64_t all = k.Frames();
   if (all == 0 || m_check == nullptr) return Reliability::kNoPitch;
-  double limit = 2.0 * k.runs + m_check->Options().harmonic_limit * k.periods;
-  if (k.periods > 0 && k.crossings > limit) return Reliability::kHarmonics;
+  const double per_period = m_check->Options().harmonic_limit;
+  auto judge = [&](double crossings, double periods, double runs) {
+    return crossings > 2.0 * runs + per_period * periods ? Reliability::kHarmonics
+                                                         : Reliability::kOk;
+  };
+  Reliability own = k.periods > 0 ? judge(k.crossings, k.periods, k.runs) : Reliability::kOk;
+  if (own == Reliability::kHarmonics) return own;
   if (2 * no_pitch > all) return Reliability::kNoPitch;
-  if (k.periods > 0) return Reliability::kOk;
-  // No hop lies within it: the frames' own marks, over their longer windows.
-  if (k.one_note > 0)
-    return 3 * k.one_note_harmonics >= k.one_note ? Reliability::kHarmonics : Reliability::kOk;
-  return m_has_last_one_note && m_last_one_note.mark == Reliability::kHarmonics
-             ? Reliability::kHarmonics
-             : Reliability::kOk;
+  if (k.periods > 0) return own;
+  if (k.one_note > 0) return judge(k.one_note_crossings, k.one_note_periods, k.one_note);
+  if (!m_has_last_one_note) return Reliability::kOk;
+  const CheckedFrame& c = m_last_one_note;
+  return judge(c.hop_crossings, c.hop_samples * c.hz / m_check->Rate(), 1);
 }
 
 void NoteReport::StartEntry(const Frame& frame) {
@@ -459,7 +470,8 @@ void NoteReport::CloseEntry() {
   }
   // The filter's glide into the note is the note's start.
   Open& u = m_unsteady;
-  if (u.open && std::fabs(u.end_s - e.start_s) < 1e-9 && u.end_s - u.start_s <= 2 * o.settle_s) {
+  if (u.open && std::fabs(u.end_s - e.start_s) < 1e-9 &&
+      u.end_s - u.start_s <= GlideSeconds(o.settings)) {
     e.start_s = u.start_s;
     u.open = false;
     m_unsteady_pitched = -1;
@@ -490,7 +502,7 @@ void NoteReport::CloseUnsteady() {
   // The filter's glide out of a note is the note's end.
   if (m_last_listed && m_entries.back().steady &&
       std::fabs(u.start_s - m_entries.back().end_s) < 1e-9 &&
-      u.end_s - u.start_s <= 2 * SettleSeconds(u.settings)) {
+      u.end_s - u.start_s <= GlideSeconds(u.settings)) {
     m_entries.back().end_s = u.end_s;
     return;
   }

@@ -99,8 +99,10 @@ class NoteReport : public BlockSink {
   struct Checks {
     uint64_t marks[3] = {0, 0, 0};
     uint64_t pitched = 0;  // frames where the tracker is sure of a pitch, whatever the gate
-    // Frames whose window holds one note, and those of them marked harmonics.
-    uint64_t one_note = 0, one_note_harmonics = 0;
+    // Frames whose window holds one note, and their hops' crossings and
+    // tracked periods.
+    uint64_t one_note = 0, one_note_crossings = 0;
+    double one_note_periods = 0;
     std::vector<double> tracked;           // Hz, the first few thousand with a pitch
     std::vector<double> window_crossings;  // per tracked period over one-note windows, likewise
     // Over the one-note frames whose hop lies within the entry: the

@@ -100,6 +100,8 @@ struct SteadyCase {
   int octave;
 };
 
+void PrintTo(const SteadyCase& c, std::ostream* os) { *os << c.name; }
+
 class SteadyTest : public ReportTest, public ::testing::WithParamInterface<SteadyCase> {};
 
 // A steady sine is one stable stretch whatever its ripple, and reads the
@@ -292,11 +294,16 @@ TEST_F(ReportTest, GateDecidesMarksNotStretches) {
   EXPECT_EQ(bounds[0], bounds[2]);
 }
 
-// The gate is about the recording: a loud A5 that a pre-filter for A3 all
-// but removes is not "quiet".
-TEST_F(ReportTest, QuietIsJudgedOnTheInput) {
-  Result r = Render(Tones({{880, 1.0}}), "--prefilter note:A3");
+// The gate is about the recording: a loud A5 after an A3, which a
+// pre-filter for A3 takes 80 dB down, is still checked (the module reads
+// it, and so does the tracker), not "no pitch" under the gate.
+TEST_F(ReportTest, GateIsMeasuredBeforeThePrefilter) {
+  Result r = Render(Tones({{220, 0.6}, {880, 1.2}}), "--prefilter note:A3");
   ASSERT_EQ(r.code, 0) << r.err;
+  std::vector<Line> lines = ReportLines(r.out);
+  ASSERT_GE(lines.size(), 2u) << r.out;
+  EXPECT_NEAR(CentsOff(lines.back().hz, 880), 0, 5) << r.out;
+  EXPECT_NE(lines.back().text.find("  ok"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("(quiet"), std::string::npos) << r.out;
 }
 

@@ -115,6 +115,7 @@ bool NoteReport::Consume(const std::vector<float>&, const std::vector<float>& ou
 bool NoteReport::Finish(std::string*) {
   if (m_position > m_frame_first) CloseFrame(false);
   Drain(true);
+  SettleOutlier();
   CloseEntry();
   CloseUnsteady();
   return true;
@@ -247,7 +248,10 @@ void NoteReport::Drain(bool finished) {
 
 void NoteReport::ApplyFrame(const Frame& frame) {
   // A reading never mixes settings: an entry ends where they change.
-  if (frame.after_change) CloseEntry();
+  if (frame.after_change) {
+    SettleOutlier();
+    CloseEntry();
+  }
   if (m_choice.kind == ReportChoice::Kind::kSlices) {
     if (!m_open.open)
       StartEntry(frame);
@@ -256,17 +260,45 @@ void NoteReport::ApplyFrame(const Frame& frame) {
     return;
   }
   if (!frame.valid) {
+    SettleOutlier();
     CloseEntry();
     CloseUnsteady();
     return;
   }
-  if (m_open.open && m_open.all.samples > 0 &&
-      std::fabs(frame.cents - m_open.all.cents / m_open.all.samples) <= kToleranceCents) {
-    AddToEntry(frame);
-    return;
+  if (m_has_outlier) {
+    // One frame off a note that the next returns to is the note's own
+    // unevenness (a burst of noise, a crossing more), not a note.
+    m_has_outlier = false;
+    if (WithinNote(frame)) {
+      AddToEntry(m_outlier);
+      AddToEntry(frame);
+      return;
+    }
+    CloseEntry();
+    StartEntry(m_outlier);
   }
+  if (WithinNote(frame)) {
+    AddToEntry(frame);
+  } else if (m_open.open) {
+    m_outlier = frame;
+    m_has_outlier = true;
+  } else {
+    StartEntry(frame);
+  }
+}
+
+bool NoteReport::WithinNote(const Frame& frame) const {
+  return m_open.open && m_open.all.samples > 0 &&
+         std::fabs(frame.cents - m_open.all.cents / m_open.all.samples) <= kToleranceCents;
+}
+
+// A frame held as an outlier, when no frame follows to judge it by: it
+// starts the next entry.
+void NoteReport::SettleOutlier() {
+  if (!m_has_outlier) return;
+  m_has_outlier = false;
   CloseEntry();
-  StartEntry(frame);
+  StartEntry(m_outlier);
 }
 
 void NoteReport::ApplyChecked(const CheckedFrame& c) {

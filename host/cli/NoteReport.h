@@ -141,6 +141,8 @@ class NoteReport : public BlockSink {
   uint64_t NextCut() const;
   void Drain(bool finished);
   void ApplyFrame(const Frame& frame);
+  bool WithinNote(const Frame& frame) const;
+  void SettleOutlier();
   void ApplyChecked(const CheckedFrame& checked);
   void Commit(const CheckedFrame& checked, double end_s);
   void StartEntry(const Frame& frame);
@@ -172,6 +174,8 @@ class NoteReport : public BlockSink {
   float m_cycle_hi = 0, m_cycle_lo = 0;
   std::deque<Frame> m_frames;  // closed, waiting for the check to pass them
   Open m_open;
+  Frame m_outlier;  // notes: a frame off the open note, waiting for the next
+  bool m_has_outlier = false;
   Open m_unsteady;              // notes: the stretches too short to be notes, run together
   int m_unsteady_pitched = -1;  // whether its sound has a pitch; -1 not known yet
   // Checked frames that came while no entry was open, for the next.

@@ -274,8 +274,7 @@ void NoteReport::ApplyFrame(const Frame& frame) {
       AddToEntry(frame);
       return;
     }
-    CloseEntry();
-    StartEntry(m_outlier);
+    StartAtOutlier();
   }
   if (WithinNote(frame)) {
     AddToEntry(frame);
@@ -295,8 +294,17 @@ bool NoteReport::WithinNote(const Frame& frame) const {
 // A frame held as an outlier, when no frame follows to judge it by: it
 // starts the next entry.
 void NoteReport::SettleOutlier() {
-  if (!m_has_outlier) return;
+  if (m_has_outlier) StartAtOutlier();
+}
+
+// The held frame starts the next entry, with the checked frames of its time.
+void NoteReport::StartAtOutlier() {
   m_has_outlier = false;
+  std::deque<CheckedFrame>& pending = m_open.pending;
+  while (!pending.empty() && pending.back().time_s >= m_outlier.start_s) {
+    m_between.push_front(pending.back());
+    pending.pop_back();
+  }
   CloseEntry();
   StartEntry(m_outlier);
 }

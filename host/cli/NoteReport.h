@@ -143,6 +143,7 @@ class NoteReport : public BlockSink {
   void ApplyFrame(const Frame& frame);
   bool WithinNote(const Frame& frame) const;
   void SettleOutlier();
+  void StartAtOutlier();
   void ApplyChecked(const CheckedFrame& checked);
   void Commit(const CheckedFrame& checked, double end_s);
   void StartEntry(const Frame& frame);

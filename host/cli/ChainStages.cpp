@@ -69,6 +69,13 @@ PitchOptions CheckPitchOptions(int rate, int hop_at_reference) {
   return options;
 }
 
+namespace {
+
+// Tracked pitches this close (in natural log, about 50 cents) are one note.
+constexpr double kSameNoteLog = 0.029;
+
+}  // namespace
+
 std::unique_ptr<CheckStage> CheckStage::Create(int rate, const ReliabilityOptions& options,
                                                std::string* error, int hop) {
   PitchOptions pitch = CheckPitchOptions(rate, hop);
@@ -80,15 +87,35 @@ std::unique_ptr<CheckStage> CheckStage::Create(int rate, const ReliabilityOption
   stage->m_tracker = std::move(tracker);
   stage->m_counter = std::make_unique<CrossingCounter>(pitch.hop, pitch.window);
   stage->m_hop_counter = std::make_unique<CrossingCounter>(pitch.hop, pitch.hop);
+  stage->m_level_tap.levels = std::make_unique<HopLevels>(pitch.hop);
+  stage->m_reach = static_cast<size_t>((pitch.window / 2 + pitch.hop - 1) / pitch.hop);
   return stage;
+}
+
+bool CheckStage::LevelTapStage::Process(const std::vector<float>& in, std::vector<float>* out,
+                                        std::string*) {
+  *out = in;
+  levels->Process(in.data(), in.size());
+  return true;
+}
+
+bool CheckStage::LevelTapStage::Flush(std::vector<float>* out, std::string*) {
+  out->clear();
+  levels->Finish();
+  return true;
 }
 
 bool CheckStage::Process(const std::vector<float>& in, std::vector<float>* out, std::string*) {
   *out = in;
-  m_tracker->Process(in.data(), in.size());
+  // The tracker's arithmetic would spread a NaN over its whole window; the
+  // module counts such samples as zero.
+  m_finite.resize(in.size());
+  for (size_t i = 0; i < in.size(); ++i) m_finite[i] = std::isfinite(in[i]) ? in[i] : 0.0f;
+  m_tracker->Process(m_finite.data(), m_finite.size());
   m_counter->Process(in.data(), in.size());
   m_hop_counter->Process(in.data(), in.size());
   Collect();
+  Release(false);
   return true;
 }
 
@@ -98,31 +125,60 @@ bool CheckStage::Flush(std::vector<float>* out, std::string*) {
   m_counter->Finish();
   m_hop_counter->Finish();
   Collect();
+  Release(true);
   m_finished = true;
   return true;
 }
 
-// Frames the tracker and the counter both have, marked, into m_frames.
+// Frames the tracker, the counters and the level tap all have, marked, into
+// m_staged.
 void CheckStage::Collect() {
   const std::vector<PitchFrame>& frames = m_tracker->Frames();
   const std::vector<CrossingWindow>& windows = m_counter->Windows();
   const std::vector<CrossingWindow>& hops = m_hop_counter->Windows();
-  size_t both = std::min({frames.size(), windows.size(), hops.size()});
+  std::deque<double>& levels = m_level_tap.levels->Levels();
+  size_t both = std::min({frames.size(), windows.size(), hops.size(), levels.size()});
   for (size_t k = 0; k < both; ++k) {
+    PitchFrame frame = frames[k];
+    frame.level_db = levels[k];
     CheckedFrame checked;
-    checked.time_s = frames[k].time_s;
-    checked.hz = frames[k].hz;
-    checked.level_db = frames[k].level_db;
+    checked.time_s = frame.time_s;
+    checked.hz = frame.hz;
+    checked.level_db = frame.level_db;
     checked.crossings_per_period =
-        ReliabilityCheck::CrossingsPerPeriod(windows[k], frames[k].hz, m_rate);
-    checked.mark = ReliabilityCheck::Classify(frames[k], windows[k], m_rate, m_options);
+        ReliabilityCheck::CrossingsPerPeriod(windows[k], frame.hz, m_rate);
+    checked.mark = ReliabilityCheck::Classify(frame, windows[k], m_rate, m_options);
+    checked.pitched = ReliabilityCheck::HasPitch(frame, m_options);
     checked.hop_crossings = hops[k].crossings;
     checked.hop_samples = hops[k].samples;
-    m_frames.push_back(checked);
+    m_staged.push_back(checked);
   }
   m_tracker->DropFrames(both);
   m_counter->DropWindows(both);
   m_hop_counter->DropWindows(both);
+  levels.erase(levels.begin(), levels.begin() + static_cast<std::ptrdiff_t>(both));
+}
+
+// Staged frames whose neighbours within half a window have arrived (all of
+// them once the input has ended) into m_frames.
+void CheckStage::Release(bool finished) {
+  while (m_released < m_staged.size() && (finished || m_staged.size() - m_released > m_reach)) {
+    m_staged[m_released].one_note = OneNote(m_released);
+    m_frames.push_back(m_staged[m_released]);
+    ++m_released;
+    for (; m_released > m_reach; --m_released) m_staged.pop_front();
+  }
+}
+
+bool CheckStage::OneNote(size_t at) const {
+  const CheckedFrame& frame = m_staged[at];
+  if (!frame.pitched) return false;
+  size_t from = at >= m_reach ? at - m_reach : 0;
+  size_t to = std::min(m_staged.size(), at + m_reach + 1);
+  for (size_t j = from; j < to; ++j)
+    if (!m_staged[j].pitched || std::fabs(std::log(m_staged[j].hz / frame.hz)) > kSameNoteLog)
+      return false;
+  return true;
 }
 
 }  // namespace tonevolt

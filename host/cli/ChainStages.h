@@ -63,11 +63,18 @@ class PrefilterStage : public BlockStage {
 // One frame of the check: the pitch tracked there and how the module's
 // crossings compare with it.
 struct CheckedFrame {
-  double time_s = 0;  // the frame's centre
-  double hz = 0;      // tracked pitch; 0 for none
-  double level_db = 0;
+  double time_s = 0;                // the frame's centre
+  double hz = 0;                    // tracked pitch; 0 for none
+  double level_db = 0;              // of the input as given, before any pre-filter: the gate's
   double crossings_per_period = 0;  // over the tracker's window; 0 without a pitch
   Reliability mark = Reliability::kNoPitch;
+  // The tracker is sure of a pitch here, whatever the level.
+  bool pitched = false;
+  // Every frame within half a window of this one tracks the same note, so
+  // that its window and hop hold that note alone: only then do its
+  // crossings say anything about harmonics. Where the window holds a note
+  // change the pitch is one note's and the crossings are of both.
+  bool one_note = false;
   // The module's crossings in the hop around time_s, so that a stretch of
   // frames counts its own crossings, not its neighbours'.
   uint32_t hop_crossings = 0;
@@ -81,7 +88,10 @@ PitchOptions CheckPitchOptions(int rate, int hop_at_reference);
 // Passes its signal through unchanged and checks it: the pitch tracker and
 // the module's crossing test run alongside, and each frame is marked
 // (ReliabilityCheck::Classify). Frames wait in Frames() until the reader
-// removes them, so only the frames not yet read are held.
+// removes them, so only the frames not yet read are held. The gate is
+// measured by LevelTap(), a stage that must run ahead of any pre-filter on
+// the same samples: a passage the user's recording holds loud is not made
+// quiet by a filter.
 class CheckStage : public BlockStage {
  public:
   // Render's hop: a frame every 46 ms, under a third of what the tracker
@@ -93,19 +103,37 @@ class CheckStage : public BlockStage {
   bool Process(const std::vector<float>& in, std::vector<float>* out, std::string*) override;
   bool Flush(std::vector<float>* out, std::string*) override;
 
+  BlockStage* LevelTap() { return &m_level_tap; }
   std::deque<CheckedFrame>& Frames() { return m_frames; }
   bool Finished() const { return m_finished; }
   int Rate() const { return m_rate; }
   const ReliabilityOptions& Options() const { return m_options; }
 
  private:
+  // Passes its signal on and measures it.
+  class LevelTapStage : public BlockStage {
+   public:
+    bool Process(const std::vector<float>& in, std::vector<float>* out, std::string*) override;
+    bool Flush(std::vector<float>* out, std::string*) override;
+    std::unique_ptr<HopLevels> levels;
+  };
+
   void Collect();
+  void Release(bool finished);
+  bool OneNote(size_t at) const;
 
   int m_rate = 0;
   ReliabilityOptions m_options;
   std::unique_ptr<PitchTracker> m_tracker;
   std::unique_ptr<CrossingCounter> m_counter;      // over the tracker's windows
   std::unique_ptr<CrossingCounter> m_hop_counter;  // over each frame's hop
+  LevelTapStage m_level_tap;
+  std::vector<float> m_finite;  // the block with NaN and infinities as zero, for the tracker
+  // Frames waiting for the frames within half a window after them, behind
+  // up to m_reach frames already released (for the frames after them).
+  std::deque<CheckedFrame> m_staged;
+  size_t m_released = 0;  // of m_staged
+  size_t m_reach = 0;     // frames in half a window
   std::deque<CheckedFrame> m_frames;
   bool m_finished = false;
 };

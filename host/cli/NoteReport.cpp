@@ -5,14 +5,21 @@
 #include <cstdlib>
 
 #include "Analysis.h"
+#include "PitchTable.h"
 #include "analysis/Number.h"
 
 namespace tonevolt {
 
 namespace {
 
-// The output is read in frames this long: two ripple periods of a 50 Hz note.
+// The output is read in frames at least this long (two ripple periods of a
+// 50 Hz note), ending where a ripple cycle starts...
 constexpr double kFrameSeconds = 0.02;
+// ... or this long, if no cycle starts (a glide, silence).
+constexpr double kLongestFrameSeconds = 0.06;
+// A ripple cycle starts where the output rises by this share of the frame's
+// range from its low: well above a resampler's ringing (under a tenth).
+constexpr double kCycleRise = 0.25;
 // A frame further than this from its note's mean starts another note.
 constexpr double kToleranceCents = 50;
 // Shorter stable stretches are passages, not notes.
@@ -43,11 +50,21 @@ double SettleSeconds(const Settings& settings) {
   return (settings.order == 2 ? 1.2 : 0.8) / settings.cutoff;
 }
 
-const Settings& SettingsAt(const SettingsTimelineList& timeline, uint64_t sample) {
-  size_t k = 0;
-  while (k + 1 < timeline.size() && timeline[k + 1].first <= sample) ++k;
-  return timeline[k].second;
+// How long the filter's glide into or out of a note can look: twice its
+// settling time, or a frame where no ripple cycle showed.
+double GlideSeconds(const Settings& settings) {
+  return std::max(2 * SettleSeconds(settings), kLongestFrameSeconds);
 }
+
+// The frequency the module looked up in its 1 V/oct table for an output
+// value (before the octave shift and rate are undone).
+double TableHz(double value) {
+  return kOctaveReferenceHz * std::exp2(kVoltsPerUnit * value - kOctaveReferenceVolts);
+}
+
+// The table's last entry, and its first step (entry 1; entry 0 is the
+// no-pitch value, and between them the table is no logarithm).
+constexpr double kTableTopHz = kPitchTableSize - 1, kTableFirstStepHz = 1;
 
 // The nearest note name, as "A2", for a --prefilter value.
 std::string NoteOnly(double hz) { return NoteName(hz); }
@@ -92,70 +109,118 @@ NoteReport::NoteReport(const ReportChoice& choice, double file_rate, double modu
       m_module_rate(module_rate),
       m_timeline(std::move(timeline)),
       m_check(check),
-      m_frame_samples(std::max<uint64_t>(1, std::llround(kFrameSeconds * file_rate))) {
-  m_next_cut = m_frame_samples;
-  if (m_choice.kind == ReportChoice::Kind::kSlices)
-    m_next_cut = std::min<uint64_t>(
-        m_next_cut, std::max<uint64_t>(1, std::llround(m_choice.seconds * m_file_rate)));
+      m_frame_samples(std::max<uint64_t>(1, std::llround(kFrameSeconds * file_rate))),
+      m_longest_frame(std::max<uint64_t>(1, std::llround(kLongestFrameSeconds * file_rate))) {
+  m_frame.settings = m_timeline.front().second;
 }
 
 bool NoteReport::Consume(const std::vector<float>&, const std::vector<float>& output,
                          std::string*) {
-  for (float y : output) {
-    if (std::isfinite(y)) {
-      m_frame.sum += y;
-      ++m_frame.count;
-      m_frame.lo = m_frame.finite ? std::min(m_frame.lo, y) : y;
-      m_frame.hi = m_frame.finite ? std::max(m_frame.hi, y) : y;
-      m_frame.finite = true;
-    }
-    if (++m_position == m_next_cut) CloseFrame();
-  }
+  for (float y : output) Add(y);
   Drain(false);
   return true;
 }
 
 bool NoteReport::Finish(std::string*) {
-  if (m_position > m_frame_first) CloseFrame();
+  if (m_position > m_frame_first) CloseFrame(false);
   Drain(true);
+  SettleOutlier();
   CloseEntry();
   CloseUnsteady();
   return true;
 }
 
-const Settings& NoteReport::SettingsAtSample(uint64_t sample) {
-  while (m_timeline_at + 1 < m_timeline.size() && m_timeline[m_timeline_at + 1].first <= sample)
-    ++m_timeline_at;
-  return m_timeline[m_timeline_at].second;
+// The next sample where a frame must end: a slice's end or a settings change.
+uint64_t NoteReport::NextCut() const {
+  uint64_t cut = UINT64_MAX;
+  if (m_timeline_at + 1 < m_timeline.size()) cut = m_timeline[m_timeline_at + 1].first;
+  if (m_choice.kind == ReportChoice::Kind::kSlices)
+    cut = std::min<uint64_t>(
+        cut, std::max<uint64_t>(m_frame_first + 1,
+                                std::llround((m_slice + 1) * m_choice.seconds * m_file_rate)));
+  return cut;
+}
+
+// Sample m_position, y, into the frames: a frame ends before it when a cut
+// falls there, or a cycle starts there and the frame is long enough.
+void NoteReport::Add(float y) {
+  const bool cycle = std::isfinite(y) && CycleStarts(y);
+  const uint64_t length = m_position - m_frame_first;
+  if (length > 0 && (m_position >= NextCut() || length >= m_longest_frame ||
+                     (cycle && length >= m_frame_samples)))
+    CloseFrame(cycle);
+  if (m_position == m_frame_first) m_frame_starts_cycle = cycle;
+  if (std::isfinite(y)) {
+    m_frame.sum += y;
+    ++m_frame.count;
+    m_frame.lo = m_frame.finite ? std::min(m_frame.lo, y) : y;
+    m_frame.hi = m_frame.finite ? std::max(m_frame.hi, y) : y;
+    m_frame.finite = true;
+  }
+  ++m_position;
+}
+
+bool NoteReport::CycleStarts(float y) {
+  const float rise =
+      static_cast<float>(kCycleRise * (m_frame.finite ? m_frame.hi - m_frame.lo : 0));
+  if (!m_armed) {
+    m_cycle_hi = std::max(m_cycle_hi, y);
+    if (y < m_cycle_hi - rise) {
+      m_armed = true;
+      m_cycle_lo = y;
+    }
+    return false;
+  }
+  m_cycle_lo = std::min(m_cycle_lo, y);
+  if (!(y > m_cycle_lo + rise)) return false;
+  m_armed = false;
+  m_cycle_hi = y;
+  return true;
+}
+
+TableRange NoteReport::RangeOf(float lo, float hi, const Settings& settings) const {
+  if (settings.scale != Scale::kVoltPerOctave) return TableRange::kInside;
+  // Half a step short of the last entry is at it (a resampler's arithmetic
+  // moves the value a little).
+  if (TableHz(hi) >= kTableTopHz - 0.5) return TableRange::kAtTop;
+  if (TableHz(lo) < kTableFirstStepHz) return TableRange::kBelowFirstStep;
+  return TableRange::kInside;
 }
 
 // Ends the filling frame at m_position and starts the next.
-void NoteReport::CloseFrame() {
+void NoteReport::CloseFrame(bool ends_cycle) {
   Frame& f = m_frame;
   f.start_s = m_frame_first / m_file_rate;
   f.end_s = m_position / m_file_rate;
-  f.settings = SettingsAtSample((m_frame_first + m_position) / 2);
+  f.whole = m_frame_starts_cycle && ends_cycle;
   if (f.finite && f.count > 0) {
     f.hz = ImpliedHz(f.sum / f.count, f.settings, m_module_rate);
     f.lo_hz = ImpliedHz(f.lo, f.settings, m_module_rate);
     f.hi_hz = ImpliedHz(f.hi, f.settings, m_module_rate);
     f.valid = f.hz >= kLowestReadingHz && f.hz <= kHighestReadingHz;
     if (f.valid) f.cents = Cents(f.hz, 440.0);
+    f.range = RangeOf(f.lo, f.hi, f.settings);
   }
-  uint64_t next = m_position + m_frame_samples;
-  if (m_choice.kind == ReportChoice::Kind::kSlices) {
-    uint64_t slice_end = std::llround((m_slice + 1) * m_choice.seconds * m_file_rate);
-    if (m_position >= slice_end) {
-      f.ends_slice = true;
-      ++m_slice;
-      slice_end = std::llround((m_slice + 1) * m_choice.seconds * m_file_rate);
-    }
-    next = std::min(next, std::max(slice_end, m_position + 1));
+  Frame next;
+  if (m_choice.kind == ReportChoice::Kind::kSlices &&
+      m_position >=
+          static_cast<uint64_t>(std::llround((m_slice + 1) * m_choice.seconds * m_file_rate))) {
+    f.ends_slice = true;
+    ++m_slice;
   }
+  if (m_timeline_at + 1 < m_timeline.size() && m_timeline[m_timeline_at + 1].first <= m_position) {
+    while (m_timeline_at + 1 < m_timeline.size() &&
+           m_timeline[m_timeline_at + 1].first <= m_position)
+      ++m_timeline_at;
+    next.after_change = true;
+    // The value may jump (another scale): the ripple's cycles start afresh.
+    m_armed = false;
+    m_cycle_hi = -HUGE_VALF;
+  }
+  next.settings = m_timeline[m_timeline_at].second;
   m_frames.push_back(f);
-  m_frame = Frame();
+  m_frame = next;
   m_frame_first = m_position;
-  m_next_cut = next;
 }
 
 // Frames and checked frames in time order; a frame waits until the check
@@ -191,6 +256,11 @@ void NoteReport::Drain(bool finished) {
 }
 
 void NoteReport::ApplyFrame(const Frame& frame) {
+  // A reading never mixes settings: an entry ends where they change.
+  if (frame.after_change) {
+    SettleOutlier();
+    CloseEntry();
+  }
   if (m_choice.kind == ReportChoice::Kind::kSlices) {
     if (!m_open.open)
       StartEntry(frame);
@@ -199,21 +269,63 @@ void NoteReport::ApplyFrame(const Frame& frame) {
     return;
   }
   if (!frame.valid) {
+    SettleOutlier();
     CloseEntry();
     CloseUnsteady();
     return;
   }
-  if (m_open.open && m_open.all.frames > 0 &&
-      std::fabs(frame.cents - m_open.all.cents / m_open.all.frames) <= kToleranceCents) {
+  if (m_has_outlier) {
+    // One frame off a note that the next returns to is the note's own
+    // unevenness (a burst of noise, a crossing more), not a note.
+    m_has_outlier = false;
+    if (WithinNote(frame)) {
+      AddToEntry(m_outlier);
+      AddToEntry(frame);
+      return;
+    }
+    StartAtOutlier();
+  }
+  if (WithinNote(frame)) {
     AddToEntry(frame);
-    return;
+  } else if (m_open.open) {
+    m_outlier = frame;
+    m_has_outlier = true;
+  } else {
+    StartEntry(frame);
+  }
+}
+
+bool NoteReport::WithinNote(const Frame& frame) const {
+  return m_open.open && m_open.all.samples > 0 &&
+         std::fabs(frame.cents - m_open.all.cents / m_open.all.samples) <= kToleranceCents;
+}
+
+// A frame held as an outlier, when no frame follows to judge it by: it
+// starts the next entry.
+void NoteReport::SettleOutlier() {
+  if (m_has_outlier) StartAtOutlier();
+}
+
+// The held frame starts the next entry, with the checked frames of its time.
+void NoteReport::StartAtOutlier() {
+  m_has_outlier = false;
+  std::deque<CheckedFrame>& pending = m_open.pending;
+  while (!pending.empty() && pending.back().time_s >= m_outlier.start_s) {
+    m_between.push_front(pending.back());
+    pending.pop_back();
   }
   CloseEntry();
-  StartEntry(frame);
+  StartEntry(m_outlier);
 }
 
 void NoteReport::ApplyChecked(const CheckedFrame& c) {
-  if (!m_open.open) return;
+  m_last_checked = c;
+  m_has_last_checked = true;
+  if (!m_open.open) {
+    m_between.push_back(c);
+    if (m_between.size() > 2) m_between.pop_front();
+    return;
+  }
   m_open.pending.push_back(c);
   // Two hops back, a frame's hop has surely ended within the entry.
   while (m_open.pending.size() > 2) {
@@ -225,28 +337,40 @@ void NoteReport::ApplyChecked(const CheckedFrame& c) {
 void NoteReport::Commit(const CheckedFrame& c, double end_s) {
   Checks& k = m_open.checks;
   ++k.marks[static_cast<int>(c.mark)];
+  k.pitched += c.pitched;
   k.level_db = std::max(k.level_db, c.level_db);
   const double rate = m_check->Rate(), half_hop = 0.5 * c.hop_samples / rate;
   bool pitched = c.mark != Reliability::kNoPitch;
-  if (pitched && k.tracked.size() < kKeptValues) {
-    k.tracked.push_back(c.hz);
-    k.window_crossings.push_back(c.crossings_per_period);
+  if (pitched && k.tracked.size() < kKeptValues) k.tracked.push_back(c.hz);
+  // Only a frame whose window holds one note can show harmonics.
+  bool evidence = pitched && c.one_note;
+  if (evidence) {
+    m_last_one_note = c;
+    m_has_last_one_note = true;
+    ++k.one_note;
+    k.one_note_crossings += c.hop_crossings;
+    k.one_note_periods += c.hop_samples * c.hz / rate;
+    if (k.window_crossings.size() < kKeptValues)
+      k.window_crossings.push_back(c.crossings_per_period);
   }
   bool inside = c.time_s - half_hop >= m_open.start_s - 1e-9 && c.time_s + half_hop <= end_s + 1e-9;
-  if (pitched && inside) {
+  if (evidence && inside) {
     k.crossings += c.hop_crossings;
     k.periods += c.hop_samples * c.hz / rate;
     if (!k.in_run) ++k.runs;
   }
-  k.in_run = pitched && inside;
+  k.in_run = evidence && inside;
 }
 
 void NoteReport::Readings::Add(const Frame& f) {
   lo_hz = frames ? std::min(lo_hz, f.lo_hz) : f.lo_hz;
   hi_hz = frames ? std::max(hi_hz, f.hi_hz) : f.hi_hz;
-  hz += f.hz;
-  cents += f.cents;
+  hz += f.hz * f.count;
+  cents += f.cents * f.count;
+  values += f.sum;
+  samples += f.count;
   ++frames;
+  if (f.range != TableRange::kInside) range = f.range;
 }
 
 void NoteReport::Readings::Merge(const Readings& other) {
@@ -255,45 +379,61 @@ void NoteReport::Readings::Merge(const Readings& other) {
   hi_hz = frames ? std::max(hi_hz, other.hi_hz) : other.hi_hz;
   hz += other.hz;
   cents += other.cents;
+  values += other.values;
+  samples += other.samples;
   frames += other.frames;
+  if (other.range != TableRange::kInside) range = other.range;
 }
 
 void NoteReport::Checks::Merge(const Checks& other) {
   for (int m = 0; m < 3; ++m) marks[m] += other.marks[m];
-  for (size_t i = 0; i < other.tracked.size() && tracked.size() < kKeptValues; ++i) {
+  pitched += other.pitched;
+  one_note += other.one_note;
+  one_note_crossings += other.one_note_crossings;
+  one_note_periods += other.one_note_periods;
+  for (size_t i = 0; i < other.tracked.size() && tracked.size() < kKeptValues; ++i)
     tracked.push_back(other.tracked[i]);
+  for (size_t i = 0; i < other.window_crossings.size() && window_crossings.size() < kKeptValues;
+       ++i)
     window_crossings.push_back(other.window_crossings[i]);
-  }
   crossings += other.crossings;
   periods += other.periods;
   runs += other.runs;
   level_db = std::max(level_db, other.level_db);
 }
 
-// 1 when most checked frames have a pitch, 0 when most have none, -1 for
-// no frames.
+// 1 when the tracker is sure of a pitch in most checked frames, 0 when in
+// most it is not, -1 for no frames. The gate has no say: it decides marks,
+// not where stretches end.
 int NoteReport::Pitched(const Checks& k) {
-  uint64_t no_pitch = k.marks[static_cast<int>(Reliability::kNoPitch)];
-  uint64_t all = no_pitch + k.marks[static_cast<int>(Reliability::kHarmonics)] +
-                 k.marks[static_cast<int>(Reliability::kOk)];
+  uint64_t all = k.Frames();
   if (all == 0) return -1;
-  return 2 * no_pitch > all ? 0 : 1;
+  return 2 * (all - k.pitched) > all ? 0 : 1;
 }
 
-// Most of an entry's frames must have a pitch to check against; then its
-// own crossings decide: more than two a tracked period (beyond what the
-// ends of its runs of frames can add) make the module read too high.
+// An entry's own crossings decide, over the hops of frames whose window
+// holds one note: more than two a tracked period (beyond what the ends of
+// each run of such hops can add) make the module read too high, however
+// much of the rest is quiet. Otherwise most of its frames must have a pitch
+// to check against. Hops that reach past the entry (a short one) come next;
+// without any (a stretch between notes), the latest one before it.
 Reliability NoteReport::MarkOf(const Checks& k) const {
   uint64_t no_pitch = k.marks[static_cast<int>(Reliability::kNoPitch)];
-  uint64_t harmonics = k.marks[static_cast<int>(Reliability::kHarmonics)];
-  uint64_t all = no_pitch + harmonics + k.marks[static_cast<int>(Reliability::kOk)];
-  if (all == 0 || 2 * no_pitch > all || m_check == nullptr) return Reliability::kNoPitch;
-  if (k.periods > 0) {
-    double limit = 2.0 * k.runs + m_check->Options().harmonic_limit * k.periods;
-    return k.crossings > limit ? Reliability::kHarmonics : Reliability::kOk;
-  }
-  // No hop lies within it: the frames' own marks, over their longer windows.
-  return 3 * harmonics >= all ? Reliability::kHarmonics : Reliability::kOk;
+  uint64_t all = k.Frames();
+  if (all == 0 || m_check == nullptr) return Reliability::kNoPitch;
+  const double per_period = m_check->Options().harmonic_limit;
+  auto judge = [&](double crossings, double periods, double runs) {
+    return crossings > 2.0 * runs + per_period * periods ? Reliability::kHarmonics
+                                                         : Reliability::kOk;
+  };
+  Reliability own = k.periods > 0 ? judge(k.crossings, k.periods, k.runs) : Reliability::kOk;
+  if (own == Reliability::kHarmonics) return own;
+  if (2 * no_pitch > all) return Reliability::kNoPitch;
+  if (k.periods > 0) return own;
+  if (k.one_note > 0) return judge(k.one_note_crossings, k.one_note_periods, k.one_note);
+  if (!m_has_last_one_note) return Reliability::kOk;
+  const CheckedFrame& c = m_last_one_note;
+  return judge(c.hop_crossings, c.hop_samples * c.hz / m_check->Rate(), 1);
 }
 
 void NoteReport::StartEntry(const Frame& frame) {
@@ -302,18 +442,20 @@ void NoteReport::StartEntry(const Frame& frame) {
   m_open.start_s = frame.start_s;
   m_open.settings = frame.settings;
   m_open.settle_s = SettleSeconds(frame.settings);
+  // Checked frames that came since the last entry closed and lie in this one.
+  for (const CheckedFrame& c : m_between)
+    if (c.time_s >= frame.start_s) m_open.pending.push_back(c);
+  m_between.clear();
   AddToEntry(frame);
 }
 
 void NoteReport::AddToEntry(const Frame& frame) {
   Open& o = m_open;
   o.end_s = frame.end_s;
-  if (frame.finite) {
-    o.value_sum += frame.sum;
-    o.value_count += frame.count;
-    o.value_lo = o.value_finite ? std::min(o.value_lo, frame.lo) : frame.lo;
-    o.value_hi = o.value_finite ? std::max(o.value_hi, frame.hi) : frame.hi;
-    o.value_finite = true;
+  if (m_choice.kind == ReportChoice::Kind::kSlices) {
+    if (frame.finite) o.slice.Add(frame);
+    if (frame.finite && frame.whole) o.whole.Add(frame);
+    return;
   }
   if (!frame.valid) return;
   o.all.Add(frame);
@@ -328,10 +470,10 @@ void NoteReport::AddToEntry(const Frame& frame) {
 
 // The mean reading of frames: in Hz for 1 V/kHz, whose values are linear in
 // Hz, and in cents for 1 V/oct, whose values are linear in cents.
-double ReadingHz(double hz_sum, double cents_sum, uint64_t frames, const Settings& settings) {
-  if (frames == 0) return 0;
-  return settings.scale == Scale::kVoltPerOctave ? 440.0 * std::exp2(cents_sum / frames / 1200.0)
-                                                 : hz_sum / frames;
+double NoteReport::ReadingHz(const Readings& r, const Settings& settings) {
+  if (r.samples == 0) return 0;
+  return settings.scale == Scale::kVoltPerOctave ? 440.0 * std::exp2(r.cents / r.samples / 1200.0)
+                                                 : r.hz / r.samples;
 }
 
 void NoteReport::CloseEntry() {
@@ -340,20 +482,21 @@ void NoteReport::CloseEntry() {
   o.open = false;
   for (const CheckedFrame& c : o.pending) Commit(c, o.end_s);
   o.pending.clear();
+  // Too short to hold a checked frame (a settings change just before a
+  // slice's end, the input's last moments): judged by the one before it.
+  if (o.checks.Frames() == 0 && m_has_last_checked) Commit(m_last_checked, o.end_s);
   ReportEntry e;
   e.start_s = o.start_s;
   e.end_s = o.end_s;
   if (m_choice.kind == ReportChoice::Kind::kSlices) {
-    // The mean value over the slice, under the settings at its middle.
-    uint64_t middle = std::llround(0.5 * (e.start_s + e.end_s) * m_file_rate);
-    const Settings& settings = SettingsAt(m_timeline, middle);
-    double lo = 0, hi = 0;
-    if (o.value_count > 0) {
-      e.reading_hz = ImpliedHz(o.value_sum / o.value_count, settings, m_module_rate);
-      lo = ImpliedHz(o.value_lo, settings, m_module_rate);
-      hi = ImpliedHz(o.value_hi, settings, m_module_rate);
+    // Over its whole ripple cycles, where it has some.
+    const Readings& r = o.whole.frames > 0 ? o.whole : o.slice;
+    if (o.slice.frames > 0) {
+      e.reading_hz = ImpliedHz(r.values / r.samples, o.settings, m_module_rate);
+      e.ripple_cents =
+          o.slice.lo_hz > 0 && o.slice.hi_hz > 0 ? Cents(o.slice.hi_hz, o.slice.lo_hz) : -1;
+      e.range = o.slice.range;
     }
-    e.ripple_cents = lo > 0 && hi > 0 ? Cents(hi, lo) : -1;
     Record(e, o.checks);
     return;
   }
@@ -376,7 +519,8 @@ void NoteReport::CloseEntry() {
   }
   // The filter's glide into the note is the note's start.
   Open& u = m_unsteady;
-  if (u.open && std::fabs(u.end_s - e.start_s) < 1e-9 && u.end_s - u.start_s <= 2 * o.settle_s) {
+  if (u.open && std::fabs(u.end_s - e.start_s) < 1e-9 &&
+      u.end_s - u.start_s <= GlideSeconds(o.settings)) {
     e.start_s = u.start_s;
     u.open = false;
     m_unsteady_pitched = -1;
@@ -392,8 +536,9 @@ void NoteReport::CloseEntry() {
     for (const Frame& f : o.early)
       if (f.start_s >= half || &f == &o.early.back()) readings.Add(f);
   }
-  e.reading_hz = ReadingHz(readings.hz, readings.cents, readings.frames, o.settings);
+  e.reading_hz = ReadingHz(readings, o.settings);
   e.ripple_cents = readings.lo_hz > 0 ? Cents(readings.hi_hz, readings.lo_hz) : -1;
+  e.range = readings.range;
   Record(e, o.checks);
 }
 
@@ -406,7 +551,7 @@ void NoteReport::CloseUnsteady() {
   // The filter's glide out of a note is the note's end.
   if (m_last_listed && m_entries.back().steady &&
       std::fabs(u.start_s - m_entries.back().end_s) < 1e-9 &&
-      u.end_s - u.start_s <= 2 * SettleSeconds(u.settings)) {
+      u.end_s - u.start_s <= GlideSeconds(u.settings)) {
     m_entries.back().end_s = u.end_s;
     return;
   }
@@ -415,20 +560,26 @@ void NoteReport::CloseUnsteady() {
   e.end_s = u.end_s;
   e.steady = false;
   e.settled = false;
-  e.reading_hz = ReadingHz(u.all.hz, u.all.cents, u.all.frames, u.settings);
+  e.reading_hz = ReadingHz(u.all, u.settings);
   e.ripple_cents = u.all.lo_hz > 0 ? Cents(u.all.hi_hz, u.all.lo_hz) : -1;
+  e.range = u.all.range;
   Record(e, u.checks);
 }
 
 void NoteReport::Record(ReportEntry e, const Checks& k) {
   e.mark = MarkOf(k);
   e.tracked_hz = Median(k.tracked);
-  e.crossings_per_period = k.periods > 0 ? k.crossings / k.periods : Median(k.window_crossings);
+  e.crossings_per_period = k.periods > 0                 ? k.crossings / k.periods
+                           : !k.window_crossings.empty() ? Median(k.window_crossings)
+                           : m_has_last_one_note         ? m_last_one_note.crossings_per_period
+                                                         : 0;
   e.level_db = k.level_db;
-  // Stretches of noise next to each other make one line.
-  if (m_choice.kind == ReportChoice::Kind::kNotes && e.mark == Reliability::kNoPitch &&
-      m_last_listed && m_entries.back().mark == Reliability::kNoPitch &&
-      e.start_s - m_entries.back().end_s < kNoiseGapSeconds) {
+  e.quiet = m_check != nullptr && k.Frames() > 0 && k.level_db < m_check->Options().gate_db;
+  // Stretches where the tracker finds no pitch, next to each other, make
+  // one line (whatever the gate: it can only take pitches away).
+  const bool unpitched = Pitched(k) == 0;
+  if (m_choice.kind == ReportChoice::Kind::kNotes && unpitched && m_last_listed &&
+      m_last_unpitched && e.start_s - m_entries.back().end_s < kNoiseGapSeconds) {
     ReportEntry& last = m_entries.back();
     double before = last.end_s - last.start_s, now = e.end_s - e.start_s;
     last.reading_hz = (last.reading_hz * before + e.reading_hz * now) / (before + now);
@@ -436,18 +587,28 @@ void NoteReport::Record(ReportEntry e, const Checks& k) {
                             ? -1
                             : std::max(last.ripple_cents, e.ripple_cents);
     last.level_db = std::max(last.level_db, e.level_db);
+    last.quiet = last.quiet && e.quiet;
     last.steady = last.steady && e.steady;
     last.end_s = e.end_s;
     return;
   }
   ++m_total;
   ++m_marked[static_cast<int>(e.mark)];
+  if (e.range != TableRange::kInside) ++m_beyond_table;
+  if (e.mark == Reliability::kOk && e.range == TableRange::kInside) ++m_reliable;
   m_last_listed = m_entries.size() < kMaxEntries;
+  m_last_unpitched = unpitched;
   if (m_last_listed) m_entries.push_back(e);
 }
 
 std::string CheckText(const ReportEntry& e) {
   char text[200];
+  if (e.range == TableRange::kAtTop)
+    return "unreliable: at the 1 V/oct table's top (" + std::to_string(kPitchTableSize - 1) +
+           " Hz at the module); try a lower --octave";
+  if (e.range == TableRange::kBelowFirstStep)
+    return "unreliable: below the 1 V/oct table's first step; try --order 2, a lower --cutoff "
+           "or a higher --octave";
   switch (e.mark) {
     case Reliability::kOk:
       if (!e.steady) return "ok, unsteady: a glide or short notes";
@@ -462,7 +623,7 @@ std::string CheckText(const ReportEntry& e) {
     case Reliability::kNoPitch:
       break;
   }
-  if (e.tracked_hz <= 0 && e.level_db < -60)
+  if (e.tracked_hz <= 0 && e.quiet)
     return "unreliable: no pitch (quiet: " + std::to_string(std::lround(e.level_db)) + " dBFS)";
   return "unreliable: no pitch (noise or no clear tone)";
 }
@@ -470,7 +631,8 @@ std::string CheckText(const ReportEntry& e) {
 void PrintReport(const NoteReport& report, std::FILE* out) {
   const bool notes = report.Choice().kind == ReportChoice::Kind::kNotes;
   const uint64_t harmonics = report.Marked(Reliability::kHarmonics),
-                 no_pitch = report.Marked(Reliability::kNoPitch);
+                 no_pitch = report.Marked(Reliability::kNoPitch),
+                 unreliable = report.Total() - report.Reliable();
   if (notes) {
     uint64_t unsteady =
         static_cast<uint64_t>(std::count_if(report.Entries().begin(), report.Entries().end(),
@@ -482,8 +644,8 @@ void PrintReport(const NoteReport& report, std::FILE* out) {
   } else
     std::fprintf(out, "\nSlices    %llu of %g s", static_cast<unsigned long long>(report.Total()),
                  report.Choice().seconds);
-  if (harmonics + no_pitch > 0)
-    std::fprintf(out, "; %llu unreliable", static_cast<unsigned long long>(harmonics + no_pitch));
+  if (unreliable > 0)
+    std::fprintf(out, "; %llu unreliable", static_cast<unsigned long long>(unreliable));
   std::fprintf(out, "\n");
   if (report.Total() == 0) {
     std::fprintf(out,
@@ -497,8 +659,9 @@ void PrintReport(const NoteReport& report, std::FILE* out) {
   double lowest_harmonic = 0;
   for (const ReportEntry& e : report.Entries()) {
     double cents = 0;
-    std::string note =
-        e.mark == Reliability::kOk && e.steady ? NoteName(e.reading_hz, &cents) : "-";
+    std::string note = e.mark == Reliability::kOk && e.steady && e.range == TableRange::kInside
+                           ? NoteName(e.reading_hz, &cents)
+                           : "-";
     // Rounded before the sign is chosen: never "-0 c".
     if (note != "-")
       note += " " + std::string(std::lround(cents) >= 0 ? "+" : "") +
@@ -523,6 +686,12 @@ void PrintReport(const NoteReport& report, std::FILE* out) {
                  "advise IN suggests settings\n",
                  static_cast<unsigned long long>(harmonics), NoteOnly(lowest_harmonic).c_str(),
                  NoteOnly(lowest_harmonic).c_str());
+  if (report.BeyondTable() > 0)
+    std::fprintf(out,
+                 "Check     %llu of them reach%s an end of the 1 V/oct table, where the module's "
+                 "value\n          stops: the reading there is clipped\n",
+                 static_cast<unsigned long long>(report.BeyondTable()),
+                 report.BeyondTable() == 1 ? "es" : "");
   if (no_pitch > 0)
     std::fprintf(out,
                  "Check     %llu of them %s no clear pitch to check (noise, speech, or quieter "

@@ -26,6 +26,10 @@ struct ReportChoice {
 // "notes" or "slices:SECONDS"; false with a reason.
 bool ParseReport(const std::string& text, ReportChoice* choice, std::string* error);
 
+// Where an entry's output lies against the 1 V/oct table's ends, past which
+// the module's value is clipped and the reading means nothing.
+enum class TableRange { kInside, kAtTop, kBelowFirstStep };
+
 struct ReportEntry {
   double start_s = 0, end_s = 0;
   bool steady = true;       // a note; false: the reading wanders (a glide, harmonics, noise)
@@ -35,7 +39,9 @@ struct ReportEntry {
   Reliability mark = Reliability::kNoPitch;
   double tracked_hz = 0;            // median tracked pitch; 0 for none
   double crossings_per_period = 0;  // the module's crossings per tracked period
-  double level_db = -200;           // the loudest checked frame
+  double level_db = -200;           // the loudest checked frame, on the input as given
+  bool quiet = false;               // all of it quieter than the gate
+  TableRange range = TableRange::kInside;
 };
 
 class NoteReport : public BlockSink {
@@ -56,9 +62,15 @@ class NoteReport : public BlockSink {
   uint64_t Total() const { return m_total; }  // entries, listed or not
   uint64_t Unlisted() const { return m_total - m_entries.size(); }
   uint64_t Marked(Reliability mark) const { return m_marked[static_cast<int>(mark)]; }
+  // Entries beyond the 1 V/oct table, whatever their mark.
+  uint64_t BeyondTable() const { return m_beyond_table; }
+  // Entries marked ok and inside the table.
+  uint64_t Reliable() const { return m_reliable; }
 
  private:
-  // The output over a frame of kFrameSeconds (or to a slice's end).
+  // The output over a frame: from one ripple cycle's start to another's, at
+  // least kFrameSeconds long, so that its mean is the output's mean whatever
+  // the ripple; cut short at a slice's end and a settings change.
   struct Frame {
     double start_s = 0, end_s = 0;
     double sum = 0;  // of the values
@@ -67,22 +79,33 @@ class NoteReport : public BlockSink {
     bool finite = false;
     Settings settings;
     double hz = 0, cents = 0, lo_hz = 0, hi_hz = 0;
-    bool valid = false;       // implies a pitch in the audible range
-    bool ends_slice = false;  // slices: the last frame of one
+    bool valid = false;         // implies a pitch in the audible range
+    bool whole = false;         // whole ripple cycles
+    bool ends_slice = false;    // slices: the last frame of one
+    bool after_change = false;  // the first frame under new settings
+    TableRange range = TableRange::kInside;
   };
-  // What frames with a reading say: their mean in Hz and in cents, and range.
+  // What frames with a reading say: their means in Hz and in cents weighted
+  // by their samples, and range.
   struct Readings {
     double hz = 0, cents = 0, lo_hz = 0, hi_hz = 0;
-    uint64_t frames = 0;
+    double values = 0;  // their sum, as the module gave them
+    uint64_t samples = 0, frames = 0;
+    TableRange range = TableRange::kInside;
     void Add(const Frame& frame);
     void Merge(const Readings& other);
   };
   // What the check found in an entry's time.
   struct Checks {
     uint64_t marks[3] = {0, 0, 0};
+    uint64_t pitched = 0;  // frames where the tracker is sure of a pitch, whatever the gate
+    // Frames whose window holds one note, and their hops' crossings and
+    // tracked periods.
+    uint64_t one_note = 0, one_note_crossings = 0;
+    double one_note_periods = 0;
     std::vector<double> tracked;           // Hz, the first few thousand with a pitch
-    std::vector<double> window_crossings;  // per tracked period over their windows, likewise
-    // Over the frames with a pitch whose hop lies within the entry: the
+    std::vector<double> window_crossings;  // per tracked period over one-note windows, likewise
+    // Over the one-note frames whose hop lies within the entry: the
     // crossings counted, the periods tracked, and the runs they form (the
     // ends of each run can hold two crossings more).
     uint64_t crossings = 0;
@@ -90,6 +113,7 @@ class NoteReport : public BlockSink {
     uint64_t runs = 0;
     bool in_run = false;
     double level_db = -200;
+    uint64_t Frames() const { return marks[0] + marks[1] + marks[2]; }
     void Merge(const Checks& other);
   };
   // An entry in the making.
@@ -104,19 +128,22 @@ class NoteReport : public BlockSink {
     Frame last_settled;
     bool has_last_settled = false;
     std::vector<Frame> early;  // notes: the frames within twice the settling time
-    double value_sum = 0;      // slices: the mean value, as the summary always read it
-    uint64_t value_count = 0;
-    float value_lo = 0, value_hi = 0;
-    bool value_finite = false;
+    Readings slice, whole;     // slices: all frames, and those of whole ripple cycles
     Checks checks;
     // Checked frames, their times moved by the module filter's delay: the
     // latest wait, as their hop may reach past the entry's end.
     std::deque<CheckedFrame> pending;
   };
 
-  void CloseFrame();
+  void Add(float y);
+  bool CycleStarts(float y);
+  void CloseFrame(bool ends_cycle);
+  uint64_t NextCut() const;
   void Drain(bool finished);
   void ApplyFrame(const Frame& frame);
+  bool WithinNote(const Frame& frame) const;
+  void SettleOutlier();
+  void StartAtOutlier();
   void ApplyChecked(const CheckedFrame& checked);
   void Commit(const CheckedFrame& checked, double end_s);
   void StartEntry(const Frame& frame);
@@ -127,27 +154,44 @@ class NoteReport : public BlockSink {
   void Record(ReportEntry entry, const Checks& checks);
   Reliability MarkOf(const Checks& checks) const;
   static int Pitched(const Checks& checks);
-  const Settings& SettingsAtSample(uint64_t sample);
+  static double ReadingHz(const Readings& readings, const Settings& settings);
+  TableRange RangeOf(float lo, float hi, const Settings& settings) const;
 
   ReportChoice m_choice;
   double m_file_rate, m_module_rate;
   SettingsTimelineList m_timeline;
-  size_t m_timeline_at = 0;
+  size_t m_timeline_at = 0;  // in force at m_frame_first
   CheckStage* m_check;
-  uint64_t m_frame_samples;
+  uint64_t m_frame_samples, m_longest_frame;
   uint64_t m_position = 0;  // samples consumed
   Frame m_frame;            // filling
   uint64_t m_frame_first = 0;
-  uint64_t m_next_cut = 0;     // sample where the filling frame ends
-  uint64_t m_slice = 0;        // slices: the slice being filled
+  bool m_frame_starts_cycle = false;
+  uint64_t m_slice = 0;  // slices: the slice being filled
+  // The ripple's cycles: a cycle starts where the output, having fallen,
+  // rises again by a share of the frame's range (a Schmitt trigger, deaf to
+  // a resampler's ringing).
+  bool m_armed = false;
+  float m_cycle_hi = 0, m_cycle_lo = 0;
   std::deque<Frame> m_frames;  // closed, waiting for the check to pass them
   Open m_open;
+  Frame m_outlier;  // notes: a frame off the open note, waiting for the next
+  bool m_has_outlier = false;
   Open m_unsteady;              // notes: the stretches too short to be notes, run together
   int m_unsteady_pitched = -1;  // whether its sound has a pitch; -1 not known yet
+  // Checked frames that came while no entry was open, for the next.
+  std::deque<CheckedFrame> m_between;
+  CheckedFrame m_last_checked;  // for an entry too short to hold a checked frame
+  bool m_has_last_checked = false;
+  // The latest frame whose window held one note, for an entry without one.
+  CheckedFrame m_last_one_note;
+  bool m_has_last_one_note = false;
   std::vector<ReportEntry> m_entries;
   uint64_t m_total = 0;
-  bool m_last_listed = false;  // the latest entry is the list's last
+  bool m_last_listed = false;     // the latest entry is the list's last
+  bool m_last_unpitched = false;  // ... and the tracker found no pitch in most of it
   uint64_t m_marked[3] = {0, 0, 0};
+  uint64_t m_beyond_table = 0, m_reliable = 0;
 };
 
 // Prints the report's table and what to try for unreliable entries.

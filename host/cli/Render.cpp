@@ -264,8 +264,10 @@ struct Chain {
   }
 
   void AddTo(Pipeline* pipeline) {
-    for (BlockStage* stage : std::initializer_list<BlockStage*>{
-             to_module.get(), prefilter.get(), check.get(), &module, from_module.get()})
+    // The check's gate measures the sound before the pre-filter changes it.
+    for (BlockStage* stage :
+         std::initializer_list<BlockStage*>{to_module.get(), check->LevelTap(), prefilter.get(),
+                                            check.get(), &module, from_module.get()})
       if (stage != nullptr) pipeline->AddStage(stage);
   }
 };

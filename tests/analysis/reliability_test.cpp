@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <string>
 
 #include "Signals.h"
 
@@ -322,6 +324,43 @@ TEST(ReliabilityCheck, MergesNeighboursWithMedians) {
   EXPECT_STREQ(ReliabilityName(Reliability::kOk), "ok");
   EXPECT_STREQ(ReliabilityName(Reliability::kHarmonics), "harmonics");
   EXPECT_STREQ(ReliabilityName(Reliability::kNoPitch), "no pitch");
+}
+
+}  // namespace
+}  // namespace tonevolt
+
+namespace tonevolt {
+namespace {
+
+// HopLevels measures each frame's hop as the tracker does (fed in odd
+// blocks, the frame count included), and NaN and infinities count as zero:
+// a sine sprinkled with them is as loud as the sine with zeros there.
+TEST(HopLevels, MatchTheTrackersHopsWithNonFiniteAsZero) {
+  const int rate = 44100, hop = 2048;
+  std::vector<float> sine = signals::Sine(440, rate, 50000);
+  for (size_t i = 20000; i < 30000; ++i) sine[i] *= 0.001f;  // a quiet passage
+  std::vector<float> zeros = sine, sprinkled = sine;
+  for (size_t i = 50; i < sine.size(); i += 100) {
+    zeros[i] = 0;
+    sprinkled[i] = (i / 100) % 2 ? kNaN : -kInf;
+  }
+  PitchOptions options;
+  options.hop = hop;
+  std::string error;
+  std::unique_ptr<PitchTracker> tracker = PitchTracker::Create(rate, options, &error);
+  ASSERT_TRUE(tracker) << error;
+  tracker->Process(zeros.data(), zeros.size());
+  tracker->Finish();
+  HopLevels levels(hop);
+  for (size_t at = 0; at < sprinkled.size(); at += 777)
+    levels.Process(sprinkled.data() + at, std::min<size_t>(777, sprinkled.size() - at));
+  levels.Finish();
+  const std::vector<PitchFrame>& frames = tracker->Frames();
+  ASSERT_EQ(levels.Levels().size(), frames.size());
+  for (size_t k = 0; k < frames.size(); ++k)
+    EXPECT_NEAR(levels.Levels()[k], frames[k].level_db, 1e-6) << "frame " << k;
+  EXPECT_LT(levels.Levels()[12], -60);  // inside the quiet passage
+  EXPECT_NEAR(levels.Levels()[5], signals::Db(0.5 / std::sqrt(2)), 0.1);
 }
 
 }  // namespace

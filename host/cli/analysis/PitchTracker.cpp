@@ -301,7 +301,7 @@ double PitchTracker::HopLevelDb(int64_t centre) const {
   double sum = 0;
   for (int64_t i = start; i < end; ++i) {
     double x = window[i + offset];
-    sum += x * x;
+    if (std::isfinite(x)) sum += x * x;  // the module counts the others as zero
   }
   double rms = std::sqrt(sum / static_cast<double>(end - start));
   return rms > 1e-10 ? 20 * std::log10(rms) : kSilenceDb;

@@ -1,11 +1,13 @@
 #include "analysis/Reliability.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace tonevolt {
 namespace {
 
 constexpr double kEdgeCrossings = 2;
+constexpr double kSilenceDb = -200.0;
 
 double Median(std::vector<double>* values) {
   if (values->empty()) return 0;
@@ -40,12 +42,13 @@ double ReliabilityCheck::CrossingsPerPeriod(const CrossingWindow& crossings, dou
   return periods > 0 ? crossings.crossings / periods : 0.0;
 }
 
+bool ReliabilityCheck::HasPitch(const PitchFrame& frame, const ReliabilityOptions& options) {
+  return frame.hz > 0 && frame.hz <= options.max_hz && frame.confidence >= options.min_confidence;
+}
+
 Reliability ReliabilityCheck::Classify(const PitchFrame& frame, const CrossingWindow& crossings,
                                        int sample_rate, const ReliabilityOptions& options) {
-  if (!(frame.hz > 0) || frame.hz > options.max_hz || frame.level_db < options.gate_db ||
-      frame.confidence < options.min_confidence) {
-    return Reliability::kNoPitch;
-  }
+  if (!HasPitch(frame, options) || frame.level_db < options.gate_db) return Reliability::kNoPitch;
   // A window P periods long holds fewer than 2 (P + 1) crossings of a clean
   // tone, however they are spaced: two more than 2 P can be where the
   // window's edges fall; only more than that counts.
@@ -90,6 +93,37 @@ void ReliabilityCheck::Finish(double duration_s) {
   if (!m_open) return;
   m_current.end_s = std::max(m_current.start_s, duration_s);
   Close();
+}
+
+HopLevels::HopLevels(int hop) : m_hop(std::max(hop, 1)), m_hop_end(m_hop - m_hop / 2) {}
+
+void HopLevels::Process(const float* in, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    double x = std::isfinite(in[i]) ? in[i] : 0.0;
+    m_sum += x * x;
+    ++m_count;
+    if (++m_position == m_hop_end) Close();
+  }
+}
+
+void HopLevels::Finish() {
+  // Frames run to the last one centred within the input.
+  int64_t frames = (m_position + m_hop - 1) / m_hop;
+  while (m_frames < frames) Close();
+}
+
+void HopLevels::Close() {
+  m_levels.push_back(Db(m_sum, m_count));
+  ++m_frames;
+  m_hop_end += m_hop;
+  m_sum = 0;
+  m_count = 0;
+}
+
+double HopLevels::Db(double sum_of_squares, int64_t count) {
+  if (count <= 0) return kSilenceDb;
+  double rms = std::sqrt(sum_of_squares / static_cast<double>(count));
+  return rms > 1e-10 ? 20 * std::log10(rms) : kSilenceDb;
 }
 
 }  // namespace tonevolt

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "analysis/Crossings.h"
@@ -52,6 +54,10 @@ class ReliabilityCheck {
   // The stretches closed so far, in time order; all of them after Finish.
   const std::vector<Stretch>& Stretches() const { return m_stretches; }
 
+  // Whether the tracker found a pitch it is sure of, whatever the level:
+  // the gate decides marks, never where the sound has a pitch.
+  static bool HasPitch(const PitchFrame& frame, const ReliabilityOptions& options);
+
   // One frame's mark, as Add gives it, without keeping stretches.
   static Reliability Classify(const PitchFrame& frame, const CrossingWindow& crossings,
                               int sample_rate, const ReliabilityOptions& options);
@@ -70,6 +76,38 @@ class ReliabilityCheck {
   std::vector<double> m_hz;  // of the open stretch's frames with a pitch
   std::vector<double> m_crossings_per_period;
   std::vector<Stretch> m_stretches;
+};
+
+// The level of a signal hop by hop, on the pitch tracker's frame grid: frame
+// k's hop spans the input samples [k * hop - hop / 2, that + hop), within the
+// input. NaN and infinite samples count as zero, as the module counts them.
+// Fed apart from the tracker, it can measure a signal before a filter the
+// tracker sees it after.
+class HopLevels {
+ public:
+  explicit HopLevels(int hop);
+
+  void Process(const float* in, size_t count);
+  // Ends the input: adds the levels of the frames up to its end.
+  void Finish();
+
+  // dBFS (full-scale sine -3.01), -200 for digital silence; the oldest
+  // first, taken by the reader.
+  std::deque<double>& Levels() { return m_levels; }
+
+  // The RMS level of `count` samples whose squares sum to `sum_of_squares`.
+  static double Db(double sum_of_squares, int64_t count);
+
+ private:
+  void Close();
+
+  int64_t m_hop;
+  int64_t m_position = 0;  // input samples
+  int64_t m_hop_end;       // where the filling hop ends
+  int64_t m_frames = 0;    // hops closed
+  double m_sum = 0;
+  int64_t m_count = 0;
+  std::deque<double> m_levels;
 };
 
 }  // namespace tonevolt

@@ -1,0 +1,327 @@
+// render's note report, judged against the output it describes: steady
+// tones as one stretch reading the output's mean, melodies note by note,
+// slices under one setting each, the 1 V/oct table's ends, the gate on the
+// input as given, and non-finite samples as the module counts them.
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "CliRig.h"
+#include "TonevoltPins.h"
+
+namespace {
+
+constexpr int kRate = 44100;
+
+struct Tone {
+  double hz;
+  double seconds;
+  double amplitude = 0.5;
+  bool second_harmonic = false;  // as strong as the fundamental: four crossings a period
+};
+
+std::vector<float> Tones(const std::vector<Tone>& tones) {
+  std::vector<float> samples;
+  double phase = 0;
+  for (const Tone& t : tones) {
+    for (long i = 0; i < std::lround(t.seconds * kRate); ++i) {
+      double x = std::sin(2 * M_PI * phase);
+      if (t.second_harmonic) x = 0.5 * (x + std::sin(4 * M_PI * phase));
+      samples.push_back(static_cast<float>(t.amplitude * x));
+      phase += t.hz / kRate;
+      phase -= std::floor(phase);
+    }
+  }
+  return samples;
+}
+
+struct Line {
+  double start, end, hz;
+  std::string text;
+};
+
+// The report's table: its rows after the heading.
+std::vector<Line> ReportLines(const std::string& out) {
+  std::vector<Line> lines;
+  size_t at = out.find("Start (s)");
+  if (at == std::string::npos) return lines;
+  std::istringstream rows(out.substr(out.find('\n', at) + 1));
+  std::string row;
+  while (std::getline(rows, row)) {
+    Line line;
+    if (std::sscanf(row.c_str(), "%lf %lf %lf", &line.start, &line.end, &line.hz) != 3) break;
+    line.text = row;
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+double CentsOff(double hz, double reference) { return 1200 * std::log2(hz / reference); }
+
+// What the output implies over [from_s, to_s], as its mean over whole ripple
+// cycles (from the first rise's start to the last's), read under a scale and
+// octave shift at 44100 Hz.
+double OutputHz(const std::vector<float>& out, double from_s, double to_s, bool oct, int octave) {
+  size_t from = static_cast<size_t>(from_s * kRate), to = static_cast<size_t>(to_s * kRate);
+  size_t first = 0, last = 0;
+  for (size_t i = std::max<size_t>(from, 2); i < to && i < out.size(); ++i)
+    if (out[i] > out[i - 1] && !(out[i - 1] > out[i - 2])) {
+      if (first == 0) first = i;
+      last = i;
+    }
+  if (last - first < 100) first = from, last = to;  // no ripple to speak of
+  double sum = 0;
+  for (size_t i = first; i < last; ++i) sum += out[i];
+  double volts = kVoltsPerUnit * sum / static_cast<double>(last - first);
+  double hz = oct ? kOctaveReferenceHz * std::exp2(volts - kOctaveReferenceVolts)
+                  : volts * 1000 / kVoltsPerKhz;
+  return hz / std::exp2(octave);
+}
+
+class ReportTest : public CliTest {
+ protected:
+  Result Render(const std::vector<float>& samples, const std::string& args) {
+    WriteWav(Path("in.wav"), samples, kRate);
+    return Run("render '" + Path("in.wav") + "' '" + Path("out.wav") + "' " + args);
+  }
+  std::vector<float> Output() { return ReadMono(Path("out.wav")); }
+};
+
+// The 1 V/kHz reading is linear in the value; kVoltsPerKhz is the module's
+// calibration, so a settled sine's output reads 0.126 cents low: both the
+// report and OutputHz see the same output.
+struct SteadyCase {
+  const char* name;
+  double hz;
+  const char* args;
+  bool oct;
+  int octave;
+};
+
+void PrintTo(const SteadyCase& c, std::ostream* os) { *os << c.name; }
+
+class SteadyTest : public ReportTest, public ::testing::WithParamInterface<SteadyCase> {};
+
+// A steady sine is one stable stretch whatever its ripple, and reads the
+// output's mean within 2 cents (the ripple of a 41 Hz sine behind a 40 Hz
+// pole spans more than four octaves).
+TEST_P(SteadyTest, SineIsOneStretchReadingTheOutputsMean) {
+  const SteadyCase& c = GetParam();
+  Result r = Render(Tones({{c.hz, 3.0}}), c.args);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("Notes     1 stretch of the output: 1 stable, 0 unsteady\n"),
+            std::string::npos)
+      << r.out;
+  std::vector<Line> lines = ReportLines(r.out);
+  ASSERT_EQ(lines.size(), 1u) << r.out;
+  // Until the filter reads above 20 Hz there is no reading.
+  EXPECT_LT(lines[0].start, 0.07) << r.out;
+  EXPECT_NEAR(lines[0].end, 3.0, 1e-9) << r.out;
+  EXPECT_NE(lines[0].text.find("  ok"), std::string::npos) << r.out;
+  double truth = OutputHz(Output(), 0.5, 2.95, c.oct, c.octave);
+  EXPECT_NEAR(CentsOff(lines[0].hz, truth), 0, 2) << r.out << "output's mean " << truth;
+  // 1 V/oct takes the logarithm of the rippling value: low notes read flat.
+  if (!c.oct) EXPECT_NEAR(CentsOff(lines[0].hz, c.hz), 0, 1) << r.out;
+}
+
+const SteadyCase kSteadyCases[] = {
+    {"e1_defaults", 41, "", false, 0},
+    {"a1_defaults", 55, "", false, 0},
+    {"e2_defaults", 82, "", false, 0},
+    {"a2_defaults", 110, "", false, 0},
+    {"a4_defaults", 440, "", false, 0},
+    {"a6_defaults", 1760, "", false, 0},
+    {"a2_two_poles", 110, "--order 2", false, 0},
+    {"a1_slowest", 55, "--cutoff 10", false, 0},
+    {"e1_slowest_two_poles", 41, "--cutoff 10 --order 2", false, 0},
+    {"a4_fastest", 440, "--cutoff 5000", false, 0},
+    {"a6_fastest_two_poles", 1760, "--cutoff 5000 --order 2", false, 0},
+    {"e2_cutoff_200", 82, "--cutoff 200", false, 0},
+    {"a2_oct", 110, "--scale oct", true, 0},
+    {"a4_oct_two_poles", 440, "--scale oct --order 2 --cutoff 100", true, 0},
+    {"e1_oct_octave_up", 41, "--scale oct --octave +3 --order 2 --cutoff 10", true, 3},
+    {"a6_octave_down", 1760, "--octave -2", false, -2},
+    {"a2_oct_octave_down", 110, "--scale oct --octave -1 --order 2", true, -1},
+};
+INSTANTIATE_TEST_SUITE_P(Cases, SteadyTest, ::testing::ValuesIn(kSteadyCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Melodies note by note: sines read ok, with no harmonics where one note
+// follows another; the same melodies with a second harmonic as strong as
+// the fundamental are flagged in every note.
+TEST_F(ReportTest, MelodiesAreCheckedNoteByNote) {
+  struct Case {
+    const char* name;
+    std::vector<double> notes;
+    double seconds;
+  };
+  const Case kCases[] = {
+      {"fifths", {220, 330, 220, 330, 220, 330, 220, 330}, 0.25},
+      {"steps_and_leaps", {196, 262, 330, 392, 262, 523, 440}, 0.3},
+  };
+  for (const Case& c : kCases) {
+    for (bool harmonic : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (harmonic ? " with harmonics" : " as sines"));
+      std::vector<Tone> tones;
+      for (double hz : c.notes) tones.push_back({hz, c.seconds, 0.5, harmonic});
+      Result r = Render(Tones(tones), "");
+      ASSERT_EQ(r.code, 0) << r.err;
+      std::vector<Line> lines = ReportLines(r.out);
+      ASSERT_EQ(lines.size(), c.notes.size()) << r.out;
+      for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_NEAR(lines[i].start, i * c.seconds, 0.05) << r.out;
+        if (harmonic) {
+          EXPECT_NE(lines[i].text.find("unreliable: harmonics"), std::string::npos) << r.out;
+        } else {
+          EXPECT_NEAR(CentsOff(lines[i].hz, c.notes[i]), 0, 5) << r.out;
+          EXPECT_NE(lines[i].text.find("  ok"), std::string::npos) << r.out;
+        }
+      }
+      if (!harmonic) EXPECT_EQ(r.out.find("harmonics"), std::string::npos) << r.out;
+    }
+  }
+}
+
+// A slice holding a settings change is cut there: each part reads its own
+// settings' output, none averages two.
+TEST_F(ReportTest, SlicesNeverMixSettings) {
+  struct Case {
+    const char* name;
+    const char* events;
+    bool oct_after;
+    int octave_after;
+  };
+  const Case kCases[] = {
+      {"scale", "0.3s Freq Scale oct\n", true, 0},
+      {"octave", "0.3s Octave +2\n", false, 2},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    WriteText(Path("events.txt"), c.events);
+    Result r =
+        Render(Tones({{440, 1.0}}), "--report slices:0.5 --events '" + Path("events.txt") + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::vector<Line> lines = ReportLines(r.out);
+    ASSERT_EQ(lines.size(), 3u) << r.out;
+    const double bounds[] = {0, 0.3, 0.5, 1.0};
+    std::vector<float> out = Output();
+    for (size_t i = 0; i < 3; ++i) {
+      EXPECT_NEAR(lines[i].start, bounds[i], 1e-9) << r.out;
+      EXPECT_NEAR(lines[i].end, bounds[i + 1], 1e-9) << r.out;
+      bool after = i > 0;
+      double truth = OutputHz(out, bounds[i] + (i == 0 ? 0.05 : 0), bounds[i + 1],
+                              after && c.oct_after, after ? c.octave_after : 0);
+      EXPECT_NEAR(CentsOff(lines[i].hz, truth), 0, 3) << r.out << "output's mean " << truth;
+      EXPECT_NEAR(CentsOff(lines[i].hz, 440), 0, 10) << r.out;
+    }
+  }
+}
+
+// A slice at the end shorter than the check's hop is judged by the frames
+// before it, not as silence.
+TEST_F(ReportTest, ShortLastSliceIsJudgedByItsNeighbours) {
+  Result r = Render(Tones({{440, 1.02}}), "--report slices:0.5");
+  ASSERT_EQ(r.code, 0) << r.err;
+  std::vector<Line> lines = ReportLines(r.out);
+  ASSERT_EQ(lines.size(), 3u) << r.out;
+  EXPECT_NEAR(lines[2].start, 1.0, 1e-9);
+  EXPECT_NE(lines[2].text.find("  ok"), std::string::npos) << r.out;
+}
+
+// Past the table's last entry the module's value stops, and below its first
+// step it is no logarithm: such readings are clipped, never ok.
+TEST_F(ReportTest, TableEndsAreMarked) {
+  struct Case {
+    const char* name;
+    double hz;
+    const char* args;
+    const char* text;  // nullptr: inside, ok
+  };
+  const Case kCases[] = {
+      // 3520 Hz x 8 = 28160 Hz: the top entry, 11999 Hz, reads 1499.88 Hz.
+      {"a7_three_octaves_up", 3520, "--scale oct --octave +3",
+       "unreliable: at the 1 V/oct table's top"},
+      {"a7_one_octave_up", 3520, "--scale oct --octave +1", nullptr},
+      // 41 Hz / 8: the ripple's troughs fall below 1 Hz.
+      {"e1_three_octaves_down", 41, "--scale oct --octave -3",
+       "unreliable: below the 1 V/oct table's first step"},
+      {"e2_smooth_two_octaves_down", 82, "--scale oct --octave -2 --order 2 --cutoff 10",
+       nullptr},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Result r = Render(Tones({{c.hz, 1.0}}), c.args);
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::vector<Line> lines = ReportLines(r.out);
+    ASSERT_EQ(lines.size(), 1u) << r.out;
+    if (c.text == nullptr) {
+      EXPECT_NE(lines[0].text.find("  ok"), std::string::npos) << r.out;
+      continue;
+    }
+    EXPECT_NE(lines[0].text.find(c.text), std::string::npos) << r.out;
+    EXPECT_EQ(lines[0].text.find(" ok"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Notes     1 stretch of the output: 1 stable, 0 unsteady; 1 unreliable"),
+              std::string::npos)
+        << r.out;
+  }
+}
+
+// The gate marks stretches; it never moves them. A note at -73 dBFS is
+// quiet under the default gate and ok under a lower one, in the same list.
+TEST_F(ReportTest, GateDecidesMarksNotStretches) {
+  std::vector<float> in = Tones({{220, 0.6}, {330, 0.6, 0.0003}, {262, 0.6}});
+  std::vector<std::vector<double>> bounds;
+  for (const char* gate : {"-60", "-100", "-5"}) {
+    Result r = Render(in, std::string("--gate ") + gate);
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::vector<Line> lines = ReportLines(r.out);
+    ASSERT_EQ(lines.size(), 3u) << gate << "\n" << r.out;
+    std::vector<double> these;
+    for (const Line& line : lines) these.insert(these.end(), {line.start, line.end, line.hz});
+    bounds.push_back(these);
+    const std::string gate_text = gate;
+    EXPECT_EQ(lines[1].text.find("quiet: -73 dBFS") != std::string::npos, gate_text != "-100")
+        << r.out;
+    for (const Line& line : lines)
+      EXPECT_EQ(line.text.find("  ok") != std::string::npos,
+                gate_text == "-100" || (gate_text == "-60" && &line != &lines[1]))
+          << gate << "\n"
+          << r.out;
+  }
+  EXPECT_EQ(bounds[0], bounds[1]);
+  EXPECT_EQ(bounds[0], bounds[2]);
+}
+
+// The gate is about the recording: a loud A5 after an A3, which a
+// pre-filter for A3 takes 80 dB down, is still checked (the module reads
+// it, and so does the tracker), not "no pitch" under the gate.
+TEST_F(ReportTest, GateIsMeasuredBeforeThePrefilter) {
+  Result r = Render(Tones({{220, 0.6}, {880, 1.2}}), "--prefilter note:A3");
+  ASSERT_EQ(r.code, 0) << r.err;
+  std::vector<Line> lines = ReportLines(r.out);
+  ASSERT_GE(lines.size(), 2u) << r.out;
+  EXPECT_NEAR(CentsOff(lines.back().hz, 880), 0, 5) << r.out;
+  EXPECT_NE(lines.back().text.find("  ok"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("(quiet"), std::string::npos) << r.out;
+}
+
+// The module counts NaN and infinite samples as zero; the check does too,
+// so a loud sine sprinkled with them has its level and its pitch.
+TEST_F(ReportTest, NonFiniteSamplesCountAsZero) {
+  for (float odd :
+       {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
+    SCOPED_TRACE(odd);
+    std::vector<float> in = Tones({{440, 1.0}});
+    for (size_t i = 50; i < in.size(); i += 100) in[i] = odd;
+    Result r = Render(in, "");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.find("(quiet"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("no pitch"), std::string::npos) << r.out;
+    // The tracked pitch names A4 wherever the check says why.
+    EXPECT_EQ(r.out.find("a period of"), r.out.find("a period of A4")) << r.out;
+  }
+}
+
+}  // namespace

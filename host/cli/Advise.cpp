@@ -646,17 +646,14 @@ Suggestion Suggest(const Analysis& a) {
   char line[256];
   s.settings.order = 2;
   s.settings.cutoff = SuggestedCutoff(s.lowest_hz);
-  std::snprintf(line, sizeof line,
-                "--order 2 --cutoff %g: two poles at the lowest note / 16 (%.1f / 16 = %.2f Hz, "
-                "within 10..5000 Hz)",
-                s.settings.cutoff, s.lowest_hz, s.lowest_hz / 16);
+  std::snprintf(line, sizeof line, "--order 2 --cutoff %g: two poles at the lowest note / 16 (%s)",
+                s.settings.cutoff, CutoffReason(s.lowest_hz).c_str());
   s.reasons.push_back(line);
-  s.settings.scale = SuggestedScale(s.settings.cutoff, s.lowest_hz);
-  double bias = ExpectedOctaveBiasCents(ExpectedRippleCents(s.settings.cutoff, s.lowest_hz));
-  std::snprintf(line, sizeof line, "%s: 1 V/oct reads %+.1f cents at %s from the ripple%s",
-                s.settings.scale == Scale::kVoltPerOctave ? "--scale oct" : "1 V/kHz (default)",
-                bias, NoteName(s.lowest_hz).c_str(),
-                s.settings.scale == Scale::kVoltPerOctave ? "" : ", too far: 1 V/kHz reads true");
+  s.settings.scale = SuggestedScale(s.settings.cutoff, s.lowest_hz, s.highest_hz);
+  bool oct = s.settings.scale == Scale::kVoltPerOctave;
+  std::snprintf(line, sizeof line, "%s: %s%s", oct ? "--scale oct" : "1 V/kHz (default)",
+                ScaleReason(s.settings.cutoff, s.lowest_hz, s.highest_hz).c_str(),
+                oct ? "" : ", too far: 1 V/kHz reads true");
   s.reasons.push_back(line);
 
   bool dc = std::fabs(a.dc) > kDcShareOfRms * a.rms;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <sstream>
 
 #include "Analysis.h"
@@ -38,7 +39,29 @@ float SuggestedCutoff(double lowest_hz) {
   return static_cast<float>(std::clamp<double>(cutoff, kCutoffMinHz, kCutoffMaxHz));
 }
 
-std::string NoteOption(double hz) { return NoteName(hz); }
+std::string CutoffReason(double lowest_hz) {
+  double wanted = lowest_hz * kCutoffPerLowestNote;
+  char text[160];
+  int at = std::snprintf(text, sizeof text, "%.1f / %g = %.2f Hz, ", lowest_hz,
+                         1 / kCutoffPerLowestNote, wanted);
+  if (wanted < kCutoffMinHz)
+    std::snprintf(text + at, sizeof text - at, "raised to the least the module offers, %g Hz",
+                  kCutoffMinHz);
+  else if (wanted > kCutoffMaxHz)
+    std::snprintf(text + at, sizeof text - at, "lowered to the most the module offers, %g Hz",
+                  kCutoffMaxHz);
+  else
+    std::snprintf(text + at, sizeof text - at, "within %g..%g Hz", kCutoffMinHz, kCutoffMaxHz);
+  return text;
+}
+
+std::string NoteOption(double hz) {
+  std::string name = NoteName(hz);
+  if (name != "-") return name;
+  char text[32];
+  std::snprintf(text, sizeof text, "%.4g", hz);
+  return text;
+}
 
 std::string PrefilterOption(const PrefilterChoice& choice) {
   switch (choice.kind) {
@@ -64,9 +87,33 @@ std::string SuggestedOptions(const Settings& s, const PrefilterChoice& prefilter
   return out.str();
 }
 
-Scale SuggestedScale(double cutoff, double lowest_hz) {
+namespace {
+
+bool PastOctaveTable(double cutoff, double highest_hz) {
+  double peak = highest_hz * std::exp2(ExpectedRippleCents(cutoff, highest_hz) / 2 / 1200);
+  return peak > kOctaveTableTopHz;
+}
+
+}  // namespace
+
+Scale SuggestedScale(double cutoff, double lowest_hz, double highest_hz) {
   double bias = ExpectedOctaveBiasCents(ExpectedRippleCents(cutoff, lowest_hz));
-  return std::fabs(bias) <= kOctaveBiasLimitCents ? Scale::kVoltPerOctave : Scale::kVoltPerKhz;
+  return std::fabs(bias) <= kOctaveBiasLimitCents && !PastOctaveTable(cutoff, highest_hz)
+             ? Scale::kVoltPerOctave
+             : Scale::kVoltPerKhz;
+}
+
+std::string ScaleReason(double cutoff, double lowest_hz, double highest_hz) {
+  char text[128];
+  if (PastOctaveTable(cutoff, highest_hz)) {
+    std::snprintf(text, sizeof text, "1 V/oct's table ends at %g Hz, below %s", kOctaveTableTopHz,
+                  NoteName(highest_hz).c_str());
+  } else {
+    double bias = ExpectedOctaveBiasCents(ExpectedRippleCents(cutoff, lowest_hz));
+    std::snprintf(text, sizeof text, "1 V/oct reads %+.1f cents at %s from the ripple", bias,
+                  NoteName(lowest_hz).c_str());
+  }
+  return text;
 }
 
 }  // namespace tonevolt

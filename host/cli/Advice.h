@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "PitchTable.h"
 #include "Settings.h"
 #include "analysis/Prefilter.h"
 
@@ -24,10 +25,15 @@ double ExpectedSettleSeconds(double cutoff);
 // the logarithm of its mean.
 double ExpectedOctaveBiasCents(double ripple_cents);
 
-// The lowest note / 16, rounded down to two figures, within 10..5000 Hz.
+// The lowest note / 16, rounded down to two figures, and raised or lowered
+// into the range the module offers (kCutoffMinHz..kCutoffMaxHz).
 float SuggestedCutoff(double lowest_hz);
+// How SuggestedCutoff got there, such as "95.0 / 16 = 5.94 Hz, raised to
+// the least the module offers, 10 Hz".
+std::string CutoffReason(double lowest_hz);
 
-// A frequency as --prefilter writes it: the nearest note's name.
+// A frequency as --prefilter writes it: the nearest note's name, or Hz
+// below the lowest note there is a name for.
 std::string NoteOption(double hz);
 // "note:A2", "range:E1" or "off".
 std::string PrefilterOption(const PrefilterChoice& choice);
@@ -37,8 +43,13 @@ std::string PrefilterOption(const PrefilterChoice& choice);
 std::string SuggestedOptions(const Settings& settings, const PrefilterChoice& prefilter);
 
 // The scale to suggest: 1 V/oct unless its bias at the lowest note would
-// pass this many cents.
+// pass this many cents, or the highest note (at the top of its ripple) lies
+// past the end of the module's 1 V/oct table.
 constexpr double kOctaveBiasLimitCents = 5;
-Scale SuggestedScale(double cutoff, double lowest_hz);
+constexpr double kOctaveTableTopHz = kPitchTableSize - 1;
+Scale SuggestedScale(double cutoff, double lowest_hz, double highest_hz);
+// Why, in a few words: "1 V/oct reads -0.5 cents at E1 from the ripple" or
+// "1 V/oct's table ends at 11999 Hz, below A9".
+std::string ScaleReason(double cutoff, double lowest_hz, double highest_hz);
 
 }  // namespace tonevolt

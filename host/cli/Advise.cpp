@@ -41,6 +41,15 @@ constexpr double kShortestNoteSeconds = 0.1;
 // Notes this close in pitch, with at most this many frames between (a
 // tracker's octave slip), are one note.
 constexpr size_t kJoinGapFrames = 6;
+// A run this short between two notes may still be a note.
+constexpr size_t kShortestHeardFrames = 3;
+// How far from where the tracker hears a change of note the signal can
+// change: half its window, and a hop either side.
+constexpr size_t kReachHops = kWindow / 2 / kHop + 2;
+// A hop this far below a note's median level is a rest, not the note.
+constexpr double kQuietBelowNoteDb = 20;
+// Hops either side of a change of note that may hold some of both.
+constexpr size_t kChangeHops = 2;
 // A DC offset beyond this share of the RMS moves where the crossings fall.
 constexpr double kDcShareOfRms = 0.05;
 // Notes listed; the counts cover all.
@@ -52,9 +61,48 @@ constexpr size_t kSettledFrames = 4;
 // and leaves out this many at its end.
 constexpr size_t kEndFrames = 2;
 
+// The crossings of hop k, which spans samples [k * hop - hop / 2, k * hop +
+// hop / 2) as frame k's hop does; first and last are offsets into the hop.
+struct HopCrossings {
+  uint16_t count = 0, samples = 0;
+  int16_t first = -1, last = -1;
+};
+
+// The module's crossing test, hop by hop, over a whole signal.
+class HopTally {
+ public:
+  void Process(const std::vector<float>& block) {
+    for (float x : block) {
+      size_t k = static_cast<size_t>((m_position + kHop / 2) / kHop);
+      if (k >= m_hops.size()) m_hops.resize(k + 1);
+      HopCrossings& h = m_hops[k];
+      ++h.samples;
+      if (CrossingCounter::IsCrossing(m_prev, x)) {
+        auto offset = static_cast<int16_t>(m_position + kHop / 2 - static_cast<int64_t>(k) * kHop);
+        if (h.count == 0) h.first = offset;
+        h.last = offset;
+        ++h.count;
+      }
+      m_prev = x;
+      ++m_position;
+    }
+  }
+  const std::vector<HopCrossings>& Hops() const { return m_hops; }
+
+ private:
+  std::vector<HopCrossings> m_hops;
+  int64_t m_position = 0;
+  float m_prev = 0;  // the input starts after a 0
+};
+
+// Where a crossing in hop k falls, in samples from the start.
+int64_t CrossingAt(size_t k, int16_t offset) {
+  return static_cast<int64_t>(k) * kHop - kHop / 2 + offset;
+}
+
 struct Frame {
   float time_s = 0, hz = 0, level_db = 0;
-  uint16_t hop_crossings = 0, hop_samples = 0;
+  HopCrossings hop;
   Reliability mark = Reliability::kNoPitch;
 };
 
@@ -89,13 +137,18 @@ struct Readings {
 };
 
 struct Note {
-  size_t first = 0, last = 0;  // frames
-  double hz = 0;               // median tracked
-  double vibrato_cents = 0;    // half the spread of the middle 90 % of its pitch
+  size_t first = 0, last = 0;  // the frames whose hops belong to it
+  double start_s = 0, end_s = 0;
+  // Another note starts at start_s, or follows at end_s, without a rest.
+  bool change_before = false, change_after = false;
+  float quiet_db = 0;                      // hops quieter than this are not its sound
+  size_t heard_first = 0, heard_last = 0;  // the frames the tracker heard it in
+  double hz = 0;                           // median tracked
+  double vibrato_cents = 0;                // half the spread of the middle 90 % of its pitch
   double crossings_per_period = 0;
   bool harmonics = false;
-  double Start() const { return std::max(0.0, first * kHopSeconds - kHopSeconds / 2); }
-  double End() const { return last * kHopSeconds + kHopSeconds / 2; }
+  double Start() const { return start_s; }
+  double End() const { return end_s; }
 };
 
 struct Analysis {
@@ -178,28 +231,25 @@ bool Analyse(WBMainProc main, const std::string& path, int channel, const Reliab
   pitch.fundamental_peak = true;
   std::unique_ptr<PitchTracker> tracker = PitchTracker::Create(kRate, pitch, error);
   if (!tracker) return false;
-  CrossingCounter windows(kHop, kWindow), hops(kHop, kHop);
+  CrossingCounter windows(kHop, kWindow);
+  HopTally hops;
   ModuleStage module;
   if (!StartModule(main, Settings(), &module, error)) return false;
   double sum = 0, squares = 0;
 
   auto collect = [&]() {
-    size_t both =
-        std::min({tracker->Frames().size(), windows.Windows().size(), hops.Windows().size()});
+    size_t both = std::min(tracker->Frames().size(), windows.Windows().size());
     for (size_t k = 0; k < both; ++k) {
       const PitchFrame& p = tracker->Frames()[k];
       Frame f;
       f.time_s = static_cast<float>(p.time_s);
       f.hz = static_cast<float>(p.hz);
       f.level_db = static_cast<float>(p.level_db);
-      f.hop_crossings = static_cast<uint16_t>(hops.Windows()[k].crossings);
-      f.hop_samples = static_cast<uint16_t>(hops.Windows()[k].samples);
       f.mark = ReliabilityCheck::Classify(p, windows.Windows()[k], kRate, check);
       a->frames.push_back(f);
     }
     tracker->DropFrames(both);
     windows.DropWindows(both);
-    hops.DropWindows(both);
   };
   bool ok = Stream(
       path, channel, &a->info,
@@ -215,17 +265,18 @@ bool Analyse(WBMainProc main, const std::string& path, int channel, const Reliab
       [&](const std::vector<float>& block, bool last) {
         tracker->Process(block.data(), block.size());
         windows.Process(block.data(), block.size());
-        hops.Process(block.data(), block.size());
+        hops.Process(block);
         RunInto(&module, block, last, &a->defaults);
         if (last) {
           tracker->Finish();
           windows.Finish();
-          hops.Finish();
         }
         collect();
       },
       error);
   if (!ok) return false;
+  const std::vector<HopCrossings>& tally = hops.Hops();
+  for (size_t k = 0; k < a->frames.size() && k < tally.size(); ++k) a->frames[k].hop = tally[k];
   a->dc = sum / a->samples;
   a->rms = std::sqrt(std::max(0.0, squares / a->samples - a->dc * a->dc));
   return true;
@@ -238,10 +289,17 @@ double Percentile(std::vector<double> values, double share) {
   return values[at];
 }
 
-// Notes are runs of frames with a pitch that stays within kToleranceCents
-// of the run's mean; a slip of a few frames between two runs at one pitch
-// (the tracker's octave errors, a dip in its confidence) joins them.
-std::vector<Note> FindNotes(const std::vector<Frame>& frames) {
+double FrameStart(size_t k) { return std::max(0.0, k * kHopSeconds - kHopSeconds / 2); }
+double FrameEnd(size_t k) { return k * kHopSeconds + kHopSeconds / 2; }
+
+// Notes as the tracker hears them: runs of frames with a pitch that stays
+// within kToleranceCents of the run's mean; a slip of a few frames between
+// two runs at one pitch (the tracker's octave errors, a dip in its
+// confidence) joins them. Their pitch is measured here, where the tracker
+// hears them; where they start and end is not: its window reaches half its
+// length either side of a frame, so its pitch changes when the next note
+// fills most of the window, not where the next note starts.
+std::vector<Note> TrackedNotes(const std::vector<Frame>& frames) {
   std::vector<Note> runs;
   bool open = false;
   Note note;
@@ -289,28 +347,274 @@ std::vector<Note> FindNotes(const std::vector<Frame>& frames) {
     }
     notes.push_back(run);
   }
+  // A short run in the gap between two notes may be a short note the
+  // tracker heard in passing: the longest there is kept, to be judged once
+  // its boundaries are placed (MergeHeardInPassing, DropShort).
+  std::vector<Note> with_short;
+  size_t next_run = 0;
+  for (size_t i = 0; i < notes.size(); ++i) {
+    with_short.push_back(notes[i]);
+    if (i + 1 == notes.size()) break;
+    const Note* longest = nullptr;
+    for (; next_run < runs.size() && runs[next_run].first < notes[i + 1].first; ++next_run) {
+      const Note& run = runs[next_run];
+      size_t length = run.last - run.first + 1;
+      if (run.first > notes[i].last && run.last < notes[i + 1].first &&
+          length >= kShortestHeardFrames &&
+          (!longest || length > longest->last - longest->first + 1))
+        longest = &run;
+    }
+    if (longest) with_short.push_back(*longest);
+  }
+  notes = std::move(with_short);
   std::vector<Note> kept;
   for (Note& n : notes) {
-    if (n.End() - n.Start() < kShortestNoteSeconds) continue;
+    n.start_s = FrameStart(n.first);
+    n.end_s = FrameEnd(n.last);
+    n.heard_first = n.first;
+    n.heard_last = n.last;
     std::vector<double> cents;
-    uint64_t crossings = 0;
-    double periods = 0;
+    std::vector<double> levels;
     for (size_t k = n.first; k <= n.last; ++k) {
       const Frame& f = frames[k];
-      if (f.mark == Reliability::kNoPitch) continue;
-      cents.push_back(Cents(f.hz, 440.0));
-      crossings += f.hop_crossings;
-      periods += f.hop_samples * static_cast<double>(f.hz) / kRate;
+      levels.push_back(f.level_db);
+      if (f.mark != Reliability::kNoPitch) cents.push_back(Cents(f.hz, 440.0));
     }
     double middle = Percentile(cents, 0.5);
     n.hz = 440.0 * std::exp2(middle / 1200);
     n.vibrato_cents = (Percentile(cents, 0.95) - Percentile(cents, 0.05)) / 2;
-    n.crossings_per_period = periods > 0 ? crossings / periods : 0;
-    // One run of frames: its two ends can hold two crossings more.
-    n.harmonics = crossings > 2 + ReliabilityOptions().harmonic_limit * periods;
+    n.quiet_db = static_cast<float>(Percentile(levels, 0.5) - kQuietBelowNoteDb);
     kept.push_back(n);
   }
   return kept;
+}
+
+// The spacing of the crossings over hops lo..hi, on a log scale (so that a
+// step counts alike at any pitch): a hop's spacings come as their mean
+// between its first and last crossing, and the one from the hop before.
+struct Spacing {
+  int64_t start;               // the sample of the crossing that begins it
+  double log_spacing, weight;  // weight: spacings in it
+};
+
+std::vector<Spacing> Spacings(const std::vector<Frame>& frames, size_t lo, size_t hi) {
+  std::vector<Spacing> spacings;
+  int64_t prev = -1;
+  for (size_t k = lo; k <= hi && k < frames.size(); ++k) {
+    const HopCrossings& h = frames[k].hop;
+    if (h.count == 0) continue;
+    int64_t first = CrossingAt(k, h.first), last = CrossingAt(k, h.last);
+    if (prev >= 0) spacings.push_back({prev, std::log(static_cast<double>(first - prev)), 1});
+    if (h.count > 1)
+      spacings.push_back({first, std::log(static_cast<double>(last - first) / (h.count - 1)),
+                          static_cast<double>(h.count - 1)});
+    prev = last;
+  }
+  return spacings;
+}
+
+// The weighted median of [from, to) and the weighted absolute deviation from it.
+std::pair<double, double> MedianSpacing(const std::vector<Spacing>& spacings, size_t from,
+                                        size_t to) {
+  std::vector<Spacing> part(spacings.begin() + static_cast<std::ptrdiff_t>(from),
+                            spacings.begin() + static_cast<std::ptrdiff_t>(to));
+  if (part.empty()) return {NAN, 0};
+  std::sort(part.begin(), part.end(),
+            [](const Spacing& x, const Spacing& y) { return x.log_spacing < y.log_spacing; });
+  double total = 0, below = 0;
+  for (const Spacing& p : part) total += p.weight;
+  double median = part.back().log_spacing;
+  for (const Spacing& p : part) {
+    below += p.weight;
+    if (below >= total / 2) {
+      median = p.log_spacing;
+      break;
+    }
+  }
+  double deviation = 0;
+  for (const Spacing& p : part) deviation += p.weight * std::fabs(p.log_spacing - median);
+  return {median, deviation};
+}
+
+// Where the spacing of the crossings changes within hops lo..hi: the split
+// into two runs, each about its own median (one odd spacing pulls nothing),
+// with the least absolute deviation. Returns the sample where the second run
+// starts; -1 when the hops hold too few crossings to tell.
+int64_t SpacingChange(const std::vector<Frame>& frames, size_t lo, size_t hi) {
+  std::vector<Spacing> spacings = Spacings(frames, lo, hi);
+  if (spacings.size() < 2) return -1;
+  size_t best = 1;
+  double least = INFINITY;
+  for (size_t split = 1; split < spacings.size(); ++split) {
+    double d = MedianSpacing(spacings, 0, split).second +
+               MedianSpacing(spacings, split, spacings.size()).second;
+    if (d < least) {
+      least = d;
+      best = split;
+    }
+  }
+  return spacings[best].start;
+}
+
+// The hop that holds sample `at`.
+size_t HopOf(int64_t at) { return static_cast<size_t>(std::max<int64_t>(0, at + kHop / 2) / kHop); }
+
+size_t Middle(size_t first, size_t last) { return (first + last + 1) / 2; }
+
+// Moves each boundary not yet placed to where the signal changes: between
+// two notes with no rest, to where the crossings' spacing changes, within the
+// tracker's reach of where it heard the change (and not past the middle of
+// either note as heard); a start or end at a rest, past the hops too quiet
+// to be the note.
+void PlaceBoundaries(const std::vector<Frame>& frames, std::vector<Note>* notes) {
+  for (Note& n : *notes) {
+    if (!n.change_before) n.first = n.heard_first;
+    if (!n.change_after) n.last = n.heard_last;
+  }
+  for (size_t i = 1; i < notes->size(); ++i) {
+    Note& a = (*notes)[i - 1];
+    Note& b = (*notes)[i];
+    if (a.change_after || b.heard_first > a.heard_last + 2 * kReachHops) continue;
+    bool rest = false;
+    for (size_t k = a.heard_last + 1; k < b.heard_first; ++k)
+      rest = rest || frames[k].level_db < std::min(a.quiet_db, b.quiet_db);
+    if (rest) continue;
+    size_t lo = std::max({Middle(a.heard_first, a.heard_last),
+                          a.heard_last > kReachHops ? a.heard_last - kReachHops : 0, a.first + 1});
+    size_t hi = std::min(Middle(b.heard_first, b.heard_last), b.heard_first + kReachHops);
+    if (b.change_after) hi = std::min(hi, b.last);
+    int64_t at = lo < hi ? SpacingChange(frames, lo, hi) : -1;
+    if (at < 0) continue;
+    size_t hop = std::clamp(HopOf(at), a.first + 1, b.last);
+    a.last = hop - 1;
+    b.first = hop;
+    a.end_s = b.start_s = std::max(0.0, static_cast<double>(at) / kRate);
+    a.change_after = b.change_before = true;
+  }
+  for (Note& n : *notes) {
+    if (!n.change_before) {
+      while (n.first < n.last && frames[n.first].level_db < n.quiet_db) ++n.first;
+      n.start_s = FrameStart(n.first);
+    }
+    if (!n.change_after) {
+      while (n.last > n.first && frames[n.last].level_db < n.quiet_db) --n.last;
+      n.end_s = FrameEnd(n.last);
+    }
+  }
+}
+
+struct CrossingCount {
+  uint64_t crossings = 0;
+  double periods = 0;
+  size_t runs = 0;  // of consecutive hops counted
+  // More than two crossings a period: each run's two ends can hold one
+  // crossing more.
+  bool Harmonics() const {
+    return crossings > 2 * runs + ReliabilityOptions().harmonic_limit * periods;
+  }
+};
+
+// The crossings over a note's hops, against its periods at the tracked
+// pitch (the note's where the tracker hears another). Left out: the hops
+// next to a change of note, which hold some of both, and quiet ones.
+CrossingCount CountCrossings(const std::vector<Frame>& frames, const Note& n,
+                             const std::function<uint16_t(size_t)>& crossings) {
+  CrossingCount count;
+  bool counting = false;
+  for (size_t k = n.first; k <= n.last && k < frames.size(); ++k) {
+    const Frame& f = frames[k];
+    bool near_change = (n.change_before && k < n.first + kChangeHops) ||
+                       (n.change_after && k + kChangeHops > n.last);
+    if (near_change || f.level_db < n.quiet_db) {
+      counting = false;
+      continue;
+    }
+    double hz = f.mark != Reliability::kNoPitch && std::fabs(Cents(f.hz, n.hz)) <= kToleranceCents
+                    ? f.hz
+                    : n.hz;
+    count.crossings += crossings(k);
+    count.periods += f.hop.samples * hz / kRate;
+    count.runs += !counting;
+    counting = true;
+  }
+  return count;
+}
+
+// The median spacing of a note's crossings, on a log scale.
+double NoteSpacing(const std::vector<Frame>& frames, const Note& n) {
+  std::vector<Spacing> spacings = Spacings(frames, n.first, n.last);
+  return MedianSpacing(spacings, 0, spacings.size()).first;
+}
+
+// A note the tracker heard for less than a window may be no note: a window
+// that holds two notes can have a pitch of neither (their common period).
+// Once its boundaries are placed, such a note whose crossings are spaced as
+// a neighbour's, rather than as its own pitch would space them, is part of
+// that neighbour, whose boundary on that side is then placed again.
+bool MergeHeardInPassing(const std::vector<Frame>& frames, std::vector<Note>* notes) {
+  std::vector<Note> kept;
+  bool merged = false, just_merged = false;
+  for (size_t i = 0; i < notes->size(); ++i) {
+    const Note& x = (*notes)[i];
+    bool passing = x.heard_last - x.heard_first < kWindow / kHop && !just_merged;
+    just_merged = false;
+    double own = passing ? NoteSpacing(frames, x) : NAN;
+    // Into a note heard for longer, whose pitch is the surer.
+    auto alike = [&](const Note& n) {
+      return n.heard_last - n.heard_first > x.heard_last - x.heard_first &&
+             std::fabs(own - NoteSpacing(frames, n)) < std::fabs(std::log(n.hz / x.hz)) / 2;
+    };
+    if (passing && x.change_before && !kept.empty() && alike(kept.back())) {
+      Note& n = kept.back();
+      n.heard_last = x.heard_last;
+      n.change_after = false;
+      if (i + 1 < notes->size()) (*notes)[i + 1].change_before = false;
+      merged = just_merged = true;
+    } else if (passing && x.change_after && i + 1 < notes->size() && alike((*notes)[i + 1])) {
+      Note& n = (*notes)[i + 1];
+      n.heard_first = x.heard_first;
+      n.change_before = false;
+      if (!kept.empty()) kept.back().change_after = false;
+      merged = just_merged = true;
+    } else {
+      kept.push_back(x);
+    }
+  }
+  *notes = std::move(kept);
+  return merged;
+}
+
+// Notes shorter than kShortestNoteSeconds go; their neighbours' boundary is
+// placed again.
+bool DropShort(std::vector<Note>* notes) {
+  std::vector<Note> kept;
+  for (const Note& n : *notes) {
+    if (n.End() - n.Start() >= kShortestNoteSeconds) {
+      kept.push_back(n);
+    } else if (!kept.empty()) {
+      kept.back().change_after = false;
+    }
+  }
+  for (size_t i = 1; i < kept.size(); ++i)
+    if (!kept[i - 1].change_after) kept[i].change_before = false;
+  bool dropped = kept.size() < notes->size();
+  *notes = std::move(kept);
+  return dropped;
+}
+
+std::vector<Note> FindNotes(const std::vector<Frame>& frames) {
+  std::vector<Note> notes = TrackedNotes(frames);
+  do {
+    do {
+      PlaceBoundaries(frames, &notes);
+    } while (MergeHeardInPassing(frames, &notes));
+  } while (DropShort(&notes));
+  for (Note& n : notes) {
+    CrossingCount count = CountCrossings(frames, n, [&](size_t k) { return frames[k].hop.count; });
+    n.crossings_per_period = count.periods > 0 ? count.crossings / count.periods : 0;
+    n.harmonics = count.Harmonics();
+  }
+  return notes;
 }
 
 struct Suggestion {
@@ -342,17 +646,14 @@ Suggestion Suggest(const Analysis& a) {
   char line[256];
   s.settings.order = 2;
   s.settings.cutoff = SuggestedCutoff(s.lowest_hz);
-  std::snprintf(line, sizeof line,
-                "--order 2 --cutoff %g: two poles at the lowest note / 16 (%.1f / 16 = %.2f Hz, "
-                "within 10..5000 Hz)",
-                s.settings.cutoff, s.lowest_hz, s.lowest_hz / 16);
+  std::snprintf(line, sizeof line, "--order 2 --cutoff %g: two poles at the lowest note / 16 (%s)",
+                s.settings.cutoff, CutoffReason(s.lowest_hz).c_str());
   s.reasons.push_back(line);
-  s.settings.scale = SuggestedScale(s.settings.cutoff, s.lowest_hz);
-  double bias = ExpectedOctaveBiasCents(ExpectedRippleCents(s.settings.cutoff, s.lowest_hz));
-  std::snprintf(line, sizeof line, "%s: 1 V/oct reads %+.1f cents at %s from the ripple%s",
-                s.settings.scale == Scale::kVoltPerOctave ? "--scale oct" : "1 V/kHz (default)",
-                bias, NoteName(s.lowest_hz).c_str(),
-                s.settings.scale == Scale::kVoltPerOctave ? "" : ", too far: 1 V/kHz reads true");
+  s.settings.scale = SuggestedScale(s.settings.cutoff, s.lowest_hz, s.highest_hz);
+  bool oct = s.settings.scale == Scale::kVoltPerOctave;
+  std::snprintf(line, sizeof line, "%s: %s%s", oct ? "--scale oct" : "1 V/kHz (default)",
+                ScaleReason(s.settings.cutoff, s.lowest_hz, s.highest_hz).c_str(),
+                oct ? "" : ", too far: 1 V/kHz reads true");
   s.reasons.push_back(line);
 
   bool dc = std::fabs(a.dc) > kDcShareOfRms * a.rms;
@@ -389,8 +690,8 @@ Suggestion Suggest(const Analysis& a) {
 // when there is one, without it; and the crossings of the filtered signal.
 struct Renders {
   Readings with, without;
-  std::vector<uint16_t> hop_crossings;  // of the signal the module sees, per frame
-  double prefilter_delay_s = 0;         // at the lowest note
+  HopTally hops;                 // of the signal the module sees
+  double prefilter_delay_s = 0;  // at the lowest note
 };
 
 bool Render(WBMainProc main, const std::string& path, int channel, const Suggestion& s, Renders* r,
@@ -405,7 +706,6 @@ bool Render(WBMainProc main, const std::string& path, int channel, const Suggest
   if (!StartModule(main, s.settings, &with, error) ||
       (prefilter && !StartModule(main, s.settings, &without, error)))
     return false;
-  CrossingCounter hops(kHop, kHop);
   AudioInfo info;
   return Stream(
       path, channel, &info, [](const std::vector<float>&) {},
@@ -416,12 +716,8 @@ bool Render(WBMainProc main, const std::string& path, int channel, const Suggest
           prefilter->Process(block, &filtered, &unused);
           RunInto(&without, block, last, &r->without);
         }
-        hops.Process(filtered.data(), filtered.size());
+        r->hops.Process(filtered);
         RunInto(&with, filtered, last, &r->with);
-        if (last) hops.Finish();
-        for (const CrossingWindow& w : hops.Windows())
-          r->hop_crossings.push_back(static_cast<uint16_t>(w.crossings));
-        hops.DropWindows(hops.Windows().size());
       },
       error);
 }
@@ -471,14 +767,10 @@ double ErrorCents(const NoteReading& reading, double tracked_hz) {
 
 // Whether the filtered signal still has more than two crossings a period.
 bool StillHarmonic(const Renders& r, const std::vector<Frame>& frames, const Note& n) {
-  uint64_t crossings = 0;
-  double periods = 0;
-  for (size_t k = n.first; k <= n.last && k < r.hop_crossings.size(); ++k) {
-    if (frames[k].mark == Reliability::kNoPitch) continue;
-    crossings += r.hop_crossings[k];
-    periods += frames[k].hop_samples * static_cast<double>(frames[k].hz) / kRate;
-  }
-  return crossings > 2 + ReliabilityOptions().harmonic_limit * periods;
+  const std::vector<HopCrossings>& hops = r.hops.Hops();
+  return CountCrossings(frames, n,
+                        [&](size_t k) { return k < hops.size() ? hops[k].count : uint16_t{0}; })
+      .Harmonics();
 }
 
 std::string Hz(double hz) {

@@ -24,6 +24,8 @@ namespace {
 
 constexpr double kRate = kReferenceRate;
 constexpr double kAmplitude = 0.5;
+// A sine's ripple beyond this, peak to peak, is worth a word.
+constexpr double kRoughCents = 20;
 
 enum class Tone { kSine, kOddHarmonics };
 
@@ -191,6 +193,15 @@ int AdviseNotes(const Invocation& invocation, const std::string& range) {
   double low = 0, high = 0;
   std::string error;
   if (!ParseRange(range, &low, &high, &error)) return UsageError("--notes: " + error);
+  // Lower, the rows and the pre-filter would have no note to name.
+  const double lowest_named = MidiNoteHz(0);
+  if (low < lowest_named * (1 - 1e-9)) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "--notes: %g Hz is below %s (%.2f Hz), the lowest note advise names", low,
+                  NoteName(lowest_named).c_str(), lowest_named);
+    return UsageError(text);
+  }
   for (const char* option : {"--plot", "--channel", "--gate"})
     if (invocation.Has(option))
       return UsageError(std::string(option) + " is for advise IN, not --notes");
@@ -223,25 +234,64 @@ int AdviseNotes(const Invocation& invocation, const std::string& range) {
   std::printf("\nThis range with cutoff %g Hz and --prefilter %s\n", cutoff,
               PrefilterOption(range_filter).c_str());
   PrintHeader(("range:" + NoteOption(low)).c_str());
-  bool filter_holds = true, within_ten = true;
+  bool filter_holds = true;
+  std::vector<Row> rows;
   for (double hz : Rows(low, high, {0, 4, 9})) {  // the ends, every C, E and A
     Row row;
     if (!MeasureRow(main, hz, cutoff, range_filter, &row, &error)) return Fail(error);
     PrintRow(row);
-    filter_holds = filter_holds && std::fabs(row.rich_filtered.error_cents) <= kRightWithinCents;
-    within_ten = within_ten && row.sine.ripple_cents <= 20;
+    rows.push_back(row);
   }
+  // The rows furthest off, each by what it is judged on.
+  const Row* roughest = &rows.front();
+  const Row* khz_worst = &rows.front();
+  const Row* oct_worst = &rows.front();
+  for (const Row& row : rows) {
+    filter_holds = filter_holds && std::fabs(row.rich_filtered.error_cents) <= kRightWithinCents;
+    if (row.sine.ripple_cents > roughest->sine.ripple_cents) roughest = &row;
+    if (!(std::fabs(row.sine.error_cents) <= std::fabs(khz_worst->sine.error_cents)))
+      khz_worst = &row;
+    if (!(std::fabs(row.sine_oct.error_cents) <= std::fabs(oct_worst->sine_oct.error_cents)))
+      oct_worst = &row;
+  }
+  const bool khz_reads = std::fabs(khz_worst->sine.error_cents) <= kRightWithinCents;
+  const bool oct_reads = std::fabs(oct_worst->sine_oct.error_cents) <= kRightWithinCents;
 
   Settings suggested;
   suggested.order = 2;
   suggested.cutoff = cutoff;
-  suggested.scale = SuggestedScale(cutoff, low);
+  suggested.scale = oct_reads ? SuggestedScale(cutoff, low, high) : Scale::kVoltPerKhz;
   PrefilterChoice prefilter = filter_holds ? range_filter : PrefilterChoice();
   std::printf("\n");
-  if (!within_ten)
+  if (roughest->sine.ripple_cents > kRoughCents) {
+    std::printf("Ripple    up to %.0f cents peak to peak, at %s", roughest->sine.ripple_cents,
+                NoteLabel(roughest->hz).c_str());
+    if (roughest->sine.ripple_cents <= 2 * ExpectedRippleCents(cutoff, roughest->hz))
+      std::printf(": the cutoff is close to the note\n          (%s)\n", CutoffReason(low).c_str());
+    else
+      std::printf(
+          ", more than the %.0f expected at %g Hz: crossings\n"
+          "          fall on whole samples, so a high note's are spaced unevenly, in a pattern\n"
+          "          slower than the note; a lower --cutoff smooths it and settles slower\n",
+          ExpectedRippleCents(cutoff, roughest->hz), cutoff);
+    if (khz_reads) std::printf("          the mean stays right\n");
+  }
+  if (!khz_reads && !oct_reads)
     std::printf(
-        "Ripple    more than 20 cents peak to peak at the low end: a lower cutoff is not\n"
-        "          offered (10 Hz is the least), so low notes ripple; the mean stays right\n");
+        "Scale     no scale reads a sine right across this range: 1 V/kHz %s c at %s,\n"
+        "          1 V/oct %s c at %s\n",
+        CentsText(khz_worst->sine.error_cents).c_str(), NoteLabel(khz_worst->hz).c_str(),
+        CentsText(oct_worst->sine_oct.error_cents).c_str(), NoteLabel(oct_worst->hz).c_str());
+  else if (suggested.scale == Scale::kVoltPerOctave)
+    std::printf("Scale     --scale oct: 1 V/oct reads a sine within %.0f cents across the range\n",
+                kRightWithinCents);
+  else if (!oct_reads)
+    std::printf("Scale     1 V/kHz (default): 1 V/oct reads a sine %s c at %s%s\n",
+                CentsText(oct_worst->sine_oct.error_cents).c_str(),
+                NoteLabel(oct_worst->hz).c_str(),
+                oct_worst->hz > kOctaveTableTopHz ? ", past the end of its table" : "");
+  else
+    std::printf("Scale     1 V/kHz (default): %s\n", ScaleReason(cutoff, low, high).c_str());
   if (filter_holds)
     std::printf(
         "Prefilter range:%s reads the harmonic tone right across the range; sound without\n"

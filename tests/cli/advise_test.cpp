@@ -1,0 +1,221 @@
+// advise through the built program: where it puts note boundaries and what
+// it calls harmonics, on lines of tones made here whose boundaries are
+// known; and that what it suggests agrees with what it measured, and pastes
+// into render.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "CliRig.h"
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr double kHopSeconds = 512.0 / kRate;
+// advise prints times to 10 ms.
+constexpr double kPrintedWithin = 0.005;
+
+struct Played {
+  int midi;
+  double seconds;
+};
+
+enum class Timbre { kSine, kOddHarmonics };
+
+// A line of notes with no rests, its phase running on across each change.
+std::vector<float> Line(const std::vector<Played>& notes, Timbre timbre) {
+  std::vector<float> x;
+  double phase = 0;
+  for (const Played& n : notes) {
+    double hz = 440.0 * std::exp2((n.midi - 69) / 12.0);
+    size_t count = static_cast<size_t>(std::lround(n.seconds * kRate));
+    for (size_t i = 0; i < count; ++i) {
+      double v = timbre == Timbre::kSine
+                     ? 0.5 * std::sin(phase)
+                     : 0.25 * std::sin(phase) + 0.3 * std::sin(3 * phase + 0.3) +
+                           0.2 * std::sin(5 * phase + 0.9);
+      x.push_back(static_cast<float>(v));
+      phase += 2 * M_PI * hz / kRate;
+    }
+  }
+  return x;
+}
+
+// The start of each row of advise's "Measured" table.
+std::vector<double> MeasuredStarts(const std::string& out) {
+  std::vector<double> starts;
+  std::istringstream lines(out.substr(out.find("Measured")));
+  std::string line;
+  std::getline(lines, line);
+  std::getline(lines, line);  // the column heads
+  while (std::getline(lines, line) && !line.empty()) starts.push_back(std::stod(line));
+  return starts;
+}
+
+std::string Suggested(const std::string& out) {
+  size_t at = out.rfind("suggested: ");
+  if (at == std::string::npos) return "";
+  size_t end = out.find('\n', at);
+  return out.substr(at + 11, end - at - 11);
+}
+
+struct LineCase {
+  const char* name;
+  Timbre timbre;
+  double within_s;  // of each change of note
+  std::vector<Played> notes;
+};
+
+// A clean tone's crossings are evenly spaced: its changes are found to a
+// hop. Harmonics space them unevenly, which blurs a change by a hop or two.
+constexpr double kSineWithin = kHopSeconds + kPrintedWithin;
+constexpr double kHarmonicsWithin = 3 * kHopSeconds + kPrintedWithin;
+
+// Steps up and down, a semitone to an octave, notes of 0.15 to 1 s.
+const LineCase kLines[] = {
+    {"sine_A4_then_A3", Timbre::kSine, kSineWithin, {{69, 1.0}, {57, 1.0}}},
+    {"sine_melody",
+     Timbre::kSine,
+     kSineWithin,
+     {{69, 0.5},
+      {70, 0.3},
+      {58, 0.6},
+      {65, 0.25},
+      {72, 0.4},
+      {71, 0.2},
+      {76, 0.7},
+      {69, 0.35},
+      {57, 0.5},
+      {62, 0.15},
+      {74, 1.0}}},
+    {"odd_harmonics_melody",
+     Timbre::kOddHarmonics,
+     kHarmonicsWithin,
+     {{52, 0.5}, {55, 0.4}, {59, 0.6}, {64, 0.3}, {62, 0.5}, {57, 0.8}}},
+};
+
+class AdviseLineTest : public CliTest, public ::testing::WithParamInterface<LineCase> {};
+
+// Each boundary within a hop of where the notes change; a sine line has no
+// harmonics and needs no pre-filter; one whose harmonics add crossings is
+// flagged in every note. The suggestion pastes into render.
+TEST_P(AdviseLineTest, BoundariesAndHarmonics) {
+  const LineCase& c = GetParam();
+  WriteWav(Path("line.wav"), Line(c.notes, c.timbre), kRate);
+  Result r = Run("advise '" + Path("line.wav") + "'");
+  ASSERT_EQ(r.code, 0) << r.err;
+
+  std::vector<double> starts = MeasuredStarts(r.out);
+  ASSERT_EQ(starts.size(), c.notes.size()) << r.out;
+  double at = 0;
+  for (size_t i = 0; i < c.notes.size(); ++i) {
+    if (i > 0) EXPECT_NEAR(starts[i], at, c.within_s) << "note " << i << r.out;
+    at += c.notes[i].seconds;
+  }
+
+  std::string suggested = Suggested(r.out);
+  if (c.timbre == Timbre::kSine) {
+    EXPECT_EQ(r.out.find("harmonics add"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("harmonics remain"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("(0 flagged: harmonics)"), std::string::npos) << r.out;
+    EXPECT_EQ(suggested.find("--prefilter"), std::string::npos) << r.out;
+  } else {
+    std::string all = std::to_string(c.notes.size());
+    EXPECT_NE(r.out.find("harmonics add crossings in " + all + " of " + all + " notes"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(suggested.find("--prefilter"), std::string::npos) << r.out;
+  }
+  Result render = Run("render '" + Path("line.wav") + "' " + suggested);
+  EXPECT_EQ(render.code, 0) << suggested << "\n" << render.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, AdviseLineTest, ::testing::ValuesIn(kLines),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The cutoff's reason says when lowest / 16 was raised to the module's least.
+TEST_F(CliTest, AdviseSaysWhenTheCutoffIsRaised) {
+  WriteWav(Path("e2.wav"), Line({{40, 1.5}}, Timbre::kSine), kRate);
+  Result r = Run("advise '" + Path("e2.wav") + "'");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("= 5.15 Hz, raised to the least the module offers, 10 Hz"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("within 10..5000"), std::string::npos) << r.out;
+}
+
+// One row of --notes' second table ("This range ..."): the 1 V/oct reading
+// measured on a sine.
+std::vector<double> RangeOctaveErrors(const std::string& out) {
+  std::vector<double> errors;
+  std::istringstream lines(out.substr(out.find("This range")));
+  std::string line;
+  for (int i = 0; i < 3; ++i) std::getline(lines, line);  // the title, the column heads
+  while (std::getline(lines, line) && !line.empty()) {
+    std::istringstream fields(line);
+    std::vector<std::string> f;
+    for (std::string field; fields >> field;) f.push_back(field);
+    // Note Hz Cutoff ripple / ripple settle / settle 1V/kHz oct / oct ...
+    if (f.size() > 12) errors.push_back(std::stod(f[12]));
+  }
+  return errors;
+}
+
+// What --notes suggests agrees with its own table: 1 V/oct only where every
+// row reads a sine within 25 cents with it; the ripple blamed on the least
+// cutoff only where that cutoff was the one suggested; the suggestion pastes
+// into render.
+TEST_F(CliTest, AdviseNotesSuggestsWhatItMeasured) {
+  const struct {
+    const char* range;
+    bool raised;  // lowest / 16 below the least cutoff
+  } kRanges[] = {{"E1-A3", true}, {"A4-A5", false}, {"C8-C10", false}, {"10000-20000", false}};
+  WriteWav(Path("in.wav"), Line({{69, 1.0}}, Timbre::kSine), kRate);
+  for (const auto& c : kRanges) {
+    SCOPED_TRACE(c.range);
+    Result r = Run(std::string("advise --notes ") + c.range);
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::string suggested = Suggested(r.out);
+    bool oct = suggested.find("--scale oct") != std::string::npos;
+    std::vector<double> errors = RangeOctaveErrors(r.out);
+    ASSERT_FALSE(errors.empty()) << r.out;
+    bool oct_reads = true;
+    for (double e : errors) oct_reads = oct_reads && std::fabs(e) <= 25;
+    EXPECT_EQ(oct, oct_reads) << r.out;
+    EXPECT_EQ(r.out.find("raised to the least the module offers") != std::string::npos, c.raised)
+        << r.out;
+    Result render = Run("render '" + Path("in.wav") + "' " + suggested);
+    EXPECT_EQ(render.code, 0) << suggested << "\n" << render.err;
+  }
+}
+
+// Above C8 1 V/oct runs off the module's table: --notes says so.
+TEST_F(CliTest, AdviseNotesTopRangeExplainsTheScale) {
+  Result r = Run("advise --notes C8-C10");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("Scale     1 V/kHz (default): 1 V/oct reads a sine -577 c at C10, past the "
+                       "end of its table"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(Suggested(r.out), "--order 2 --cutoff 260") << r.out;
+}
+
+// A range below the lowest note advise can name is refused in one line.
+TEST_F(CliTest, AdviseNotesRefusesRangesWithoutNames) {
+  for (const char* range : {"1-2", "5-C2"}) {
+    SCOPED_TRACE(range);
+    Result r = Run(std::string("advise --notes ") + range);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("is below C-1 (8.18 Hz), the lowest note advise names"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+  }
+  EXPECT_EQ(Run("advise --notes 8.18-20").code, 0);
+}
+
+}  // namespace

@@ -125,8 +125,9 @@ std::string RateLine(const RenderOptions& o, int file_rate) {
                   file_rate > kReferenceRate ? "flat" : "sharp");
   else
     std::snprintf(text, sizeof text,
-                  "resampled to %.0f Hz for the module, where its calibration holds, and its "
-                  "output back to %d Hz (libsoxr); --native-rate runs it at %d Hz",
+                  "resampled to %.0f Hz for the module, where its calibration holds (libsoxr, "
+                  "minimum phase), and its output averaged back to %d Hz; --native-rate runs "
+                  "it at %d Hz",
                   kReferenceRate, file_rate, file_rate);
   return text;
 }

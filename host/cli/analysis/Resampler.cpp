@@ -140,8 +140,8 @@ void Resampler::Convert(const float* in, size_t count) {
 }
 
 // Output sample j spans [j, j + 1) / out_rate s: the mean of the input
-// samples there, each held for its own 1 / in_rate s, weighted by how much of
-// the span it holds. The span ends in the units of m_covered.
+// samples there, each held for its own 1 / in_rate s and weighted by how much
+// of the span it holds. Whole numbers of m_covered's units: exact weights.
 void Resampler::Average(const float* in, size_t count) {
   const int64_t output_span = m_in_rate, input_span = m_out_rate;
   for (size_t i = 0; i < count; ++i) {

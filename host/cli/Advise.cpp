@@ -173,8 +173,7 @@ bool Stream(const std::string& path, int channel, AudioInfo* info,
   *info = reader.Info();
   std::unique_ptr<ResampleStage> resample;
   if (info->sample_rate != kRate) {
-    resample =
-        ResampleStage::Create(info->sample_rate, kRate, ResampleStage::Edges::kSquelchNoise, error);
+    resample = ResampleStage::Create(info->sample_rate, kRate, Resampler::Signal::kAudio, error);
     if (!resample) return false;
   }
   std::vector<float> block, converted;

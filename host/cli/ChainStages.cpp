@@ -7,38 +7,31 @@
 
 namespace tonevolt {
 
-std::unique_ptr<ResampleStage> ResampleStage::Create(int in_rate, int out_rate, Edges edges,
-                                                     std::string* error) {
-  std::unique_ptr<Resampler> resampler = Resampler::Create(in_rate, out_rate, error);
+std::unique_ptr<ResampleStage> ResampleStage::Create(int in_rate, int out_rate,
+                                                     Resampler::Signal signal, std::string* error) {
+  std::unique_ptr<Resampler> resampler = Resampler::Create(in_rate, out_rate, signal, error);
   if (!resampler) return nullptr;
   auto stage = std::make_unique<ResampleStage>();
   stage->m_resampler = std::move(resampler);
-  stage->m_edges = edges;
-  stage->m_in_rate = in_rate;
+  stage->m_signal = signal;
   return stage;
 }
 
 bool ResampleStage::Process(const std::vector<float>& in, std::vector<float>* out, std::string*) {
   out->clear();
   m_resampler->Process(in.data(), in.size(), out);
-  if (!in.empty()) m_last = in.back();
   Squelch(out);
   return true;
 }
 
 void ResampleStage::Squelch(std::vector<float>* out) const {
-  if (m_edges != Edges::kSquelchNoise) return;
+  if (m_signal != Resampler::Signal::kAudio) return;
   for (float& x : *out)
     if (std::fabs(x) < kNoiseFloor) x = 0.0f;
 }
 
 bool ResampleStage::Flush(std::vector<float>* out, std::string*) {
   out->clear();
-  if (m_edges == Edges::kHoldEnd) {
-    // 50 ms: longer than libsoxr's filter reaches at any rate.
-    std::vector<float> held(static_cast<size_t>(m_in_rate / 20 + 1), m_last);
-    m_resampler->Process(held.data(), held.size(), out);
-  }
   m_resampler->Flush(out);
   Squelch(out);
   return true;

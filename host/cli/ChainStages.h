@@ -18,24 +18,17 @@
 
 namespace tonevolt {
 
-// Sample-rate conversion (libsoxr), lined up sample for sample.
+// Sample-rate conversion, lined up sample for sample, nothing ahead of its
+// cause: audio into the module, its control voltage back out.
 class ResampleStage : public BlockStage {
  public:
-  // How the ends of sound are kept clean.
-  enum class Edges {
-    // Audio: values below kNoiseFloor become silence. libsoxr's arithmetic
-    // leaves some 1e-8 before and after sound that rises out of digital
-    // silence, which the module would count as 20 ms of crossings at up
-    // to 20 kHz; -120 dBFS is below any 20-bit recording's resolution.
-    kSquelchNoise,
-    // A control voltage: the stream goes on at its last value rather than
-    // at zero, so that it keeps its level to its last sample instead of
-    // ringing at the step down (the pipeline cuts what comes past the end).
-    kHoldEnd,
-  };
+  // Audio below this becomes silence. libsoxr's arithmetic leaves some 1e-8
+  // to 5e-7 around sound that rises out of digital silence or falls into
+  // it, which the module would count as crossings at up to 20 kHz; -120
+  // dBFS is below any 20-bit recording's resolution.
   static constexpr float kNoiseFloor = 1e-6f;
 
-  static std::unique_ptr<ResampleStage> Create(int in_rate, int out_rate, Edges edges,
+  static std::unique_ptr<ResampleStage> Create(int in_rate, int out_rate, Resampler::Signal signal,
                                                std::string* error);
   bool Process(const std::vector<float>& in, std::vector<float>* out, std::string*) override;
   bool Flush(std::vector<float>* out, std::string*) override;
@@ -44,9 +37,7 @@ class ResampleStage : public BlockStage {
   void Squelch(std::vector<float>* out) const;
 
   std::unique_ptr<Resampler> m_resampler;
-  Edges m_edges = Edges::kSquelchNoise;
-  int m_in_rate = 0;
-  float m_last = 0;
+  Resampler::Signal m_signal = Resampler::Signal::kAudio;
 };
 
 class PrefilterStage : public BlockStage {

@@ -123,8 +123,9 @@ std::string RateLine(const RenderOptions& o, int file_rate) {
                   file_rate > kReferenceRate ? "flat" : "sharp");
   else
     std::snprintf(text, sizeof text,
-                  "resampled to %.0f Hz for the module, where its calibration holds, and its "
-                  "output back to %d Hz (libsoxr); --native-rate runs it at %d Hz",
+                  "resampled to %.0f Hz for the module, where its calibration holds (libsoxr, "
+                  "minimum phase), and its output averaged back to %d Hz; --native-rate runs "
+                  "it at %d Hz",
                   kReferenceRate, file_rate, file_rate);
   return text;
 }
@@ -239,9 +240,9 @@ struct Chain {
     const double module_rate = ModuleRate(o, file_rate);
     if (module_rate != file_rate) {
       to_module = ResampleStage::Create(file_rate, static_cast<int>(module_rate),
-                                        ResampleStage::Edges::kSquelchNoise, error);
+                                        Resampler::Signal::kAudio, error);
       from_module = ResampleStage::Create(static_cast<int>(module_rate), file_rate,
-                                          ResampleStage::Edges::kHoldEnd, error);
+                                          Resampler::Signal::kControlVoltage, error);
       if (!to_module || !from_module) return false;
     }
     if (o.prefilter.kind != PrefilterChoice::Kind::kOff) {
@@ -254,12 +255,12 @@ struct Chain {
       *error = "the reliability check cannot run: " + *error;
       return false;
     }
-    // Changes at the module's own samples.
+    // Changes at the module's own samples, none ahead of its time in the file.
     RunRequest request = o.run;
     request.sample_rate = module_rate;
     for (Change& change : request.changes)
       change.sample = static_cast<uint32_t>(
-          std::min(4294967295.0, std::floor(change.sample * module_rate / file_rate + 0.5)));
+          std::min(4294967295.0, std::ceil(change.sample * module_rate / file_rate)));
     return module.Start(main, request, error);
   }
 

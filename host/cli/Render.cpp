@@ -156,7 +156,7 @@ void PrintSummary(const RenderOptions& o, const AudioInfo& info, const StatsSink
                 static_cast<unsigned long long>(stats.NonFinite()),
                 stats.NonFinite() == 1 ? " was" : "s were");
   const MinMax& range = stats.OutputRange();
-  // A resampled output rings a little around zero: no "-0.0000".
+  // Rounded to zero below the printed precision: never "-0.0000".
   auto volts = [](float value) {
     double v = kVoltsPerUnit * value;
     return std::fabs(v) < 5e-5 ? 0.0 : v;

@@ -322,8 +322,7 @@ TEST_F(CliTest, RenderWritesCsvAndPng) {
     EXPECT_EQ(std::stof(rows[i][1]), input[i]) << "row " << i;
     EXPECT_NEAR(std::stod(rows[i][2]), 10.0 * output[i], 1e-7) << "row " << i;
     // 1 V/kHz, run at the module's 44100 Hz, one octave down: Hz = value * 10000 * 2.
-    // Resampled back, the output rings a little below zero at its first
-    // pulses, which implies no frequency.
+    // A value at or below zero implies no frequency.
     EXPECT_NEAR(std::stod(rows[i][3]), std::max(0.0, output[i] * 10000.0 * 2.0),
                 1e-5 * (1.0 + std::fabs(output[i]) * 1e4))
         << "row " << i;

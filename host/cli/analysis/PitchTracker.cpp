@@ -23,7 +23,51 @@ constexpr double kPeakSearch = 0.03;
 constexpr double kPeakFloorDb = -40;
 constexpr int kLowestPartialSearched = 4;
 
+// Whether a frame holds one pitch: the partials that stand out must fit one
+// harmonic series whose fundamental is the lowest strong partial, or half
+// or a third of it (a piano's lowest notes, an organ's mixtures). A chord's
+// partials fit only a series far below its lowest note: C-E-G's is C2, two
+// octaves under C4; a real instrument's lowest strong partial is its 1st to
+// 3rd. Measured on sampled pianos, strings, winds and sines, single notes
+// against chords, on the spectrum of the fundamental's peak.
+//
+// Partials: peaks within kPartialFloorDb of the strongest, from 20 Hz to
+// kHighestPartialHz; the lowest within kStrongDb of the strongest carries
+// the series. Only partials up to kSeriesSpan times it are weighed: a
+// piano's high partials run sharp of the series (and its bass strings
+// ring at other frequencies of their own), while a chord's notes lie well
+// within that span.
+constexpr double kPartialFloorDb = -30;
+constexpr double kStrongDb = -20;
+constexpr double kLowestPartialHz = 20, kHighestPartialHz = 5000;
+constexpr double kSeriesSpan = 6;
+// Vibrato spreads a partial into neighbouring peaks: peaks less than this
+// apart (relative; a semitone is 0.059), over a span of at most twice it,
+// are one partial at their centre of energy.
+constexpr double kOnePartialRatio = 0.04;
+// A partial fits harmonic n within (kFitBase + kFitPerHarmonic n) times the
+// fundamental, for stretched partials and vibrato, but never a quarter of
+// the way to the next one.
+constexpr double kFitBase = 0.04, kFitPerHarmonic = 0.03, kFitMost = 0.25;
+// The fundamental may be missing up to the third harmonic, but a series
+// without its fundamental must hold the harmonic after its lowest: a sixth
+// (3:5) or a tenth is two notes, not one with three missing.
+constexpr int kMostMissingHarmonics = 2;
+// A partial outside the series this close to the strongest is another pitch.
+// Single notes' strays (reverb, bow noise) stay below it in 4 frames of 5 at
+// worst (a piano's A5 decaying), a chord's other notes rise above it.
+constexpr double kOtherPitchDb = -12;
+
 bool IsPowerOfTwo(int n) { return n > 0 && (n & (n - 1)) == 0; }
+
+// A spectral peak's place between bins: a parabola through the logarithms of
+// its bin and their neighbours (close to exact for a Hann window).
+double PeakBin(const float* norm, int k) {
+  double a = std::log(std::max(norm[k - 1], 1e-30f)), b = std::log(norm[k]),
+         c = std::log(std::max(norm[k + 1], 1e-30f));
+  double curvature = a - 2 * b + c;
+  return k + (curvature < 0 ? 0.5 * (a - c) / curvature : 0.0);
+}
 
 // Normalised autocorrelation of a window at whole lags, over a fixed length.
 class Correlation {
@@ -84,8 +128,8 @@ struct PitchTracker::Aubio {
   aubio_pitch_t* pitch;
   fvec_t* window;
   fvec_t* result;
-  // For the fundamental's peak: the window, Hann-weighted and padded to twice
-  // its length, and its spectrum.
+  // For the fundamental's peak and the test for one pitch: the window,
+  // Hann-weighted and padded to twice its length, and its spectrum.
   aubio_fft_t* fft = nullptr;
   fvec_t* padded = nullptr;
   fvec_t* complex = nullptr;  // real and imaginary parts, before their norms
@@ -138,16 +182,14 @@ std::unique_ptr<PitchTracker> PitchTracker::Create(int sample_rate, const PitchO
   tracker->m_aubio->pitch = pitch;
   tracker->m_aubio->window = new_fvec(options.window);
   tracker->m_aubio->result = new_fvec(1);
-  if (options.fundamental_peak) {
-    Aubio* a = tracker->m_aubio;
-    a->fft = new_aubio_fft(2 * options.window);
-    a->padded = new_fvec(2 * options.window);
-    a->complex = new_fvec(2 * options.window);
-    a->spectrum = new_cvec(2 * options.window);
-    a->hann.resize(options.window);
-    for (int i = 0; i < options.window; ++i)
-      a->hann[i] = static_cast<float>(0.5 - 0.5 * std::cos(2 * M_PI * i / options.window));
-  }
+  Aubio* a = tracker->m_aubio;
+  a->fft = new_aubio_fft(2 * options.window);
+  a->padded = new_fvec(2 * options.window);
+  a->complex = new_fvec(2 * options.window);
+  a->spectrum = new_cvec(2 * options.window);
+  a->hann.resize(options.window);
+  for (int i = 0; i < options.window; ++i)
+    a->hann[i] = static_cast<float>(0.5 - 0.5 * std::cos(2 * M_PI * i / options.window));
   for (int i = 0; i < tracker->m_lead; ++i) tracker->Push(0.0f);
   return tracker;
 }
@@ -157,10 +199,10 @@ PitchTracker::~PitchTracker() {
     del_aubio_pitch(m_aubio->pitch);
     del_fvec(m_aubio->window);
     del_fvec(m_aubio->result);
-    if (m_aubio->fft) del_aubio_fft(m_aubio->fft);
-    if (m_aubio->padded) del_fvec(m_aubio->padded);
-    if (m_aubio->complex) del_fvec(m_aubio->complex);
-    if (m_aubio->spectrum) del_cvec(m_aubio->spectrum);
+    del_aubio_fft(m_aubio->fft);
+    del_fvec(m_aubio->padded);
+    del_fvec(m_aubio->complex);
+    del_cvec(m_aubio->spectrum);
     delete m_aubio;
   }
 }
@@ -211,7 +253,11 @@ void PitchTracker::AnalyseHop() {
   frame.time_s = static_cast<double>(centre) / m_rate;
   double hz = m_aubio->result->data[0];
   if (hz > 0 && std::isfinite(hz)) frame.hz = Refine(hz, &frame.confidence);
-  if (frame.hz > 0 && m_aubio->fft) frame.hz = FundamentalPeak(frame.hz);
+  if (frame.hz > 0) {
+    Spectrum();
+    if (m_options.fundamental_peak) frame.hz = FundamentalPeak(frame.hz);
+    frame.several_pitches = SeveralPitches();
+  }
   frame.level_db = HopLevelDb(centre);
   m_frames.push_back(frame);
 }
@@ -255,19 +301,11 @@ double PitchTracker::Refine(double hz, double* confidence) {
 
 // The lowest partial that stands out (no more than kPeakFloorDb below the
 // strongest): the largest bin within kPeakSearch of hz, or of 2 hz, 3 hz ...,
-// that is a peak of its own, placed between bins by a parabola through the
-// logarithms (close to exact for a Hann window). A fundamental that is
+// that is a peak of its own, placed between bins (PeakBin). A fundamental that is
 // missing (a piano's lowest notes, an organ's mixtures) is no use to a
 // crossing counter: behind a low-pass it counts the lowest partial there is.
 double PitchTracker::FundamentalPeak(double hz) {
   const int size = 2 * m_options.window;
-  const float* window = m_aubio->window->data;
-  float* padded = m_aubio->padded->data;
-  for (int i = 0; i < m_options.window; ++i) padded[i] = window[i] * m_aubio->hann[i];
-  std::fill(padded + m_options.window, padded + size, 0.0f);
-  // Norms alone: the phases' arctangents would cost more than the FFT.
-  aubio_fft_do_complex(m_aubio->fft, m_aubio->padded, m_aubio->complex);
-  aubio_fft_get_norm(m_aubio->complex, m_aubio->spectrum);
   const float* norm = m_aubio->spectrum->norm;
   const int bins = size / 2 + 1;
   const float floor = static_cast<float>(*std::max_element(norm + 1, norm + bins) *
@@ -282,13 +320,77 @@ double PitchTracker::FundamentalPeak(double hz) {
       if (norm[k] > norm[peak]) peak = k;
     if (!(norm[peak] > norm[peak - 1] && norm[peak] >= norm[peak + 1]) || norm[peak] < floor)
       continue;
-    double a = std::log(std::max(norm[peak - 1], 1e-30f)), b = std::log(norm[peak]),
-           c = std::log(std::max(norm[peak + 1], 1e-30f));
-    double curvature = a - 2 * b + c;
-    double offset = curvature < 0 ? 0.5 * (a - c) / curvature : 0.0;
-    return (peak + offset) * m_rate / size;
+    return PeakBin(norm, peak) * m_rate / size;
   }
   return hz;
+}
+
+void PitchTracker::Spectrum() {
+  const int size = 2 * m_options.window;
+  const float* window = m_aubio->window->data;
+  float* padded = m_aubio->padded->data;
+  for (int i = 0; i < m_options.window; ++i) padded[i] = window[i] * m_aubio->hann[i];
+  std::fill(padded + m_options.window, padded + size, 0.0f);
+  // Norms alone: the phases' arctangents would cost more than the FFT.
+  aubio_fft_do_complex(m_aubio->fft, m_aubio->padded, m_aubio->complex);
+  aubio_fft_get_norm(m_aubio->complex, m_aubio->spectrum);
+}
+
+bool PitchTracker::SeveralPitches() const {
+  const int size = 2 * m_options.window;
+  const double hz_per_bin = static_cast<double>(m_rate) / size;
+  const float* norm = m_aubio->spectrum->norm;
+  const int first = std::max(2, static_cast<int>(std::ceil(kLowestPartialHz / hz_per_bin)));
+  const int last = std::min(size / 2 - 1, static_cast<int>(kHighestPartialHz / hz_per_bin));
+  if (first >= last) return false;
+  const float strongest = *std::max_element(norm + first, norm + last + 1);
+  if (!(strongest > 0)) return false;
+  const float floor = static_cast<float>(strongest * std::pow(10.0, kPartialFloorDb / 20));
+  const float strong = static_cast<float>(strongest * std::pow(10.0, kStrongDb / 20));
+
+  struct Partial {
+    double hz = 0, energy = 0, first_hz = 0, last_hz = 0;
+  };
+  std::vector<Partial> partials;
+  double lowest_strong = 0;
+  for (int k = first; k <= last; ++k) {
+    if (!(norm[k] > norm[k - 1] && norm[k] >= norm[k + 1]) || norm[k] < floor) continue;
+    double hz = PeakBin(norm, k) * hz_per_bin;
+    if (lowest_strong == 0 && norm[k] >= strong) lowest_strong = hz;
+    if (lowest_strong > 0 && hz > kSeriesSpan * lowest_strong) break;
+    double energy = static_cast<double>(norm[k]) * norm[k];
+    if (!partials.empty() && hz <= partials.back().last_hz * (1 + kOnePartialRatio) &&
+        hz <= partials.back().first_hz * (1 + 2 * kOnePartialRatio)) {
+      Partial& p = partials.back();
+      p.hz += hz * energy;
+      p.energy += energy;
+      p.last_hz = hz;
+      continue;
+    }
+    partials.push_back({hz * energy, energy, hz, hz});
+  }
+  if (lowest_strong == 0) return false;
+  double loudest = 0;
+  for (Partial& p : partials) {
+    p.hz /= p.energy;
+    loudest = std::max(loudest, p.energy);
+  }
+  // The series of each candidate fundamental; the one that leaves the
+  // weakest partial outside it decides.
+  const double other_pitch = loudest * std::pow(10.0, kOtherPitchDb / 10);
+  for (int lowest_harmonic = 1; lowest_harmonic <= 1 + kMostMissingHarmonics; ++lowest_harmonic) {
+    const double f0 = lowest_strong / lowest_harmonic;
+    bool next_harmonic = lowest_harmonic == 1, others = false;
+    for (const Partial& p : partials) {
+      long n = std::lround(p.hz / f0);
+      bool fits = n >= 1 && std::fabs(p.hz - n * f0) <=
+                                f0 * std::min(kFitMost, kFitBase + kFitPerHarmonic * n);
+      if (fits && n == lowest_harmonic + 1) next_harmonic = true;
+      if (!fits && p.energy >= other_pitch) others = true;
+    }
+    if (next_harmonic && !others) return false;
+  }
+  return true;
 }
 
 double PitchTracker::HopLevelDb(int64_t centre) const {

@@ -116,6 +116,7 @@ void CheckStage::Collect() {
     checked.crossings_per_period =
         ReliabilityCheck::CrossingsPerPeriod(windows[k], frames[k].hz, m_rate);
     checked.mark = ReliabilityCheck::Classify(frames[k], windows[k], m_rate, m_options);
+    checked.several_pitches = ReliabilityCheck::SeveralPitches(frames[k], m_options);
     checked.hop_crossings = hops[k].crossings;
     checked.hop_samples = hops[k].samples;
     m_frames.push_back(checked);

@@ -68,6 +68,7 @@ struct CheckedFrame {
   double level_db = 0;
   double crossings_per_period = 0;  // over the tracker's window; 0 without a pitch
   Reliability mark = Reliability::kNoPitch;
+  bool several_pitches = false;  // no pitch for holding several (ReliabilityCheck::SeveralPitches)
   // The module's crossings in the hop around time_s, so that a stretch of
   // frames counts its own crossings, not its neighbours'.
   uint32_t hop_crossings = 0;

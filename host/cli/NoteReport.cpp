@@ -216,6 +216,7 @@ void NoteReport::ApplyChecked(const CheckedFrame& c) {
 void NoteReport::Commit(const CheckedFrame& c, double end_s) {
   Checks& k = m_open.checks;
   ++k.marks[static_cast<int>(c.mark)];
+  k.several_pitches += c.several_pitches;
   k.level_db = std::max(k.level_db, c.level_db);
   const double rate = m_check->Rate(), half_hop = 0.5 * c.hop_samples / rate;
   bool pitched = c.mark != Reliability::kNoPitch;
@@ -258,6 +259,7 @@ void NoteReport::Checks::Merge(const Checks& other) {
   crossings += other.crossings;
   periods += other.periods;
   runs += other.runs;
+  several_pitches += other.several_pitches;
   level_db = std::max(level_db, other.level_db);
 }
 
@@ -416,9 +418,12 @@ void NoteReport::Record(ReportEntry e, const Checks& k) {
   e.tracked_hz = Median(k.tracked);
   e.crossings_per_period = k.periods > 0 ? k.crossings / k.periods : Median(k.window_crossings);
   e.level_db = k.level_db;
-  // Stretches of noise next to each other make one line.
+  e.several_pitches = e.mark == Reliability::kNoPitch &&
+                      2 * k.several_pitches > k.marks[static_cast<int>(Reliability::kNoPitch)];
+  // Stretches of noise next to each other make one line, and so do chords.
   if (m_choice.kind == ReportChoice::Kind::kNotes && e.mark == Reliability::kNoPitch &&
       m_last_listed && m_entries.back().mark == Reliability::kNoPitch &&
+      m_entries.back().several_pitches == e.several_pitches &&
       e.start_s - m_entries.back().end_s < kNoiseGapSeconds) {
     ReportEntry& last = m_entries.back();
     double before = last.end_s - last.start_s, now = e.end_s - e.start_s;
@@ -453,6 +458,7 @@ std::string CheckText(const ReportEntry& e) {
     case Reliability::kNoPitch:
       break;
   }
+  if (e.several_pitches) return "unreliable: no single pitch (a chord, or several sounds)";
   if (e.tracked_hz <= 0 && e.level_db < -60)
     return "unreliable: no pitch (quiet: " + std::to_string(std::lround(e.level_db)) + " dBFS)";
   return "unreliable: no pitch (noise or no clear tone)";
@@ -516,8 +522,8 @@ void PrintReport(const NoteReport& report, std::FILE* out) {
                  NoteOnly(lowest_harmonic).c_str());
   if (no_pitch > 0)
     std::fprintf(out,
-                 "Check     %llu of them %s no clear pitch to check (noise, speech, or quieter "
-                 "than --gate):\n          the reading there means little\n",
+                 "Check     %llu of them %s no clear pitch to check (noise, speech, chords, or "
+                 "quieter than --gate):\n          the reading there means little\n",
                  static_cast<unsigned long long>(no_pitch), no_pitch == 1 ? "has" : "have");
 }
 

@@ -36,6 +36,7 @@ struct ReportEntry {
   double tracked_hz = 0;            // median tracked pitch; 0 for none
   double crossings_per_period = 0;  // the module's crossings per tracked period
   double level_db = -200;           // the loudest checked frame
+  bool several_pitches = false;     // no pitch: most of its frames hold several (a chord)
 };
 
 class NoteReport : public BlockSink {
@@ -90,6 +91,7 @@ class NoteReport : public BlockSink {
     uint64_t runs = 0;
     bool in_run = false;
     double level_db = -200;
+    uint64_t several_pitches = 0;  // frames
     void Merge(const Checks& other);
   };
   // An entry in the making.

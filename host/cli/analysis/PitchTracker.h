@@ -20,8 +20,9 @@ struct PitchFrame {
   double confidence = 0;  // 0..1: normalised autocorrelation at the period found
   double level_db = 0;    // RMS in dBFS (full-scale sine -3.01) of the hop centred on
                           // time_s, within the input; -200 for digital silence
-  // With a pitch: the partials that stand out fit no one harmonic series (a
-  // chord, or several sounds at once), so the pitch is none of theirs alone.
+  // With a pitch: partials stand out of the spectrum, but fit no one
+  // harmonic series (a chord, or several sounds at once), so the pitch is
+  // none of theirs alone.
   // Costs an FFT of twice the window per frame with a pitch.
   bool several_pitches = false;
 };

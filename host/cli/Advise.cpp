@@ -49,13 +49,13 @@ constexpr size_t kListedNotes = 200;
 // and organ) and espeak-ng's speech against single notes and melodies, as
 // shares of the frames with a pitch (those holding several pitches
 // counted in): chords hold several pitches in 71-100 % of them, a melody
-// in 17-21 % (49 % at eight notes a second, where each window hears two),
-// speech in 11-62 %.
+// in 9-20 % (28 % at eight notes a second, where each window hears two),
+// speech in 4-63 %.
 constexpr double kMostlySeveralPitches = 0.66;
 // Speech glides: the notes found (runs held within kToleranceCents) cover
-// 19-46 % of its frames with a single pitch; a melody's 94-99 %, a single
-// note's 84 % or more, fast notes' 66 %.
-constexpr double kLeastHeldShare = 0.5;
+// 17-71 % of its frames with a single pitch; a melody's 97-99 % (81 % at
+// eight notes a second), a single note's 84 % or more.
+constexpr double kLeastHeldShare = 0.75;
 
 constexpr double kHopSeconds = static_cast<double>(kHop) / kRate;
 // A note's reading needs this many frames after the filters have settled.

@@ -286,7 +286,7 @@ void PitchTracker::AnalyseHop() {
   if (frame.hz > 0) {
     Spectrum();
     if (m_options.fundamental_peak) frame.hz = FundamentalPeak(frame.hz);
-    frame.several_pitches = SeveralPitches();
+    frame.several_pitches = SeveralPitches(frame.hz);
   }
   frame.level_db = HopLevelDb(centre);
   m_frames.push_back(frame);
@@ -366,7 +366,7 @@ void PitchTracker::Spectrum() {
   aubio_fft_get_norm(m_aubio->complex, m_aubio->spectrum);
 }
 
-bool PitchTracker::SeveralPitches() const {
+bool PitchTracker::SeveralPitches(double hz) const {
   const int size = 2 * m_options.window;
   const double hz_per_bin = static_cast<double>(m_rate) / size;
   const float* norm = m_aubio->spectrum->norm;
@@ -387,19 +387,19 @@ bool PitchTracker::SeveralPitches() const {
   double lowest_strong = 0;
   for (int k = first; k <= last; ++k) {
     if (!(norm[k] > norm[k - 1] && norm[k] >= norm[k + 1]) || norm[k] < floor) continue;
-    double hz = PeakBin(norm, k) * hz_per_bin;
-    if (lowest_strong == 0 && norm[k] >= strong) lowest_strong = hz;
-    if (lowest_strong > 0 && hz > kSeriesSpan * lowest_strong) break;
+    double peak_hz = PeakBin(norm, k) * hz_per_bin;
+    if (lowest_strong == 0 && norm[k] >= strong) lowest_strong = peak_hz;
+    if (lowest_strong > 0 && peak_hz > kSeriesSpan * lowest_strong) break;
     double energy = static_cast<double>(norm[k]) * norm[k];
-    if (!partials.empty() && hz <= partials.back().last_hz * (1 + kOnePartialRatio) &&
-        hz <= partials.back().first_hz * (1 + 2 * kOnePartialRatio)) {
+    if (!partials.empty() && peak_hz <= partials.back().last_hz * (1 + kOnePartialRatio) &&
+        peak_hz <= partials.back().first_hz * (1 + 2 * kOnePartialRatio)) {
       Partial& p = partials.back();
-      p.hz += hz * energy;
+      p.hz += peak_hz * energy;
       p.energy += energy;
-      p.last_hz = hz;
+      p.last_hz = peak_hz;
       continue;
     }
-    partials.push_back({hz * energy, energy, hz, hz});
+    partials.push_back({peak_hz * energy, energy, peak_hz, peak_hz});
   }
   if (lowest_strong == 0) return false;
   double loudest = 0;
@@ -407,24 +407,34 @@ bool PitchTracker::SeveralPitches() const {
     p.hz /= p.energy;
     loudest = std::max(loudest, p.energy);
   }
-  // One pitch if the series of one of the candidate fundamentals leaves no
-  // other pitch outside it.
-  for (int lowest_harmonic = 1; lowest_harmonic <= 1 + kMostMissingHarmonics; ++lowest_harmonic) {
-    const double f0 = lowest_strong / lowest_harmonic;
-    const double other_pitch =
-        loudest *
-        std::pow(10.0,
-                 (lowest_harmonic == 1 ? kOtherPitchDb : kOtherPitchWithoutFundamentalDb) / 10);
-    bool next_harmonic = lowest_harmonic == 1, others = false;
+  // One series, of the tracked pitch or with the lowest strong partial as
+  // its 1st to 3rd harmonic, whose lowest strong partial is its 1st to 3rd
+  // (and then, but for the 1st, the next is there), and that leaves no other
+  // pitch outside it.
+  const double strong_energy = loudest * std::pow(10.0, kStrongDb / 10);
+  auto one_series = [&](double f0) {
+    long lowest = 0;
+    std::vector<long> fitting;
     for (const Partial& p : partials) {
       long n = std::lround(p.hz / f0);
       bool fits = n >= 1 && std::fabs(p.hz - n * f0) <=
                                 f0 * std::min(kFitMost, kFitBase + kFitPerHarmonic * n);
-      if (fits && n == lowest_harmonic + 1) next_harmonic = true;
-      if (!fits && p.energy >= other_pitch) others = true;
+      fitting.push_back(fits ? n : 0);
+      if (fits && p.energy >= strong_energy && (lowest == 0 || n < lowest)) lowest = n;
     }
-    if (next_harmonic && !others) return false;
-  }
+    if (lowest == 0 || lowest > 1 + kMostMissingHarmonics) return false;
+    if (lowest > 1 && std::find(fitting.begin(), fitting.end(), lowest + 1) == fitting.end())
+      return false;
+    const double other_pitch =
+        loudest *
+        std::pow(10.0, (lowest == 1 ? kOtherPitchDb : kOtherPitchWithoutFundamentalDb) / 10);
+    for (size_t i = 0; i < partials.size(); ++i)
+      if (fitting[i] == 0 && partials[i].energy >= other_pitch) return false;
+    return true;
+  };
+  if (one_series(hz)) return false;
+  for (int harmonic = 1; harmonic <= 1 + kMostMissingHarmonics; ++harmonic)
+    if (one_series(lowest_strong / harmonic)) return false;
   return true;
 }
 

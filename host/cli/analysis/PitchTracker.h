@@ -72,7 +72,7 @@ class PitchTracker {
   double Refine(double hz, double* confidence);
   void Spectrum();  // of the window, into m_aubio->spectrum
   double FundamentalPeak(double hz);
-  bool SeveralPitches() const;
+  bool SeveralPitches(double hz) const;
   double HopLevelDb(int64_t centre) const;
 
   int m_rate;

@@ -24,19 +24,19 @@ constexpr double kPeakFloorDb = -40;
 constexpr int kLowestPartialSearched = 4;
 
 // Whether a frame holds one pitch: the partials that stand out must fit one
-// harmonic series whose fundamental is the lowest strong partial, or half
-// or a third of it (a piano's lowest notes, an organ's mixtures). A chord's
+// harmonic series whose fundamental is the tracked pitch or the lowest
+// strong partial, or half or a third of it (a piano's lowest notes, an
+// organ's mixtures), its lowest strong partial its 1st to 3rd. A chord's
 // partials fit only a series far below its lowest note: C-E-G's is C2, two
 // octaves under C4; a real instrument's lowest strong partial is its 1st to
 // 3rd. Measured on sampled pianos, strings, winds and sines, single notes
 // against chords, on the spectrum of the fundamental's peak.
 //
 // Partials: peaks within kPartialFloorDb of the strongest, from 20 Hz to
-// kHighestPartialHz; the lowest within kStrongDb of the strongest carries
-// the series. Only partials up to kSeriesSpan times it are weighed: a
-// piano's high partials run sharp of the series (and its bass strings
-// ring at other frequencies of their own), while a chord's notes lie well
-// within that span.
+// kHighestPartialHz; those within kStrongDb of it are strong. Only partials up to kSeriesSpan times
+// it are weighed: a piano's high partials run sharp of the series (and its bass strings ring at
+// other frequencies of their own), while a chord's notes lie well within that span (of the lowest
+// strong partial).
 constexpr double kPartialFloorDb = -30;
 constexpr double kStrongDb = -20;
 constexpr double kLowestPartialHz = 20, kHighestPartialHz = 5000;

@@ -33,6 +33,7 @@ test=(
   clang libclang-rt-14-dev          # fuzzer and sanitizer runtimes for i386
   alsa-utils                        # real recordings for the tool's tests
   fluidsynth fluid-soundfont-gm     # real instrument notes for the tool's tests
+  espeak-ng                         # speech for the tool's tests
   libgtest-dev:amd64                # the x86-64 suites (core, LV2)
 )
 # The LV2 bundle for x86-64 hosts, its test host and its live test.

@@ -54,6 +54,17 @@ constexpr size_t kChangeHops = 2;
 constexpr double kDcShareOfRms = 0.05;
 // Notes listed; the counts cover all.
 constexpr size_t kListedNotes = 200;
+// What is no note, measured on chords (sines, fluidsynth's piano, strings
+// and organ) and espeak-ng's speech against single notes and melodies, as
+// shares of the frames with a pitch (those holding several pitches
+// counted in): chords hold several pitches in 71-100 % of them, a melody
+// in 9-20 % (28 % at eight notes a second, where each window hears two),
+// speech in 4-63 %.
+constexpr double kMostlySeveralPitches = 0.66;
+// Speech glides: the notes found (runs held within kToleranceCents) cover
+// 17-71 % of its frames with a single pitch; a melody's 97-99 % (81 % at
+// eight notes a second), a single note's 84 % or more.
+constexpr double kLeastHeldShare = 0.75;
 
 constexpr double kHopSeconds = static_cast<double>(kHop) / kRate;
 // A note's reading needs this many frames after the filters have settled.
@@ -104,6 +115,7 @@ struct Frame {
   float time_s = 0, hz = 0, level_db = 0;
   HopCrossings hop;
   Reliability mark = Reliability::kNoPitch;
+  bool several_pitches = false;  // ReliabilityCheck::SeveralPitches
 };
 
 // A render's output in the tracker's frames: frame k holds the module's
@@ -245,6 +257,7 @@ bool Analyse(WBMainProc main, const std::string& path, int channel, const Reliab
       f.hz = static_cast<float>(p.hz);
       f.level_db = static_cast<float>(p.level_db);
       f.mark = ReliabilityCheck::Classify(p, windows.Windows()[k], kRate, check);
+      f.several_pitches = ReliabilityCheck::SeveralPitches(p, check);
       a->frames.push_back(f);
     }
     tracker->DropFrames(both);
@@ -616,6 +629,50 @@ std::vector<Note> FindNotes(const std::vector<Frame>& frames) {
   return notes;
 }
 
+// Why a recording has no note to advise on, as a line for the printout and
+// a reason for the error; empty when it has notes.
+struct NoNote {
+  std::string found, reason;
+};
+
+NoNote WhyNoNote(const std::vector<Frame>& frames, const std::vector<Note>& notes, double gate_db) {
+  size_t pitched = 0, several = 0, held = 0;
+  for (const Frame& f : frames) {
+    pitched += f.mark != Reliability::kNoPitch;
+    several += f.several_pitches;
+  }
+  for (const Note& n : notes) held += n.last - n.first + 1;
+  char line[320], reason[120];
+  const double several_share = several / std::max(1.0, static_cast<double>(pitched + several));
+  if (several_share > kMostlySeveralPitches) {
+    std::snprintf(line, sizeof line,
+                  "no note: %.0f %% of the sound with a pitch holds several pitches at once\n"
+                  "          (chords, or several sounds); the module follows one pitch: its "
+                  "reading means little",
+                  100 * several_share);
+    std::snprintf(reason, sizeof reason, "no single pitch held for %g s: several at once (chords?)",
+                  kShortestNoteSeconds);
+    return {line, reason};
+  }
+  if (!notes.empty() && held < kLeastHeldShare * pitched) {
+    std::snprintf(line, sizeof line,
+                  "no note: a pitch is held for %g s in only %.0f %% of the sound with one;\n"
+                  "          it glides (speech?): the module's reading follows the glide",
+                  kShortestNoteSeconds, 100.0 * held / pitched);
+    std::snprintf(reason, sizeof reason,
+                  "a pitch held for %g s in only %.0f %% of the sound: it glides (speech?)",
+                  kShortestNoteSeconds, 100.0 * held / pitched);
+    return {line, reason};
+  }
+  if (!notes.empty()) return {};
+  std::snprintf(line, sizeof line,
+                "no note: nothing held a pitch for %g s above the gate (%g dBFS)\n"
+                "          (noise, speech, silence or chords); the module's reading of it means "
+                "little",
+                kShortestNoteSeconds, gate_db);
+  return {line, ""};
+}
+
 struct Suggestion {
   Settings settings;
   PrefilterChoice prefilter;
@@ -934,13 +991,11 @@ int Advise(const Invocation& invocation) {
   std::printf("; %.3f s\n", seconds);
   if (a.info.sample_rate != kRate)
     std::printf("Rate      analysed at %d Hz, where the module is calibrated (libsoxr)\n", kRate);
-  if (a.notes.empty()) {
-    std::printf(
-        "Pitch     no note: nothing held a pitch for %g s above the gate (%g dBFS)\n"
-        "          (noise, speech, silence or chords); the module's reading of it means "
-        "little\n",
-        kShortestNoteSeconds, o.check.gate_db);
-    return Fail(a.info.name + ": no note to advise on");
+  const NoNote no_note = WhyNoNote(a.frames, a.notes, o.check.gate_db);
+  if (!no_note.found.empty()) {
+    std::printf("Pitch     %s\n", no_note.found.c_str());
+    return Fail(a.info.name + ": no note to advise on" +
+                (no_note.reason.empty() ? "" : ": " + no_note.reason));
   }
   Suggestion s = Suggest(a);
   size_t harmonic_notes = 0;

@@ -142,6 +142,7 @@ void CheckStage::Collect() {
         ReliabilityCheck::CrossingsPerPeriod(windows[k], frame.hz, m_rate);
     checked.mark = ReliabilityCheck::Classify(frame, windows[k], m_rate, m_options);
     checked.pitched = ReliabilityCheck::HasPitch(frame, m_options);
+    checked.several_pitches = ReliabilityCheck::SeveralPitches(frame, m_options);
     checked.hop_crossings = hops[k].crossings;
     checked.hop_samples = hops[k].samples;
     m_staged.push_back(checked);

@@ -66,6 +66,7 @@ struct CheckedFrame {
   // crossings say anything about harmonics. Where the window holds a note
   // change the pitch is one note's and the crossings are of both.
   bool one_note = false;
+  bool several_pitches = false;  // no pitch for holding several (ReliabilityCheck::SeveralPitches)
   // The module's crossings in the hop around time_s, so that a stretch of
   // frames counts its own crossings, not its neighbours'.
   uint32_t hop_crossings = 0;

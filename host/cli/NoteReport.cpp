@@ -338,6 +338,7 @@ void NoteReport::Commit(const CheckedFrame& c, double end_s) {
   Checks& k = m_open.checks;
   ++k.marks[static_cast<int>(c.mark)];
   k.pitched += c.pitched;
+  k.several_pitches += c.several_pitches;
   k.level_db = std::max(k.level_db, c.level_db);
   const double rate = m_check->Rate(), half_hop = 0.5 * c.hop_samples / rate;
   bool pitched = c.mark != Reliability::kNoPitch;
@@ -399,6 +400,7 @@ void NoteReport::Checks::Merge(const Checks& other) {
   crossings += other.crossings;
   periods += other.periods;
   runs += other.runs;
+  several_pitches += other.several_pitches;
   level_db = std::max(level_db, other.level_db);
 }
 
@@ -576,10 +578,13 @@ void NoteReport::Record(ReportEntry e, const Checks& k) {
   e.level_db = k.level_db;
   e.quiet = m_check != nullptr && k.Frames() > 0 && k.level_db < m_check->Options().gate_db;
   // Stretches where the tracker finds no pitch, next to each other, make
-  // one line (whatever the gate: it can only take pitches away).
+  // one line (whatever the gate: it can only take pitches away), and so do chords.
+  e.several_pitches = e.mark == Reliability::kNoPitch &&
+                      2 * k.several_pitches > k.marks[static_cast<int>(Reliability::kNoPitch)];
   const bool unpitched = Pitched(k) == 0;
   if (m_choice.kind == ReportChoice::Kind::kNotes && unpitched && m_last_listed &&
-      m_last_unpitched && e.start_s - m_entries.back().end_s < kNoiseGapSeconds) {
+      m_last_unpitched && m_entries.back().several_pitches == e.several_pitches &&
+      e.start_s - m_entries.back().end_s < kNoiseGapSeconds) {
     ReportEntry& last = m_entries.back();
     double before = last.end_s - last.start_s, now = e.end_s - e.start_s;
     last.reading_hz = (last.reading_hz * before + e.reading_hz * now) / (before + now);
@@ -623,6 +628,7 @@ std::string CheckText(const ReportEntry& e) {
     case Reliability::kNoPitch:
       break;
   }
+  if (e.several_pitches) return "unreliable: no single pitch (a chord, or several sounds)";
   if (e.tracked_hz <= 0 && e.quiet)
     return "unreliable: no pitch (quiet: " + std::to_string(std::lround(e.level_db)) + " dBFS)";
   return "unreliable: no pitch (noise or no clear tone)";
@@ -694,8 +700,8 @@ void PrintReport(const NoteReport& report, std::FILE* out) {
                  report.BeyondTable() == 1 ? "es" : "");
   if (no_pitch > 0)
     std::fprintf(out,
-                 "Check     %llu of them %s no clear pitch to check (noise, speech, or quieter "
-                 "than --gate):\n          the reading there means little\n",
+                 "Check     %llu of them %s no clear pitch to check (noise, speech, chords, or "
+                 "quieter than --gate):\n          the reading there means little\n",
                  static_cast<unsigned long long>(no_pitch), no_pitch == 1 ? "has" : "have");
 }
 

@@ -42,6 +42,7 @@ struct ReportEntry {
   double level_db = -200;           // the loudest checked frame, on the input as given
   bool quiet = false;               // all of it quieter than the gate
   TableRange range = TableRange::kInside;
+  bool several_pitches = false;     // no pitch: most of its frames hold several (a chord)
 };
 
 class NoteReport : public BlockSink {
@@ -114,6 +115,7 @@ class NoteReport : public BlockSink {
     bool in_run = false;
     double level_db = -200;
     uint64_t Frames() const { return marks[0] + marks[1] + marks[2]; }
+    uint64_t several_pitches = 0;  // frames
     void Merge(const Checks& other);
   };
   // An entry in the making.

@@ -207,6 +207,97 @@ TEST(PitchTracker, OtherHopsKeepTheTimeConvention) {
   }
 }
 
+// Tones of harmonic partials, for the test of one pitch: partial n of a note
+// at n hz sqrt(1 + stretch n^2), its amplitude 1 / n (the fundamental's
+// `first`), its frequency swung by `vibrato_cents` at 5.5 Hz.
+struct Note {
+  double hz;
+  int partials = 10;
+  double first = 1;
+  double stretch = 0;
+  double vibrato_cents = 0;
+};
+
+std::vector<float> Sound(const std::vector<Note>& notes, int rate, size_t count, double noise_rms) {
+  std::vector<float> x = signals::Noise(noise_rms, count, 7);
+  for (const Note& note : notes) {
+    for (int n = 1; n <= note.partials; ++n) {
+      double amplitude = (n == 1 ? note.first : 1.0 / n) * 0.15;
+      double hz = n * note.hz * std::sqrt(1 + note.stretch * n * n);
+      double swing = hz * (std::exp2(note.vibrato_cents / 1200) - 1);
+      for (size_t i = 0; i < count; ++i) {
+        double t = static_cast<double>(i) / rate;
+        double phase = hz * t - swing * std::cos(2 * M_PI * 5.5 * t) / (2 * M_PI * 5.5);
+        x[i] += static_cast<float>(amplitude * std::sin(2 * M_PI * phase + n));
+      }
+    }
+  }
+  return x;
+}
+
+// A chord's partials fit one harmonic series only far below its lowest note
+// (C-E-G: C2), or none; a single note's fit its own, with the fundamental
+// missing, stretched as a piano's, swung by vibrato or in noise.
+TEST(PitchTracker, TellsSeveralPitchesFromOne) {
+  const double C4 = 261.63, E4 = 329.63, G4 = 392.0, A3 = 220.0, B4 = 493.88;
+  struct Case {
+    const char* name;
+    std::vector<Note> notes;
+    double noise_rms;
+    bool several;
+  };
+  const Case kCases[] = {
+      {"major_triad_of_sines", {{C4, 1}, {E4, 1}, {G4, 1}}, 0, true},
+      {"minor_triad", {{A3}, {C4}, {E4}}, 0, true},
+      {"major_third_of_sines", {{C4, 1}, {E4, 1}}, 0, true},
+      {"seventh_chord_low", {{C4 / 4}, {E4 / 4}, {G4 / 4}, {B4 / 4}}, 0, true},
+      {"sixth_of_sines", {{440, 1}, {740, 1}}, 0, true},  // partials 3 and 5 of D3
+      {"piano_like_triad", {{C4, 10, 1, 4e-4}, {E4, 10, 1, 4e-4}, {G4, 10, 1, 4e-4}}, 0.001, true},
+      {"sawtooth_like_note", {{110}}, 0, false},
+      {"missing_fundamental", {{55, 12, 0}}, 0, false},
+      {"piano_like_low_note", {{27.5, 30, 0.05, 3e-4}}, 0.001, false},
+      {"stretched_partials", {{220, 12, 1, 1e-3}}, 0, false},
+      {"vibrato", {{660, 6, 1, 0, 60}}, 0, false},
+      {"note_in_noise", {{330}}, 0.01, false},
+      {"sine", {{1000, 1}}, 0, false},
+  };
+  const int rate = 44100;
+  const size_t count = rate;
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    int pitched = 0, several = 0;
+    ForInnerFrames(Track(Sound(c.notes, rate, count, c.noise_rms), rate), count, rate,
+                   [&](const PitchFrame& frame) {
+                     if (!(frame.hz > 0)) return;
+                     ++pitched;
+                     several += frame.several_pitches;
+                   });
+    ASSERT_GT(pitched, 0);
+    // Frame by frame, up to one in ten may err: the checks count stretches
+    // by their frames' majority.
+    if (c.several)
+      EXPECT_GE(several, pitched * 0.9) << pitched;
+    else
+      EXPECT_LE(several, pitched * 0.1) << pitched;
+  }
+}
+
+// Noise whose tracker finds a "pitch" has no partials that stand out: no
+// pitch, but not several either.
+TEST(PitchTracker, NoiseHoldsNoSeveralPitches) {
+  const int rate = 44100;
+  std::vector<float> x = signals::Noise(0.1, rate, 3);
+  // Brown noise: its tracker finds low "pitches" most often.
+  double level = 0;
+  for (float& v : x) v = static_cast<float>(level = 0.995 * level + 0.1 * v);
+  int pitched = 0;
+  for (const PitchFrame& frame : Track(x, rate)) {
+    pitched += frame.hz > 0;
+    EXPECT_FALSE(frame.several_pitches) << frame.time_s << " s, " << frame.hz << " Hz";
+  }
+  EXPECT_GT(pitched, 0) << "the tracker found no pitch to test";
+}
+
 TEST(PitchTracker, RefusesOptionsItCannotRunWith) {
   struct Case {
     int rate;

@@ -20,6 +20,11 @@ struct PitchFrame {
   double confidence = 0;  // 0..1: normalised autocorrelation at the period found
   double level_db = 0;    // RMS in dBFS (full-scale sine -3.01) of the hop centred on
                           // time_s, within the input; -200 for digital silence
+  // With a pitch: partials stand out of the spectrum, but fit no one
+  // harmonic series (a chord, or several sounds at once), so the pitch is
+  // none of theirs alone.
+  // Costs an FFT of twice the window per frame with a pitch.
+  bool several_pitches = false;
 };
 
 struct PitchOptions {
@@ -32,7 +37,7 @@ struct PitchOptions {
   // lowest notes or an organ's mixtures). The autocorrelation's period
   // follows all partials, which in a piano run sharp (measured: +16 cents
   // at A2), while the module, once a low-pass leaves the lowest partial,
-  // counts that partial alone. Costs an FFT of twice the window per frame.
+  // counts that partial alone.
   bool fundamental_peak = false;
 };
 
@@ -65,7 +70,9 @@ class PitchTracker {
   void Push(float sample);
   void AnalyseHop();
   double Refine(double hz, double* confidence);
+  void Spectrum();  // of the window, into m_aubio->spectrum
   double FundamentalPeak(double hz);
+  bool SeveralPitches(double hz) const;
   double HopLevelDb(int64_t centre) const;
 
   int m_rate;

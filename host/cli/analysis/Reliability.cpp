@@ -46,9 +46,18 @@ bool ReliabilityCheck::HasPitch(const PitchFrame& frame, const ReliabilityOption
   return frame.hz > 0 && frame.hz <= options.max_hz && frame.confidence >= options.min_confidence;
 }
 
+// The tracker is less sure of a chord's common fundamental than of a note:
+// its confidence does not count here.
+bool ReliabilityCheck::SeveralPitches(const PitchFrame& frame, const ReliabilityOptions& options) {
+  return frame.several_pitches && frame.hz <= options.max_hz && frame.level_db >= options.gate_db;
+}
+
 Reliability ReliabilityCheck::Classify(const PitchFrame& frame, const CrossingWindow& crossings,
                                        int sample_rate, const ReliabilityOptions& options) {
-  if (!HasPitch(frame, options) || frame.level_db < options.gate_db) return Reliability::kNoPitch;
+  // A chord's tracked pitch is a common fundamental below all its notes,
+  // whose crossings say nothing of the module's reading.
+  if (!HasPitch(frame, options) || frame.level_db < options.gate_db || frame.several_pitches)
+    return Reliability::kNoPitch;
   // A window P periods long holds fewer than 2 (P + 1) crossings of a clean
   // tone, however they are spaced: two more than 2 P can be where the
   // window's edges fall; only more than that counts.

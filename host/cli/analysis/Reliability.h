@@ -15,7 +15,7 @@ namespace tonevolt {
 enum class Reliability {
   kOk,
   kHarmonics,  // more than two crossings a period: the module reads too high
-  kNoPitch,    // too quiet, or no clear pitch to compare with
+  kNoPitch,    // too quiet, no clear pitch to compare with, or several at once
 };
 
 // "ok", "harmonics" or "no pitch".
@@ -61,6 +61,9 @@ class ReliabilityCheck {
   // One frame's mark, as Add gives it, without keeping stretches.
   static Reliability Classify(const PitchFrame& frame, const CrossingWindow& crossings,
                               int sample_rate, const ReliabilityOptions& options);
+  // Whether a frame has no pitch for holding several (a chord), where it
+  // would otherwise have one: why Classify marks it so.
+  static bool SeveralPitches(const PitchFrame& frame, const ReliabilityOptions& options);
 
   // crossings / (window seconds * hz); 0 without a pitch.
   static double CrossingsPerPeriod(const CrossingWindow& crossings, double hz, int sample_rate);

@@ -423,6 +423,8 @@ Reliability NoteReport::MarkOf(const Checks& k) const {
   uint64_t no_pitch = k.marks[static_cast<int>(Reliability::kNoPitch)];
   uint64_t all = k.Frames();
   if (all == 0 || m_check == nullptr) return Reliability::kNoPitch;
+  // Mostly a chord: what few frames hold one pitch do not make it a note.
+  if (2 * k.several_pitches > all) return Reliability::kNoPitch;
   const double per_period = m_check->Options().harmonic_limit;
   auto judge = [&](double crossings, double periods, double runs) {
     return crossings > 2.0 * runs + per_period * periods ? Reliability::kHarmonics
@@ -433,6 +435,8 @@ Reliability NoteReport::MarkOf(const Checks& k) const {
   if (2 * no_pitch > all) return Reliability::kNoPitch;
   if (k.periods > 0) return own;
   if (k.one_note > 0) return judge(k.one_note_crossings, k.one_note_periods, k.one_note);
+  // No frame of one note to go by, and some of several: a chord's onset.
+  if (k.several_pitches > 0) return Reliability::kNoPitch;
   if (!m_has_last_one_note) return Reliability::kOk;
   const CheckedFrame& c = m_last_one_note;
   return judge(c.hop_crossings, c.hop_samples * c.hz / m_check->Rate(), 1);

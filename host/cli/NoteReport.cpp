@@ -435,9 +435,10 @@ Reliability NoteReport::MarkOf(const Checks& k) const {
   if (2 * no_pitch > all) return Reliability::kNoPitch;
   if (k.periods > 0) return own;
   if (k.one_note > 0) return judge(k.one_note_crossings, k.one_note_periods, k.one_note);
-  // No frame of one note to go by, and some of several: a chord's onset.
-  if (k.several_pitches > 0) return Reliability::kNoPitch;
-  if (!m_has_last_one_note) return Reliability::kOk;
+  // Nothing before it either: the frames' own marks, over their windows.
+  if (!m_has_last_one_note)
+    return 3 * k.marks[static_cast<int>(Reliability::kHarmonics)] >= all ? Reliability::kHarmonics
+                                                                         : Reliability::kOk;
   const CheckedFrame& c = m_last_one_note;
   return judge(c.hop_crossings, c.hop_samples * c.hz / m_check->Rate(), 1);
 }

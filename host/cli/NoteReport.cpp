@@ -587,8 +587,9 @@ void NoteReport::Record(ReportEntry e, const Checks& k) {
   e.several_pitches = e.mark == Reliability::kNoPitch &&
                       2 * k.several_pitches > k.marks[static_cast<int>(Reliability::kNoPitch)];
   const bool unpitched = Pitched(k) == 0;
-  if (m_choice.kind == ReportChoice::Kind::kNotes && unpitched && m_last_listed &&
-      m_last_unpitched && m_entries.back().several_pitches == e.several_pitches &&
+  const bool alike = m_last_listed && m_entries.back().several_pitches == e.several_pitches &&
+                     (e.several_pitches || (unpitched && m_last_unpitched));
+  if (m_choice.kind == ReportChoice::Kind::kNotes && alike &&
       e.start_s - m_entries.back().end_s < kNoiseGapSeconds) {
     ReportEntry& last = m_entries.back();
     double before = last.end_s - last.start_s, now = e.end_s - e.start_s;

@@ -489,8 +489,8 @@ std::string Hz(double hz) {
 
 // The plot: the implied pitch of each render against the tracked pitch, on
 // a logarithmic axis with note names, the input underneath.
-bool DrawAdvicePlot(const Analysis& a, const Renders& r, const Suggestion& s,
-                    const StagedFile& png, std::string* error) {
+bool DrawAdvicePlot(const Analysis& a, const Renders& r, const Suggestion& s, const StagedFile& png,
+                    std::string* error) {
   const Settings defaults;
   double lowest = s.lowest_hz, highest = s.highest_hz;
   for (const Frame& f : a.frames)

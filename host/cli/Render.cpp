@@ -166,8 +166,8 @@ void PrintSummary(const RenderOptions& o, const AudioInfo& info, const StatsSink
     std::printf("Output    %.4f .. %.4f V (no OUT given: not written)\n", volts(range.lo),
                 volts(range.hi));
   else
-    std::printf("Output    %s: %.4f .. %.4f V, 32-bit float mono, %d Hz\n", Printable(o.out).c_str(),
-                volts(range.lo), volts(range.hi), info.sample_rate);
+    std::printf("Output    %s: %.4f .. %.4f V, 32-bit float mono, %d Hz\n",
+                Printable(o.out).c_str(), volts(range.lo), volts(range.hi), info.sample_rate);
 
   PrintReport(report, stdout);
   if (!o.csv.empty() || !o.plot.empty()) std::printf("\n");

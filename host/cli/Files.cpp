@@ -103,8 +103,7 @@ int64_t BytesPerFrame(const SF_INFO& info) {
 // libsndfile shortens a chunk that runs past the end of the file and logs
 // "data : 137090 (should be 956)": for the data chunk in WAV, AIFF and AU,
 // for the whole file in W64 and RF64, where it takes the data as far as it
-// goes. A cut Ogg stream ends without its end flag. Answers whether the file
-// is short, and the frames its header promised when the frames have a fixed
+// goes. Answers whether the file is short, and the frames its header promised when the frames have a fixed
 // size (else *promised stays).
 bool HeaderPromisesMore(SNDFILE* file, const SF_INFO& info, int64_t* promised) {
   static const char* const kShortened[] = {"data", "Data Size", "SSND", "riff", "Riff size"};
@@ -113,7 +112,6 @@ bool HeaderPromisesMore(SNDFILE* file, const SF_INFO& info, int64_t* promised) {
   sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
   std::istringstream lines(log);
   for (std::string line; std::getline(lines, line);) {
-    if (line.find("File ended unexpectedly") != std::string::npos) return true;
     size_t name = line.find_first_not_of(' ');
     size_t colon = line.find(':');
     if (name == std::string::npos || colon == std::string::npos) continue;
@@ -132,6 +130,14 @@ bool HeaderPromisesMore(SNDFILE* file, const SF_INFO& info, int64_t* promised) {
     return true;
   }
   return false;
+}
+
+// A cut Ogg stream shows once it is read to its end: it has no end flag.
+bool EndedEarly(SNDFILE* file) {
+  char log[8192];
+  log[0] = '\0';
+  sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+  return std::strstr(log, "File ended unexpectedly") != nullptr;
 }
 
 // A file seen through libsndfile's virtual I/O as far longer than it is,
@@ -256,9 +262,10 @@ bool AudioReader::Read(size_t frames, std::vector<float>* samples, std::string* 
   sf_count_t got = sf_readf_float(m_file, m_interleaved.data(), static_cast<sf_count_t>(frames));
   if (got <= 0) {
     samples->clear();
-    if (sf_error(m_file) != SF_ERR_NO_ERROR) {
+    if (sf_error(m_file) != SF_ERR_NO_ERROR)
       *error = m_info.name + ": read error (" + sf_strerror(m_file) + ")";
-    }
+    else if (m_frames_read == 0 && Truncated())
+      *error = m_info.name + ": is truncated before its first whole frame; nothing to process";
     return false;
   }
   samples->resize(static_cast<size_t>(got));
@@ -269,7 +276,7 @@ bool AudioReader::Read(size_t frames, std::vector<float>* samples, std::string* 
 }
 
 bool AudioReader::Truncated() const {
-  if (m_short_header) return true;
+  if (m_short_header || EndedEarly(m_file)) return true;
   return m_promised >= 0 && m_frames_read < static_cast<uint64_t>(m_promised);
 }
 

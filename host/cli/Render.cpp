@@ -203,7 +203,7 @@ void WarnIfTruncated(const AudioReader& reader) {
   std::string promised =
       reader.PromisedFrames() >= 0
           ? " of the " + std::to_string(reader.PromisedFrames()) + " its header promises"
-          : ", fewer than its header promises";
+          : " before its cut end";
   std::fprintf(stderr, "tonevolt: warning: %s is truncated: read %llu frames%s; processing those\n",
                reader.Info().name.c_str(), static_cast<unsigned long long>(reader.FramesRead()),
                promised.c_str());

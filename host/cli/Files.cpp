@@ -103,8 +103,8 @@ int64_t BytesPerFrame(const SF_INFO& info) {
 // libsndfile shortens a chunk that runs past the end of the file and logs
 // "data : 137090 (should be 956)": for the data chunk in WAV, AIFF and AU,
 // for the whole file in W64 and RF64, where it takes the data as far as it
-// goes. Answers whether the file is short, and the frames its header promised when the frames have a fixed
-// size (else *promised stays).
+// goes. Answers whether the file is short, and the frames its header promised when the frames have
+// a fixed size (else *promised stays).
 bool HeaderPromisesMore(SNDFILE* file, const SF_INFO& info, int64_t* promised) {
   static const char* const kShortened[] = {"data", "Data Size", "SSND", "riff", "Riff size"};
   char log[8192];

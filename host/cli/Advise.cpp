@@ -837,8 +837,8 @@ std::string Hz(double hz) {
 
 // The plot: the implied pitch of each render against the tracked pitch, on
 // a logarithmic axis with note names, the input underneath.
-bool DrawAdvicePlot(const Analysis& a, const Renders& r, const Suggestion& s,
-                    const std::string& png_path, std::string* error) {
+bool DrawAdvicePlot(const Analysis& a, const Renders& r, const Suggestion& s, const StagedFile& png,
+                    std::string* error) {
   const Settings defaults;
   double lowest = s.lowest_hz, highest = s.highest_hz;
   for (const Frame& f : a.frames)
@@ -852,10 +852,9 @@ bool DrawAdvicePlot(const Analysis& a, const Renders& r, const Suggestion& s,
   char line[512];
   std::snprintf(line, sizeof line,
                 "set terminal pngcairo noenhanced size 1400,860 font 'Sans,10'\n"
-                "set output %s\nset multiplot title %s\n"
+                "set output\nset multiplot title %s\n"
                 "set grid\nset lmargin 10\nset rmargin 12\nset xlabel 'seconds'\n"
                 "set xrange [0:%g]\n",
-                GnuplotQuote(png_path).c_str(),
                 GnuplotQuote(a.info.name + ": what the module reads, default and suggested "
                                            "settings, against the tracked pitch")
                     .c_str(),
@@ -938,7 +937,7 @@ bool DrawAdvicePlot(const Analysis& a, const Renders& r, const Suggestion& s,
   script +=
       "EOD\nset origin 0,0\nset size 1,0.3\nset title 'input'\nset ylabel 'sample'\n"
       "plot $in using 1:2:3 with filledcurves lc rgb '#888888'\nunset multiplot\nset output\n";
-  return RunGnuplotScript(script, error);
+  return RunGnuplotScript(script, png, error);
 }
 
 struct AdviseOptions {
@@ -967,7 +966,7 @@ int Advise(const Invocation& invocation) {
   o.in = invocation.args[0];
   if (o.in == "-") return UsageError("advise reads IN twice: give a file, not standard input");
   if (!o.plot.empty() && (o.plot.size() < 4 || o.plot.compare(o.plot.size() - 4, 4, ".png") != 0))
-    return UsageError("--plot: " + o.plot + " is not a .png file");
+    return UsageError("--plot: " + Printable(o.plot) + " is not a .png file");
   std::string error;
   std::vector<NamedPath> outputs;
   if (!o.plot.empty()) outputs.push_back({"--plot", o.plot});
@@ -1086,9 +1085,9 @@ int Advise(const Invocation& invocation) {
     std::printf("          %zu note%s shorter than the settling time: read over %s second half\n",
                 unsettled, unsettled == 1 ? " is" : "s are", unsettled == 1 ? "its" : "their");
   if (!o.plot.empty()) {
-    if (!DrawAdvicePlot(a, r, s, plot_file.TempPath(), &error) || !plot_file.Commit(&error))
+    if (!DrawAdvicePlot(a, r, s, plot_file, &error) || !plot_file.Commit(&error))
       return Fail(error);
-    std::printf("Plot      %s\n", o.plot.c_str());
+    std::printf("Plot      %s\n", Printable(o.plot).c_str());
   }
   std::printf("suggested: %s\n", SuggestedOptions(s.settings, s.prefilter).c_str());
   return 0;

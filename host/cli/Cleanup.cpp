@@ -14,6 +14,9 @@ constexpr int kSlots = 32;
 constexpr size_t kPathCapacity = 4096;
 char g_paths[kSlots][kPathCapacity];
 volatile sig_atomic_t g_used[kSlots];
+char g_folders[kSlots][kPathCapacity];
+volatile sig_atomic_t g_folder_used[kSlots];
+volatile sig_atomic_t g_written_through = 0;
 volatile sig_atomic_t g_child = 0;
 volatile sig_atomic_t g_stderr_is_terminal = 0;  // a progress bar may be on its line
 
@@ -28,13 +31,18 @@ void OnInterrupt(int signal_number) {
   }
   for (int i = 0; i < kSlots; ++i)
     if (g_used[i]) unlink(g_paths[i]);
+  for (int i = kSlots - 1; i >= 0; --i)
+    if (g_folder_used[i]) rmdir(g_folders[i]);
   if (g_stderr_is_terminal) {
     const char clear_line[] = "\r\033[K";
     ssize_t ignored = write(STDERR_FILENO, clear_line, sizeof clear_line - 1);
     (void)ignored;
   }
   const char message[] = "tonevolt: interrupted; nothing written\n";
-  ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
+  const char partly[] =
+      "tonevolt: interrupted; nothing written but what already went to a device or pipe\n";
+  ssize_t ignored = g_written_through ? write(STDERR_FILENO, partly, sizeof partly - 1)
+                                      : write(STDERR_FILENO, message, sizeof message - 1);
   (void)ignored;
   _exit(128 + signal_number);
 }
@@ -59,20 +67,36 @@ void InstallInterruptHandlers() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-int RegisterTemporary(const std::string& path) {
+namespace {
+
+// Slots fill from the first, so that a later registration has a higher slot.
+int Register(const std::string& path, char (&paths)[kSlots][kPathCapacity],
+             volatile sig_atomic_t (&used)[kSlots]) {
   if (path.size() >= kPathCapacity) return -1;
   for (int i = 0; i < kSlots; ++i) {
-    if (g_used[i]) continue;
-    std::memcpy(g_paths[i], path.c_str(), path.size() + 1);
-    g_used[i] = 1;  // only once the path is complete
+    if (used[i]) continue;
+    std::memcpy(paths[i], path.c_str(), path.size() + 1);
+    used[i] = 1;  // only once the path is complete
     return i;
   }
   return -1;
 }
 
+}  // namespace
+
+int RegisterTemporary(const std::string& path) { return Register(path, g_paths, g_used); }
+
 void ForgetTemporary(int slot) {
   if (slot >= 0 && slot < kSlots) g_used[slot] = 0;
 }
+
+int RegisterFolder(const std::string& path) { return Register(path, g_folders, g_folder_used); }
+
+void ForgetFolder(int slot) {
+  if (slot >= 0 && slot < kSlots) g_folder_used[slot] = 0;
+}
+
+void NoteWrittenThrough() { g_written_through = 1; }
 
 void SetChildProcess(pid_t pid) { g_child = pid; }
 

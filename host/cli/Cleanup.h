@@ -1,7 +1,9 @@
-// Nothing is left behind by an interrupted run: temporary files are
-// registered while they exist, and SIGINT, SIGTERM or SIGHUP stops the child
-// process (gnuplot), removes them, says "interrupted; nothing written" and
-// ends the program with 128 + the signal's number.
+// Nothing is left behind by an interrupted run: temporary files and folders
+// made for outputs are registered while they are the run's, and SIGINT,
+// SIGTERM or SIGHUP stops the child process (gnuplot), removes them (the
+// folders only if empty), says "interrupted; nothing written" and ends the
+// program with 128 + the signal's number. What already went to a device or
+// pipe stays there, and the message says so.
 #pragma once
 
 #include <signal.h>
@@ -17,6 +19,14 @@ void InstallInterruptHandlers();
 // or -1 when every slot is taken (the caller then refuses to create it).
 int RegisterTemporary(const std::string& path);
 void ForgetTemporary(int slot);
+
+// The same for a folder the run made; folders go after the files, the last
+// registered first.
+int RegisterFolder(const std::string& path);
+void ForgetFolder(int slot);
+
+// An output is being written through to a device or pipe.
+void NoteWrittenThrough();
 
 // The child process to stop before removing files; 0 for none.
 void SetChildProcess(pid_t pid);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "Paths.h"
 #include "Run.h"
 #include "TonevoltPins.h"
 
@@ -226,10 +227,18 @@ std::string ModulePath(const Invocation& invocation) {
 }
 
 std::unique_ptr<wbhost::ModuleLibrary> LoadModule(const Invocation& invocation) {
+  const std::string path = ModulePath(invocation);
+  if (!invocation.Has(kModuleOption) && !IsFile(path)) {
+    // Neither place has it: say both, and how to give another.
+    const std::string folder = ProgramFolder();
+    Fail("cannot load module library: found neither " + Printable(folder + "/" + kLibraryName) +
+         " nor " + Printable(folder + "/" + kInstalledLibrary) + "; give --module PATH");
+    return nullptr;
+  }
   auto library = std::make_unique<wbhost::ModuleLibrary>();
   std::string error;
-  if (!library->Load(ModulePath(invocation), &error)) {
-    Fail(error);
+  if (!library->Load(path, &error)) {
+    Fail(Printable(error));
     return nullptr;
   }
   return library;

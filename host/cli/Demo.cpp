@@ -168,7 +168,7 @@ bool WriteDemoFiles(const std::string& folder, const std::vector<float>& signal,
   }
   envelopes.back().Add(signal.data(), signal.size());
   plot.input = &envelopes.back();
-  if (!WritePlot(plot, plot_file.TempPath(), error)) return false;
+  if (!WritePlot(plot, plot_file, error)) return false;
   for (StagedFile* f : files)
     if (!f->Commit(error)) return false;
   return true;
@@ -188,7 +188,8 @@ int Demo(const Invocation& invocation) {
   if (!CheckGnuplot(&error)) return Fail(error);
   std::unique_ptr<wbhost::ModuleLibrary> library = LoadModule(invocation);
   if (library == nullptr) return 1;
-  if (!MakeFolders(folder, &error)) return Fail(error);
+  MadeFolders made;
+  if (!made.Make(folder, &error)) return Fail(error);
 
   std::vector<Held> held;
   std::vector<float> signal = MakeSignal(&held);
@@ -200,8 +201,9 @@ int Demo(const Invocation& invocation) {
   PrintHeading(runs[0].settings, held.size());
   for (const ScaleRun& run : runs) PrintTable(run);
   if (!WriteDemoFiles(folder, signal, runs, CsvTable(runs), &error)) return Fail(error);
+  made.Keep();
   std::printf("\nWrote %ssignal.wav, output-khz.wav, output-oct.wav, demo.csv, demo.png\n",
-              folder.c_str());
+              Printable(folder).c_str());
   return 0;
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 
 namespace tonevolt {
@@ -52,7 +53,8 @@ bool Same(const Identity& a, const Identity& b) {
 }
 
 std::string Describe(const NamedPath& named) {
-  return named.role + " " + (named.path == "-" ? std::string("(standard input)") : named.path);
+  return named.role + " " +
+         (named.path == "-" ? std::string("(standard input)") : Printable(named.path));
 }
 
 }  // namespace
@@ -78,6 +80,33 @@ bool CheckDistinct(const std::vector<NamedPath>& inputs, const std::vector<Named
     output_ids.push_back(id);
   }
   return true;
+}
+
+std::string Printable(const std::string& path) {
+  std::string out;
+  for (char c : path) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) {
+      out += c;
+      continue;
+    }
+    switch (c) {
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        char hex[5];
+        std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+        out += hex;
+    }
+  }
+  return out;
 }
 
 }  // namespace tonevolt

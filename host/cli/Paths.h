@@ -1,5 +1,5 @@
-// Which files a command reads and writes, and the check that no output is
-// one of its inputs or another of its outputs.
+// Which files a command reads and writes, the check that no output is one
+// of its inputs or another of its outputs, and how a path is printed.
 #pragma once
 
 #include <string>
@@ -19,5 +19,9 @@ struct NamedPath {
 // resolved path.
 bool CheckDistinct(const std::vector<NamedPath>& inputs, const std::vector<NamedPath>& outputs,
                    std::string* error);
+
+// A path as the tool prints it: control characters escaped (\n, \t, \x1b),
+// so that a file's name cannot break a line or drive the terminal.
+std::string Printable(const std::string& path);
 
 }  // namespace tonevolt

@@ -108,13 +108,13 @@ std::string SecondAxis(const Envelope& values, const Settings& settings, double 
   return out.str();
 }
 
-std::string Script(const PlotRequest& request, const std::string& png_path) {
+std::string Script(const PlotRequest& request) {
   std::ostringstream script;
   const size_t panels = request.outputs.size() + 1;
   // noenhanced: titles are file names, shown as they are (no _ subscripts).
   script << "set terminal pngcairo noenhanced size 1400," << 300 * panels + 60
          << " font 'Sans,10'\n"
-         << "set output " << Quote(png_path) << "\n"
+         << "set output\n"
          << "set multiplot layout " << panels << ",1 title " << Quote(request.title) << "\n"
          << "set grid\nset key off\nset xlabel 'seconds'\n"
          << "set offsets 0, 0, graph 0.05, graph 0.05\nset lmargin 10\nset rmargin 12\n"
@@ -141,26 +141,41 @@ std::string Script(const PlotRequest& request, const std::string& png_path) {
   return script.str();
 }
 
-// The first line of gnuplot's complaint that says something.
-std::string FirstMessage(const std::string& log_path) {
-  std::string first_line;
+// Why gnuplot failed: the last line of its complaint that says something
+// (its last words name the fault; a caret line only points at it), else how
+// it ended.
+std::string Reason(const std::string& log_path, int status) {
+  std::string last;
   if (std::FILE* log = std::fopen(log_path.c_str(), "r")) {
-    char line[256];
-    while (std::fgets(line, sizeof line, log) != nullptr) {
-      first_line = line;
-      if (first_line.find_first_not_of(" \t\n^") != std::string::npos) break;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, log) != nullptr) {
+      std::string line = buffer;
+      size_t first = line.find_first_not_of(" \t\n^");
+      if (first == std::string::npos) continue;
+      size_t end = line.find_last_not_of(" \t\r\n");
+      last = line.substr(first, end + 1 - first);
     }
     std::fclose(log);
   }
-  while (!first_line.empty() && (first_line.back() == '\n' || first_line.back() == ' '))
-    first_line.pop_back();
-  return first_line;
+  if (!last.empty()) return last;
+  char text[96];
+  if (WIFSIGNALED(status))
+    std::snprintf(text, sizeof text, "gnuplot was ended by signal %d (%s)", WTERMSIG(status),
+                  strsignal(WTERMSIG(status)));
+  else if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
+    std::snprintf(text, sizeof text, "gnuplot could not be started");
+  else
+    std::snprintf(text, sizeof text, "gnuplot exited with status %d and said nothing",
+                  WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  return text;
 }
 
-// Runs gnuplot on the script, its messages into log_path; false with a reason.
-bool RunGnuplot(const std::string& script, const std::string& log_path, std::string* error) {
+// Runs gnuplot on the script, the picture on its standard output into png,
+// its messages into log; false with a reason.
+bool RunGnuplot(const std::string& script, const StagedFile& png, const StagedFile& log,
+                std::string* error) {
   int to_child[2];
-  if (pipe(to_child) != 0) {
+  if (pipe2(to_child, O_CLOEXEC) != 0) {
     *error = std::string("cannot run gnuplot: ") + std::strerror(errno);
     return false;
   }
@@ -172,11 +187,9 @@ bool RunGnuplot(const std::string& script, const std::string& log_path, std::str
     return false;
   }
   if (pid == 0) {
-    int log = open(log_path.c_str(), O_WRONLY | O_TRUNC);
     dup2(to_child[0], STDIN_FILENO);
-    if (log >= 0) dup2(log, STDERR_FILENO);
-    close(to_child[0]);
-    close(to_child[1]);
+    dup2(png.Descriptor(), STDOUT_FILENO);
+    dup2(log.Descriptor(), STDERR_FILENO);
     execlp(kGnuplot, kGnuplot, static_cast<char*>(nullptr));
     _exit(127);
   }
@@ -195,7 +208,7 @@ bool RunGnuplot(const std::string& script, const std::string& log_path, std::str
   }
   SetChildProcess(0);
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
-  *error = "gnuplot failed to draw the plot: " + FirstMessage(log_path);
+  *error = "gnuplot failed to draw the plot: " + Reason(log.TempPath(), status);
   return false;
 }
 
@@ -215,7 +228,7 @@ bool CheckGnuplot(std::string* error) {
   return false;
 }
 
-bool RunGnuplotScript(const std::string& script, std::string* error) {
+bool RunGnuplotScript(const std::string& script, const StagedFile& png, std::string* error) {
   // gnuplot's messages go to a temporary file that is never committed.
   const char* tmp = std::getenv("TMPDIR");
   StagedFile log;
@@ -223,13 +236,13 @@ bool RunGnuplotScript(const std::string& script, std::string* error) {
           std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/tonevolt-gnuplot.log",
           error))
     return false;
-  return RunGnuplot(script, log.TempPath(), error);
+  return RunGnuplot(script, png, log, error);
 }
 
 std::string GnuplotQuote(const std::string& text) { return Quote(text); }
 
-bool WritePlot(const PlotRequest& request, const std::string& png_path, std::string* error) {
-  return RunGnuplotScript(Script(request, png_path), error);
+bool WritePlot(const PlotRequest& request, const StagedFile& png, std::string* error) {
+  return RunGnuplotScript(Script(request), png, error);
 }
 
 }  // namespace tonevolt

@@ -11,6 +11,8 @@
 
 namespace tonevolt {
 
+class StagedFile;
+
 struct PlotPanel {
   std::string title;
   const Envelope* values;  // module output, 1.0 = 10 V
@@ -29,12 +31,12 @@ struct PlotRequest {
 // there is no gnuplot on PATH.
 bool CheckGnuplot(std::string* error);
 
-// Draws the plot into png_path with gnuplot.
-bool WritePlot(const PlotRequest& request, const std::string& png_path, std::string* error);
+// Draws the plot into png with gnuplot.
+bool WritePlot(const PlotRequest& request, const StagedFile& png, std::string* error);
 
-// Runs a gnuplot script (it names its own output); false with gnuplot's
-// first complaint.
-bool RunGnuplotScript(const std::string& script, std::string* error);
+// Runs a gnuplot script whose output is its standard output ("set output"
+// with no name), which goes into png; false with gnuplot's reason.
+bool RunGnuplotScript(const std::string& script, const StagedFile& png, std::string* error);
 
 // gnuplot's single-quoted string: a quote is written twice.
 std::string GnuplotQuote(const std::string& text);

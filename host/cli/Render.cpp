@@ -81,7 +81,7 @@ int ReadRenderOptions(const Invocation& invocation, RenderOptions* o) {
   std::string error;
   if (!o->out.empty() && !CheckAudioOutputPath(o->out, &error)) return UsageError(error);
   if (!o->plot.empty() && !EndsWith(o->plot, ".png"))
-    return UsageError("--plot: " + o->plot + " is not a .png file");
+    return UsageError("--plot: " + Printable(o->plot) + " is not a .png file");
   if (!o->csv_every.empty() && o->csv.empty()) return UsageError("--csv-every needs --csv");
   // The summary has standard output; a file named "-" is surely not meant.
   if (o->csv == "-") return UsageError("--csv: give a file name; standard output has the summary");
@@ -143,7 +143,7 @@ void PrintSummary(const RenderOptions& o, const AudioInfo& info, const StatsSink
   std::printf("Settings  %s; block %d samples", Describe(o.run.settings).c_str(), o.run.block_size);
   if (!o.events.empty())
     std::printf("; %zu change%s from %s", o.run.changes.size(),
-                o.run.changes.size() == 1 ? "" : "s", o.events.c_str());
+                o.run.changes.size() == 1 ? "" : "s", Printable(o.events).c_str());
   std::printf("\n");
   if (events_beyond_end > 0)
     std::printf("Events    %zu change%s after the end of the input, not applied\n",
@@ -168,12 +168,12 @@ void PrintSummary(const RenderOptions& o, const AudioInfo& info, const StatsSink
     std::printf(
         "Output    %s: %.4f .. %.4f V, 32-bit float mono, %d Hz, in the module's units "
         "(1.0 = %g V)\n",
-        o.out.c_str(), volts(range.lo), volts(range.hi), info.sample_rate, kVoltsPerUnit);
+        Printable(o.out).c_str(), volts(range.lo), volts(range.hi), info.sample_rate, kVoltsPerUnit);
 
   PrintReport(report, stdout);
   if (!o.csv.empty() || !o.plot.empty()) std::printf("\n");
-  if (!o.csv.empty()) std::printf("CSV       %s\n", o.csv.c_str());
-  if (!o.plot.empty()) std::printf("Plot      %s\n", o.plot.c_str());
+  if (!o.csv.empty()) std::printf("CSV       %s\n", Printable(o.csv).c_str());
+  if (!o.plot.empty()) std::printf("Plot      %s\n", Printable(o.plot).c_str());
 }
 
 // Before anything is read or written: no output may be an input or
@@ -195,7 +195,7 @@ bool ReadEventsFile(WBMainProc main, double sample_rate, RenderOptions* o, std::
   std::vector<std::string> names;
   if (!ReadText(o->events, &text, error) || !PinNames(main, &names, error)) return false;
   if (ParseEvents(text, names, sample_rate, &o->run.changes, error)) return true;
-  *error = o->events + ": " + *error;
+  *error = Printable(o->events) + ": " + *error;
   return false;
 }
 
@@ -204,7 +204,7 @@ void WarnIfTruncated(const AudioReader& reader) {
   std::string promised =
       reader.PromisedFrames() >= 0
           ? " of the " + std::to_string(reader.PromisedFrames()) + " its header promises"
-          : ", fewer than its header promises";
+          : " before its cut end";
   std::fprintf(stderr, "tonevolt: warning: %s is truncated: read %llu frames%s; processing those\n",
                reader.Info().name.c_str(), static_cast<unsigned long long>(reader.FramesRead()),
                promised.c_str());
@@ -220,7 +220,7 @@ bool DrawPlot(const RenderOptions& o, const AudioInfo& info, const EnvelopeSink&
                               (o.run.changes.empty() ? "" : " (right axis: settings at start)"),
                           &envelopes.Output(), o.run.settings});
   plot.input = &envelopes.Input();
-  return WritePlot(plot, png.TempPath(), error);
+  return WritePlot(plot, png, error);
 }
 
 }  // namespace
@@ -306,10 +306,13 @@ int Render(const Invocation& invocation) {
   Chain chain;
   if (!chain.Build(main, o, info.sample_rate, &error)) return Fail(error);
 
-  // Every output gets its temporary file before any work, so that an
-  // unwritable path fails early and nothing is left behind.
+  // Every output gets its temporary file (or is opened, when written
+  // through) before any work, so that an unwritable path fails early and
+  // nothing is left behind; OUT must fit its container and destination.
   StagedFile out_file, csv_file, plot_file;
   if (!o.out.empty() && !out_file.Create(o.out, &error)) return Fail(error);
+  if (!o.out.empty() && !CheckAudioDestination(out_file, reader.PromisedFrames(), &error))
+    return Refuse(error);
   if (!o.csv.empty() && !csv_file.Create(o.csv, &error)) return Fail(error);
   if (!o.plot.empty() && !plot_file.Create(o.plot, &error)) return Fail(error);
 
@@ -348,7 +351,7 @@ int Render(const Invocation& invocation) {
   WarnIfTruncated(reader);
   if (!o.plot.empty() && !DrawPlot(o, info, envelopes, plot_file, &error)) return Fail(error);
   for (StagedFile* file : {&out_file, &csv_file, &plot_file})
-    if (!file->TempPath().empty() && !file->Commit(&error)) return Fail(error);
+    if (file->Created() && !file->Commit(&error)) return Fail(error);
 
   size_t events_beyond_end = static_cast<size_t>(
       std::count_if(o.run.changes.begin(), o.run.changes.end(),

@@ -15,11 +15,8 @@ CsvSink::~CsvSink() {
 
 bool CsvSink::Open(const StagedFile& staged, std::string* error) {
   m_name = staged.FinalPath();
-  m_file = std::fopen(staged.TempPath().c_str(), "wb");
-  if (m_file == nullptr) {
-    *error = "cannot write " + m_name + ": " + std::strerror(errno);
-    return false;
-  }
+  m_file = staged.OpenStream(error);
+  if (m_file == nullptr) return false;
   std::setvbuf(m_file, nullptr, _IOFBF, 1 << 16);
   std::fputs("time_s,input,output_volts,implied_hz\n", m_file);
   return true;

@@ -174,10 +174,11 @@ std::string UsageText() {
       "\nOptions go before or after the command, as --opt value or --opt=value; given\n"
       "twice, the last counts. Numbers are plain decimals, with the unit or without\n"
       "(20Hz, -60dB, 0.5s). After -- every word is a file (-x.wav).\n"
-      "\nOutputs are written beside their place and renamed into it, replacing a file\n"
-      "of that name; an output that is an input or another output is refused.\n"
+      "\nA file output is written beside its place and renamed into it, replacing a\n"
+      "file of that name (a symlink's target); a device, FIFO or socket is written\n"
+      "through. An output that is an input or another output is refused.\n"
       "Exit status: 0 done, 1 failed, 2 refused (usage or a clash of files),\n"
-      "130 or 143 interrupted (nothing written).\n";
+      "130 or 143 interrupted (no file written; a pipe keeps what it got).\n";
   return text;
 }
 

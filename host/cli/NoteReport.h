@@ -42,7 +42,7 @@ struct ReportEntry {
   double level_db = -200;           // the loudest checked frame, on the input as given
   bool quiet = false;               // all of it quieter than the gate
   TableRange range = TableRange::kInside;
-  bool several_pitches = false;     // no pitch: most of its frames hold several (a chord)
+  bool several_pitches = false;  // no pitch: most of its frames hold several (a chord)
 };
 
 class NoteReport : public BlockSink {

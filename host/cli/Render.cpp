@@ -168,7 +168,8 @@ void PrintSummary(const RenderOptions& o, const AudioInfo& info, const StatsSink
     std::printf(
         "Output    %s: %.4f .. %.4f V, 32-bit float mono, %d Hz, in the module's units "
         "(1.0 = %g V)\n",
-        Printable(o.out).c_str(), volts(range.lo), volts(range.hi), info.sample_rate, kVoltsPerUnit);
+        Printable(o.out).c_str(), volts(range.lo), volts(range.hi), info.sample_rate,
+        kVoltsPerUnit);
 
   PrintReport(report, stdout);
   if (!o.csv.empty() || !o.plot.empty()) std::printf("\n");

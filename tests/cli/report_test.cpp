@@ -247,8 +247,7 @@ TEST_F(ReportTest, TableEndsAreMarked) {
       // 41 Hz / 8: the ripple's troughs fall below 1 Hz.
       {"e1_three_octaves_down", 41, "--scale oct --octave -3",
        "unreliable: below the 1 V/oct table's first step"},
-      {"e2_smooth_two_octaves_down", 82, "--scale oct --octave -2 --order 2 --cutoff 10",
-       nullptr},
+      {"e2_smooth_two_octaves_down", 82, "--scale oct --octave -2 --order 2 --cutoff 10", nullptr},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);

@@ -27,7 +27,10 @@
 
 namespace tonevolt {
 
-int AdviseNotes(const Invocation& invocation, const std::string& range);
+// advise --notes, in AdviseNotes.cpp: refuses the options given of those
+// it does not use.
+int AdviseNotes(const Invocation& invocation, const std::string& range,
+                const std::vector<Option>& unused);
 
 namespace {
 
@@ -942,24 +945,31 @@ bool DrawAdvicePlot(const Analysis& a, const Renders& r, const Suggestion& s, co
 
 struct AdviseOptions {
   std::string in, plot;
+  std::string notes;  // LOW-HIGH, as given
   int channel = 0;
   ReliabilityOptions check;
 };
 
-}  // namespace
+// The rows of each way of running advise, bound to o's fields.
+std::vector<Option> NotesRows(AdviseOptions* o) {
+  return {
+      Option::Text("--notes", "LOW-HIGH", "a range of notes instead of IN", "a value", &o->notes)};
+}
+std::vector<Option> RecordingRows(AdviseOptions* o) {
+  return {ChannelOption(&o->channel), GateOption(&o->check.gate_db),
+          PlotOption("readings and tracked pitch over time, input underneath", &o->plot)};
+}
 
 int Advise(const Invocation& invocation) {
-  if (invocation.Has("--notes")) {
+  AdviseOptions o;
+  std::string error;
+  if (!ReadOptions(NotesRows(&o), invocation, &error)) return UsageError(error);
+  if (!o.notes.empty()) {
     if (!invocation.args.empty())
       return UsageError("advise takes IN or --notes LOW-HIGH, not both");
-    return AdviseNotes(invocation, invocation.Value("--notes"));
+    return AdviseNotes(invocation, o.notes, RecordingRows(&o));
   }
-  AdviseOptions o;
-  OptionReader reader(invocation);
-  reader.Read("--channel", ParseChannel, &o.channel);
-  reader.Read("--gate", ParseGate, &o.check.gate_db);
-  reader.ReadText("--plot", &o.plot);
-  if (reader.Failed()) return UsageError(reader.Error());
+  if (!ReadOptions(RecordingRows(&o), invocation, &error)) return UsageError(error);
   if (invocation.args.size() != 1)
     return UsageError("advise needs IN, or --notes LOW-HIGH (got " +
                       std::to_string(invocation.args.size()) + " arguments)");
@@ -967,7 +977,6 @@ int Advise(const Invocation& invocation) {
   if (o.in == "-") return UsageError("advise reads IN twice: give a file, not standard input");
   if (!o.plot.empty() && (o.plot.size() < 4 || o.plot.compare(o.plot.size() - 4, 4, ".png") != 0))
     return UsageError("--plot: " + Printable(o.plot) + " is not a .png file");
-  std::string error;
   std::vector<NamedPath> outputs;
   if (!o.plot.empty()) outputs.push_back({"--plot", o.plot});
   if (!CheckDistinct({{"IN", o.in}, {"--module", ModulePath(invocation)}}, outputs, &error))
@@ -1091,6 +1100,21 @@ int Advise(const Invocation& invocation) {
   }
   std::printf("suggested: %s\n", SuggestedOptions(s.settings, s.prefilter).c_str());
   return 0;
+}
+
+}  // namespace
+
+Command AdviseCommand() {
+  // The table's rows are bound to a copy nobody reads; their help shows its defaults.
+  static AdviseOptions defaults;
+  std::vector<Option> rows = NotesRows(&defaults);
+  for (Option& row : RecordingRows(&defaults)) rows.push_back(row);
+  return {"advise", "advise IN | --notes LOW-HIGH",
+          "analyse a recording (pitch range, crossings a period,\n"
+          "DC offset, vibrato), suggest settings and measure them\n"
+          "note by note through the module; or, for a range of\n"
+          "notes (E1-A3), from the formulas and test tones",
+          rows, Advise};
 }
 
 }  // namespace tonevolt

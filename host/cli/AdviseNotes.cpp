@@ -189,7 +189,8 @@ void PrintRow(const Row& r) {
 
 }  // namespace
 
-int AdviseNotes(const Invocation& invocation, const std::string& range) {
+int AdviseNotes(const Invocation& invocation, const std::string& range,
+                const std::vector<Option>& unused) {
   double low = 0, high = 0;
   std::string error;
   if (!ParseRange(range, &low, &high, &error)) return UsageError("--notes: " + error);
@@ -202,9 +203,9 @@ int AdviseNotes(const Invocation& invocation, const std::string& range) {
                   NoteName(lowest_named).c_str(), lowest_named);
     return UsageError(text);
   }
-  for (const char* option : {"--plot", "--channel", "--gate"})
-    if (invocation.Has(option))
-      return UsageError(std::string(option) + " is for advise IN, not --notes");
+  for (const Option& option : unused)
+    if (invocation.Has(option.name))
+      return UsageError(option.name + " is for advise IN, not --notes");
   std::unique_ptr<wbhost::ModuleLibrary> library = LoadModule(invocation);
   if (library == nullptr) return 1;
   const WBMainProc main = library->Main();

@@ -4,19 +4,12 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <sstream>
 
 #include "Paths.h"
 #include "Run.h"
 #include "TonevoltPins.h"
 
 namespace tonevolt {
-
-// The handlers, each in its own file.
-int Demo(const Invocation& invocation);
-int Render(const Invocation& invocation);
-int Describe(const Invocation& invocation);
-int Advise(const Invocation& invocation);
 
 namespace {
 
@@ -26,10 +19,6 @@ const char kInstalledLibrary[] = "../lib/tonevolt/Tonevolt.so";
 const char kModuleOption[] = "--module";
 const char kHelpOption[] = "-h,--help";
 const char kVersionOption[] = "--version";
-
-const char kGateHelp[] =
-    "quieter than this has no pitch, in dBFS (-60 or\n"
-    "-60dB; default -60)";
 
 // Where the usage text puts descriptions.
 constexpr size_t kHelpColumn = 28;
@@ -60,15 +49,6 @@ std::string OptionName(const Option& option) {
   return option.value.empty() ? name : name + " " + option.value;
 }
 
-// "lo..hi (default d)" from the published contract; a range across zero
-// signs both ends.
-template <typename T>
-std::string Range(T lo, T hi, T fallback) {
-  std::ostringstream text;
-  text << lo << ".." << (lo < 0 && hi > 0 ? "+" : "") << hi << " (default " << fallback << ")";
-  return text.str();
-}
-
 // The folder of the running program itself, through any symlink on PATH.
 std::string ProgramFolder() {
   char path[4096];
@@ -86,73 +66,18 @@ bool IsFile(const std::string& path) {
 }  // namespace
 
 const std::vector<Command>& CommandTable() {
-  static const std::vector<Command> table = {
-      {"demo",
-       "demo [--out DIR]",
-       "run a built-in signal of known pitches through the\n"
-       "module in 1 V/kHz and 1 V/oct; print a table and\n"
-       "write signal, outputs, CSV and plot to DIR\n"
-       "(default ./tonevolt-demo)",
-       {{"--out", "DIR", "", "a folder"}},
-       Demo},
-      {"render",
-       "render IN [OUT] [options]",
-       "process one channel of an audio file (IN -: standard\n"
-       "input) and print a summary; OUT gets the output as\n"
-       "32-bit float mono (.wav .aiff .caf .au .w64) in the\n"
-       "module's units, 1.0 = 10 V (the summary and CSV are\n"
-       "in volts)",
-       {{"--channel", "N", "input channel, from 0 (default 0)"},
-        {"--cutoff", "HZ",
-         "filter cutoff in Hz (20 or 20Hz),\n" +
-             Range(kCutoffMinHz, kCutoffMaxHz, kCutoffDefaultHz)},
-        {"--octave", "N", "octave shift, " + Range(kOctaveMin, kOctaveMax, 0)},
-        {"--scale", "khz|oct", "1 V/kHz or 1 V/oct (default khz)"},
-        {"--order", "1|2", "filter poles (default 1)"},
-        {"--block", "N", "host block size, " + Range(1, kMaxBlockSize, RunRequest().block_size)},
-        {"--events", "FILE",
-         "timed changes, one a line: TIME PIN VALUE, TIME in\n"
-         "samples or seconds with 's' (\"0.5s Octave +1\")",
-         "a file"},
-        {"--csv", "FILE", "time (s), input, output (V), implied Hz, as it goes", "a file"},
-        {"--csv-every", "STEP",
-         "one CSV row every STEP samples, or seconds with 's'\n(0.01s; default every sample)"},
-        {"--plot", "FILE.png", "output over time, input underneath", "a file"},
-        {"--native-rate", "",
-         "run the module at the file's rate, as a host there\n"
-         "would (default off: at 44100 Hz, where calibrated);\n"
-         "--native-rate=no turns it off (or yes, true/false,\n"
-         "on/off, 1/0)"},
-        {"--prefilter", "KIND",
-         "off (default), note:F (8-pole elliptic low-pass\n"
-         "at 1.3 F) or range:LO (high-pass at LO/2, 4-pole\n"
-         "low-pass at LO); F, LO in Hz (110, 110Hz) or as\n"
-         "notes (E1)"},
-        {"--gate", "DB", kGateHelp},
-        {"--report", "KIND", "notes (default) or slices:SECONDS (0.5 or 0.5s)"}},
-       Render},
-      {"advise",
-       "advise IN | --notes LOW-HIGH",
-       "analyse a recording (pitch range, crossings a period,\n"
-       "DC offset, vibrato), suggest settings and measure them\n"
-       "note by note through the module; or, for a range of\n"
-       "notes (E1-A3), from the formulas and test tones",
-       {{"--notes", "LOW-HIGH", "a range of notes instead of IN"},
-        {"--channel", "N", "input channel, from 0 (default 0)"},
-        {"--gate", "DB", kGateHelp},
-        {"--plot", "FILE.png", "readings and tracked pitch over time, input underneath", "a file"}},
-       Advise},
-      {"describe", "describe", "print the module description and its pins", {}, Describe},
-  };
+  static const std::vector<Command> table = {DemoCommand(), RenderCommand(), AdviseCommand(),
+                                             DescribeCommand()};
   return table;
 }
 
 const std::vector<Option>& GlobalOptions() {
   static const std::vector<Option> options = {
       {kModuleOption, "PATH",
-       "the module library (default: Tonevolt.so beside\n"
-       "this program, or in PREFIX/lib/tonevolt when\n"
-       "installed)",
+       std::string("the module library (default: ") + kLibraryName +
+           " beside\n"
+           "this program, or in PREFIX/lib/tonevolt when\n"
+           "installed)",
        "a path"},
       {kHelpOption, "", "this text"},
       {kVersionOption, "", "the version"},
@@ -185,7 +110,8 @@ std::string UsageText() {
 int RunCommandLine(int argc, const char* const* argv) {
   Invocation invocation;
   std::string error;
-  if (!ParseCommandLine(argc, argv, &invocation, &error)) return UsageError(error);
+  if (!ParseCommandLine(argc, argv, CommandTable(), GlobalOptions(), &invocation, &error))
+    return UsageError(error);
   if (invocation.Has(kHelpOption)) {
     std::fputs(UsageText().c_str(), stdout);
     return 0;
@@ -243,6 +169,24 @@ std::unique_ptr<wbhost::ModuleLibrary> LoadModule(const Invocation& invocation) 
     return nullptr;
   }
   return library;
+}
+
+Option ChannelOption(int* channel) {
+  return Option::Parsed("--channel", "N",
+                        "input channel, from 0 (default " + HelpValue(*channel) + ")", ParseChannel,
+                        channel);
+}
+
+Option GateOption(double* db) {
+  return Option::Parsed("--gate", "DB",
+                        "quieter than this has no pitch, in dBFS (-60 or\n"
+                        "-60dB; default " +
+                            HelpValue(*db) + ")",
+                        ParseGate, db);
+}
+
+Option PlotOption(const std::string& help, std::string* path) {
+  return Option::Text("--plot", "FILE.png", help, "a file", path);
 }
 
 }  // namespace tonevolt

@@ -1,9 +1,11 @@
-// The tool's commands: one table from which the command line is parsed,
-// dispatched and described in the usage text. A command is a row here and a
-// handler that takes the parsed invocation and answers the exit code.
+// The tool's commands: one table, assembled from each command's own row,
+// from which the command line is parsed, dispatched and described in the
+// usage text. A command is a row with its options and a handler that takes
+// the parsed invocation and answers the exit code.
 #pragma once
 
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -12,13 +14,11 @@
 
 namespace tonevolt {
 
-struct Command {
-  std::string name;   // "render"
-  std::string usage;  // "render IN OUT [options]"
-  std::string help;   // lines split by '\n'
-  std::vector<Option> options;
-  int (*run)(const Invocation& invocation);
-};
+// Each command's row, from the command's own file.
+Command DemoCommand();
+Command RenderCommand();
+Command AdviseCommand();
+Command DescribeCommand();
 
 const std::vector<Command>& CommandTable();
 const std::vector<Option>& GlobalOptions();
@@ -39,5 +39,25 @@ std::string ModulePath(const Invocation& invocation);
 // That library, loaded; null after reporting why it did not load. Instances
 // of it must be destroyed before it is.
 std::unique_ptr<wbhost::ModuleLibrary> LoadModule(const Invocation& invocation);
+
+// The rows of the options several commands take, their help's default from
+// the field's value.
+Option ChannelOption(int* channel);
+Option GateOption(double* db);
+Option PlotOption(const std::string& help, std::string* path);
+
+// A value as the usage text shows it: 40, -60, 0.5.
+template <typename T>
+std::string HelpValue(T value) {
+  std::ostringstream text;
+  text << value;
+  return text.str();
+}
+// "lo..hi (default d)" for the usage text; a range across zero signs both ends.
+template <typename T>
+std::string RangeHelp(T lo, T hi, T fallback) {
+  return HelpValue(lo) + ".." + (lo < 0 && hi > 0 ? "+" : "") + HelpValue(hi) + " (default " +
+         HelpValue(fallback) + ")";
+}
 
 }  // namespace tonevolt

@@ -17,6 +17,8 @@ namespace {
 constexpr double kRate = kReferenceRate;  // the module's calibration holds here
 constexpr double kNoteSeconds = 0.5;      // a 40 Hz one-pole settles in about 30 ms
 constexpr double kAmplitude = 0.5;
+// Where the files go unless --out names a folder.
+const char kDefaultFolder[] = "tonevolt-demo";
 
 // A1 to A7 and a few notes between, as MIDI numbers (A4 = 69).
 constexpr int kNotes[] = {33, 45, 57, 60, 69, 76, 81, 93, 105};
@@ -174,16 +176,18 @@ bool WriteDemoFiles(const std::string& folder, const std::vector<float>& signal,
   return true;
 }
 
-}  // namespace
+std::vector<Option> DemoRows(std::string* folder) {
+  return {Option::Text("--out", "DIR", "", "a folder", folder)};
+}
 
 int Demo(const Invocation& invocation) {
+  std::string folder = kDefaultFolder, error;
+  if (!ReadOptions(DemoRows(&folder), invocation, &error)) return UsageError(error);
   if (!invocation.args.empty())
     return UsageError("demo: unexpected argument '" + invocation.args[0] + "'");
-  std::string folder = invocation.Value("--out", "tonevolt-demo");
   if (folder.back() != '/') folder += '/';
   std::vector<NamedPath> outputs;
   for (const char* name : kFileNames) outputs.push_back({"demo file", folder + name});
-  std::string error;
   if (!CheckDistinct({{"--module", ModulePath(invocation)}}, outputs, &error)) return Refuse(error);
   if (!CheckGnuplot(&error)) return Fail(error);
   std::unique_ptr<wbhost::ModuleLibrary> library = LoadModule(invocation);
@@ -205,6 +209,19 @@ int Demo(const Invocation& invocation) {
   std::printf("\nWrote %ssignal.wav, output-khz.wav, output-oct.wav, demo.csv, demo.png\n",
               Printable(folder).c_str());
   return 0;
+}
+
+}  // namespace
+
+Command DemoCommand() {
+  static std::string folder = kDefaultFolder;  // bound by the table's rows, never read
+  return {"demo", "demo [--out DIR]",
+          "run a built-in signal of known pitches through the\n"
+          "module in 1 V/kHz and 1 V/oct; print a table and\n"
+          "write signal, outputs, CSV and plot to DIR\n"
+          "(default ./" +
+              folder + ")",
+          DemoRows(&folder), Demo};
 }
 
 }  // namespace tonevolt

@@ -39,8 +39,6 @@ const char* TypeName(int32_t type) {
   }
 }
 
-}  // namespace
-
 int Describe(const Invocation& invocation) {
   if (!invocation.args.empty()) return UsageError("describe takes no arguments");
   std::unique_ptr<wbhost::ModuleLibrary> library = LoadModule(invocation);
@@ -70,6 +68,12 @@ int Describe(const Invocation& invocation) {
                 Text(pin.extra));
   }
   return 0;
+}
+
+}  // namespace
+
+Command DescribeCommand() {
+  return {"describe", "describe", "print the module description and its pins", {}, Describe};
 }
 
 }  // namespace tonevolt

@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include "Commands.h"
-
 namespace tonevolt {
 
 namespace {
@@ -22,7 +20,8 @@ bool Answers(const Option& option, const std::string& name) {
 
 // The global options and every command's, each name once: any of them may
 // stand anywhere, and the command they belong to is checked once it is known.
-std::vector<const Option*> AllOptions() {
+std::vector<const Option*> AllOptions(const std::vector<Command>& commands,
+                                      const std::vector<Option>& globals) {
   std::vector<const Option*> all;
   auto add = [&](const std::vector<Option>& options) {
     for (const Option& option : options)
@@ -30,8 +29,8 @@ std::vector<const Option*> AllOptions() {
                        [&](const Option* o) { return o->name == option.name; }))
         all.push_back(&option);
   };
-  add(GlobalOptions());
-  for (const Command& command : CommandTable()) add(command.options);
+  add(globals);
+  for (const Command& command : commands) add(command.options);
   return all;
 }
 
@@ -106,14 +105,33 @@ bool AttachValues(const std::vector<const Option*>& options, std::vector<std::st
 
 }  // namespace
 
+Option Option::Text(std::string name, std::string value, std::string help, std::string noun,
+                    std::string* field) {
+  return {std::move(name), std::move(value), std::move(help), std::move(noun),
+          [field](const std::string& text, std::string*) {
+            *field = text;
+            return true;
+          }};
+}
+
+// The parser keeps a flag only when it is on.
+Option Option::Flag(std::string name, std::string help, bool* field) {
+  return {std::move(name), "", std::move(help), "a value",
+          [field](const std::string&, std::string*) {
+            *field = true;
+            return true;
+          }};
+}
+
 std::string Invocation::Value(const std::string& name, const std::string& fallback) const {
   auto found = values.find(name);
   return found == values.end() ? fallback : found->second;
 }
 
-bool ParseCommandLine(int argc, const char* const* argv, Invocation* invocation,
+bool ParseCommandLine(int argc, const char* const* argv, const std::vector<Command>& commands,
+                      const std::vector<Option>& globals, Invocation* invocation,
                       std::string* error) {
-  const std::vector<const Option*> options = AllOptions();
+  const std::vector<const Option*> options = AllOptions(commands, globals);
   std::vector<std::string> words(argv + 1, argv + argc);
   if (!AttachValues(options, &words, error)) return false;
 
@@ -147,7 +165,7 @@ bool ParseCommandLine(int argc, const char* const* argv, Invocation* invocation,
     return false;
   }
   if (!positional.empty()) {
-    for (const Command& command : CommandTable())
+    for (const Command& command : commands)
       if (command.name == positional[0]) invocation->command = &command;
     if (invocation->command == nullptr) {
       *error = "unknown command '" + positional[0] + "'";
@@ -160,7 +178,7 @@ bool ParseCommandLine(int argc, const char* const* argv, Invocation* invocation,
     const Option& option = *options[i];
     if (parsed[i]->count() == 0) continue;
     const Command* command = invocation->command;
-    bool global = std::any_of(GlobalOptions().begin(), GlobalOptions().end(),
+    bool global = std::any_of(globals.begin(), globals.end(),
                               [&](const Option& o) { return o.name == option.name; });
     if (command != nullptr && !global &&
         std::none_of(command->options.begin(), command->options.end(),
@@ -172,6 +190,19 @@ bool ParseCommandLine(int argc, const char* const* argv, Invocation* invocation,
     bool on = true;
     if (option.value.empty()) ParseSwitch(value, &on);  // checked by AttachValues
     if (on) invocation->values[option.name] = option.value.empty() ? "" : value;
+  }
+  return true;
+}
+
+bool ReadOptions(const std::vector<Option>& rows, const Invocation& invocation,
+                 std::string* error) {
+  for (const Option& row : rows) {
+    if (!row.read || !invocation.Has(row.name)) continue;
+    std::string why;
+    if (!row.read(invocation.Value(row.name), &why)) {
+      *error = row.name + ": " + why;
+      return false;
+    }
   }
   return true;
 }

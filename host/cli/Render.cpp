@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "Advice.h"
 #include "Analysis.h"
 #include "ChainStages.h"
 #include "Commands.h"
@@ -54,31 +55,69 @@ bool EndsWith(const std::string& s, const std::string& tail) {
   return true;
 }
 
+// Render's option rows, bound to o's fields; the usage text shows their
+// values as the defaults.
+std::vector<Option> RenderRows(RenderOptions* o) {
+  Settings* settings = &o->run.settings;
+  return {
+      ChannelOption(&o->channel),
+      Option::Parsed("--cutoff", "HZ",
+                     "filter cutoff in Hz (20 or 20Hz),\n" +
+                         RangeHelp(kCutoffMinHz, kCutoffMaxHz, settings->cutoff),
+                     ParseCutoff, &settings->cutoff),
+      Option::Parsed("--octave", "N",
+                     "octave shift, " + RangeHelp<int>(kOctaveMin, kOctaveMax, settings->octave),
+                     ParseOctave, &settings->octave),
+      Option::Parsed("--scale", "khz|oct",
+                     "1 V/kHz or 1 V/oct (default " + ScaleOption(settings->scale) + ")",
+                     ParseScale, &settings->scale),
+      Option::Parsed("--order", "1|2", "filter poles (default " + HelpValue(settings->order) + ")",
+                     ParseOrder, &settings->order),
+      Option::Parsed("--block", "N",
+                     "host block size, " + RangeHelp(1, kMaxBlockSize, o->run.block_size),
+                     ParseBlockSize, &o->run.block_size),
+      Option::Text("--events", "FILE",
+                   "timed changes, one a line: TIME PIN VALUE, TIME in\n"
+                   "samples or seconds with 's' (\"0.5s Octave +1\")",
+                   "a file", &o->events),
+      Option::Text("--csv", "FILE", "time (s), input, output (V), implied Hz, as it goes", "a file",
+                   &o->csv),
+      Option::Text("--csv-every", "STEP",
+                   "one CSV row every STEP samples, or seconds with 's'\n"
+                   "(0.01s; default every sample)",
+                   "a value", &o->csv_every),
+      PlotOption("output over time, input underneath", &o->plot),
+      Option::Flag("--native-rate",
+                   "run the module at the file's rate, as a host there\n"
+                   "would (default off: at " +
+                       HelpValue(kReferenceRate) +
+                       " Hz, where calibrated);\n"
+                       "--native-rate=no turns it off (or yes, true/false,\n"
+                       "on/off, 1/0)",
+                   &o->native_rate),
+      Option::Parsed("--prefilter", "KIND",
+                     PrefilterOption(o->prefilter) +
+                         " (default), note:F (8-pole elliptic low-pass\n"
+                         "at 1.3 F) or range:LO (high-pass at LO/2, 4-pole\n"
+                         "low-pass at LO); F, LO in Hz (110, 110Hz) or as\n"
+                         "notes (E1)",
+                     Prefilter::Parse, &o->prefilter),
+      GateOption(&o->check.gate_db),
+      Option::Parsed("--report", "KIND", "notes (default) or slices:SECONDS (0.5 or 0.5s)",
+                     ParseReport, &o->report),
+  };
+}
+
 // Reads render's arguments; answers 0 or the exit code of a reported error.
 int ReadRenderOptions(const Invocation& invocation, RenderOptions* o) {
-  OptionReader reader(invocation);
-  reader.Read("--channel", ParseChannel, &o->channel);
-  reader.Read("--cutoff", ParseCutoff, &o->run.settings.cutoff);
-  reader.Read("--octave", ParseOctave, &o->run.settings.octave);
-  reader.Read("--scale", ParseScale, &o->run.settings.scale);
-  reader.Read("--order", ParseOrder, &o->run.settings.order);
-  reader.Read("--block", ParseBlockSize, &o->run.block_size);
-  reader.ReadText("--events", &o->events);
-  reader.ReadText("--csv", &o->csv);
-  reader.ReadText("--csv-every", &o->csv_every);
-  reader.ReadText("--plot", &o->plot);
-  reader.Read("--prefilter", Prefilter::Parse, &o->prefilter);
-  reader.Read("--gate", ParseGate, &o->check.gate_db);
-  reader.Read("--report", ParseReport, &o->report);
-  o->native_rate = invocation.Has("--native-rate");
-  if (reader.Failed()) return UsageError(reader.Error());
+  std::string error;
+  if (!ReadOptions(RenderRows(o), invocation, &error)) return UsageError(error);
   const std::vector<std::string>& positional = invocation.args;
   if (positional.empty() || positional.size() > 2)
     return UsageError("render needs IN and at most one OUT (got " +
                       std::to_string(positional.size()) + " arguments)");
   o->in = positional[0];
   if (positional.size() == 2) o->out = positional[1];
-  std::string error;
   if (!o->out.empty() && !CheckAudioOutputPath(o->out, &error)) return UsageError(error);
   if (!o->plot.empty() && !EndsWith(o->plot, ".png"))
     return UsageError("--plot: " + Printable(o->plot) + " is not a .png file");
@@ -359,6 +398,18 @@ int Render(const Invocation& invocation) {
                     [&](const Change& c) { return c.sample >= stats.Samples(); }));
   PrintSummary(o, info, stats, report, chain.prefilter_text, events_beyond_end);
   return 0;
+}
+
+Command RenderCommand() {
+  // The table's rows are bound to a copy nobody reads; their help shows its defaults.
+  static RenderOptions defaults;
+  return {"render", "render IN [OUT] [options]",
+          "process one channel of an audio file (IN -: standard\n"
+          "input) and print a summary; OUT gets the output as\n"
+          "32-bit float mono (.wav .aiff .caf .au .w64) in the\n"
+          "module's units, 1.0 = 10 V (the summary and CSV are\n"
+          "in volts)",
+          RenderRows(&defaults), Render};
 }
 
 }  // namespace tonevolt

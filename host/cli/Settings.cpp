@@ -100,16 +100,15 @@ bool ParseOctave(const std::string& text, int* octave, std::string* error) {
 }
 
 bool ParseScale(const std::string& text, Scale* scale, std::string* error) {
-  std::string t = Lower(text);
-  if (t == "khz") {
-    *scale = Scale::kVoltPerKhz;
-  } else if (t == "oct") {
-    *scale = Scale::kVoltPerOctave;
-  } else {
-    *error = "'" + text + "' is not khz or oct";
-    return false;
+  for (Scale s : {Scale::kVoltPerKhz, Scale::kVoltPerOctave}) {
+    if (Lower(text) == ScaleOption(s)) {
+      *scale = s;
+      return true;
+    }
   }
-  return true;
+  *error = "'" + text + "' is not " + ScaleOption(Scale::kVoltPerKhz) + " or " +
+           ScaleOption(Scale::kVoltPerOctave);
+  return false;
 }
 
 bool ParseOrder(const std::string& text, int* order, std::string* error) {
@@ -191,6 +190,8 @@ void ApplyChange(const Change& change, Settings* s) {
 std::string ScaleName(Scale scale) {
   return scale == Scale::kVoltPerOctave ? "1 V/oct" : "1 V/kHz";
 }
+
+std::string ScaleOption(Scale scale) { return scale == Scale::kVoltPerOctave ? "oct" : "khz"; }
 
 std::string Describe(const Settings& s) {
   std::ostringstream out;

@@ -52,7 +52,8 @@ std::vector<Change> InitialChanges(const Settings& settings);
 // Applies one change to a settings copy (the tool follows what the module holds).
 void ApplyChange(const Change& change, Settings* settings);
 
-std::string ScaleName(Scale scale);  // "1 V/kHz" or "1 V/oct"
+std::string ScaleName(Scale scale);    // "1 V/kHz" or "1 V/oct"
+std::string ScaleOption(Scale scale);  // as --scale takes it: "khz" or "oct"
 std::string Describe(const Settings& settings);
 
 // Parses an events file: one change a line, "TIME PIN-NAME VALUE". TIME is a

@@ -105,7 +105,8 @@ const std::vector<Command>& CommandTable() {
         {"--cutoff", "HZ",
          "filter cutoff in Hz (20 or 20Hz),\n" +
              Range(kCutoffMinHz, kCutoffMaxHz, kCutoffDefaultHz)},
-        {"--octave", "N", "octave shift, " + Range(kOctaveMin, kOctaveMax, 0)},
+        {"--octave", "N",
+         "octave shift, " + Range(kOctaveMin, kOctaveMax, kOctaveDefaultIndex + kOctaveMin)},
         {"--scale", "khz|oct", "1 V/kHz or 1 V/oct (default khz)"},
         {"--order", "1|2", "filter poles (default 1)"},
         {"--block", "N", "host block size, " + Range(1, kMaxBlockSize, RunRequest().block_size)},

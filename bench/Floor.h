@@ -33,13 +33,6 @@ struct PitchTable {
   }
 };
 
-// Rounding toward zero (and every exception masked) in both units.
-inline FpuControlWords Truncating(FpuControlWords words) {
-  words.x87 |= kX87TruncatingBits;
-  words.mxcsr |= kMxcsrTruncatingBits;
-  return words;
-}
-
 // One instance's worth of loop state between calls.
 struct State {
   float prev = 0.0f;        // previous input sample
@@ -129,7 +122,7 @@ inline void Run(State& s, const float* table, const float* input, float* output,
 template <bool kTwoPoles, bool kVoltPerOctave>
 void Call(State& s, const float* table, const FpuControlWords& saved, const float* input,
           float* output, int32_t count) {
-  if (kVoltPerOctave) LoadFpuControlWords(Truncating(saved));
+  if (kVoltPerOctave) LoadFpuControlWords(TruncatingWords(saved));
   Run<kTwoPoles, kVoltPerOctave>(s, table, input, output, count);
   if (kVoltPerOctave) LoadFpuControlWords(saved);
 }

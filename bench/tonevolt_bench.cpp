@@ -121,7 +121,7 @@ const floor_loop::PitchTable& Table() {
 // computes them.
 floor_loop::State FreshFloor(Mode mode, const FpuControlWords& saved) {
   floor_loop::State state;
-  if (mode.volt_per_octave) LoadFpuControlWords(floor_loop::Truncating(saved));
+  if (mode.volt_per_octave) LoadFpuControlWords(TruncatingWords(saved));
   floor_loop::SetCoefficients(state);
   if (mode.volt_per_octave) LoadFpuControlWords(saved);
   return state;

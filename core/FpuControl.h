@@ -17,6 +17,26 @@ constexpr uint32_t kMxcsrExceptionMasks = 0x1F80;
 constexpr uint16_t kX87TruncatingBits = 0x0C3F;
 constexpr uint32_t kMxcsrTruncatingBits = 0x7F80;
 
+// A process's default state, the one the signal path's bits are made in:
+// every exception masked, round to nearest, x87 extended precision, no
+// flush-to-zero, no denormals-are-zero.
+constexpr FpuControlWords kDefaultFpuControlWords{0x037F, 0x1F80};
+
+// Which rounding for which call. An open (coefficients, the 1 V/oct table)
+// and a 1 V/kHz call round as the given words do; a 1 V/oct call, its
+// coefficient update included, rounds toward zero with the given words'
+// other bits. The words given are those of the open: the module keeps the
+// latest open's and loads them back after a 1 V/oct call; the LV2 adapter
+// opens and runs in kDefaultFpuControlWords and gives the host back its own.
+constexpr FpuControlWords TruncatingWords(FpuControlWords words) {
+  words.x87 |= kX87TruncatingBits;
+  words.mxcsr |= kMxcsrTruncatingBits;
+  return words;
+}
+constexpr FpuControlWords CallWords(const FpuControlWords& open_words, bool volt_per_octave) {
+  return volt_per_octave ? TruncatingWords(open_words) : open_words;
+}
+
 inline FpuControlWords ReadFpuControlWords() {
   FpuControlWords words;
   __asm__ __volatile__("fnstcw %0" : "=m"(words.x87) : : "memory");

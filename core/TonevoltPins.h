@@ -1,6 +1,9 @@
 // Tonevolt's published contract, shared by the module, the tools and the
-// tests: pin numbers, the settings' ranges and defaults, and what an output
-// value means. Hosts save patches by pin number, so never renumber.
+// tests: pin numbers, the settings' ranges, defaults and list entries, and
+// what an output value means. Hosts save patches by pin number, so never
+// renumber. Every surface is made from these: the module's description
+// (module/Module.cpp, at compile time), the LV2 bundle's tonevolt.ttl
+// (written by lv2/TtlWriter.cpp at build time) and the tool's help.
 #pragma once
 
 #include <cstdint>
@@ -20,16 +23,24 @@ constexpr float kCutoffMinHz = 10.0f;
 constexpr float kCutoffMaxHz = 5000.0f;
 constexpr float kCutoffDefaultHz = 40.0f;
 
-// "Octave": list index = shift + 3.
+// "Octave": list index = shift - kOctaveMin; the default is no shift.
 constexpr int32_t kOctaveMin = -3;
 constexpr int32_t kOctaveMax = 3;
-constexpr int32_t kOctaveIndexNoShift = 3;
+constexpr int32_t kOctaveIndexNoShift = -kOctaveMin;
+constexpr int32_t kOctaveDefaultIndex = kOctaveIndexNoShift;
+constexpr const char* kOctaveLabels[] = {"-3", "-2", "-1", "0", "+1", "+2", "+3"};
+static_assert(sizeof kOctaveLabels / sizeof kOctaveLabels[0] == kOctaveMax - kOctaveMin + 1,
+              "one Octave label for each shift from kOctaveMin to kOctaveMax");
 
-// "Freq Scale" and "Filter Order" list indices.
+// "Freq Scale" and "Filter Order" list indices and entries.
 constexpr int32_t kScaleVoltPerKhz = 0;
 constexpr int32_t kScaleVoltPerOctave = 1;
+constexpr int32_t kScaleDefault = kScaleVoltPerKhz;
+constexpr const char* kScaleLabels[] = {"1 Volt/kHz", "1 Volt/Octave"};
 constexpr int32_t kOrderOnePole = 0;
 constexpr int32_t kOrderTwoPoles = 1;
+constexpr int32_t kOrderDefault = kOrderOnePole;
+constexpr const char* kOrderLabels[] = {"1-Pole", "2-Pole"};
 
 // Output values: 1.0 stands for 10 V.
 constexpr double kVoltsPerUnit = 10.0;

@@ -12,30 +12,10 @@
 #include <new>
 
 #include "FpuControl.h"
+#include "Lv2Ports.h"
 #include "TonevoltCore.h"
 
 namespace {
-
-constexpr char kCvUri[] = "https://tonevolt.invalid/lv2/tonevolt-cv";
-constexpr char kAudioUri[] = "https://tonevolt.invalid/lv2/tonevolt-audio";
-
-// Port indices of both plug-ins, as tonevolt.ttl numbers them.
-enum PortIndex : uint32_t {
-  kPortInput = 0,
-  kPortPitch = 1,
-  kPortCutoff = 2,
-  kPortOctave = 3,
-  kPortScale = 4,
-  kPortOrder = 5,
-};
-
-// The module's control state: a process's default x87 word and MXCSR (all
-// exceptions masked, round to nearest, no flush-to-zero, no
-// denormals-are-zero), and the same rounding toward zero for a 1 V/oct call.
-constexpr FpuControlWords kNearestWords{0x037F, 0x1F80};
-constexpr FpuControlWords kTruncatingWords{
-    static_cast<uint16_t>(kNearestWords.x87 | kX87TruncatingBits),
-    kNearestWords.mxcsr | kMxcsrTruncatingBits};
 
 // The largest piece the core takes in one call.
 constexpr uint32_t kMaxPiece = 1u << 30;
@@ -100,18 +80,23 @@ class Plugin {
     // Everything from here runs in the module's state, whatever the host's:
     // even reading a control must not trap on an exception the host unmasked.
     const FpuControlWords host_words = ReadFpuControlWords();
-    LoadFpuControlWords(kNearestWords);
+    LoadFpuControlWords(kDefaultFpuControlWords);
     m_has_run = true;
 
     m_core.SetCutoff(CutoffFromPort(m_cutoff));
-    m_core.SetOctaveIndex(NearestWhole(m_octave, kOctaveMin, kOctaveMax, 0) - kOctaveMin);
+    m_core.SetOctaveIndex(
+        NearestWhole(m_octave, kOctaveMin, kOctaveMax, OctavePortValue(kOctaveDefaultIndex)) -
+        OctavePortValue(0));
     m_core.SetFreqScale(
-        NearestWhole(m_scale, kScaleVoltPerKhz, kScaleVoltPerOctave, kScaleVoltPerKhz));
-    // The port counts poles (1 or 2), the module's list from 0.
-    m_core.SetFilterOrder(NearestWhole(m_order, 1, 2, 1) - 1);
+        NearestWhole(m_scale, kScaleVoltPerKhz, kScaleVoltPerOctave, kScaleDefault));
+    // The port counts poles, the module's list from 0.
+    m_core.SetFilterOrder(NearestWhole(m_order, OrderPortValue(kOrderOnePole),
+                                       OrderPortValue(kOrderTwoPoles),
+                                       OrderPortValue(kOrderDefault)) -
+                          OrderPortValue(0));
 
-    // The whole of a 1 V/oct call, coefficient update included, rounds toward zero.
-    if (m_core.VoltPerOctave()) LoadFpuControlWords(kTruncatingWords);
+    // The rounding of the call (FpuControl.h): toward zero for 1 V/oct.
+    LoadFpuControlWords(CallWords(kDefaultFpuControlWords, m_core.VoltPerOctave()));
     for (uint32_t done = 0; done < sample_count;) {
       const uint32_t piece = std::min(sample_count - done, kMaxPiece);
       m_core.Process(m_input + done, m_pitch + done, static_cast<int32_t>(piece));
@@ -121,10 +106,10 @@ class Plugin {
   }
 
  private:
-  // The module's open: coefficients and table under its nearest state.
+  // The module's open: coefficients and table under the default state.
   void OpenCore() {
     const FpuControlWords host_words = ReadFpuControlWords();
-    LoadFpuControlWords(kNearestWords);
+    LoadFpuControlWords(kDefaultFpuControlWords);
     m_core.Open(m_sample_rate);
     m_core.BuildPitchTable();
     LoadFpuControlWords(host_words);

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <new>
 
@@ -31,25 +32,83 @@ FpuControlWords SavedControlWords() {
   return {static_cast<uint16_t>(packed >> 32), static_cast<uint32_t>(packed)};
 }
 
-FpuControlWords TruncatingControlWords() {
-  FpuControlWords words = SavedControlWords();
-  words.x87 |= kX87TruncatingBits;
-  words.mxcsr |= kMxcsrTruncatingBits;
-  return words;
-}
-
 }  // namespace
 
 // ----------------------------------------------------------- description
 
 namespace {
 
+// clang-format off
 const char kAbout[] =
-    "Tonevolt V1.1\n"
+    "Tonevolt V" TONEVOLT_VERSION "\n"
     "Frequency to voltage converter: 1 V/kHz or 1 V/octave.\n"
     "Copyright (c) 2026 krelmor. All rights reserved.\n"
     "Free for use in any patch, commercial or not.\n"
     "Questions and bug reports: see the documentation that came with it.";
+// clang-format on
+
+// A pin's default or list as text, written at compile time from the
+// contract (TonevoltPins.h) so that the description cannot drift from it.
+// Running past the end stops the build.
+struct PinText {
+  static constexpr int kCapacity = 64;
+  char chars[kCapacity] = {};
+  int size = 0;
+
+  constexpr PinText& Add(const char* text) {
+    while (*text != '\0') chars[size++] = *text++;
+    return *this;
+  }
+  constexpr PinText& Add(int32_t number) {
+    if (number < 0) chars[size++] = '-';
+    char digits[10] = {};
+    int count = 0;
+    for (uint32_t rest = number < 0 ? 0u - static_cast<uint32_t>(number) : number;
+         count == 0 || rest != 0; rest /= 10)
+      digits[count++] = static_cast<char>('0' + rest % 10);
+    while (count > 0) chars[size++] = digits[--count];
+    return *this;
+  }
+  // "label=index,..." or, without the indices, "label,...".
+  template <size_t kCount>
+  constexpr PinText& AddList(const char* const (&labels)[kCount], bool with_indices) {
+    for (size_t index = 0; index < kCount; ++index) {
+      if (index > 0) Add(",");
+      Add(labels[index]);
+      if (with_indices) Add("=").Add(static_cast<int32_t>(index));
+    }
+    return *this;
+  }
+};
+
+constexpr PinText Number(int32_t number) { return PinText().Add(number); }
+
+// The description writes the cutoff in whole hertz.
+constexpr int32_t WholeHz(float hz) { return static_cast<int32_t>(hz); }
+static_assert(WholeHz(kCutoffMinHz) == kCutoffMinHz && WholeHz(kCutoffMaxHz) == kCutoffMaxHz &&
+                  WholeHz(kCutoffDefaultHz) == kCutoffDefaultHz,
+              "the description writes the cutoff's range and default in whole hertz");
+
+// The slider's range and then the value's, highest first.
+constexpr PinText kCutoffRange = PinText()
+                                     .Add(WholeHz(kCutoffMaxHz))
+                                     .Add(".f,")
+                                     .Add(WholeHz(kCutoffMinHz))
+                                     .Add(".f,")
+                                     .Add(WholeHz(kCutoffMaxHz))
+                                     .Add(".f,")
+                                     .Add(WholeHz(kCutoffMinHz))
+                                     .Add(".f");
+constexpr PinText kCutoffDefault = Number(WholeHz(kCutoffDefaultHz));
+constexpr PinText kOctaveList = PinText().AddList(kOctaveLabels, true);
+constexpr PinText kOctaveDefault = Number(kOctaveDefaultIndex);
+constexpr PinText kScaleList = PinText().AddList(kScaleLabels, false);
+constexpr PinText kScaleDefaultText = Number(kScaleDefault);
+constexpr PinText kOrderList = PinText().AddList(kOrderLabels, true);
+constexpr PinText kOrderDefaultText = Number(kOrderDefault);
+static_assert(kCutoffRange.size < PinText::kCapacity && kOctaveList.size < PinText::kCapacity &&
+                  kScaleList.size < PinText::kCapacity && kOrderList.size < PinText::kCapacity,
+              "a pin's text leaves room for its terminating zero");
 
 struct PinDescription {
   const char* name;
@@ -61,11 +120,11 @@ struct PinDescription {
 
 const PinDescription kPins[kModulePinCount] = {
     {"Input", DIR_INPUT, TYPE_AUDIO, "0", nullptr},
-    {"Filter Cutoff", DIR_SETTING, TYPE_FLOAT, "40", "5000.f,10.f,5000.f,10.f"},
-    {"Octave", DIR_INPUT, TYPE_ENUM, "3", "-3=0,-2=1,-1=2,0=3,+1=4,+2=5,+3=6"},
+    {"Filter Cutoff", DIR_SETTING, TYPE_FLOAT, kCutoffDefault.chars, kCutoffRange.chars},
+    {"Octave", DIR_INPUT, TYPE_ENUM, kOctaveDefault.chars, kOctaveList.chars},
     {"  Pitch", DIR_OUTPUT, TYPE_AUDIO, "0", nullptr},
-    {"Freq Scale", DIR_SETTING, TYPE_ENUM, "0", "1 Volt/kHz,1 Volt/Octave"},
-    {"Filter Order", DIR_SETTING, TYPE_ENUM, "0", "1-Pole=0,2-Pole=1"},
+    {"Freq Scale", DIR_SETTING, TYPE_ENUM, kScaleDefaultText.chars, kScaleList.chars},
+    {"Filter Order", DIR_SETTING, TYPE_ENUM, kOrderDefaultText.chars, kOrderList.chars},
 };
 
 }  // namespace
@@ -111,9 +170,9 @@ void Module::ProcessSamples(int32_t buffer_offset, int32_t sample_count) {
   m_core.SetFreqScale(m_freq_scale);
   m_core.SetFilterOrder(m_filter_order);
 
-  // The whole 1 V/oct call, coefficient update included, rounds toward zero.
+  // The rounding of the call (FpuControl.h); only a 1 V/oct call switches.
   const bool volt_per_octave = m_core.VoltPerOctave();
-  if (volt_per_octave) LoadFpuControlWords(TruncatingControlWords());
+  if (volt_per_octave) LoadFpuControlWords(TruncatingWords(SavedControlWords()));
 
   if (sample_count > 0) {
     m_core.Process(m_input + buffer_offset, m_output + buffer_offset, sample_count);

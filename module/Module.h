@@ -23,13 +23,13 @@ class Module : public WBModule_base {
  private:
   // The pins' variables: the host writes the buffer addresses, the pin
   // machinery the settings (the low 16 bits of a list index).
-  float* m_input = nullptr;                 // pin 0
-  float* m_output = nullptr;                // pin 3
-  float m_cutoff = kCutoffDefaultHz;        // pin 1, Hz
-  int32_t m_octave = kOctaveIndexNoShift;   // pin 2: 0..6 is -3..+3 octaves
-  int32_t m_freq_scale = kScaleVoltPerKhz;  // pin 4: 1 = 1 V/oct, else 1 V/kHz
-  int32_t m_filter_order = kOrderOnePole;   // pin 5: 1 = two poles, else one
-  int32_t m_sleep_countdown = 0;            // samples left before asking the host to sleep
+  float* m_input = nullptr;                // pin 0
+  float* m_output = nullptr;               // pin 3
+  float m_cutoff = kCutoffDefaultHz;       // pin 1, Hz
+  int32_t m_octave = kOctaveDefaultIndex;  // pin 2: 0..6 is -3..+3 octaves
+  int32_t m_freq_scale = kScaleDefault;    // pin 4: 1 = 1 V/oct, else 1 V/kHz
+  int32_t m_filter_order = kOrderDefault;  // pin 5: 1 = two poles, else one
+  int32_t m_sleep_countdown = 0;           // samples left before asking the host to sleep
 
   TonevoltCore m_core;
 };

@@ -4,12 +4,11 @@
 #include <cmath>
 #include <cstdio>
 
+#include "OutputUnits.h"
+
 namespace tonevolt {
 
 namespace {
-
-// 1 V/kHz: an output value of 1.0 (10 V) stands for 10 kHz.
-constexpr double kHzPerUnit = kVoltsPerUnit * 1000.0;
 
 const char* const kNoteNames[12] = {"C",  "C#", "D",  "D#", "E",  "F",
                                     "F#", "G",  "G#", "A",  "A#", "B"};
@@ -17,21 +16,20 @@ const char* const kNoteNames[12] = {"C",  "C#", "D",  "D#", "E",  "F",
 }  // namespace
 
 double ImpliedHz(double value, const Settings& settings, double sample_rate) {
-  double scaled;  // what the module read as Hz before any table lookup
+  double read_hz;
   if (settings.scale == Scale::kVoltPerOctave) {
-    scaled = kOctaveReferenceHz * std::exp2(kVoltsPerUnit * value - kOctaveReferenceVolts);
+    read_hz = ReadHzOfOctaveValue(value);
   } else {
     if (!(value > 0)) return 0;
-    scaled = value * kHzPerUnit;
+    read_hz = ReadHzOfKhzValue(value);
   }
-  return scaled * (sample_rate / kReferenceRate) / std::exp2(settings.octave);
+  return InputHzOfReadHz(read_hz, settings.octave, sample_rate);
 }
 
 double NominalValue(double hz, const Settings& settings, double sample_rate) {
-  double scaled = hz * std::exp2(settings.octave) * (kReferenceRate / sample_rate);
-  if (settings.scale == Scale::kVoltPerOctave)
-    return (std::log2(scaled / kOctaveReferenceHz) + kOctaveReferenceVolts) / kVoltsPerUnit;
-  return scaled / kHzPerUnit;
+  double read_hz = ReadHzOfInputHz(hz, settings.octave, sample_rate);
+  if (settings.scale == Scale::kVoltPerOctave) return OctaveValueOfReadHz(read_hz);
+  return KhzValueOfReadHz(read_hz);
 }
 
 double Cents(double hz, double reference) { return 1200.0 * std::log2(hz / reference); }

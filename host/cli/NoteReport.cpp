@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "Analysis.h"
+#include "OutputUnits.h"
 #include "PitchTable.h"
 #include "analysis/Number.h"
 
@@ -58,9 +59,7 @@ double GlideSeconds(const Settings& settings) {
 
 // The frequency the module looked up in its 1 V/oct table for an output
 // value (before the octave shift and rate are undone).
-double TableHz(double value) {
-  return kOctaveReferenceHz * std::exp2(kVoltsPerUnit * value - kOctaveReferenceVolts);
-}
+double TableHz(double value) { return ReadHzOfOctaveValue(value); }
 
 // The table's last entry, and its first step (entry 1; entry 0 is the
 // no-pitch value, and between them the table is no logarithm).

@@ -15,12 +15,15 @@ constexpr int32_t kMaxBlockSize = 65536;
 
 enum class Scale { kVoltPerKhz, kVoltPerOctave };
 
+// The module's defaults; the help names them too.
 struct Settings {
   float cutoff = kCutoffDefaultHz;
-  int octave = 0;  // kOctaveMin..kOctaveMax
+  int octave = kOctaveDefaultIndex + kOctaveMin;  // kOctaveMin..kOctaveMax
   Scale scale = Scale::kVoltPerKhz;
   int order = 1;  // poles, 1 or 2
 };
+static_assert(kScaleDefault == kScaleVoltPerKhz && kOrderDefault == kOrderOnePole,
+              "Settings and the help give the module's default scale and order");
 
 // One setting change, as the module receives it: a pin value at a sample.
 struct Change {

@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "TonevoltPins.h"
+
 struct Result {
   int code;
   std::string out, err;
@@ -34,6 +36,16 @@ inline std::string ReadFile(const std::string& path) {
   all << in.rdbuf();
   return all.str();
 }
+
+// A number as the tool writes it in its messages, such as "10" or "5000".
+inline std::string Shortest(double value) {
+  std::ostringstream text;
+  text << value;
+  return text.str();
+}
+
+// The cutoff's range as the tool's messages give it: "10..5000".
+inline std::string CutoffRange() { return Shortest(kCutoffMinHz) + ".." + Shortest(kCutoffMaxHz); }
 
 inline bool Exists(const std::string& path) {
   struct stat st;

@@ -159,7 +159,7 @@ struct BadCase {
   Input input;
   const char* options;  // {dir} stands for the test folder
   const char* events;   // written to {dir}/events.txt when not null
-  const char* message;  // part of the one-line error
+  std::string message;  // part of the one-line error
 };
 
 const BadCase kBadCases[] = {
@@ -170,7 +170,7 @@ const BadCase kBadCases[] = {
     {"no_frames", Input::kNoFrames, "", nullptr, "has no samples"},
     {"no_such_channel", Input::kStereo, "--channel 2", nullptr, "has no channel 2"},
     {"channel_not_a_number", Input::kGoodWav, "--channel one", nullptr, "not a whole number"},
-    {"cutoff_below_range", Input::kGoodWav, "--cutoff 5", nullptr, "out of range 10..5000"},
+    {"cutoff_below_range", Input::kGoodWav, "--cutoff 5", nullptr, "out of range " + CutoffRange()},
     {"cutoff_not_a_number", Input::kGoodWav, "--cutoff 40kHz", nullptr, "not a number"},
     {"cutoff_nan", Input::kGoodWav, "--cutoff nan", nullptr, "not a number"},
     {"octave_above_range", Input::kGoodWav, "--octave 4", nullptr, "out of range -3..3"},

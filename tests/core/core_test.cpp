@@ -15,9 +15,6 @@ namespace {
 std::vector<float> RunThroughCore(const core_scenarios::Scenario& scenario, int32_t piece) {
   MaskFpuExceptions();
   const FpuControlWords open_words = ReadFpuControlWords();
-  FpuControlWords truncating = open_words;
-  truncating.x87 |= kX87TruncatingBits;
-  truncating.mxcsr |= kMxcsrTruncatingBits;
 
   TonevoltCore core;
   core.Open(scenario.rate);
@@ -34,9 +31,9 @@ std::vector<float> RunThroughCore(const core_scenarios::Scenario& scenario, int3
     std::vector<float> part(input.size());
     for (int32_t start = 0; start < segment.length; start += piece) {
       const int32_t count = std::min(piece, segment.length - start);
-      if (core.VoltPerOctave()) LoadFpuControlWords(truncating);
+      LoadFpuControlWords(CallWords(open_words, core.VoltPerOctave()));
       core.Process(input.data() + start, part.data() + start, count);
-      if (core.VoltPerOctave()) LoadFpuControlWords(open_words);
+      LoadFpuControlWords(open_words);
     }
     output.insert(output.end(), part.begin(), part.end());
   }

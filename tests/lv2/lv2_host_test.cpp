@@ -73,7 +73,7 @@ const FpuControlWords kHostStates[] = {
     {0x067F, 0x1F80 | kDaz | kRoundDown},                    // round down, DAZ alone
     {0x0E7F, 0x1F80 | kFtz | kRoundTowardZero},              // truncating, FTZ alone
     {0x037E, (0x1F80 & ~(kInvalidMask | kZeroDivideMask))},  // invalid, divide traps on
-    {0x037F, 0x1F80},                                        // a process's default
+    kDefaultFpuControlWords,                                 // a process's default
 };
 
 // ------------------------------------------------------------- settings
@@ -727,7 +727,7 @@ TEST(Lv2Instance, InstancesOnOtherThreadsLeaveARenderUntouched) {
       lilv_instance_run(other, 4096);
       lilv_instance_deactivate(other);
       lilv_instance_free(other);
-      LoadFpuControlWords({0x037F, 0x1F80});
+      LoadFpuControlWords(kDefaultFpuControlWords);
       ++churned;
     }
   });

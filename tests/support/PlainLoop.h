@@ -11,32 +11,28 @@
 #include <cstring>
 #include <vector>
 
+#include "FpuControl.h"
+
 namespace plain_loop {
 
 // ------------------------------------------------- thread's FP control
 
-struct Words {
-  uint16_t x87;
-  uint32_t mxcsr;
-};
+// The control words and their rounding policy are the module's own
+// (FpuControl.h); the arithmetic below is what is written out plainly.
+using Words = FpuControlWords;
 
 inline Words ReadWords() {
-  Words words;
-  __asm__ __volatile__("fnstcw %0" : "=m"(words.x87) : : "memory");
-  __asm__ __volatile__("stmxcsr %0" : "=m"(words.mxcsr) : : "memory");
+  Words words = ReadFpuControlWords();
   words.mxcsr &= ~0x3Fu;  // not the sticky flags
   return words;
 }
 
-inline void LoadWords(Words words) {
-  __asm__ __volatile__("fldcw %0" : : "m"(words.x87) : "memory");
-  __asm__ __volatile__("ldmxcsr %0" : : "m"(words.mxcsr) : "memory");
-}
+inline void LoadWords(Words words) { LoadFpuControlWords(words); }
 
 // Every exception masked, as an open leaves them.
 inline Words Masked(Words words) {
-  words.x87 |= 0x003F;
-  words.mxcsr |= 0x1F80;
+  words.x87 |= kX87ExceptionMasks;
+  words.mxcsr |= kMxcsrExceptionMasks;
   return words;
 }
 
@@ -128,12 +124,7 @@ class PlainLoop {
   // One piece. A 1 V/oct piece runs whole, coefficients included, under the
   // open's words rounding toward zero, and leaves the open's words behind.
   void Piece(const float* input, float* output, int32_t count) {
-    if (m_volt_per_octave) {
-      Words truncating = m_open_words;
-      truncating.x87 |= 0x0C00;
-      truncating.mxcsr |= 0x6000;
-      LoadWords(truncating);
-    }
+    if (m_volt_per_octave) LoadWords(TruncatingWords(m_open_words));
     if (m_cutoff < m_applied_cutoff || m_cutoff > m_applied_cutoff) {
       m_applied_cutoff = m_cutoff;
       Coefficients(m_cutoff);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The README's advise example, made again: a clarinet phrase (E3 G3 A3 C4 B3 A3)
-# rendered by fluidsynth from the GM soundfont at 48 kHz, then tonevolt advise on
-# it, its plot into docs/advise.png.
+# The advise example of docs/choosing-settings.md, made again: a clarinet phrase
+# (E3 G3 A3 C4 B3 A3) rendered by fluidsynth from the GM soundfont at 48 kHz, then
+# tonevolt advise on it, its plot into docs/advise.png.
 #
 #   scripts/advise-example.sh            after the linux-x86 build (or TONEVOLT=path)
 set -euo pipefail

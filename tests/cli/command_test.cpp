@@ -245,7 +245,7 @@ TEST_P(ClashTest, RefusesWithOneLineAndTouchesNothing) {
 INSTANTIATE_TEST_SUITE_P(Cases, ClashTest, ::testing::ValuesIn(kClashCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// An existing unrelated output is replaced, as the README says.
+// An existing unrelated output is replaced, as docs/tool.md says.
 TEST_F(CliTest, ReplacesAnExistingOutput) {
   WriteWav(Path("in.wav"), Glide(4000, 8000, 300, 600), 8000);
   WriteText(Path("out.wav"), "an older file");

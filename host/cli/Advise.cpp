@@ -838,109 +838,33 @@ std::string Hz(double hz) {
   return text;
 }
 
-// The plot: the implied pitch of each render against the tracked pitch, on
-// a logarithmic axis with note names, the input underneath.
+// The plot: the implied pitch of each render against the tracked pitch,
+// the input underneath.
 bool DrawAdvicePlot(const Analysis& a, const Renders& r, const Suggestion& s, const StagedFile& png,
                     std::string* error) {
   const Settings defaults;
-  double lowest = s.lowest_hz, highest = s.highest_hz;
-  for (const Frame& f : a.frames)
-    if (f.mark != Reliability::kNoPitch) lowest = std::min<double>(lowest, f.hz);
-  for (const Readings* readings : {&a.defaults, &r.without, &r.with})
-    for (float hi : readings->hi)
-      highest =
-          std::max(highest, ImpliedHz(hi, readings == &a.defaults ? defaults : s.settings, kRate));
-  double top = std::min(20000.0, highest * 1.2), bottom = std::max(20.0, lowest / 2);
-  std::string script;
-  char line[512];
-  std::snprintf(line, sizeof line,
-                "set terminal pngcairo noenhanced size 1400,860 font 'Sans,10'\n"
-                "set output\nset multiplot title %s\n"
-                "set grid\nset lmargin 10\nset rmargin 12\nset xlabel 'seconds'\n"
-                "set xrange [0:%g]\n",
-                GnuplotQuote(a.info.name + ": what the module reads, default and suggested "
-                                           "settings, against the tracked pitch")
-                    .c_str(),
-                a.samples / static_cast<double>(a.info.sample_rate));
-  script += line;
-  // Columns: one line per frame, or min/max over several for long files.
-  auto series = [&](const Readings& readings, const Settings& settings, const char* name) {
-    std::string data = std::string("$") + name + " << EOD\n";
-    size_t per = std::max<size_t>(1, readings.mean.size() / 1200);
-    for (size_t k = 0; k < readings.mean.size(); k += per) {
-      float lo = readings.lo[k], hi = readings.hi[k];
-      for (size_t j = k; j < std::min(k + per, readings.mean.size()); ++j) {
-        lo = std::min(lo, readings.lo[j]);
-        hi = std::max(hi, readings.hi[j]);
-      }
-      double lo_hz = std::clamp(ImpliedHz(lo, settings, kRate), bottom, top);
-      double hi_hz = std::clamp(ImpliedHz(hi, settings, kRate), bottom, top);
-      std::snprintf(line, sizeof line, "%.4f %.3f %.3f\n", (k + 0.5 * per) * kHopSeconds, lo_hz,
-                    hi_hz);
-      data += line;
-    }
-    return data + "EOD\n";
-  };
-  script += series(a.defaults, defaults, "defaults");
-  if (!r.without.mean.empty()) script += series(r.without, s.settings, "without");
-  script += series(r.with, s.settings, "with");
-  script += "$tracked << EOD\n";
-  for (const Frame& f : a.frames) {
-    if (f.mark == Reliability::kNoPitch) continue;
-    std::snprintf(line, sizeof line, "%.4f %.3f\n", f.time_s, f.hz);
-    script += line;
-  }
-  script += "EOD\n";
-  std::snprintf(line, sizeof line,
-                "set origin 0,0.3\nset size 1,0.65\n"
-                "set title 'implied pitch'\nset logscale y 2\nset yrange [%g:%g]\n"
-                "set ylabel 'Hz'\nset key below\n",
-                bottom, top);
-  script += line;
-  // Both axes at every A: Hz on the left, the note's name on the right.
-  std::string hz_tics = "set ytics (", note_tics = "set y2tics (";
-  for (int midi = 9; midi <= 141; midi += 12) {
-    double hz = MidiNoteHz(midi);
-    if (hz < bottom || hz > top) continue;
-    std::snprintf(line, sizeof line, "%s'%g' %g", hz_tics.back() == '(' ? "" : ", ", hz, hz);
-    hz_tics += line;
-    std::snprintf(line, sizeof line, "%s'%s' %g", note_tics.back() == '(' ? "" : ", ",
-                  NoteName(hz).c_str(), hz);
-    note_tics += line;
-  }
-  script += hz_tics + ")\n" + note_tics;
-  std::snprintf(line, sizeof line,
-                ")\nset logscale y2 2\nset y2range [%g:%g]\nset y2label 'note'\n", bottom, top);
-  script += line;
-  std::string with_title = "suggested: " + SuggestedOptions(s.settings, s.prefilter);
-  // A band from the lowest to the highest value of each column, and its top
-  // edge as a line, which shows where the band is thinner than a pixel.
-  auto band = [](const char* name, const char* colour, const std::string& title) {
-    return std::string("$") + name + " using 1:2:3 with filledcurves lc rgb '" + colour +
-           "' title " + GnuplotQuote(title) + ", $" + name +
-           " using 1:3 with lines lw 1.5 lc rgb '" + colour + "' notitle, ";
-  };
-  script += "plot " + band("defaults", "#f4a582", "default settings: " + Describe(defaults));
+  PitchPlotRequest plot;
+  plot.title = a.info.name +
+               ": what the module reads, default and suggested settings, against "
+               "the tracked pitch";
+  plot.seconds = a.samples / static_cast<double>(a.info.sample_rate);
+  plot.frame_seconds = kHopSeconds;
+  plot.module_rate = kRate;
+  plot.lowest_hz = s.lowest_hz;
+  plot.highest_hz = s.highest_hz;
+  plot.bands.push_back({&a.defaults.lo, &a.defaults.hi, defaults, "defaults", "#f4a582",
+                        "default settings: " + Describe(defaults)});
   if (!r.without.mean.empty())
-    script += band("without", "#92c5de", "suggested settings without the pre-filter");
-  script += band("with", "#2166ac", with_title);
-  script += "$tracked every 3 using 1:2 with points pt 6 ps 0.5 lc rgb '#000000' title " +
-            GnuplotQuote("tracked pitch (aubio yinfft)") + "\n";
-  script +=
-      "unset logscale y\nunset logscale y2\nunset y2tics\nunset y2label\nset autoscale y\n"
-      "set ytics auto\nset key off\n";
-  script += "$in << EOD\n";
-  for (size_t k = 0; k < a.input.All().size(); ++k) {
-    const MinMax& column = a.input.All()[k];
-    if (!column.finite) continue;
-    double middle = (2.0 * a.input.First(k) + a.input.Count(k) - 1) * 0.5 / a.info.sample_rate;
-    std::snprintf(line, sizeof line, "%.5f %g %g\n", middle, column.lo, column.hi);
-    script += line;
-  }
-  script +=
-      "EOD\nset origin 0,0\nset size 1,0.3\nset title 'input'\nset ylabel 'sample'\n"
-      "plot $in using 1:2:3 with filledcurves lc rgb '#888888'\nunset multiplot\nset output\n";
-  return RunGnuplotScript(script, png, error);
+    plot.bands.push_back({&r.without.lo, &r.without.hi, s.settings, "without", "#92c5de",
+                          "suggested settings without the pre-filter"});
+  plot.bands.push_back({&r.with.lo, &r.with.hi, s.settings, "with", "#2166ac",
+                        "suggested: " + SuggestedOptions(s.settings, s.prefilter)});
+  for (const Frame& f : a.frames)
+    if (f.mark != Reliability::kNoPitch) plot.tracked.emplace_back(f.time_s, f.hz);
+  plot.tracked_title = "tracked pitch (aubio yinfft)";
+  plot.input = &a.input;
+  plot.sample_rate = a.info.sample_rate;
+  return WritePitchPlot(plot, png, error);
 }
 
 struct AdviseOptions {

@@ -16,6 +16,7 @@
 #include "Analysis.h"
 #include "Cleanup.h"
 #include "Files.h"
+#include "analysis/Frequency.h"
 
 namespace tonevolt {
 
@@ -141,6 +142,98 @@ std::string Script(const PlotRequest& request) {
   return script.str();
 }
 
+// Pitch bands over time, their implied Hz clamped into [bottom, top], with
+// both axes at every A, the tracked pitch as points, the input underneath.
+std::string PitchScript(const PitchPlotRequest& request) {
+  double lowest = request.lowest_hz, highest = request.highest_hz;
+  for (const auto& [time, hz] : request.tracked) lowest = std::min<double>(lowest, hz);
+  for (const PitchBand& band : request.bands)
+    for (float hi : *band.hi)
+      highest = std::max(highest, ImpliedHz(hi, band.settings, request.module_rate));
+  double top = std::min(20000.0, highest * 1.2), bottom = std::max(20.0, lowest / 2);
+  std::string script;
+  char line[512];
+  std::snprintf(line, sizeof line,
+                "set terminal pngcairo noenhanced size 1400,860 font 'Sans,10'\n"
+                "set output\nset multiplot title %s\n"
+                "set grid\nset lmargin 10\nset rmargin 12\nset xlabel 'seconds'\n"
+                "set xrange [0:%g]\n",
+                Quote(request.title).c_str(), request.seconds);
+  script += line;
+  // Columns: one line per frame, or min/max over several for long files.
+  for (const PitchBand& band : request.bands) {
+    const std::vector<float>& los = *band.lo;
+    const std::vector<float>& his = *band.hi;
+    script += "$" + band.name + " << EOD\n";
+    size_t per = std::max<size_t>(1, los.size() / 1200);
+    for (size_t k = 0; k < los.size(); k += per) {
+      float lo = los[k], hi = his[k];
+      for (size_t j = k; j < std::min(k + per, los.size()); ++j) {
+        lo = std::min(lo, los[j]);
+        hi = std::max(hi, his[j]);
+      }
+      double lo_hz = std::clamp(ImpliedHz(lo, band.settings, request.module_rate), bottom, top);
+      double hi_hz = std::clamp(ImpliedHz(hi, band.settings, request.module_rate), bottom, top);
+      std::snprintf(line, sizeof line, "%.4f %.3f %.3f\n", (k + 0.5 * per) * request.frame_seconds,
+                    lo_hz, hi_hz);
+      script += line;
+    }
+    script += "EOD\n";
+  }
+  script += "$tracked << EOD\n";
+  for (const auto& [time, hz] : request.tracked) {
+    std::snprintf(line, sizeof line, "%.4f %.3f\n", time, hz);
+    script += line;
+  }
+  script += "EOD\n";
+  std::snprintf(line, sizeof line,
+                "set origin 0,0.3\nset size 1,0.65\n"
+                "set title 'implied pitch'\nset logscale y 2\nset yrange [%g:%g]\n"
+                "set ylabel 'Hz'\nset key below\n",
+                bottom, top);
+  script += line;
+  // Both axes at every A: Hz on the left, the note's name on the right.
+  std::string hz_tics = "set ytics (", note_tics = "set y2tics (";
+  for (int midi = 9; midi <= 141; midi += 12) {
+    double hz = MidiNoteHz(midi);
+    if (hz < bottom || hz > top) continue;
+    std::snprintf(line, sizeof line, "%s'%g' %g", hz_tics.back() == '(' ? "" : ", ", hz, hz);
+    hz_tics += line;
+    std::snprintf(line, sizeof line, "%s'%s' %g", note_tics.back() == '(' ? "" : ", ",
+                  NoteName(hz).c_str(), hz);
+    note_tics += line;
+  }
+  script += hz_tics + ")\n" + note_tics;
+  std::snprintf(line, sizeof line,
+                ")\nset logscale y2 2\nset y2range [%g:%g]\nset y2label 'note'\n", bottom, top);
+  script += line;
+  // A band from the lowest to the highest value of each column, and its top
+  // edge as a line, which shows where the band is thinner than a pixel.
+  script += "plot ";
+  for (const PitchBand& band : request.bands)
+    script += "$" + band.name + " using 1:2:3 with filledcurves lc rgb '" + band.colour +
+              "' title " + Quote(band.title) + ", $" + band.name +
+              " using 1:3 with lines lw 1.5 lc rgb '" + band.colour + "' notitle, ";
+  script += "$tracked every 3 using 1:2 with points pt 6 ps 0.5 lc rgb '#000000' title " +
+            Quote(request.tracked_title) + "\n";
+  script +=
+      "unset logscale y\nunset logscale y2\nunset y2tics\nunset y2label\nset autoscale y\n"
+      "set ytics auto\nset key off\n";
+  script += "$in << EOD\n";
+  const Envelope& input = *request.input;
+  for (size_t k = 0; k < input.All().size(); ++k) {
+    const MinMax& column = input.All()[k];
+    if (!column.finite) continue;
+    double middle = (2.0 * input.First(k) + input.Count(k) - 1) * 0.5 / request.sample_rate;
+    std::snprintf(line, sizeof line, "%.5f %g %g\n", middle, column.lo, column.hi);
+    script += line;
+  }
+  script +=
+      "EOD\nset origin 0,0\nset size 1,0.3\nset title 'input'\nset ylabel 'sample'\n"
+      "plot $in using 1:2:3 with filledcurves lc rgb '#888888'\nunset multiplot\nset output\n";
+  return script;
+}
+
 // Why gnuplot failed: the last line of its complaint that says something
 // (its last words name the fault; a caret line only points at it), else how
 // it ended.
@@ -212,6 +305,19 @@ bool RunGnuplot(const std::string& script, const StagedFile& png, const StagedFi
   return false;
 }
 
+// Runs a gnuplot script whose output is its standard output ("set output"
+// with no name), which goes into png; false with gnuplot's reason.
+bool RunGnuplotScript(const std::string& script, const StagedFile& png, std::string* error) {
+  // gnuplot's messages go to a temporary file that is never committed.
+  const char* tmp = std::getenv("TMPDIR");
+  StagedFile log;
+  if (!log.Create(
+          std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/tonevolt-gnuplot.log",
+          error))
+    return false;
+  return RunGnuplot(script, png, log, error);
+}
+
 }  // namespace
 
 bool CheckGnuplot(std::string* error) {
@@ -228,21 +334,12 @@ bool CheckGnuplot(std::string* error) {
   return false;
 }
 
-bool RunGnuplotScript(const std::string& script, const StagedFile& png, std::string* error) {
-  // gnuplot's messages go to a temporary file that is never committed.
-  const char* tmp = std::getenv("TMPDIR");
-  StagedFile log;
-  if (!log.Create(
-          std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/tonevolt-gnuplot.log",
-          error))
-    return false;
-  return RunGnuplot(script, png, log, error);
-}
-
-std::string GnuplotQuote(const std::string& text) { return Quote(text); }
-
 bool WritePlot(const PlotRequest& request, const StagedFile& png, std::string* error) {
   return RunGnuplotScript(Script(request), png, error);
+}
+
+bool WritePitchPlot(const PitchPlotRequest& request, const StagedFile& png, std::string* error) {
+  return RunGnuplotScript(PitchScript(request), png, error);
 }
 
 }  // namespace tonevolt

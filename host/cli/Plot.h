@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Settings.h"
@@ -34,11 +35,31 @@ bool CheckGnuplot(std::string* error);
 // Draws the plot into png with gnuplot.
 bool WritePlot(const PlotRequest& request, const StagedFile& png, std::string* error);
 
-// Runs a gnuplot script whose output is its standard output ("set output"
-// with no name), which goes into png; false with gnuplot's reason.
-bool RunGnuplotScript(const std::string& script, const StagedFile& png, std::string* error);
+// A render's output frame by frame, drawn as its implied pitch: a band from
+// each frame's lowest to its highest value.
+struct PitchBand {
+  const std::vector<float>* lo;  // module output, 1.0 = 10 V
+  const std::vector<float>* hi;
+  Settings settings;  // the values are read under
+  std::string name, colour, title;
+};
 
-// gnuplot's single-quoted string: a quote is written twice.
-std::string GnuplotQuote(const std::string& text);
+// Implied pitch over time on a logarithmic axis with note names, against
+// the tracked pitch, the input underneath.
+struct PitchPlotRequest {
+  std::string title;
+  double seconds = 0;                    // the x axis
+  double frame_seconds = 0;              // a band's frames are this far apart
+  double module_rate = kReferenceRate;   // the bands' values were made at
+  double lowest_hz = 0, highest_hz = 0;  // shown at least
+  std::vector<PitchBand> bands;
+  std::vector<std::pair<float, float>> tracked;  // time (s), Hz
+  std::string tracked_title;
+  const Envelope* input = nullptr;
+  double sample_rate = kReferenceRate;  // of the input
+};
+
+// Draws the pitch plot into png with gnuplot.
+bool WritePitchPlot(const PitchPlotRequest& request, const StagedFile& png, std::string* error);
 
 }  // namespace tonevolt

@@ -106,11 +106,11 @@ NoteReport::NoteReport(const ReportChoice& choice, double file_rate, double modu
     : m_choice(choice),
       m_file_rate(file_rate),
       m_module_rate(module_rate),
-      m_timeline(std::move(timeline)),
+      m_settings(std::move(timeline)),
       m_check(check),
       m_frame_samples(std::max<uint64_t>(1, std::llround(kFrameSeconds * file_rate))),
       m_longest_frame(std::max<uint64_t>(1, std::llround(kLongestFrameSeconds * file_rate))) {
-  m_frame.settings = m_timeline.front().second;
+  m_frame.settings = m_settings.At(0);
 }
 
 bool NoteReport::Consume(const std::vector<float>&, const std::vector<float>& output,
@@ -131,8 +131,7 @@ bool NoteReport::Finish(std::string*) {
 
 // The next sample where a frame must end: a slice's end or a settings change.
 uint64_t NoteReport::NextCut() const {
-  uint64_t cut = UINT64_MAX;
-  if (m_timeline_at + 1 < m_timeline.size()) cut = m_timeline[m_timeline_at + 1].first;
+  uint64_t cut = m_settings.NextChange();
   if (m_choice.kind == ReportChoice::Kind::kSlices)
     cut = std::min<uint64_t>(
         cut, std::max<uint64_t>(m_frame_first + 1,
@@ -207,16 +206,13 @@ void NoteReport::CloseFrame(bool ends_cycle) {
     f.ends_slice = true;
     ++m_slice;
   }
-  if (m_timeline_at + 1 < m_timeline.size() && m_timeline[m_timeline_at + 1].first <= m_position) {
-    while (m_timeline_at + 1 < m_timeline.size() &&
-           m_timeline[m_timeline_at + 1].first <= m_position)
-      ++m_timeline_at;
+  if (m_settings.NextChange() <= m_position) {
     next.after_change = true;
     // The value may jump (another scale): the ripple's cycles start afresh.
     m_armed = false;
     m_cycle_hi = -HUGE_VALF;
   }
-  next.settings = m_timeline[m_timeline_at].second;
+  next.settings = m_settings.At(m_position);
   m_frames.push_back(f);
   m_frame = next;
   m_frame_first = m_position;
@@ -248,7 +244,7 @@ void NoteReport::Drain(bool finished) {
     }
     if (!finished || checked.empty()) break;
     CheckedFrame moved = checked.front();
-    moved.time_s += FilterDelay(m_timeline.back().second);
+    moved.time_s += FilterDelay(m_settings.Last());
     checked.pop_front();
     ApplyChecked(moved);
   }

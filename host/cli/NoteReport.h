@@ -161,8 +161,7 @@ class NoteReport : public BlockSink {
 
   ReportChoice m_choice;
   double m_file_rate, m_module_rate;
-  SettingsTimelineList m_timeline;
-  size_t m_timeline_at = 0;  // in force at m_frame_first
+  SettingsCursor m_settings;  // at m_frame_first
   CheckStage* m_check;
   uint64_t m_frame_samples, m_longest_frame;
   uint64_t m_position = 0;  // samples consumed

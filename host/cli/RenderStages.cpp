@@ -26,8 +26,6 @@ bool CsvSink::Consume(const std::vector<float>& input, const std::vector<float>&
                       std::string* error) {
   const uint64_t end = m_position + input.size();
   for (; m_next < end; m_next = static_cast<uint64_t>(std::floor(++m_row * m_step + 0.5))) {
-    while (m_settings + 1 < m_timeline.size() && m_timeline[m_settings + 1].first <= m_next)
-      ++m_settings;
     size_t i = static_cast<size_t>(m_next - m_position);
     // printf's "%.6f,%.9g,%.9g,%.6g", several times faster.
     char line[160];
@@ -39,7 +37,7 @@ bool CsvSink::Consume(const std::vector<float>& input, const std::vector<float>&
     *at++ = ',';
     at = std::to_chars(at, end, kVoltsPerUnit * output[i], std::chars_format::general, 9).ptr;
     *at++ = ',';
-    at = std::to_chars(at, end, ImpliedHz(output[i], m_timeline[m_settings].second, m_module_rate),
+    at = std::to_chars(at, end, ImpliedHz(output[i], m_settings.At(m_next), m_module_rate),
                        std::chars_format::general, 6)
              .ptr;
     *at++ = '\n';

@@ -61,8 +61,6 @@ class AudioSink : public BlockSink {
   AudioWriter m_writer;
 };
 
-using SettingsTimelineList = std::vector<std::pair<uint32_t, Settings>>;
-
 // One CSV row every `step` samples (a fraction allowed: row k is at sample
 // round(k * step)): time, input, output volts, implied Hz. The output is read
 // as the module's at module_rate.
@@ -70,7 +68,7 @@ class CsvSink : public BlockSink {
  public:
   CsvSink(double step, SettingsTimelineList timeline, double sample_rate, double module_rate)
       : m_step(step),
-        m_timeline(std::move(timeline)),
+        m_settings(std::move(timeline)),
         m_rate(sample_rate),
         m_module_rate(module_rate) {}
   ~CsvSink() override;
@@ -81,7 +79,7 @@ class CsvSink : public BlockSink {
 
  private:
   double m_step;
-  SettingsTimelineList m_timeline;
+  SettingsCursor m_settings;  // at the next row
   double m_rate;
   double m_module_rate;
   std::string m_name;
@@ -89,7 +87,6 @@ class CsvSink : public BlockSink {
   uint64_t m_position = 0;  // samples consumed
   uint64_t m_row = 0;       // rows written
   uint64_t m_next = 0;      // sample of the next row
-  size_t m_settings = 0;    // timeline entry in force at m_next
 };
 
 // The envelopes of input and output, for the plot.

@@ -44,8 +44,8 @@ bool PinNames(WBMainProc main, std::vector<std::string>* names, std::string* err
   return true;
 }
 
-std::vector<std::pair<uint32_t, Settings>> SettingsTimeline(const RunRequest& request) {
-  std::vector<std::pair<uint32_t, Settings>> timeline{{0, request.settings}};
+SettingsTimelineList SettingsTimeline(const RunRequest& request) {
+  SettingsTimelineList timeline{{0, request.settings}};
   Settings current = request.settings;
   for (const Change& change : OrderedChanges(request)) {
     ApplyChange(change, &current);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Settings.h"
@@ -45,6 +46,30 @@ bool PinNames(WBMainProc main, std::vector<std::string>* names, std::string* err
 
 // The settings in force at each change, in the order the module applies
 // them: (sample, settings from that sample on), starting at sample 0.
-std::vector<std::pair<uint32_t, Settings>> SettingsTimeline(const RunRequest& request);
+using SettingsTimelineList = std::vector<std::pair<uint32_t, Settings>>;
+SettingsTimelineList SettingsTimeline(const RunRequest& request);
+
+// The settings in force at a sample, for samples asked in rising order: the
+// one lookup every reader of a stream's output uses.
+class SettingsCursor {
+ public:
+  explicit SettingsCursor(SettingsTimelineList timeline) : m_timeline(std::move(timeline)) {}
+  // In force at sample n, no earlier than any asked before.
+  const Settings& At(uint64_t n) {
+    while (m_at + 1 < m_timeline.size() && m_timeline[m_at + 1].first <= n) ++m_at;
+    return m_timeline[m_at].second;
+  }
+  // The sample where the settings after those last found start; UINT64_MAX
+  // for none.
+  uint64_t NextChange() const {
+    return m_at + 1 < m_timeline.size() ? m_timeline[m_at + 1].first : UINT64_MAX;
+  }
+  // In force from the last change on.
+  const Settings& Last() const { return m_timeline.back().second; }
+
+ private:
+  SettingsTimelineList m_timeline;
+  size_t m_at = 0;  // the entry last found
+};
 
 }  // namespace tonevolt

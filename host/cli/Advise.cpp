@@ -884,27 +884,179 @@ std::vector<Option> RecordingRows(AdviseOptions* o) {
           PlotOption("readings and tracked pitch over time, input underneath", &o->plot)};
 }
 
-int Advise(const Invocation& invocation) {
-  AdviseOptions o;
+// Reads advise's arguments for a recording; answers 0 or the exit code of a
+// reported error. --notes goes to AdviseNotes, which answers *handled.
+int ReadAdviseOptions(const Invocation& invocation, AdviseOptions* o, bool* handled) {
   std::string error;
-  if (!ReadOptions(NotesRows(&o), invocation, &error)) return UsageError(error);
-  if (!o.notes.empty()) {
+  *handled = false;
+  if (!ReadOptions(NotesRows(o), invocation, &error)) return UsageError(error);
+  if (!o->notes.empty()) {
     if (!invocation.args.empty())
       return UsageError("advise takes IN or --notes LOW-HIGH, not both");
-    return AdviseNotes(invocation, o.notes, RecordingRows(&o));
+    *handled = true;
+    return AdviseNotes(invocation, o->notes, RecordingRows(o));
   }
-  if (!ReadOptions(RecordingRows(&o), invocation, &error)) return UsageError(error);
+  if (!ReadOptions(RecordingRows(o), invocation, &error)) return UsageError(error);
   if (invocation.args.size() != 1)
     return UsageError("advise needs IN, or --notes LOW-HIGH (got " +
                       std::to_string(invocation.args.size()) + " arguments)");
-  o.in = invocation.args[0];
-  if (o.in == "-") return UsageError("advise reads IN twice: give a file, not standard input");
-  if (!o.plot.empty() && (o.plot.size() < 4 || o.plot.compare(o.plot.size() - 4, 4, ".png") != 0))
-    return UsageError("--plot: " + Printable(o.plot) + " is not a .png file");
+  o->in = invocation.args[0];
+  if (o->in == "-") return UsageError("advise reads IN twice: give a file, not standard input");
+  if (!o->plot.empty() &&
+      (o->plot.size() < 4 || o->plot.compare(o->plot.size() - 4, 4, ".png") != 0))
+    return UsageError("--plot: " + Printable(o->plot) + " is not a .png file");
   std::vector<NamedPath> outputs;
-  if (!o.plot.empty()) outputs.push_back({"--plot", o.plot});
-  if (!CheckDistinct({{"IN", o.in}, {"--module", ModulePath(invocation)}}, outputs, &error))
+  if (!o->plot.empty()) outputs.push_back({"--plot", o->plot});
+  if (!CheckDistinct({{"IN", o->in}, {"--module", ModulePath(invocation)}}, outputs, &error))
     return Refuse(error);
+  return 0;
+}
+
+// What the notes found say of the recording as a whole.
+struct Findings {
+  size_t harmonic_notes = 0;
+  double vibrato = 0, crossings_low = 1e9, crossings_high = 0;
+};
+
+Findings Summarise(const std::vector<Note>& notes) {
+  Findings f;
+  for (const Note& n : notes) {
+    f.harmonic_notes += n.harmonics;
+    f.vibrato = std::max(f.vibrato, n.vibrato_cents);
+    f.crossings_low = std::min(f.crossings_low, n.crossings_per_period);
+    f.crossings_high = std::max(f.crossings_high, n.crossings_per_period);
+  }
+  return f;
+}
+
+// One note through the module with the default and the suggested settings.
+struct MeasuredNote {
+  const Note* note = nullptr;
+  NoteReading defaults, suggested;
+  double default_error = NAN, suggested_error = NAN;  // cents from the tracked pitch
+  bool harmonics_remain = false;                      // with the suggested pre-filter
+};
+
+struct Measurements {
+  std::vector<MeasuredNote> notes;
+  size_t right_default = 0, right_suggested = 0, flagged_default = 0, flagged_suggested = 0,
+         unsettled = 0;
+};
+
+Measurements MeasureNotes(const Analysis& a, const Renders& r, const Suggestion& s) {
+  const Settings defaults;
+  const double default_skip = 0.8 / defaults.cutoff;
+  const double suggested_skip = ExpectedSettleSeconds(s.settings.cutoff) + r.prefilter_delay_s;
+  Measurements m;
+  for (const Note& n : a.notes) {
+    MeasuredNote x;
+    x.note = &n;
+    x.defaults = ReadNote(a.defaults, n, defaults, default_skip);
+    x.suggested = ReadNote(r.with, n, s.settings, suggested_skip);
+    x.default_error = ErrorCents(x.defaults, n.hz);
+    x.suggested_error = ErrorCents(x.suggested, n.hz);
+    x.harmonics_remain = s.prefilter.kind != PrefilterChoice::Kind::kOff
+                             ? StillHarmonic(r, a.frames, n)
+                             : n.harmonics;
+    m.right_default += std::fabs(x.default_error) <= kRightWithinCents;
+    m.right_suggested += std::fabs(x.suggested_error) <= kRightWithinCents;
+    m.flagged_default += n.harmonics;
+    m.flagged_suggested += x.harmonics_remain;
+    m.unsettled += !x.suggested.settled;
+    m.notes.push_back(x);
+  }
+  return m;
+}
+
+void PrintInput(const Analysis& a, int channel) {
+  const double seconds = a.samples / static_cast<double>(a.info.sample_rate);
+  std::printf("Input     %s: %s, %d Hz, %d channel%s", a.info.name.c_str(), a.info.format.c_str(),
+              a.info.sample_rate, a.info.channels, a.info.channels == 1 ? "" : "s");
+  if (a.info.channels > 1) std::printf(", channel %d used", channel);
+  std::printf("; %.3f s\n", seconds);
+  if (a.info.sample_rate != kRate)
+    std::printf("Rate      analysed at %d Hz, where the module is calibrated (libsoxr)\n", kRate);
+}
+
+void PrintFindings(const Analysis& a, const Suggestion& s, const Findings& f) {
+  std::printf("Pitch     %s (%s) to %s (%s), %zu note%s tracked (aubio yinfft, %d-sample window)\n",
+              NoteName(s.lowest_hz).c_str(), Hz(s.lowest_hz).c_str(),
+              NoteName(s.highest_hz).c_str(), Hz(s.highest_hz).c_str(), a.notes.size(),
+              a.notes.size() == 1 ? "" : "s", kWindow);
+  std::printf("Crossings %.2f to %.2f a period (a clean tone has 2): ", f.crossings_low,
+              f.crossings_high);
+  if (f.harmonic_notes > 0)
+    std::printf(
+        "harmonics add crossings in %zu of %zu notes,\n          so the module reads "
+        "them too high\n",
+        f.harmonic_notes, a.notes.size());
+  else
+    std::printf("the module counts the fundamental\n");
+  std::printf("DC offset %+.5f (%.1f %% of the RMS %.5f)%s\n", a.dc,
+              a.rms > 0 ? 100 * std::fabs(a.dc) / a.rms : 0.0, a.rms,
+              std::fabs(a.dc) > kDcShareOfRms * a.rms ? ": enough to move the crossings" : "");
+  std::printf("Vibrato   up to +-%.0f cents around a note's pitch\n", f.vibrato);
+}
+
+void PrintSuggestion(const Suggestion& s) {
+  std::printf("\nSuggested settings\n");
+  for (const std::string& reason : s.reasons) std::printf("  %s\n", reason.c_str());
+  const double cutoff = s.settings.cutoff;
+  std::printf("  expected at %s: ripple %.0f cents peak to peak, settling %.2f s",
+              NoteName(s.lowest_hz).c_str(), ExpectedRippleCents(cutoff, s.lowest_hz),
+              ExpectedSettleSeconds(cutoff));
+  std::printf(", 1 V/oct bias %+.1f cents\n",
+              ExpectedOctaveBiasCents(ExpectedRippleCents(cutoff, s.lowest_hz)));
+}
+
+// "ok", or what is wrong with a note's suggested reading.
+const char* CheckOf(const MeasuredNote& x) {
+  if (x.harmonics_remain) return "harmonics remain";
+  if (!x.suggested.settled) return "too short to settle";
+  if (!(std::fabs(x.suggested_error) <= kRightWithinCents))
+    return x.suggested_error < 0 ? "reads low" : "reads high";
+  return "ok";
+}
+
+// Each note against the tracked pitch, and the counts over all.
+void PrintMeasurements(const Measurements& m) {
+  std::printf(
+      "\nMeasured  each note through the module, against the tracked pitch\n"
+      "%7s %7s  %-5s %10s %9s  %9s  %9s %9s %7s  %s\n",
+      "Start", "End", "Note", "Tracked", "Crossings", "Defaults", "Suggested", "Reading", "Ripple",
+      "Check");
+  for (size_t i = 0; i < m.notes.size() && i < kListedNotes; ++i) {
+    const MeasuredNote& x = m.notes[i];
+    const Note& n = *x.note;
+    char ripple[16] = "-";
+    if (x.suggested.ripple_cents >= 0)
+      std::snprintf(ripple, sizeof ripple, "%.0f c", x.suggested.ripple_cents);
+    std::printf("%7.2f %7.2f  %-5s %10.2f %9.2f  %9s  %9s %9.2f %7s  %s\n", n.Start(), n.End(),
+                NoteName(n.hz).c_str(), n.hz, n.crossings_per_period,
+                CentsText(x.default_error).c_str(), CentsText(x.suggested_error).c_str(),
+                x.suggested.hz, ripple, CheckOf(x));
+  }
+  const size_t notes = m.notes.size();
+  if (notes > kListedNotes)
+    std::printf("          ... %zu more notes (the counts below cover all)\n",
+                notes - kListedNotes);
+  std::printf(
+      "\nResult    within %.0f cents of the tracked pitch: %zu of %zu notes with the defaults "
+      "(%zu flagged: harmonics),\n          %zu of %zu with the suggested settings (%zu "
+      "flagged)\n",
+      kRightWithinCents, m.right_default, notes, m.flagged_default, m.right_suggested, notes,
+      m.flagged_suggested);
+  if (m.unsettled > 0)
+    std::printf("          %zu note%s shorter than the settling time: read over %s second half\n",
+                m.unsettled, m.unsettled == 1 ? " is" : "s are",
+                m.unsettled == 1 ? "its" : "their");
+}
+
+int Advise(const Invocation& invocation) {
+  AdviseOptions o;
+  bool handled = false;
+  if (int code = ReadAdviseOptions(invocation, &o, &handled); code != 0 || handled) return code;
+  std::string error;
   if (!o.plot.empty() && !CheckGnuplot(&error)) return Fail(error);
   std::unique_ptr<wbhost::ModuleLibrary> library = LoadModule(invocation);
   if (library == nullptr) return 1;
@@ -915,108 +1067,20 @@ int Advise(const Invocation& invocation) {
   Analysis a;
   if (!Analyse(main, o.in, o.channel, o.check, &a, &error)) return Fail(error);
   a.notes = FindNotes(a.frames);
-
-  const double seconds = a.samples / static_cast<double>(a.info.sample_rate);
-  std::printf("Input     %s: %s, %d Hz, %d channel%s", a.info.name.c_str(), a.info.format.c_str(),
-              a.info.sample_rate, a.info.channels, a.info.channels == 1 ? "" : "s");
-  if (a.info.channels > 1) std::printf(", channel %d used", o.channel);
-  std::printf("; %.3f s\n", seconds);
-  if (a.info.sample_rate != kRate)
-    std::printf("Rate      analysed at %d Hz, where the module is calibrated (libsoxr)\n", kRate);
+  PrintInput(a, o.channel);
   const NoNote no_note = WhyNoNote(a.frames, a.notes, o.check.gate_db);
   if (!no_note.found.empty()) {
     std::printf("Pitch     %s\n", no_note.found.c_str());
     return Fail(a.info.name + ": no note to advise on" +
                 (no_note.reason.empty() ? "" : ": " + no_note.reason));
   }
-  Suggestion s = Suggest(a);
-  size_t harmonic_notes = 0;
-  double vibrato = 0, crossings_low = 1e9, crossings_high = 0;
-  for (const Note& n : a.notes) {
-    harmonic_notes += n.harmonics;
-    vibrato = std::max(vibrato, n.vibrato_cents);
-    crossings_low = std::min(crossings_low, n.crossings_per_period);
-    crossings_high = std::max(crossings_high, n.crossings_per_period);
-  }
-  std::printf("Pitch     %s (%s) to %s (%s), %zu note%s tracked (aubio yinfft, %d-sample window)\n",
-              NoteName(s.lowest_hz).c_str(), Hz(s.lowest_hz).c_str(),
-              NoteName(s.highest_hz).c_str(), Hz(s.highest_hz).c_str(), a.notes.size(),
-              a.notes.size() == 1 ? "" : "s", kWindow);
-  std::printf("Crossings %.2f to %.2f a period (a clean tone has 2): ", crossings_low,
-              crossings_high);
-  if (harmonic_notes > 0)
-    std::printf(
-        "harmonics add crossings in %zu of %zu notes,\n          so the module reads "
-        "them too high\n",
-        harmonic_notes, a.notes.size());
-  else
-    std::printf("the module counts the fundamental\n");
-  std::printf("DC offset %+.5f (%.1f %% of the RMS %.5f)%s\n", a.dc,
-              a.rms > 0 ? 100 * std::fabs(a.dc) / a.rms : 0.0, a.rms,
-              std::fabs(a.dc) > kDcShareOfRms * a.rms ? ": enough to move the crossings" : "");
-  std::printf("Vibrato   up to +-%.0f cents around a note's pitch\n", vibrato);
-
-  std::printf("\nSuggested settings\n");
-  for (const std::string& reason : s.reasons) std::printf("  %s\n", reason.c_str());
-  const double cutoff = s.settings.cutoff;
-  std::printf("  expected at %s: ripple %.0f cents peak to peak, settling %.2f s",
-              NoteName(s.lowest_hz).c_str(), ExpectedRippleCents(cutoff, s.lowest_hz),
-              ExpectedSettleSeconds(cutoff));
-  std::printf(", 1 V/oct bias %+.1f cents\n",
-              ExpectedOctaveBiasCents(ExpectedRippleCents(cutoff, s.lowest_hz)));
+  const Suggestion s = Suggest(a);
+  PrintFindings(a, s, Summarise(a.notes));
+  PrintSuggestion(s);
 
   Renders r;
   if (!Render(main, o.in, o.channel, s, &r, &error)) return Fail(error);
-
-  // Each note against the tracked pitch.
-  const Settings defaults;
-  const double default_skip = 0.8 / defaults.cutoff;
-  const double suggested_skip = ExpectedSettleSeconds(cutoff) + r.prefilter_delay_s;
-  std::printf(
-      "\nMeasured  each note through the module, against the tracked pitch\n"
-      "%7s %7s  %-5s %10s %9s  %9s  %9s %9s %7s  %s\n",
-      "Start", "End", "Note", "Tracked", "Crossings", "Defaults", "Suggested", "Reading", "Ripple",
-      "Check");
-  size_t right_default = 0, right_suggested = 0, flagged_default = 0, flagged_suggested = 0,
-         unsettled = 0;
-  for (size_t i = 0; i < a.notes.size(); ++i) {
-    const Note& n = a.notes[i];
-    NoteReading d = ReadNote(a.defaults, n, defaults, default_skip);
-    NoteReading g = ReadNote(r.with, n, s.settings, suggested_skip);
-    double d_error = ErrorCents(d, n.hz), g_error = ErrorCents(g, n.hz);
-    bool still = s.prefilter.kind != PrefilterChoice::Kind::kOff ? StillHarmonic(r, a.frames, n)
-                                                                 : n.harmonics;
-    right_default += std::fabs(d_error) <= kRightWithinCents;
-    right_suggested += std::fabs(g_error) <= kRightWithinCents;
-    flagged_default += n.harmonics;
-    flagged_suggested += still;
-    unsettled += !g.settled;
-    if (i >= kListedNotes) continue;
-    char ripple[16] = "-";
-    if (g.ripple_cents >= 0) std::snprintf(ripple, sizeof ripple, "%.0f c", g.ripple_cents);
-    const char* check = "ok";
-    if (still)
-      check = "harmonics remain";
-    else if (!g.settled)
-      check = "too short to settle";
-    else if (!(std::fabs(g_error) <= kRightWithinCents))
-      check = g_error < 0 ? "reads low" : "reads high";
-    std::printf("%7.2f %7.2f  %-5s %10.2f %9.2f  %9s  %9s %9.2f %7s  %s\n", n.Start(), n.End(),
-                NoteName(n.hz).c_str(), n.hz, n.crossings_per_period, CentsText(d_error).c_str(),
-                CentsText(g_error).c_str(), g.hz, ripple, check);
-  }
-  if (a.notes.size() > kListedNotes)
-    std::printf("          ... %zu more notes (the counts below cover all)\n",
-                a.notes.size() - kListedNotes);
-  std::printf(
-      "\nResult    within %.0f cents of the tracked pitch: %zu of %zu notes with the defaults "
-      "(%zu flagged: harmonics),\n          %zu of %zu with the suggested settings (%zu "
-      "flagged)\n",
-      kRightWithinCents, right_default, a.notes.size(), flagged_default, right_suggested,
-      a.notes.size(), flagged_suggested);
-  if (unsettled > 0)
-    std::printf("          %zu note%s shorter than the settling time: read over %s second half\n",
-                unsettled, unsettled == 1 ? " is" : "s are", unsettled == 1 ? "its" : "their");
+  PrintMeasurements(MeasureNotes(a, r, s));
   if (!o.plot.empty()) {
     if (!DrawAdvicePlot(a, r, s, plot_file, &error) || !plot_file.Commit(&error))
       return Fail(error);

@@ -265,54 +265,6 @@ bool DrawPlot(const RenderOptions& o, const AudioInfo& info, const EnvelopeSink&
 
 }  // namespace
 
-// The chain from the file's samples to the output at its rate: at the
-// module's calibrated rate (resampled there and back unless the file has
-// it) or, with --native-rate, at the file's; the pre-filter and the check
-// see what the module sees.
-struct Chain {
-  std::unique_ptr<ResampleStage> to_module, from_module;
-  std::unique_ptr<PrefilterStage> prefilter;
-  std::unique_ptr<CheckStage> check;
-  ModuleStage module;
-  std::string prefilter_text = "off";
-
-  bool Build(WBMainProc main, const RenderOptions& o, int file_rate, std::string* error) {
-    const double module_rate = ModuleRate(o, file_rate);
-    if (module_rate != file_rate) {
-      to_module = ResampleStage::Create(file_rate, static_cast<int>(module_rate),
-                                        Resampler::Signal::kAudio, error);
-      from_module = ResampleStage::Create(static_cast<int>(module_rate), file_rate,
-                                          Resampler::Signal::kControlVoltage, error);
-      if (!to_module || !from_module) return false;
-    }
-    if (o.prefilter.kind != PrefilterChoice::Kind::kOff) {
-      prefilter = PrefilterStage::Create(o.prefilter, module_rate, error);
-      if (!prefilter) return false;
-      prefilter_text = prefilter->Filter().Description();
-    }
-    check = CheckStage::Create(static_cast<int>(module_rate), o.check, error);
-    if (!check) {
-      *error = "the reliability check cannot run: " + *error;
-      return false;
-    }
-    // Changes at the module's own samples, none ahead of its time in the file.
-    RunRequest request = o.run;
-    request.sample_rate = module_rate;
-    for (Change& change : request.changes)
-      change.sample = static_cast<uint32_t>(
-          std::min(4294967295.0, std::ceil(change.sample * module_rate / file_rate)));
-    return module.Start(main, request, error);
-  }
-
-  void AddTo(Pipeline* pipeline) {
-    // The check's gate measures the sound before the pre-filter changes it.
-    for (BlockStage* stage :
-         std::initializer_list<BlockStage*>{to_module.get(), check->LevelTap(), prefilter.get(),
-                                            check.get(), &module, from_module.get()})
-      if (stage != nullptr) pipeline->AddStage(stage);
-  }
-};
-
 int Render(const Invocation& invocation) {
   RenderOptions o;
   if (int code = ReadRenderOptions(invocation, &o)) return code;
@@ -344,7 +296,13 @@ int Render(const Invocation& invocation) {
     return Fail(error.empty() ? info.name + ": has no samples" : error);
 
   Chain chain;
-  if (!chain.Build(main, o, info.sample_rate, &error)) return Fail(error);
+  ChainRequest request;
+  request.file_rate = info.sample_rate;
+  request.module_rate = ModuleRate(o, info.sample_rate);
+  request.prefilter = o.prefilter;
+  request.check = &o.check;
+  request.run = o.run;
+  if (!chain.Build(main, request, &error)) return Fail(error);
 
   // Every output gets its temporary file (or is opened, when written
   // through) before any work, so that an unwritable path fails early and
@@ -375,7 +333,7 @@ int Render(const Invocation& invocation) {
   StatsSink stats;
   pipeline.AddSink(&stats);
   NoteReport report(o.report, info.sample_rate, module_rate, SettingsTimeline(o.run),
-                    chain.check.get());
+                    chain.Check());
   pipeline.AddSink(&report);
   const int64_t expected = reader.PromisedFrames();
   ProgressSink progress(isatty(STDERR_FILENO) && expected > kProgressSeconds * info.sample_rate,
@@ -396,7 +354,7 @@ int Render(const Invocation& invocation) {
   size_t events_beyond_end = static_cast<size_t>(
       std::count_if(o.run.changes.begin(), o.run.changes.end(),
                     [&](const Change& c) { return c.sample >= stats.Samples(); }));
-  PrintSummary(o, info, stats, report, chain.prefilter_text, events_beyond_end);
+  PrintSummary(o, info, stats, report, chain.PrefilterText(), events_beyond_end);
   return 0;
 }
 

@@ -4,10 +4,51 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 
 #include "Analysis.h"
 
 namespace tonevolt {
+
+bool Chain::Build(WBMainProc main, const ChainRequest& request, std::string* error) {
+  const double module_rate = request.module_rate;
+  const int file_rate = request.file_rate;
+  if (module_rate != file_rate) {
+    m_to_module = ResampleStage::Create(file_rate, static_cast<int>(module_rate),
+                                        Resampler::Signal::kAudio, error);
+    m_from_module = ResampleStage::Create(static_cast<int>(module_rate), file_rate,
+                                          Resampler::Signal::kControlVoltage, error);
+    if (!m_to_module || !m_from_module) return false;
+  }
+  if (request.prefilter.kind != PrefilterChoice::Kind::kOff) {
+    m_prefilter = PrefilterStage::Create(request.prefilter, module_rate, error);
+    if (!m_prefilter) return false;
+    m_prefilter_text = m_prefilter->Filter().Description();
+  }
+  if (request.check != nullptr) {
+    m_check = CheckStage::Create(static_cast<int>(module_rate), *request.check, error);
+    if (!m_check) {
+      *error = "the reliability check cannot run: " + *error;
+      return false;
+    }
+  }
+  // Changes at the module's own samples, none ahead of its time in the file.
+  RunRequest run = request.run;
+  run.sample_rate = module_rate;
+  for (Change& change : run.changes)
+    change.sample = static_cast<uint32_t>(
+        std::min(4294967295.0, std::ceil(change.sample * module_rate / file_rate)));
+  return m_module.Start(main, run, error);
+}
+
+void Chain::AddTo(Pipeline* pipeline, BlockStage* watch, BlockStage* readout) {
+  // The check's gate measures the sound before the pre-filter changes it.
+  BlockStage* level_tap = m_check ? m_check->LevelTap() : nullptr;
+  for (BlockStage* stage : std::initializer_list<BlockStage*>{
+           m_to_module.get(), level_tap, m_prefilter.get(), m_check.get(), watch, &m_module,
+           readout, m_from_module.get()})
+    if (stage != nullptr) pipeline->AddStage(stage);
+}
 
 CsvSink::~CsvSink() {
   if (m_file != nullptr) std::fclose(m_file);

@@ -3,10 +3,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "ChainStages.h"
 #include "Files.h"
 #include "Pipeline.h"
 #include "Run.h"
@@ -43,6 +45,41 @@ class ModuleStage : public BlockStage {
   ModuleRunner m_runner;
   size_t m_block = 1;
   std::vector<float> m_pending;  // less than a block
+};
+
+// What a chain is built for: the file's rate and the module's, the
+// pre-filter, the check (none for null) and the module's run at the file's
+// samples.
+struct ChainRequest {
+  int file_rate = 0;
+  double module_rate = kReferenceRate;
+  PrefilterChoice prefilter;
+  const ReliabilityOptions* check = nullptr;
+  RunRequest run;
+};
+
+// The chain from the file's samples to the output at its rate: at the
+// module's rate (resampled there and back unless the file has it); the
+// pre-filter and the check see what the module sees. Every command that
+// runs the module over a file builds it here.
+class Chain {
+ public:
+  bool Build(WBMainProc main, const ChainRequest& request, std::string* error);
+  // Its stages, in order, into pipeline. `watch` (may be null) sees what the
+  // module is given, `readout` (may be null) what it gives, at its rate.
+  void AddTo(Pipeline* pipeline, BlockStage* watch = nullptr, BlockStage* readout = nullptr);
+
+  CheckStage* Check() { return m_check.get(); }                          // null without a check
+  const PrefilterStage* Prefilter() const { return m_prefilter.get(); }  // null for none
+  // "off", or the pre-filter's description.
+  const std::string& PrefilterText() const { return m_prefilter_text; }
+
+ private:
+  std::unique_ptr<ResampleStage> m_to_module, m_from_module;
+  std::unique_ptr<PrefilterStage> m_prefilter;
+  std::unique_ptr<CheckStage> m_check;
+  ModuleStage m_module;
+  std::string m_prefilter_text = "off";
 };
 
 // The output as 32-bit float mono audio.

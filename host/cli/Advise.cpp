@@ -1,8 +1,10 @@
 // tonevolt advise IN: what a recording holds for the module (pitch range,
 // zero crossings per period, DC offset, vibrato), the settings that suit it,
 // and what the module really reads with them, note by note against a pitch
-// tracker. Two passes over the file: the analysis, then the renders with the
-// suggested settings. Only frames are kept (86 a second), never the signal.
+// tracker. Passes over the file through the render chain (Chain): the
+// analysis, then the renders with the suggested settings, with the
+// pre-filter and without. Only frames are kept (86 a second), never the
+// signal.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -176,63 +178,155 @@ struct Analysis {
   std::vector<Note> notes;
 };
 
-// Reads IN's channel, hands each block to at_file_rate, and the same
-// blocks at the module's rate (resampled when the file has another) to
-// at_module_rate; an empty block at the end asks for flushing.
-bool Stream(const std::string& path, int channel, AudioInfo* info,
-            const std::function<void(const std::vector<float>&)>& at_file_rate,
-            const std::function<void(const std::vector<float>&, bool)>& at_module_rate,
-            std::string* error) {
+// Passes its signal on and records it, as the module gave it, in frames.
+class ReadingsTap : public BlockStage {
+ public:
+  explicit ReadingsTap(Readings* readings) : m_readings(readings) {}
+  bool Process(const std::vector<float>& in, std::vector<float>* out, std::string*) override {
+    *out = in;
+    m_readings->Add(in);
+    return true;
+  }
+  bool Flush(std::vector<float>* out, std::string*) override {
+    out->clear();
+    m_readings->Finish();
+    return true;
+  }
+
+ private:
+  Readings* m_readings;
+};
+
+// Passes its signal on and tallies its crossings hop by hop.
+class HopTap : public BlockStage {
+ public:
+  explicit HopTap(HopTally* hops) : m_hops(hops) {}
+  bool Process(const std::vector<float>& in, std::vector<float>* out, std::string*) override {
+    *out = in;
+    m_hops->Process(in);
+    return true;
+  }
+
+ private:
+  HopTally* m_hops;
+};
+
+// Passes its signal on and watches it as pass one does: the pitch tracker,
+// the module's crossing test over the tracker's windows and hop by hop, into
+// marked frames.
+class AnalysisTap : public BlockStage {
+ public:
+  AnalysisTap(std::unique_ptr<PitchTracker> tracker, const ReliabilityOptions& check,
+              std::vector<Frame>* frames)
+      : m_tracker(std::move(tracker)), m_check(check), m_frames(frames) {}
+  bool Process(const std::vector<float>& in, std::vector<float>* out, std::string*) override {
+    *out = in;
+    m_tracker->Process(in.data(), in.size());
+    m_windows.Process(in.data(), in.size());
+    m_hops.Process(in);
+    Collect();
+    return true;
+  }
+  bool Flush(std::vector<float>* out, std::string*) override {
+    out->clear();
+    m_tracker->Finish();
+    m_windows.Finish();
+    Collect();
+    return true;
+  }
+  const HopTally& Hops() const { return m_hops; }
+
+ private:
+  void Collect() {
+    size_t both = std::min(m_tracker->Frames().size(), m_windows.Windows().size());
+    for (size_t k = 0; k < both; ++k) {
+      const PitchFrame& p = m_tracker->Frames()[k];
+      Frame f;
+      f.time_s = static_cast<float>(p.time_s);
+      f.hz = static_cast<float>(p.hz);
+      f.level_db = static_cast<float>(p.level_db);
+      f.mark = ReliabilityCheck::Classify(p, m_windows.Windows()[k], kRate, m_check);
+      f.several_pitches = ReliabilityCheck::SeveralPitches(p, m_check);
+      m_frames->push_back(f);
+    }
+    m_tracker->DropFrames(both);
+    m_windows.DropWindows(both);
+  }
+
+  std::unique_ptr<PitchTracker> m_tracker;
+  ReliabilityOptions m_check;
+  std::vector<Frame>* m_frames;
+  CrossingCounter m_windows{kHop, kWindow};
+  HopTally m_hops;
+};
+
+// The input as read: its length, DC offset, RMS and envelope.
+class InputSink : public BlockSink {
+ public:
+  explicit InputSink(Analysis* a) : m_a(a) {}
+  bool Consume(const std::vector<float>& input, const std::vector<float>&, std::string*) override {
+    for (float x : input) {
+      if (!std::isfinite(x)) continue;
+      m_sum += x;
+      m_squares += static_cast<double>(x) * x;
+    }
+    m_a->samples += input.size();
+    m_a->input.Add(input.data(), input.size());
+    return true;
+  }
+  bool Finish(std::string*) override {
+    m_a->dc = m_sum / m_a->samples;
+    m_a->rms = std::sqrt(std::max(0.0, m_squares / m_a->samples - m_a->dc * m_a->dc));
+    return true;
+  }
+
+ private:
+  Analysis* m_a;
+  double m_sum = 0, m_squares = 0;
+};
+
+// One pass over a recording: a chain at the module's rate with these
+// settings and pre-filter, and what watches it (see Chain::AddTo; each may
+// be null).
+struct Pass {
+  Settings settings;
+  PrefilterChoice prefilter;
+  BlockStage* watch = nullptr;
+  BlockStage* readout = nullptr;
+  BlockSink* sink = nullptr;
+  double delay_at_hz = 0;        // the pre-filter's delay is measured there
+  double prefilter_delay_s = 0;  // found
+};
+
+bool RunPass(WBMainProc main, const std::string& path, int channel, Pass* pass, AudioInfo* info,
+             std::string* error) {
   AudioReader reader;
   if (!reader.Open(path, channel, error)) return false;
   *info = reader.Info();
-  std::unique_ptr<ResampleStage> resample;
-  if (info->sample_rate != kRate) {
-    resample = ResampleStage::Create(info->sample_rate, kRate, Resampler::Signal::kAudio, error);
-    if (!resample) return false;
-  }
-  std::vector<float> block, converted;
+  ChainRequest request;
+  request.file_rate = info->sample_rate;
+  request.module_rate = kRate;
+  request.prefilter = pass->prefilter;
+  request.run.settings = pass->settings;
+  Chain chain;
+  if (!chain.Build(main, request, error)) return false;
+  if (chain.Prefilter() != nullptr)
+    pass->prefilter_delay_s = chain.Prefilter()->Filter().DelaySeconds(pass->delay_at_hz);
+  Pipeline pipeline;
+  chain.AddTo(&pipeline, pass->watch, pass->readout);
+  if (pass->sink != nullptr) pipeline.AddSink(pass->sink);
+  std::vector<float> block;
   bool any = false;
   while (reader.Read(kReadSamples, &block, error)) {
     any = true;
-    at_file_rate(block);
-    if (resample) {
-      resample->Process(block, &converted, error);
-      at_module_rate(converted, false);
-    } else {
-      at_module_rate(block, false);
-    }
+    if (!pipeline.Push(block, error)) return false;
   }
   if (!error->empty()) return false;
   if (!any) {
     *error = info->name + ": has no samples";
     return false;
   }
-  converted.clear();
-  if (resample) resample->Flush(&converted, error);
-  at_module_rate(converted, true);
-  return true;
-}
-
-// Runs a module stage on a block, or flushes it, into readings.
-void RunInto(ModuleStage* module, const std::vector<float>& block, bool flush, Readings* readings) {
-  std::vector<float> out;
-  std::string unused;
-  module->Process(block, &out, &unused);
-  readings->Add(out);
-  if (flush) {
-    module->Flush(&out, &unused);
-    readings->Add(out);
-    readings->Finish();
-  }
-}
-
-bool StartModule(WBMainProc main, const Settings& settings, ModuleStage* module,
-                 std::string* error) {
-  RunRequest request;
-  request.sample_rate = kRate;
-  request.settings = settings;
-  return module->Start(main, request, error);
+  return pipeline.Finish(error);
 }
 
 // Pass one: the pitch tracker, the module's crossing test and the module
@@ -245,55 +339,16 @@ bool Analyse(WBMainProc main, const std::string& path, int channel, const Reliab
   pitch.fundamental_peak = true;
   std::unique_ptr<PitchTracker> tracker = PitchTracker::Create(kRate, pitch, error);
   if (!tracker) return false;
-  CrossingCounter windows(kHop, kWindow);
-  HopTally hops;
-  ModuleStage module;
-  if (!StartModule(main, Settings(), &module, error)) return false;
-  double sum = 0, squares = 0;
-
-  auto collect = [&]() {
-    size_t both = std::min(tracker->Frames().size(), windows.Windows().size());
-    for (size_t k = 0; k < both; ++k) {
-      const PitchFrame& p = tracker->Frames()[k];
-      Frame f;
-      f.time_s = static_cast<float>(p.time_s);
-      f.hz = static_cast<float>(p.hz);
-      f.level_db = static_cast<float>(p.level_db);
-      f.mark = ReliabilityCheck::Classify(p, windows.Windows()[k], kRate, check);
-      f.several_pitches = ReliabilityCheck::SeveralPitches(p, check);
-      a->frames.push_back(f);
-    }
-    tracker->DropFrames(both);
-    windows.DropWindows(both);
-  };
-  bool ok = Stream(
-      path, channel, &a->info,
-      [&](const std::vector<float>& block) {
-        for (float x : block) {
-          if (!std::isfinite(x)) continue;
-          sum += x;
-          squares += static_cast<double>(x) * x;
-        }
-        a->samples += block.size();
-        a->input.Add(block.data(), block.size());
-      },
-      [&](const std::vector<float>& block, bool last) {
-        tracker->Process(block.data(), block.size());
-        windows.Process(block.data(), block.size());
-        hops.Process(block);
-        RunInto(&module, block, last, &a->defaults);
-        if (last) {
-          tracker->Finish();
-          windows.Finish();
-        }
-        collect();
-      },
-      error);
-  if (!ok) return false;
-  const std::vector<HopCrossings>& tally = hops.Hops();
+  AnalysisTap watch(std::move(tracker), check, &a->frames);
+  ReadingsTap readout(&a->defaults);
+  InputSink input(a);
+  Pass pass;
+  pass.watch = &watch;
+  pass.readout = &readout;
+  pass.sink = &input;
+  if (!RunPass(main, path, channel, &pass, &a->info, error)) return false;
+  const std::vector<HopCrossings>& tally = watch.Hops().Hops();
   for (size_t k = 0; k < a->frames.size() && k < tally.size(); ++k) a->frames[k].hop = tally[k];
-  a->dc = sum / a->samples;
-  a->rms = std::sqrt(std::max(0.0, squares / a->samples - a->dc * a->dc));
   return true;
 }
 
@@ -755,30 +810,22 @@ struct Renders {
 
 bool Render(WBMainProc main, const std::string& path, int channel, const Suggestion& s, Renders* r,
             std::string* error) {
-  std::unique_ptr<PrefilterStage> prefilter;
-  if (s.prefilter.kind != PrefilterChoice::Kind::kOff) {
-    prefilter = PrefilterStage::Create(s.prefilter, kRate, error);
-    if (!prefilter) return false;
-    r->prefilter_delay_s = prefilter->Filter().DelaySeconds(s.lowest_hz);
-  }
-  ModuleStage with, without;
-  if (!StartModule(main, s.settings, &with, error) ||
-      (prefilter && !StartModule(main, s.settings, &without, error)))
-    return false;
   AudioInfo info;
-  return Stream(
-      path, channel, &info, [](const std::vector<float>&) {},
-      [&](const std::vector<float>& block, bool last) {
-        std::vector<float> filtered = block;
-        std::string unused;
-        if (prefilter) {
-          prefilter->Process(block, &filtered, &unused);
-          RunInto(&without, block, last, &r->without);
-        }
-        r->hops.Process(filtered);
-        RunInto(&with, filtered, last, &r->with);
-      },
-      error);
+  HopTap hops(&r->hops);
+  ReadingsTap with(&r->with), without(&r->without);
+  Pass filtered;
+  filtered.settings = s.settings;
+  filtered.prefilter = s.prefilter;
+  filtered.watch = &hops;
+  filtered.readout = &with;
+  filtered.delay_at_hz = s.lowest_hz;
+  if (!RunPass(main, path, channel, &filtered, &info, error)) return false;
+  r->prefilter_delay_s = filtered.prefilter_delay_s;
+  if (s.prefilter.kind == PrefilterChoice::Kind::kOff) return true;
+  Pass unfiltered;
+  unfiltered.settings = s.settings;
+  unfiltered.readout = &without;
+  return RunPass(main, path, channel, &unfiltered, &info, error);
 }
 
 // What a render reads over a note: after the filters have settled, to its end.

@@ -53,6 +53,8 @@ constexpr size_t kShortestHeardFrames = 3;
 constexpr size_t kReachHops = kWindow / 2 / kHop + 2;
 // A hop this far below a note's median level is a rest, not the note.
 constexpr double kQuietBelowNoteDb = 20;
+// A dip this far under the quieter of two notes is where one gives way to the next.
+constexpr double kReattackDipDb = 6;
 // Hops either side of a change of note that may hold some of both.
 constexpr size_t kChangeHops = 2;
 // A DC offset beyond this share of the RMS moves where the crossings fall.
@@ -526,6 +528,21 @@ int64_t SpacingChange(const std::vector<Frame>& frames, size_t lo, size_t hi) {
   return spacings[best].start;
 }
 
+// A note played again, or tongued into the next, dips the level between
+// the two: where the quietest hop within reach lies well below both notes,
+// the change is there, however the partials blur the crossings' spacing.
+// Returns the sample at that hop's centre; -1 without such a dip.
+int64_t ReattackDip(const std::vector<Frame>& frames, size_t lo, size_t hi, const Note& a,
+                    const Note& b) {
+  size_t dip = lo;
+  for (size_t k = lo; k <= hi && k < frames.size(); ++k)
+    if (frames[k].level_db < frames[dip].level_db) dip = k;
+  // quiet_db lies kQuietBelowNoteDb under a note's median level.
+  const double quieter_note_db = std::min(a.quiet_db, b.quiet_db) + kQuietBelowNoteDb;
+  if (frames[dip].level_db > quieter_note_db - kReattackDipDb) return -1;
+  return static_cast<int64_t>(dip) * kHop;
+}
+
 // The hop that holds sample `at`.
 size_t HopOf(int64_t at) { return static_cast<size_t>(std::max<int64_t>(0, at + kHop / 2) / kHop); }
 
@@ -553,7 +570,8 @@ void PlaceBoundaries(const std::vector<Frame>& frames, std::vector<Note>* notes)
                           a.heard_last > kReachHops ? a.heard_last - kReachHops : 0, a.first + 1});
     size_t hi = std::min(Middle(b.heard_first, b.heard_last), b.heard_first + kReachHops);
     if (b.change_after) hi = std::min(hi, b.last);
-    int64_t at = lo < hi ? SpacingChange(frames, lo, hi) : -1;
+    int64_t at = lo < hi ? ReattackDip(frames, lo, hi, a, b) : -1;
+    if (at < 0 && lo < hi) at = SpacingChange(frames, lo, hi);
     if (at < 0) continue;
     size_t hop = std::clamp(HopOf(at), a.first + 1, b.last);
     a.last = hop - 1;

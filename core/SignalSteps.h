@@ -48,6 +48,22 @@ inline int32_t LeadingZeroLike(const float* input, int32_t count) {
   return n;
 }
 
+// How many of the last count samples in a row are zero-like, compared as
+// LeadingZeroLike does.
+inline int32_t TrailingZeroLike(const float* input, int32_t count) {
+  const __m128 zero = _mm_setzero_ps();
+  int32_t n = 0;
+  for (; n + 4 <= count; n += 4) {
+    const __m128 x = _mm_loadu_ps(input + count - n - 4);
+    const int nonzero = _mm_movemask_ps(_mm_or_ps(_mm_cmplt_ps(x, zero), _mm_cmpgt_ps(x, zero)));
+    // Bit 3 is the latest of the four samples: the zero bits above the
+    // highest set one count the zero-like samples at the end.
+    if (nonzero != 0) return n + __builtin_clz(static_cast<unsigned>(nonzero)) - 28;
+  }
+  while (n < count && ZeroLike(input[count - 1 - n])) ++n;
+  return n;
+}
+
 inline void Fill(float* output, int32_t count, float value) {
   const __m128 four = _mm_set1_ps(value);
   int32_t n = 0;

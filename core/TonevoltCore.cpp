@@ -34,14 +34,14 @@ void TonevoltCore::Process(const float* input, float* output, int32_t count) {
   const bool volt_per_octave = VoltPerOctave();
   if (m_filter_order == kOrderTwoPoles) {
     if (volt_per_octave)
-      RunSamples<true, true>(input, output, count);
+      RunPiece<true, true>(input, output, count);
     else
-      RunSamples<true, false>(input, output, count);
+      RunPiece<true, false>(input, output, count);
   } else {
     if (volt_per_octave)
-      RunSamples<false, true>(input, output, count);
+      RunPiece<false, true>(input, output, count);
     else
-      RunSamples<false, false>(input, output, count);
+      RunPiece<false, false>(input, output, count);
   }
 }
 
@@ -56,17 +56,64 @@ bool SameBits(float a, float b) {
 
 }  // namespace
 
+// Zero-like runs at either end of a piece go through RunZeroLike, which can
+// hold the output; the sound between them through the plain loop, which
+// checks nothing. A sounding piece pays two vector compares for this.
+template <bool kTwoPoles, bool kVoltPerOctave>
+void TonevoltCore::RunPiece(const float* input, float* output, int32_t count) {
+  const int32_t head = LeadingZeroLike(input, count);
+  const int32_t sound_end = count - TrailingZeroLike(input + head, count - head);
+  RunZeroLike<kTwoPoles, kVoltPerOctave>(input, output, head);
+  RunSamples<kTwoPoles, kVoltPerOctave>(input + head, output + head, sound_end - head);
+  RunZeroLike<kTwoPoles, kVoltPerOctave>(input + sound_end, output + sound_end, count - sound_end);
+}
+
 // Silence: from a zero-like prev sample, a zero-like sample gives no pulse
 // and leaves prev zero-like. If such a sample also leaves every stage's
 // state with the bits it had (the decay has come to rest: under
 // round-to-nearest at a denormal, under truncation at zero), the next one
 // computes exactly the same, and so does every zero-like sample after it:
-// the output holds that sample's value until the input turns non-zero. The
-// check runs only at the start of each stretch of kCheckEvery samples and
-// costs a sound signal one test of prev.
+// the output holds that sample's value to the end of the run. The check
+// runs on the first sample of every kCheckEvery.
+template <bool kTwoPoles, bool kVoltPerOctave>
+void TonevoltCore::RunZeroLike(const float* input, float* output, int32_t count) {
+  constexpr int32_t kCheckEvery = 64;
+  int32_t i = 0;
+  while (i < count) {
+    const bool from_zero = ZeroLike(m_prev_sample);
+    const float x1 = m_stage1_x1, y1 = m_stage1_y1, x2 = m_stage2_x1, y2 = m_stage2_y1;
+    RunSamples<kTwoPoles, kVoltPerOctave>(input + i, output + i, 1);
+    ++i;
+    const bool at_rest = from_zero && SameBits(m_stage1_x1, x1) && SameBits(m_stage1_y1, y1) &&
+                         (!kTwoPoles || (SameBits(m_stage2_x1, x2) && SameBits(m_stage2_y1, y2)));
+    if (at_rest) {
+      if (i < count) {
+        m_prev_sample = input[count - 1];  // before the fill, which may overwrite it in place
+        Fill(output + i, count - i, m_value);
+      }
+      return;
+    }
+    const int32_t plain = std::min(count - i, kCheckEvery - 1);
+    RunSamples<kTwoPoles, kVoltPerOctave>(input + i, output + i, plain);
+    i += plain;
+  }
+}
+
+// In 1 V/oct a factor of 1.0 is left out, which frees a register in the
+// loop. It could change only a denormal, into a zero of the same sign under
+// denormals-are-zero; under that state the lookup's scaling reads the
+// denormal as that zero all the same.
 template <bool kTwoPoles, bool kVoltPerOctave>
 void TonevoltCore::RunSamples(const float* input, float* output, int32_t count) {
-  constexpr int32_t kCheckEvery = 64;
+  if (kVoltPerOctave && OctaveFactor(m_octave) == 1.0f)
+    PlainLoop<kTwoPoles, kVoltPerOctave, false>(input, output, count);
+  else
+    PlainLoop<kTwoPoles, kVoltPerOctave, true>(input, output, count);
+}
+
+// State in locals for the whole stretch, written back once.
+template <bool kTwoPoles, bool kVoltPerOctave, bool kOctaveFactor>
+void TonevoltCore::PlainLoop(const float* input, float* output, int32_t count) {
   const float a0 = m_a0, a1 = m_a1, b1 = m_b1;
   const float octave_factor = OctaveFactor(m_octave);
   const float* table = m_pitch_table;
@@ -75,40 +122,16 @@ void TonevoltCore::RunSamples(const float* input, float* output, int32_t count) 
   float x2 = m_stage2_x1, y2 = m_stage2_y1;  // untouched with one pole
   float value = m_value;
 
-  auto step = [&](float x) {
+  for (int32_t i = 0; i < count; ++i) {
+    const float x = input[i];
     const float pulse = ZeroCrossingPulse(prev, x);
     prev = x;
-    float v = OnePole(a0, a1, b1, pulse, x1, y1);
-    if (kTwoPoles) v = OnePole(a0, a1, b1, v, x2, y2);
-    v = v * kGain;
-    v = v * octave_factor;
-    if (kVoltPerOctave) v = PitchLookup(table, kPitchTableSize, v);
-    return v;
-  };
-
-  int32_t i = 0;
-  while (i < count) {
-    if (ZeroLike(prev) && ZeroLike(input[i])) {
-      const float old_x1 = x1, old_y1 = y1, old_x2 = x2, old_y2 = y2;
-      value = step(input[i]);
-      output[i++] = value;
-      const bool at_rest = SameBits(x1, old_x1) && SameBits(y1, old_y1) &&
-                           (!kTwoPoles || (SameBits(x2, old_x2) && SameBits(y2, old_y2)));
-      if (at_rest) {
-        const int32_t end = i + LeadingZeroLike(input + i, count - i);
-        if (end > i) {
-          prev = input[end - 1];  // before the fill, which may overwrite it in place
-          Fill(output + i, end - i, value);
-          i = end;
-        }
-        continue;
-      }
-    }
-    const int32_t end = std::min(count, i + kCheckEvery);
-    for (; i < end; ++i) {
-      value = step(input[i]);
-      output[i] = value;
-    }
+    value = OnePole(a0, a1, b1, pulse, x1, y1);
+    if (kTwoPoles) value = OnePole(a0, a1, b1, value, x2, y2);
+    value = value * kGain;
+    if (kOctaveFactor) value = value * octave_factor;
+    if (kVoltPerOctave) value = PitchLookup(table, kPitchTableSize, value);
+    output[i] = value;
   }
 
   m_prev_sample = prev;

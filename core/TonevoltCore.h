@@ -43,7 +43,13 @@ class TonevoltCore {
  private:
   void ComputeCoefficients(float cutoff);
   template <bool kTwoPoles, bool kVoltPerOctave>
+  void RunPiece(const float* input, float* output, int32_t count);
+  template <bool kTwoPoles, bool kVoltPerOctave>
+  void RunZeroLike(const float* input, float* output, int32_t count);
+  template <bool kTwoPoles, bool kVoltPerOctave>
   void RunSamples(const float* input, float* output, int32_t count);
+  template <bool kTwoPoles, bool kVoltPerOctave, bool kOctaveFactor>
+  void PlainLoop(const float* input, float* output, int32_t count);
 
   // Settings.
   float m_cutoff = kCutoffDefaultHz;  // Hz

@@ -19,6 +19,7 @@
 #include "Commands.h"
 #include "Files.h"
 #include "Paths.h"
+#include "PitchRuns.h"
 #include "Plot.h"
 #include "RenderStages.h"
 #include "Run.h"
@@ -372,36 +373,16 @@ double FrameEnd(size_t k) { return k * kHopSeconds + kHopSeconds / 2; }
 // length either side of a frame, so its pitch changes when the next note
 // fills most of the window, not where the next note starts.
 std::vector<Note> TrackedNotes(const std::vector<Frame>& frames) {
+  std::vector<double> pitches;
+  for (const Frame& f : frames)
+    pitches.push_back(f.mark == Reliability::kNoPitch ? NAN : Cents(f.hz, 440.0));
   std::vector<Note> runs;
-  bool open = false;
-  Note note;
-  double cents_sum = 0;
-  size_t count = 0;
-  auto close = [&]() {
-    if (open) runs.push_back(note);
-    open = false;
-  };
-  for (size_t k = 0; k < frames.size(); ++k) {
-    const Frame& f = frames[k];
-    if (f.mark == Reliability::kNoPitch) {
-      close();
-      continue;
-    }
-    double cents = Cents(f.hz, 440.0);
-    if (open && std::fabs(cents - cents_sum / count) <= kToleranceCents) {
-      note.last = k;
-      cents_sum += cents;
-      ++count;
-      continue;
-    }
-    close();
-    open = true;
-    note = Note();
-    note.first = note.last = k;
-    cents_sum = cents;
-    count = 1;
+  for (const PitchRun& found : FindPitchRuns(pitches, kToleranceCents)) {
+    Note run;
+    run.first = found.first;
+    run.last = found.last;
+    runs.push_back(run);
   }
-  close();
 
   auto median_cents = [&](const Note& n) {
     std::vector<double> cents;

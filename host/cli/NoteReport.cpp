@@ -109,7 +109,8 @@ NoteReport::NoteReport(const ReportChoice& choice, double file_rate, double modu
       m_settings(std::move(timeline)),
       m_check(check),
       m_frame_samples(std::max<uint64_t>(1, std::llround(kFrameSeconds * file_rate))),
-      m_longest_frame(std::max<uint64_t>(1, std::llround(kLongestFrameSeconds * file_rate))) {
+      m_longest_frame(std::max<uint64_t>(1, std::llround(kLongestFrameSeconds * file_rate))),
+      m_held(kToleranceCents) {
   m_frame.settings = m_settings.At(0);
 }
 
@@ -291,8 +292,7 @@ void NoteReport::ApplyFrame(const Frame& frame) {
 }
 
 bool NoteReport::WithinNote(const Frame& frame) const {
-  return m_open.open && m_open.all.samples > 0 &&
-         std::fabs(frame.cents - m_open.all.cents / m_open.all.samples) <= kToleranceCents;
+  return m_open.open && m_held.Holds(frame.cents);
 }
 
 // A frame held as an outlier, when no frame follows to judge it by: it
@@ -441,6 +441,7 @@ Reliability NoteReport::MarkOf(const Checks& k) const {
 void NoteReport::StartEntry(const Frame& frame) {
   m_open = Open();
   m_open.open = true;
+  m_held.Clear();
   m_open.start_s = frame.start_s;
   m_open.settings = frame.settings;
   m_open.settle_s = SettleSeconds(frame.settings);
@@ -461,6 +462,7 @@ void NoteReport::AddToEntry(const Frame& frame) {
   }
   if (!frame.valid) return;
   o.all.Add(frame);
+  m_held.Add(frame.cents, static_cast<double>(frame.count));
   double since = frame.start_s - o.start_s;
   if (since < 2 * o.settle_s && o.early.size() < kKeptValues) o.early.push_back(frame);
   if (since >= o.settle_s) {

@@ -13,6 +13,7 @@
 
 #include "ChainStages.h"
 #include "Pipeline.h"
+#include "PitchRuns.h"
 #include "RenderStages.h"
 
 namespace tonevolt {
@@ -176,7 +177,8 @@ class NoteReport : public BlockSink {
   float m_cycle_hi = 0, m_cycle_lo = 0;
   std::deque<Frame> m_frames;  // closed, waiting for the check to pass them
   Open m_open;
-  Frame m_outlier;  // notes: a frame off the open note, waiting for the next
+  HeldPitch m_held;  // notes: the open entry's pitch
+  Frame m_outlier;   // notes: a frame off the open note, waiting for the next
   bool m_has_outlier = false;
   Open m_unsteady;              // notes: the stretches too short to be notes, run together
   int m_unsteady_pitched = -1;  // whether its sound has a pitch; -1 not known yet

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 #include "Analysis.h"
 #include "OutputUnits.h"
+#include "PitchRuns.h"
 #include "PitchTable.h"
 #include "analysis/Number.h"
 
@@ -101,6 +103,227 @@ bool ParseReport(const std::string& text, ReportChoice* choice, std::string* err
   return false;
 }
 
+// Fixed slices: a frame ends at each slice's end, and so does the entry.
+class NoteReport::Slices : public NoteReport::Segmenter {
+ public:
+  Slices(NoteReport* report, double seconds, double file_rate)
+      : m_report(*report), m_seconds(seconds), m_file_rate(file_rate) {}
+
+  uint64_t NextCut(uint64_t first) const override {
+    return std::max<uint64_t>(first + 1, std::llround((m_slice + 1) * m_seconds * m_file_rate));
+  }
+
+  bool EndsSlice(uint64_t end) override {
+    if (end < static_cast<uint64_t>(std::llround((m_slice + 1) * m_seconds * m_file_rate)))
+      return false;
+    ++m_slice;
+    return true;
+  }
+
+  void Apply(const Frame& frame) override {
+    // A reading never mixes settings: an entry ends where they change.
+    if (frame.after_change) m_report.CloseEntry();
+    if (!m_report.m_open.open)
+      m_report.StartEntry(frame);
+    else
+      m_report.AddToEntry(frame);
+    if (frame.ends_slice) m_report.CloseEntry();
+  }
+
+  void Fill(Open* o, const Frame& frame) override {
+    if (frame.finite) o->slice.Add(frame);
+    if (frame.finite && frame.whole) o->whole.Add(frame);
+  }
+
+  void Conclude(Open* o, ReportEntry e) override {
+    // Over its whole ripple cycles, where it has some.
+    const Readings& r = o->whole.frames > 0 ? o->whole : o->slice;
+    if (o->slice.frames > 0) {
+      e.reading_hz = ImpliedHz(r.values / r.samples, o->settings, m_report.m_module_rate);
+      e.ripple_cents =
+          o->slice.lo_hz > 0 && o->slice.hi_hz > 0 ? Cents(o->slice.hi_hz, o->slice.lo_hz) : -1;
+      e.range = o->slice.range;
+    }
+    m_report.Record(e, o->checks, false);
+  }
+
+  void Close() override { m_report.CloseEntry(); }
+
+ private:
+  NoteReport& m_report;
+  double m_seconds, m_file_rate;
+  uint64_t m_slice = 0;  // the slice being filled
+};
+
+// Notes: stretches where the output holds within kToleranceCents of their
+// mean; those shorter than kShortestNoteSeconds run together as unsteady.
+class NoteReport::Notes : public NoteReport::Segmenter {
+ public:
+  explicit Notes(NoteReport* report) : m_report(*report), m_held(kToleranceCents) {}
+
+  uint64_t NextCut(uint64_t) const override { return std::numeric_limits<uint64_t>::max(); }
+  bool EndsSlice(uint64_t) override { return false; }
+  void Apply(const Frame& frame) override;
+  void Fill(Open* o, const Frame& frame) override;
+  void Conclude(Open* o, ReportEntry e) override;
+
+  void Close() override {
+    SettleOutlier();
+    m_report.CloseEntry();
+    CloseUnsteady();
+  }
+
+ private:
+  void Start(const Frame& frame) {
+    m_held.Clear();
+    m_report.StartEntry(frame);
+  }
+  bool WithinNote(const Frame& frame) const {
+    return m_report.m_open.open && m_held.Holds(frame.cents);
+  }
+  void SettleOutlier();
+  void StartAtOutlier();
+  void CloseUnsteady();
+
+  NoteReport& m_report;
+  HeldPitch m_held;  // the open entry's pitch
+  Frame m_outlier;   // a frame off the open note, waiting for the next
+  bool m_has_outlier = false;
+  Open m_unsteady;              // the stretches too short to be notes, run together
+  int m_unsteady_pitched = -1;  // whether its sound has a pitch; -1 not known yet
+};
+
+void NoteReport::Notes::Apply(const Frame& frame) {
+  // A reading never mixes settings: an entry ends where they change.
+  if (frame.after_change) {
+    SettleOutlier();
+    m_report.CloseEntry();
+  }
+  if (!frame.valid) {
+    Close();
+    return;
+  }
+  if (m_has_outlier) {
+    // One frame off a note that the next returns to is the note's own
+    // unevenness (a burst of noise, a crossing more), not a note.
+    m_has_outlier = false;
+    if (WithinNote(frame)) {
+      m_report.AddToEntry(m_outlier);
+      m_report.AddToEntry(frame);
+      return;
+    }
+    StartAtOutlier();
+  }
+  if (WithinNote(frame)) {
+    m_report.AddToEntry(frame);
+  } else if (m_report.m_open.open) {
+    m_outlier = frame;
+    m_has_outlier = true;
+  } else {
+    Start(frame);
+  }
+}
+
+// A frame held as an outlier, when no frame follows to judge it by: it
+// starts the next entry.
+void NoteReport::Notes::SettleOutlier() {
+  if (m_has_outlier) StartAtOutlier();
+}
+
+// The held frame starts the next entry, with the checked frames of its time.
+void NoteReport::Notes::StartAtOutlier() {
+  m_has_outlier = false;
+  std::deque<CheckedFrame>& pending = m_report.m_open.pending;
+  while (!pending.empty() && pending.back().time_s >= m_outlier.start_s) {
+    m_report.m_between.push_front(pending.back());
+    pending.pop_back();
+  }
+  m_report.CloseEntry();
+  Start(m_outlier);
+}
+
+void NoteReport::Notes::Fill(Open* o, const Frame& frame) {
+  if (!frame.valid) return;
+  o->all.Add(frame);
+  m_held.Add(frame.cents, static_cast<double>(frame.count));
+  double since = frame.start_s - o->start_s;
+  if (since < 2 * o->settle_s && o->early.size() < kKeptValues) o->early.push_back(frame);
+  if (since >= o->settle_s) {
+    if (o->has_last_settled) o->settled.Add(o->last_settled);
+    o->last_settled = frame;
+    o->has_last_settled = true;
+  }
+}
+
+void NoteReport::Notes::Conclude(Open* entry, ReportEntry e) {
+  Open& o = *entry;
+  if (e.end_s - e.start_s < kShortestNoteSeconds) {
+    // Part of a stretch whose reading wanders; one where the sound has a
+    // pitch and one where it has none are told apart.
+    int pitched = Pitched(o.checks);
+    if (m_unsteady.open && pitched >= 0 && m_unsteady_pitched >= 0 && pitched != m_unsteady_pitched)
+      CloseUnsteady();
+    if (pitched >= 0) m_unsteady_pitched = pitched;
+    if (!m_unsteady.open) {
+      m_unsteady = std::move(o);
+      m_unsteady.open = true;
+    } else {
+      m_unsteady.end_s = o.end_s;
+      m_unsteady.all.Merge(o.all);
+      m_unsteady.checks.Merge(o.checks);
+    }
+    return;
+  }
+  // The filter's glide into the note is the note's start.
+  Open& u = m_unsteady;
+  if (u.open && std::fabs(u.end_s - e.start_s) < 1e-9 &&
+      u.end_s - u.start_s <= GlideSeconds(o.settings)) {
+    e.start_s = u.start_s;
+    u.open = false;
+    m_unsteady_pitched = -1;
+  }
+  CloseUnsteady();
+  Readings readings = o.settled;
+  if (readings.frames == 0 && o.has_last_settled) readings.Add(o.last_settled);
+  if (readings.frames == 0 || e.end_s - e.start_s < 2 * o.settle_s) {
+    // Too short to settle: its second half, for what it is worth.
+    e.settled = false;
+    readings = Readings();
+    double half = 0.5 * (e.start_s + e.end_s);
+    for (const Frame& f : o.early)
+      if (f.start_s >= half || &f == &o.early.back()) readings.Add(f);
+  }
+  e.reading_hz = ReadingHz(readings, o.settings);
+  e.ripple_cents = readings.lo_hz > 0 ? Cents(readings.hi_hz, readings.lo_hz) : -1;
+  e.range = readings.range;
+  m_report.Record(e, o.checks, true);
+}
+
+void NoteReport::Notes::CloseUnsteady() {
+  Open& u = m_unsteady;
+  if (!u.open) return;
+  u.open = false;
+  m_unsteady_pitched = -1;
+  if (u.end_s - u.start_s < kShortestNoteSeconds) return;
+  // The filter's glide out of a note is the note's end.
+  std::vector<ReportEntry>& entries = m_report.m_entries;
+  if (m_report.m_last_listed && entries.back().steady &&
+      std::fabs(u.start_s - entries.back().end_s) < 1e-9 &&
+      u.end_s - u.start_s <= GlideSeconds(u.settings)) {
+    entries.back().end_s = u.end_s;
+    return;
+  }
+  ReportEntry e;
+  e.start_s = u.start_s;
+  e.end_s = u.end_s;
+  e.steady = false;
+  e.settled = false;
+  e.reading_hz = ReadingHz(u.all, u.settings);
+  e.ripple_cents = u.all.lo_hz > 0 ? Cents(u.all.hi_hz, u.all.lo_hz) : -1;
+  e.range = u.all.range;
+  m_report.Record(e, u.checks, true);
+}
+
 NoteReport::NoteReport(const ReportChoice& choice, double file_rate, double module_rate,
                        SettingsTimelineList timeline, CheckStage* check)
     : m_choice(choice),
@@ -109,10 +332,15 @@ NoteReport::NoteReport(const ReportChoice& choice, double file_rate, double modu
       m_settings(std::move(timeline)),
       m_check(check),
       m_frame_samples(std::max<uint64_t>(1, std::llround(kFrameSeconds * file_rate))),
-      m_longest_frame(std::max<uint64_t>(1, std::llround(kLongestFrameSeconds * file_rate))),
-      m_held(kToleranceCents) {
+      m_longest_frame(std::max<uint64_t>(1, std::llround(kLongestFrameSeconds * file_rate))) {
+  if (choice.kind == ReportChoice::Kind::kSlices)
+    m_segmenter = std::make_unique<Slices>(this, choice.seconds, file_rate);
+  else
+    m_segmenter = std::make_unique<Notes>(this);
   m_frame.settings = m_settings.At(0);
 }
+
+NoteReport::~NoteReport() = default;
 
 bool NoteReport::Consume(const std::vector<float>&, const std::vector<float>& output,
                          std::string*) {
@@ -124,20 +352,13 @@ bool NoteReport::Consume(const std::vector<float>&, const std::vector<float>& ou
 bool NoteReport::Finish(std::string*) {
   if (m_position > m_frame_first) CloseFrame(false);
   Drain(true);
-  SettleOutlier();
-  CloseEntry();
-  CloseUnsteady();
+  m_segmenter->Close();
   return true;
 }
 
 // The next sample where a frame must end: a slice's end or a settings change.
 uint64_t NoteReport::NextCut() const {
-  uint64_t cut = m_settings.NextChange();
-  if (m_choice.kind == ReportChoice::Kind::kSlices)
-    cut = std::min<uint64_t>(
-        cut, std::max<uint64_t>(m_frame_first + 1,
-                                std::llround((m_slice + 1) * m_choice.seconds * m_file_rate)));
-  return cut;
+  return std::min<uint64_t>(m_settings.NextChange(), m_segmenter->NextCut(m_frame_first));
 }
 
 // Sample m_position, y, into the frames: a frame ends before it when a cut
@@ -201,12 +422,7 @@ void NoteReport::CloseFrame(bool ends_cycle) {
     f.range = RangeOf(f.lo, f.hi, f.settings);
   }
   Frame next;
-  if (m_choice.kind == ReportChoice::Kind::kSlices &&
-      m_position >=
-          static_cast<uint64_t>(std::llround((m_slice + 1) * m_choice.seconds * m_file_rate))) {
-    f.ends_slice = true;
-    ++m_slice;
-  }
+  f.ends_slice = m_segmenter->EndsSlice(m_position);
   if (m_settings.NextChange() <= m_position) {
     next.after_change = true;
     // The value may jump (another scale): the ripple's cycles start afresh.
@@ -239,8 +455,7 @@ void NoteReport::Drain(bool finished) {
       if (checked.empty() && !check_done) break;
       Frame frame = f;
       m_frames.pop_front();
-      ApplyFrame(frame);
-      if (frame.ends_slice) CloseEntry();
+      m_segmenter->Apply(frame);
       continue;
     }
     if (!finished || checked.empty()) break;
@@ -249,68 +464,6 @@ void NoteReport::Drain(bool finished) {
     checked.pop_front();
     ApplyChecked(moved);
   }
-}
-
-void NoteReport::ApplyFrame(const Frame& frame) {
-  // A reading never mixes settings: an entry ends where they change.
-  if (frame.after_change) {
-    SettleOutlier();
-    CloseEntry();
-  }
-  if (m_choice.kind == ReportChoice::Kind::kSlices) {
-    if (!m_open.open)
-      StartEntry(frame);
-    else
-      AddToEntry(frame);
-    return;
-  }
-  if (!frame.valid) {
-    SettleOutlier();
-    CloseEntry();
-    CloseUnsteady();
-    return;
-  }
-  if (m_has_outlier) {
-    // One frame off a note that the next returns to is the note's own
-    // unevenness (a burst of noise, a crossing more), not a note.
-    m_has_outlier = false;
-    if (WithinNote(frame)) {
-      AddToEntry(m_outlier);
-      AddToEntry(frame);
-      return;
-    }
-    StartAtOutlier();
-  }
-  if (WithinNote(frame)) {
-    AddToEntry(frame);
-  } else if (m_open.open) {
-    m_outlier = frame;
-    m_has_outlier = true;
-  } else {
-    StartEntry(frame);
-  }
-}
-
-bool NoteReport::WithinNote(const Frame& frame) const {
-  return m_open.open && m_held.Holds(frame.cents);
-}
-
-// A frame held as an outlier, when no frame follows to judge it by: it
-// starts the next entry.
-void NoteReport::SettleOutlier() {
-  if (m_has_outlier) StartAtOutlier();
-}
-
-// The held frame starts the next entry, with the checked frames of its time.
-void NoteReport::StartAtOutlier() {
-  m_has_outlier = false;
-  std::deque<CheckedFrame>& pending = m_open.pending;
-  while (!pending.empty() && pending.back().time_s >= m_outlier.start_s) {
-    m_between.push_front(pending.back());
-    pending.pop_back();
-  }
-  CloseEntry();
-  StartEntry(m_outlier);
 }
 
 void NoteReport::ApplyChecked(const CheckedFrame& c) {
@@ -441,7 +594,6 @@ Reliability NoteReport::MarkOf(const Checks& k) const {
 void NoteReport::StartEntry(const Frame& frame) {
   m_open = Open();
   m_open.open = true;
-  m_held.Clear();
   m_open.start_s = frame.start_s;
   m_open.settings = frame.settings;
   m_open.settle_s = SettleSeconds(frame.settings);
@@ -453,23 +605,8 @@ void NoteReport::StartEntry(const Frame& frame) {
 }
 
 void NoteReport::AddToEntry(const Frame& frame) {
-  Open& o = m_open;
-  o.end_s = frame.end_s;
-  if (m_choice.kind == ReportChoice::Kind::kSlices) {
-    if (frame.finite) o.slice.Add(frame);
-    if (frame.finite && frame.whole) o.whole.Add(frame);
-    return;
-  }
-  if (!frame.valid) return;
-  o.all.Add(frame);
-  m_held.Add(frame.cents, static_cast<double>(frame.count));
-  double since = frame.start_s - o.start_s;
-  if (since < 2 * o.settle_s && o.early.size() < kKeptValues) o.early.push_back(frame);
-  if (since >= o.settle_s) {
-    if (o.has_last_settled) o.settled.Add(o.last_settled);
-    o.last_settled = frame;
-    o.has_last_settled = true;
-  }
+  m_open.end_s = frame.end_s;
+  m_segmenter->Fill(&m_open, frame);
 }
 
 // The mean reading of frames: in Hz for 1 V/kHz, whose values are linear in
@@ -492,85 +629,10 @@ void NoteReport::CloseEntry() {
   ReportEntry e;
   e.start_s = o.start_s;
   e.end_s = o.end_s;
-  if (m_choice.kind == ReportChoice::Kind::kSlices) {
-    // Over its whole ripple cycles, where it has some.
-    const Readings& r = o.whole.frames > 0 ? o.whole : o.slice;
-    if (o.slice.frames > 0) {
-      e.reading_hz = ImpliedHz(r.values / r.samples, o.settings, m_module_rate);
-      e.ripple_cents =
-          o.slice.lo_hz > 0 && o.slice.hi_hz > 0 ? Cents(o.slice.hi_hz, o.slice.lo_hz) : -1;
-      e.range = o.slice.range;
-    }
-    Record(e, o.checks);
-    return;
-  }
-  if (e.end_s - e.start_s < kShortestNoteSeconds) {
-    // Part of a stretch whose reading wanders; one where the sound has a
-    // pitch and one where it has none are told apart.
-    int pitched = Pitched(o.checks);
-    if (m_unsteady.open && pitched >= 0 && m_unsteady_pitched >= 0 && pitched != m_unsteady_pitched)
-      CloseUnsteady();
-    if (pitched >= 0) m_unsteady_pitched = pitched;
-    if (!m_unsteady.open) {
-      m_unsteady = std::move(o);
-      m_unsteady.open = true;
-    } else {
-      m_unsteady.end_s = o.end_s;
-      m_unsteady.all.Merge(o.all);
-      m_unsteady.checks.Merge(o.checks);
-    }
-    return;
-  }
-  // The filter's glide into the note is the note's start.
-  Open& u = m_unsteady;
-  if (u.open && std::fabs(u.end_s - e.start_s) < 1e-9 &&
-      u.end_s - u.start_s <= GlideSeconds(o.settings)) {
-    e.start_s = u.start_s;
-    u.open = false;
-    m_unsteady_pitched = -1;
-  }
-  CloseUnsteady();
-  Readings readings = o.settled;
-  if (readings.frames == 0 && o.has_last_settled) readings.Add(o.last_settled);
-  if (readings.frames == 0 || e.end_s - e.start_s < 2 * o.settle_s) {
-    // Too short to settle: its second half, for what it is worth.
-    e.settled = false;
-    readings = Readings();
-    double half = 0.5 * (e.start_s + e.end_s);
-    for (const Frame& f : o.early)
-      if (f.start_s >= half || &f == &o.early.back()) readings.Add(f);
-  }
-  e.reading_hz = ReadingHz(readings, o.settings);
-  e.ripple_cents = readings.lo_hz > 0 ? Cents(readings.hi_hz, readings.lo_hz) : -1;
-  e.range = readings.range;
-  Record(e, o.checks);
+  m_segmenter->Conclude(&o, e);
 }
 
-void NoteReport::CloseUnsteady() {
-  Open& u = m_unsteady;
-  if (!u.open) return;
-  u.open = false;
-  m_unsteady_pitched = -1;
-  if (u.end_s - u.start_s < kShortestNoteSeconds) return;
-  // The filter's glide out of a note is the note's end.
-  if (m_last_listed && m_entries.back().steady &&
-      std::fabs(u.start_s - m_entries.back().end_s) < 1e-9 &&
-      u.end_s - u.start_s <= GlideSeconds(u.settings)) {
-    m_entries.back().end_s = u.end_s;
-    return;
-  }
-  ReportEntry e;
-  e.start_s = u.start_s;
-  e.end_s = u.end_s;
-  e.steady = false;
-  e.settled = false;
-  e.reading_hz = ReadingHz(u.all, u.settings);
-  e.ripple_cents = u.all.lo_hz > 0 ? Cents(u.all.hi_hz, u.all.lo_hz) : -1;
-  e.range = u.all.range;
-  Record(e, u.checks);
-}
-
-void NoteReport::Record(ReportEntry e, const Checks& k) {
+void NoteReport::Record(ReportEntry e, const Checks& k, bool join_alike) {
   e.mark = MarkOf(k);
   e.tracked_hz = Median(k.tracked);
   e.crossings_per_period = k.periods > 0                 ? k.crossings / k.periods
@@ -586,8 +648,7 @@ void NoteReport::Record(ReportEntry e, const Checks& k) {
   const bool unpitched = Pitched(k) == 0;
   const bool alike = m_last_listed && m_entries.back().several_pitches == e.several_pitches &&
                      (e.several_pitches || (unpitched && m_last_unpitched));
-  if (m_choice.kind == ReportChoice::Kind::kNotes && alike &&
-      e.start_s - m_entries.back().end_s < kNoiseGapSeconds) {
+  if (join_alike && alike && e.start_s - m_entries.back().end_s < kNoiseGapSeconds) {
     ReportEntry& last = m_entries.back();
     double before = last.end_s - last.start_s, now = e.end_s - e.start_s;
     last.reading_hz = (last.reading_hz * before + e.reading_hz * now) / (before + now);

@@ -8,12 +8,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "ChainStages.h"
 #include "Pipeline.h"
-#include "PitchRuns.h"
 #include "RenderStages.h"
 
 namespace tonevolt {
@@ -54,6 +54,7 @@ class NoteReport : public BlockSink {
   // at module_rate; `check` gives the marks and is read as it fills.
   NoteReport(const ReportChoice& choice, double file_rate, double module_rate,
              SettingsTimelineList timeline, CheckStage* check);
+  ~NoteReport() override;
 
   bool Consume(const std::vector<float>& input, const std::vector<float>& output,
                std::string* error) override;
@@ -138,23 +139,40 @@ class NoteReport : public BlockSink {
     std::deque<CheckedFrame> pending;
   };
 
+  // How frames become entries: fixed slices, or notes where the output
+  // holds a pitch. Sees each frame once, in time order among the checks.
+  class Segmenter {
+   public:
+    virtual ~Segmenter() = default;
+    // The latest sample where a frame starting at sample `first` may end.
+    virtual uint64_t NextCut(uint64_t first) const = 0;
+    // Whether the frame ending before sample `end` is the last of a slice.
+    virtual bool EndsSlice(uint64_t end) = 0;
+    virtual void Apply(const Frame& frame) = 0;
+    // A frame's reading, into the open entry.
+    virtual void Fill(Open* entry, const Frame& frame) = 0;
+    // An entry just closed, its checks done: its reading, and it is recorded.
+    virtual void Conclude(Open* entry, ReportEntry e) = 0;
+    // The input has ended.
+    virtual void Close() = 0;
+  };
+  class Notes;
+  class Slices;
+
   void Add(float y);
   bool CycleStarts(float y);
   void CloseFrame(bool ends_cycle);
   uint64_t NextCut() const;
   void Drain(bool finished);
-  void ApplyFrame(const Frame& frame);
-  bool WithinNote(const Frame& frame) const;
-  void SettleOutlier();
-  void StartAtOutlier();
   void ApplyChecked(const CheckedFrame& checked);
   void Commit(const CheckedFrame& checked, double end_s);
   void StartEntry(const Frame& frame);
   void AddToEntry(const Frame& frame);
   // Ends the open entry: a note, a slice, or part of an unsteady stretch.
   void CloseEntry();
-  void CloseUnsteady();
-  void Record(ReportEntry entry, const Checks& checks);
+  // join_alike: an entry without a pitch, or a chord, just after one like it
+  // joins it.
+  void Record(ReportEntry entry, const Checks& checks, bool join_alike);
   Reliability MarkOf(const Checks& checks) const;
   static int Pitched(const Checks& checks);
   static double ReadingHz(const Readings& readings, const Settings& settings);
@@ -169,19 +187,14 @@ class NoteReport : public BlockSink {
   Frame m_frame;            // filling
   uint64_t m_frame_first = 0;
   bool m_frame_starts_cycle = false;
-  uint64_t m_slice = 0;  // slices: the slice being filled
   // The ripple's cycles: a cycle starts where the output, having fallen,
   // rises again by a share of the frame's range (a Schmitt trigger, deaf to
   // a resampler's ringing).
   bool m_armed = false;
   float m_cycle_hi = 0, m_cycle_lo = 0;
   std::deque<Frame> m_frames;  // closed, waiting for the check to pass them
+  std::unique_ptr<Segmenter> m_segmenter;
   Open m_open;
-  HeldPitch m_held;  // notes: the open entry's pitch
-  Frame m_outlier;   // notes: a frame off the open note, waiting for the next
-  bool m_has_outlier = false;
-  Open m_unsteady;              // notes: the stretches too short to be notes, run together
-  int m_unsteady_pitched = -1;  // whether its sound has a pitch; -1 not known yet
   // Checked frames that came while no entry was open, for the next.
   std::deque<CheckedFrame> m_between;
   CheckedFrame m_last_checked;  // for an entry too short to hold a checked frame

@@ -119,7 +119,7 @@ bool CheckStage::Flush(std::vector<float>* out, std::string*) {
   m_hop_counter->Finish();
   Collect();
   Release(true);
-  m_finished = true;
+  if (m_listener != nullptr) m_listener->CheckEnded();
   return true;
 }
 
@@ -154,11 +154,11 @@ void CheckStage::Collect() {
 }
 
 // Staged frames whose neighbours within half a window have arrived (all of
-// them once the input has ended) into m_frames.
+// them once the input has ended) to the listener.
 void CheckStage::Release(bool finished) {
   while (m_released < m_staged.size() && (finished || m_staged.size() - m_released > m_reach)) {
     m_staged[m_released].one_note = OneNote(m_released);
-    m_frames.push_back(m_staged[m_released]);
+    if (m_listener != nullptr) m_listener->Checked(m_staged[m_released]);
     ++m_released;
     for (; m_released > m_reach; --m_released) m_staged.pop_front();
   }

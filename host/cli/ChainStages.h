@@ -77,10 +77,19 @@ struct CheckedFrame {
 // samples (the window) and `hop_at_reference` samples at 44100 Hz.
 PitchOptions CheckPitchOptions(int rate, int hop_at_reference);
 
+// Takes the reliability check's frames as they are marked, in time order.
+class CheckListener {
+ public:
+  virtual ~CheckListener() = default;
+  virtual void Checked(const CheckedFrame& frame) = 0;
+  // No frame follows.
+  virtual void CheckEnded() = 0;
+};
+
 // Passes its signal through unchanged and checks it: the pitch tracker and
 // the module's crossing test run alongside, and each frame is marked
-// (ReliabilityCheck::Classify). Frames wait in Frames() until the reader
-// removes them, so only the frames not yet read are held. The gate is
+// (ReliabilityCheck::Classify) and handed to the listener, which keeps what
+// it needs; without one the marks go unread. The gate is
 // measured by LevelTap(), a stage that must run ahead of any pre-filter on
 // the same samples: a passage the user's recording holds loud is not made
 // quiet by a filter.
@@ -96,8 +105,7 @@ class CheckStage : public BlockStage {
   bool Flush(std::vector<float>* out, std::string*) override;
 
   BlockStage* LevelTap() { return &m_level_tap; }
-  std::deque<CheckedFrame>& Frames() { return m_frames; }
-  bool Finished() const { return m_finished; }
+  void SetListener(CheckListener* listener) { m_listener = listener; }
   int Rate() const { return m_rate; }
   const ReliabilityOptions& Options() const { return m_options; }
 
@@ -126,8 +134,7 @@ class CheckStage : public BlockStage {
   std::deque<CheckedFrame> m_staged;
   size_t m_released = 0;  // of m_staged
   size_t m_reach = 0;     // frames in half a window
-  std::deque<CheckedFrame> m_frames;
-  bool m_finished = false;
+  CheckListener* m_listener = nullptr;
 };
 
 }  // namespace tonevolt

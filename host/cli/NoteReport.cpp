@@ -331,6 +331,7 @@ NoteReport::NoteReport(const ReportChoice& choice, double file_rate, double modu
       m_module_rate(module_rate),
       m_settings(std::move(timeline)),
       m_check(check),
+      m_check_ended(check == nullptr),
       m_frame_samples(std::max<uint64_t>(1, std::llround(kFrameSeconds * file_rate))),
       m_longest_frame(std::max<uint64_t>(1, std::llround(kLongestFrameSeconds * file_rate))) {
   if (choice.kind == ReportChoice::Kind::kSlices)
@@ -338,6 +339,7 @@ NoteReport::NoteReport(const ReportChoice& choice, double file_rate, double modu
   else
     m_segmenter = std::make_unique<Notes>(this);
   m_frame.settings = m_settings.At(0);
+  if (check != nullptr) check->SetListener(this);
 }
 
 NoteReport::~NoteReport() = default;
@@ -438,9 +440,8 @@ void NoteReport::CloseFrame(bool ends_cycle) {
 // Frames and checked frames in time order; a frame waits until the check
 // has passed its middle, so that every mark lands in the entry of its time.
 void NoteReport::Drain(bool finished) {
-  std::deque<CheckedFrame> none;
-  std::deque<CheckedFrame>& checked = m_check != nullptr ? m_check->Frames() : none;
-  const bool check_done = m_check == nullptr || m_check->Finished();
+  std::deque<CheckedFrame>& checked = m_checked;
+  const bool check_done = m_check_ended;
   for (;;) {
     if (!m_frames.empty()) {
       const Frame& f = m_frames.front();

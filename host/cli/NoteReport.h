@@ -46,12 +46,12 @@ struct ReportEntry {
   bool several_pitches = false;  // no pitch: most of its frames hold several (a chord)
 };
 
-class NoteReport : public BlockSink {
+class NoteReport : public BlockSink, public CheckListener {
  public:
   static constexpr size_t kMaxEntries = 10000;
 
   // Output values are read under the settings of `timeline` (file samples)
-  // at module_rate; `check` gives the marks and is read as it fills.
+  // at module_rate; `check`, when given, hands it the marks as they come.
   NoteReport(const ReportChoice& choice, double file_rate, double module_rate,
              SettingsTimelineList timeline, CheckStage* check);
   ~NoteReport() override;
@@ -59,6 +59,8 @@ class NoteReport : public BlockSink {
   bool Consume(const std::vector<float>& input, const std::vector<float>& output,
                std::string* error) override;
   bool Finish(std::string* error) override;
+  void Checked(const CheckedFrame& frame) override { m_checked.push_back(frame); }
+  void CheckEnded() override { m_check_ended = true; }
 
   const ReportChoice& Choice() const { return m_choice; }
   const std::vector<ReportEntry>& Entries() const { return m_entries; }
@@ -182,6 +184,8 @@ class NoteReport : public BlockSink {
   double m_file_rate, m_module_rate;
   SettingsCursor m_settings;  // at m_frame_first
   CheckStage* m_check;
+  std::deque<CheckedFrame> m_checked;  // from the check, not yet placed
+  bool m_check_ended;
   uint64_t m_frame_samples, m_longest_frame;
   uint64_t m_position = 0;  // samples consumed
   Frame m_frame;            // filling

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "FloatBits.h"
+#include "FpuControl.h"
 #include "WBHost.h"
 #include "WBInterface.h"
 
@@ -104,28 +105,9 @@ const float kTableHigh = 0.97692668437957763671875f;
 // host's included; the control is in the bits above them.
 constexpr uint32_t kMxcsrControl = ~0x3Fu;
 
-struct ControlWords {
-  uint16_t x87;
-  uint32_t mxcsr;
-  bool operator==(const ControlWords& o) const {
-    return x87 == o.x87 && (mxcsr & kMxcsrControl) == (o.mxcsr & kMxcsrControl);
-  }
-};
-
-ControlWords ReadControlWords() {
-  ControlWords w;
-  __asm__ __volatile__("fnstcw %0" : "=m"(w.x87) : : "memory");
-  __asm__ __volatile__("stmxcsr %0" : "=m"(w.mxcsr) : : "memory");
-  return w;
+bool SameControl(const FpuControlWords& a, const FpuControlWords& b) {
+  return a.x87 == b.x87 && (a.mxcsr & kMxcsrControl) == (b.mxcsr & kMxcsrControl);
 }
-
-void LoadControlWords(ControlWords w) {
-  __asm__ __volatile__("fldcw %0" : : "m"(w.x87) : "memory");
-  __asm__ __volatile__("ldmxcsr %0" : : "m"(w.mxcsr) : "memory");
-}
-
-// The words a fresh Linux thread has: everything masked, round to nearest.
-const ControlWords kDefaultWords = {0x037F, 0x1F80};
 
 // ------------------------------------------------------------ host model
 
@@ -200,8 +182,8 @@ class Session {
   Session(WBMainProc main, Reader& in) : m_main(main), m_in(in) {}
 
   void Run() {
-    LoadControlWords(kDefaultWords);
-    m_words = kDefaultWords;
+    LoadFpuControlWords(kDefaultFpuControlWords);
+    m_words = kDefaultFpuControlWords;
     AddInstance();
     for (int step = 0; step < 300 && !m_in.Empty(); ++step) {
       Model& m = m_models[m_in.Byte() % m_models.size()];
@@ -209,7 +191,7 @@ class Session {
       CheckWords();
     }
     for (Model& m : m_models) Close(m);
-    LoadControlWords(kDefaultWords);
+    LoadFpuControlWords(kDefaultFpuControlWords);
   }
 
  private:
@@ -223,11 +205,11 @@ class Session {
   }
 
   void CheckWords() {
-    ControlWords now = ReadControlWords();
-    if (!(now == m_words))
+    FpuControlWords now = ReadFpuControlWords();
+    if (!SameControl(now, m_words))
       std::fprintf(stderr, "control words %04x/%08x, captured at open %04x/%08x\n", now.x87,
                    now.mxcsr, m_words.x87, m_words.mxcsr);
-    FUZZ_CHECK(now == m_words);
+    FUZZ_CHECK(SameControl(now, m_words));
   }
 
   void Step(Model& m) {
@@ -336,9 +318,10 @@ class Session {
     if (!m.callback) clock = host_pins = 0;
     inst.Host().sample_clock = clock;
     inst.Open();
-    m_words = ReadControlWords();  // what this open captured
+    m_words = ReadFpuControlWords();  // what this open captured
     // The module saves the words it found plus all exceptions masked.
-    FUZZ_CHECK((m_words.x87 & 0x3F) == 0x3F && (m_words.mxcsr & 0x1F80) == 0x1F80);
+    FUZZ_CHECK((m_words.x87 & kX87ExceptionMasks) == kX87ExceptionMasks &&
+               (m_words.mxcsr & kMxcsrExceptionMasks) == kMxcsrExceptionMasks);
     m.opened = true;
     m.clock = clock;
     m.pin_count = std::max(host_pins, 6);
@@ -621,7 +604,7 @@ class Session {
   Reader& m_in;
   std::vector<Model> m_models;
   std::vector<std::unique_ptr<DeferredSlot>> m_slots;
-  ControlWords m_words = kDefaultWords;
+  FpuControlWords m_words = kDefaultFpuControlWords;
 };
 
 WBMainProc g_main = nullptr;

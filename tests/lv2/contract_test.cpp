@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "ScalePoints.h"
 #include "TonevoltPins.h"
 
 namespace {
@@ -158,16 +159,7 @@ TEST(Contract, TheLv2BundleDescribesItsPortsFromTheContract) {
       EXPECT_EQ(lilv_node_as_float(maximum), want.maximum);
       EXPECT_EQ(lilv_node_as_float(fallback), want.fallback);
       for (LilvNode* n : {fallback, minimum, maximum}) lilv_node_free(n);
-      std::vector<std::pair<float, std::string>> points;
-      LilvScalePoints* found = lilv_port_get_scale_points(plugin, port);
-      LILV_FOREACH(scale_points, i, found) {
-        const LilvScalePoint* point = lilv_scale_points_get(found, i);
-        points.emplace_back(lilv_node_as_float(lilv_scale_point_get_value(point)),
-                            lilv_node_as_string(lilv_scale_point_get_label(point)));
-      }
-      lilv_scale_points_free(found);
-      std::sort(points.begin(), points.end());
-      EXPECT_EQ(points, want.points);
+      EXPECT_EQ(ScalePoints(plugin, port), want.points);
     }
     // Hosts name the maker from doap:maintainer; without one they show "Unknown".
     LilvNode* author = lilv_plugin_get_author_name(plugin);

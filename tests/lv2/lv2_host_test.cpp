@@ -25,6 +25,7 @@
 #include "AllocationCounter.h"
 #include "FloatBits.h"
 #include "FpuControl.h"
+#include "ScalePoints.h"
 
 namespace {
 
@@ -465,16 +466,7 @@ TEST(Lv2Description, BothPluginsCarryThePublishedPorts) {
       EXPECT_EQ(lilv_port_has_property(plugin, port, logarithmic), want.points.empty());
       EXPECT_EQ(lilv_port_has_property(plugin, port, enumeration), !want.points.empty());
       EXPECT_EQ(lilv_port_has_property(plugin, port, integer), !want.points.empty());
-      std::vector<std::pair<float, std::string>> points;
-      LilvScalePoints* found = lilv_port_get_scale_points(plugin, port);
-      LILV_FOREACH(scale_points, i, found) {
-        const LilvScalePoint* point = lilv_scale_points_get(found, i);
-        points.emplace_back(lilv_node_as_float(lilv_scale_point_get_value(point)),
-                            lilv_node_as_string(lilv_scale_point_get_label(point)));
-      }
-      lilv_scale_points_free(found);
-      std::sort(points.begin(), points.end());
-      EXPECT_EQ(points, want.points);
+      EXPECT_EQ(ScalePoints(plugin, port), want.points);
     }
   }
   for (LilvNode* node : {audio, cv, control, output, input, converter, rdf_type, logarithmic,

@@ -69,7 +69,10 @@ std::string PrefilterOption(const PrefilterChoice& choice) {
       return "note:" + NoteOption(choice.hz);
     case PrefilterChoice::Kind::kRange:
       return "range:" + NoteOption(choice.hz);
+    case PrefilterChoice::Kind::kFollow:
+      return "follow";
     case PrefilterChoice::Kind::kOff:
+    case PrefilterChoice::Kind::kBand:
       break;
   }
   return "off";

@@ -314,7 +314,7 @@ bool RunPass(WBMainProc main, const std::string& path, int channel, Pass* pass, 
   Chain chain;
   if (!chain.Build(main, request, error)) return false;
   if (chain.Prefilter() != nullptr)
-    pass->prefilter_delay_s = chain.Prefilter()->Filter().DelaySeconds(pass->delay_at_hz);
+    pass->prefilter_delay_s = chain.Prefilter()->DelaySeconds(pass->delay_at_hz);
   Pipeline pipeline;
   chain.AddTo(&pipeline, pass->watch, pass->readout);
   if (pass->sink != nullptr) pipeline.AddSink(pass->sink);

@@ -39,17 +39,81 @@ bool ResampleStage::Flush(std::vector<float>* out, std::string*) {
 
 std::unique_ptr<PrefilterStage> PrefilterStage::Create(const PrefilterChoice& choice, double rate,
                                                        std::string* error) {
-  std::unique_ptr<Prefilter> filter = Prefilter::Create(choice, rate, error);
-  if (!filter) return nullptr;
   auto stage = std::make_unique<PrefilterStage>();
-  stage->m_filter = std::move(filter);
+  stage->m_rate = rate;
+  if (choice.kind == PrefilterChoice::Kind::kFollow) {
+    stage->m_tracker = std::make_unique<MelodyTracker>(rate);
+    stage->m_follow = std::make_unique<FollowFilter>(rate);
+    // The fade ends where the pitch changes, half a frame early at most.
+    stage->m_lead = std::lround(FollowFilter::kCrossfadeSeconds * rate);
+    return stage;
+  }
+  stage->m_filter = Prefilter::Create(choice, rate, error);
+  if (!stage->m_filter) return nullptr;
   return stage;
 }
 
 bool PrefilterStage::Process(const std::vector<float>& in, std::vector<float>* out, std::string*) {
+  if (m_follow) {
+    m_tracker->Process(in.data(), in.size());
+    m_waiting.insert(m_waiting.end(), in.begin(), in.end());
+    Follow(false, out);
+    return true;
+  }
   out->resize(in.size());
   m_filter->Process(in.data(), out->data(), in.size());
   return true;
+}
+
+bool PrefilterStage::Flush(std::vector<float>* out, std::string*) {
+  out->clear();
+  if (m_follow) {
+    m_tracker->Finish();
+    Follow(true, out);
+  }
+  return true;
+}
+
+// Filters the waiting input as far as the tracker has decided the pitch
+// that steers it (all of it once the input has ended: past the last frame
+// the band stays).
+void PrefilterStage::Follow(bool finished, std::vector<float>* out) {
+  out->clear();
+  std::deque<MelodyFrame>& frames = m_tracker->Frames();
+  const int64_t hop = m_tracker->Hop();
+  std::vector<float> run;
+  while (!m_waiting.empty()) {
+    // The frame nearest the sample m_lead ahead.
+    const int64_t ahead = static_cast<int64_t>(m_emitted) + m_lead;
+    const uint64_t frame = static_cast<uint64_t>((ahead + hop / 2) / hop);
+    const uint64_t known = m_tracker->Taken() + frames.size();
+    if (frame >= known && !finished) break;
+    if (frame > m_tracker->Taken()) m_tracker->Pop(static_cast<size_t>(frame - m_tracker->Taken()));
+    if (!frames.empty()) m_follow->Steer(frames.front().hz);
+    // Up to the next frame's first sample.
+    const int64_t next = static_cast<int64_t>(frame + 1) * hop - hop / 2 - m_lead;
+    const size_t length = static_cast<size_t>(
+        std::min<int64_t>(static_cast<int64_t>(m_waiting.size()),
+                          std::max<int64_t>(1, next - static_cast<int64_t>(m_emitted))));
+    run.assign(m_waiting.begin(), m_waiting.begin() + static_cast<std::ptrdiff_t>(length));
+    m_waiting.erase(m_waiting.begin(), m_waiting.begin() + static_cast<std::ptrdiff_t>(length));
+    m_follow->Process(run.data(), run.data(), length);
+    out->insert(out->end(), run.begin(), run.end());
+    m_emitted += length;
+  }
+}
+
+double PrefilterStage::DelaySeconds(double hz) const {
+  if (m_filter) return m_filter->DelaySeconds(hz);
+  std::string error;
+  std::unique_ptr<Prefilter> band =
+      Prefilter::Create({PrefilterChoice::Kind::kBand, hz}, m_rate, &error);
+  return band ? band->DelaySeconds(hz) : 0.0;
+}
+
+std::string PrefilterStage::Description() const {
+  if (m_filter) return m_filter->Description();
+  return Prefilter::Describe({PrefilterChoice::Kind::kFollow, 0});
 }
 
 PitchOptions CheckPitchOptions(int rate, int hop_at_reference) {

@@ -11,6 +11,8 @@
 
 #include "Pipeline.h"
 #include "analysis/Crossings.h"
+#include "analysis/FollowFilter.h"
+#include "analysis/MelodyTracker.h"
 #include "analysis/PitchTracker.h"
 #include "analysis/Prefilter.h"
 #include "analysis/Reliability.h"
@@ -40,15 +42,32 @@ class ResampleStage : public BlockStage {
   Resampler::Signal m_signal = Resampler::Signal::kAudio;
 };
 
+// A fixed pre-filter, or one that follows the tune. The following one is
+// steered by a melody tracker that looks ahead: it holds the input back
+// until the pitch a little after each sample is known, so that a note's band
+// is in place as the note starts, and gives it all back at the end, in step
+// with the input.
 class PrefilterStage : public BlockStage {
  public:
   static std::unique_ptr<PrefilterStage> Create(const PrefilterChoice& choice, double rate,
                                                 std::string* error);
   bool Process(const std::vector<float>& in, std::vector<float>* out, std::string*) override;
-  const Prefilter& Filter() const { return *m_filter; }
+  bool Flush(std::vector<float>* out, std::string*) override;
+  // How late a tone at hz comes out (for the following filter, through the
+  // band it would be given).
+  double DelaySeconds(double hz) const;
+  std::string Description() const;
 
  private:
-  std::unique_ptr<Prefilter> m_filter;
+  void Follow(bool finished, std::vector<float>* out);
+
+  double m_rate = 0;
+  std::unique_ptr<Prefilter> m_filter;    // fixed
+  std::unique_ptr<MelodyTracker> m_tracker;  // following
+  std::unique_ptr<FollowFilter> m_follow;
+  std::deque<float> m_waiting;  // input not yet filtered
+  uint64_t m_emitted = 0;       // samples given out
+  int64_t m_lead = 0;           // samples ahead of each one whose pitch steers it
 };
 
 // One frame of the check: the pitch tracked there and how the module's

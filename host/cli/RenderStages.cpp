@@ -23,7 +23,7 @@ bool Chain::Build(WBMainProc main, const ChainRequest& request, std::string* err
   if (request.prefilter.kind != PrefilterChoice::Kind::kOff) {
     m_prefilter = PrefilterStage::Create(request.prefilter, module_rate, error);
     if (!m_prefilter) return false;
-    m_prefilter_text = m_prefilter->Filter().Description();
+    m_prefilter_text = m_prefilter->Description();
   }
   if (request.check != nullptr) {
     m_check = CheckStage::Create(static_cast<int>(module_rate), *request.check, error);

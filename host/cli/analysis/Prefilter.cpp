@@ -120,7 +120,8 @@ bool Prefilter::Parse(const std::string& text, PrefilterChoice* choice, std::str
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   PrefilterChoice parsed;
   std::string frequency;
-  if (lower == "off") {
+  if (lower == "off" || lower == "follow") {
+    if (lower == "follow") parsed.kind = PrefilterChoice::Kind::kFollow;
     *choice = parsed;
     return true;
   } else if (StartsWith(lower, "range:")) {
@@ -130,7 +131,7 @@ bool Prefilter::Parse(const std::string& text, PrefilterChoice* choice, std::str
     parsed.kind = PrefilterChoice::Kind::kNote;
     frequency = text.substr(5);
   } else {
-    *error = "unknown pre-filter '" + text + "': use off, range:LOWEST or note:NOTE";
+    *error = "unknown pre-filter '" + text + "': use off, follow, range:LOWEST or note:NOTE";
     return false;
   }
   std::string why;
@@ -166,7 +167,10 @@ bool Prefilter::Design(std::string* error) {
                DesignSections(Family::kButterworth, Band::kLowPass, kRangeLowPassOrder, m_choice.hz,
                               m_rate, &sections);
   } else {
-    designed = DesignSections(Family::kElliptic, Band::kLowPass, kNoteOrder,
+    designed = (m_choice.kind != PrefilterChoice::Kind::kBand ||
+                DesignSections(Family::kButterworth, Band::kHighPass, kRangeHighPassOrder,
+                               m_choice.hz / 2, m_rate, &sections)) &&
+               DesignSections(Family::kElliptic, Band::kLowPass, kNoteOrder,
                               kNoteEdgeFactor * m_choice.hz, m_rate, &sections);
   }
   if (!designed) {
@@ -183,6 +187,10 @@ bool Prefilter::Design(std::string* error) {
 std::unique_ptr<Prefilter> Prefilter::Create(const PrefilterChoice& choice, double sample_rate,
                                              std::string* error) {
   std::unique_ptr<Prefilter> filter(new Prefilter(choice, sample_rate));
+  if (choice.kind == PrefilterChoice::Kind::kFollow) {
+    *error = "pre-filter follow is built by FollowFilter";
+    return nullptr;
+  }
   if (choice.kind != PrefilterChoice::Kind::kOff && !filter->Design(error)) return nullptr;
   return filter;
 }
@@ -241,14 +249,20 @@ double Prefilter::DelaySeconds(double hz) const {
   return -turn / (2 * M_PI * 2 * step);
 }
 
-std::string Prefilter::Description() const {
-  switch (m_choice.kind) {
+std::string Prefilter::Describe(const PrefilterChoice& choice) {
+  switch (choice.kind) {
     case PrefilterChoice::Kind::kRange:
-      return "2-pole Butterworth high-pass at " + FormatHz(m_choice.hz / 2) +
-             ", 4-pole Butterworth low-pass at " + FormatHz(m_choice.hz);
+      return "2-pole Butterworth high-pass at " + FormatHz(choice.hz / 2) +
+             ", 4-pole Butterworth low-pass at " + FormatHz(choice.hz);
     case PrefilterChoice::Kind::kNote:
-      return "8-pole elliptic low-pass, passband to " + FormatHz(kNoteEdgeFactor * m_choice.hz) +
+      return "8-pole elliptic low-pass, passband to " + FormatHz(kNoteEdgeFactor * choice.hz) +
              " (0.5 dB ripple), 80 dB stopband";
+    case PrefilterChoice::Kind::kBand:
+      return "2-pole Butterworth high-pass at " + FormatHz(choice.hz / 2) +
+             ", 8-pole elliptic low-pass to " + FormatHz(kNoteEdgeFactor * choice.hz);
+    case PrefilterChoice::Kind::kFollow:
+      return "following the tune: for each note, a 2-pole Butterworth high-pass at half its "
+             "pitch and an 8-pole elliptic low-pass to 1.3 times it";
     case PrefilterChoice::Kind::kOff:
       break;
   }

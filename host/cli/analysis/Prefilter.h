@@ -14,6 +14,8 @@ struct PrefilterChoice {
     kOff,    // the signal unchanged
     kRange,  // "range:LO": high-pass at LO / 2 (2-pole Butterworth), low-pass at LO (4-pole)
     kNote,   // "note:F": 8-pole elliptic low-pass, passband to 1.3 F, 0.5 dB ripple, 80 dB stop
+    kFollow, // "follow": the note's band, moved with the tune (see FollowFilter)
+    kBand,   // one note's band as kFollow uses it: note:F's low-pass, high-pass at F / 2
   };
   Kind kind = Kind::kOff;
   double hz = 0;  // LO or F
@@ -21,11 +23,13 @@ struct PrefilterChoice {
 
 class Prefilter {
  public:
-  // Reads "off", "range:LO" or "note:F", with LO and F in Hz or as note names.
+  // Reads "off", "follow", "range:LO" or "note:F", with LO and F in Hz or as
+  // note names.
   static bool Parse(const std::string& text, PrefilterChoice* choice, std::string* error);
 
   // Designs the filter for a sample rate; null and a one-line error when it
-  // cannot be built there (an edge at or above the Nyquist frequency).
+  // cannot be built there (an edge at or above the Nyquist frequency). Not
+  // for kFollow, which FollowFilter builds from kBand filters.
   static std::unique_ptr<Prefilter> Create(const PrefilterChoice& choice, double sample_rate,
                                            std::string* error);
 
@@ -41,7 +45,8 @@ class Prefilter {
   double DelaySeconds(double hz) const;
   const PrefilterChoice& Choice() const { return m_choice; }
   // Such as "8-pole elliptic low-pass, passband to 572 Hz".
-  std::string Description() const;
+  std::string Description() const { return Describe(m_choice); }
+  static std::string Describe(const PrefilterChoice& choice);
 
  private:
   // b0 + b1 z^-1 + b2 z^-2 over 1 + a1 z^-1 + a2 z^-2, run in transposed

@@ -1,0 +1,56 @@
+// A pre-filter that follows the tune: for the pitch it is steered to, a band
+// that keeps the fundamental alone (note:F's steep low-pass just above it, a
+// high-pass at half of it), so that the module counts the fundamental's
+// crossings whatever the note. A new note's band is first run over the last
+// moments of the input, so that it starts as if it had always been in
+// place, and faded in over the old one.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "analysis/Prefilter.h"
+
+namespace tonevolt {
+
+class FollowFilter {
+ public:
+  static constexpr double kCrossfadeSeconds = 0.008;
+  // A band moves when the pitch leaves it by more than this.
+  static constexpr double kStayCents = 70;
+
+  explicit FollowFilter(double sample_rate);
+
+  // From the next sample on, the band for hz; 0 (no pitch) leaves the band
+  // in place. Before the first pitch the signal passes unchanged. A pitch
+  // that arrives during a fade waits for its end.
+  void Steer(double hz);
+  // Filters the next block; in == out is allowed.
+  void Process(const float* in, float* out, size_t count);
+
+  // The band's centre in use (after any fade), in Hz; 0 before the first.
+  double BandHz() const;
+
+ private:
+  // Bands are a semitone apart: the steering may be off by a few semitones
+  // without loss, and a design serves every note that lands on it.
+  const Prefilter& Design(int note);
+  int NoteFor(double hz) const;
+  void Start(int note);
+
+  double m_rate;
+  int m_highest_note;  // whose low-pass still fits below the Nyquist frequency
+  std::map<int, std::unique_ptr<Prefilter>> m_designs;
+  std::unique_ptr<Prefilter> m_current, m_next;  // null: the signal unchanged
+  int m_current_note = -1, m_next_note = -1;
+  double m_wanted_hz = 0;
+  size_t m_fade_length;
+  size_t m_fade_done = 0;
+  std::vector<float> m_history;  // the last input, for warming a new band
+  size_t m_history_pos = 0;
+  std::vector<float> m_old, m_new, m_warm;
+};
+
+}  // namespace tonevolt

@@ -42,9 +42,11 @@ lv2=(
   liblilv-dev lilv-utils sordi      # test host, lv2info, lv2_validate's sord_validate
   jackd2 libjack-jackd2-dev jalv
 )
-# Google Benchmark; the full build configures the benchmarks too.
+# Google Benchmark; the full build configures the benchmarks too. The
+# accuracy benchmark's reference tracker and its scoring.
 bench=(
   libbenchmark-dev:i386 libbenchmark-dev:amd64
+  aubio-tools python3-numpy
 )
 
 wanted=("$@")

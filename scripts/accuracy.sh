@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Accuracy of the tool's pitch readings on 14 rendered melodies with a known
+# MIDI truth, beside aubiopitch (see BENCHMARKS.md). The tests never run it.
+#
+#   scripts/accuracy.sh [OUT_DIR]     melodies, readings and accuracy.md in OUT_DIR
+#                                     (build/accuracy)
+#   ACCURACY_SYSTEMS="render,aubiopitch" scripts/accuracy.sh   only those rows
+#   TONEVOLT=path/to/tonevolt scripts/accuracy.sh               that tool, unbuilt
+#   ACCURACY_AUBIO_ALIGN=end          aubiopitch's readings at its window's end
+#
+# The rows are the SYSTEMS list in scripts/accuracy/score.py: a name and a
+# command each.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=${1:-build/accuracy}
+if [ -z "${TONEVOLT:-}" ]; then
+  scripts/deps.sh >&2  # every group: the build configures tests and benchmarks
+  build_dir=build/linux-x86
+  mkdir -p "$build_dir"
+  log=$build_dir/accuracy-build.log
+  echo "accuracy: building the tool in $build_dir (log: $log)" >&2
+  if ! { cmake --preset linux-x86 -B "$build_dir" &&
+         cmake --build "$build_dir" -j2 --target tonevolt; } >"$log" 2>&1; then
+    tail -n 60 "$log" >&2
+    echo "accuracy: build failed (full log: $log)" >&2
+    exit 1
+  fi
+  TONEVOLT=$build_dir/tonevolt
+else
+  scripts/deps.sh test bench >&2  # fluidsynth and its sound font; aubio-tools, numpy
+fi
+tonevolt=$(realpath "$TONEVOLT")
+mkdir -p "$out"
+/usr/bin/python3 -B scripts/accuracy/melodies.py "$out" >&2
+exec /usr/bin/python3 -B scripts/accuracy/score.py "$out" "$tonevolt" ${ACCURACY_SYSTEMS:+"$ACCURACY_SYSTEMS"}

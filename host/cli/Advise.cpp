@@ -777,21 +777,19 @@ Suggestion Suggest(const Analysis& a) {
                   "low-pass just above %s takes them out",
                   PrefilterOption(s.prefilter).c_str(), harmonic_notes, a.notes.size(),
                   NoteName(s.highest_hz).c_str());
-  } else if (harmonic_notes > 0 || dc) {
+  } else if (harmonic_notes > 0) {
+    // One fixed filter cannot serve the line: a low-pass below its high notes
+    // cuts their fundamentals, one above its low notes passes their harmonics.
+    s.prefilter = {PrefilterChoice::Kind::kFollow, 0};
+    std::snprintf(line, sizeof line,
+                  "--prefilter follow: harmonics add crossings in %zu of %zu notes, from %s to %s; "
+                  "a band that follows the tune keeps each note's fundamental alone",
+                  harmonic_notes, a.notes.size(), NoteName(s.lowest_hz).c_str(),
+                  NoteName(s.highest_hz).c_str());
+  } else if (dc) {
     s.prefilter = {PrefilterChoice::Kind::kRange, s.lowest_hz};
-    std::snprintf(line, sizeof line, "--prefilter %s: %s%s%s", PrefilterOption(s.prefilter).c_str(),
-                  harmonic_notes > 0 ? "harmonics add crossings" : "",
-                  harmonic_notes > 0 && dc ? " and " : "",
-                  dc ? "the DC offset moves the crossings" : "");
-    s.reasons.push_back(line);
-    if (harmonic_notes > 0 && s.highest_hz > 2 * s.lowest_hz) {
-      std::snprintf(line, sizeof line,
-                    "  notes more than an octave above %s may still read high: render them "
-                    "apart with --prefilter note:NOTE",
-                    NoteName(s.lowest_hz).c_str());
-    } else {
-      line[0] = '\0';
-    }
+    std::snprintf(line, sizeof line, "--prefilter %s: the DC offset moves the crossings",
+                  PrefilterOption(s.prefilter).c_str());
   } else {
     std::snprintf(line, sizeof line, "no pre-filter: the module counts two crossings a period");
   }

@@ -31,7 +31,7 @@ SYSTEMS = [
     ("aubiopitch", "aubiopitch -i {in} -H {hop}"),
     ("aubiopitch yin", "aubiopitch -i {in} -H {hop} -p yin"),
     ("aubiopitch yin 4096", "aubiopitch -i {in} -H {hop} -p yin -B 4096"),
-    # ("render, cutoff 20", "{tonevolt} render {in} {out} --cutoff 20"),
+    ("render follow", "{tonevolt} render {in} {out} --order 2 --cutoff 10 --scale oct --prefilter follow"),
 ]
 CPU_REFERENCE = "aubiopitch"
 

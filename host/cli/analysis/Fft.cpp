@@ -5,7 +5,7 @@
 
 namespace tonevolt {
 
-Fft::Fft(size_t n) : m_n(n), m_cos(n / 2), m_sin(n / 2) {
+Fft::Fft(size_t n) : m_n(n) {
   int bits = 0;
   while ((size_t{1} << bits) < n) ++bits;
   for (size_t i = 0; i < n; ++i) {
@@ -17,10 +17,13 @@ Fft::Fft(size_t n) : m_n(n), m_cos(n / 2), m_sin(n / 2) {
       m_swap.push_back(r);
     }
   }
-  for (size_t k = 0; k < n / 2; ++k) {
-    double angle = -2.0 * M_PI * static_cast<double>(k) / static_cast<double>(n);
-    m_cos[k] = std::cos(angle);
-    m_sin[k] = std::sin(angle);
+  // Each pass's twiddles side by side: pass `half` uses k * n / (2 half).
+  for (size_t half = 1; half < n; half *= 2) {
+    for (size_t j = 0; j < half; ++j) {
+      double angle = -M_PI * static_cast<double>(j) / static_cast<double>(half);
+      m_cos.push_back(std::cos(angle));
+      m_sin.push_back(std::sin(angle));
+    }
   }
 }
 
@@ -30,20 +33,26 @@ void Fft::Transform(double* re, double* im, bool inverse) const {
     std::swap(im[m_swap[i]], im[m_swap[i + 1]]);
   }
   const double sign = inverse ? -1.0 : 1.0;
+  const double* cosines = m_cos.data();
+  const double* sines = m_sin.data();
   for (size_t half = 1; half < m_n; half *= 2) {
-    const size_t stride = m_n / (2 * half);
     for (size_t start = 0; start < m_n; start += 2 * half) {
+      double* ar = re + start;
+      double* ai = im + start;
+      double* br = ar + half;
+      double* bi = ai + half;
       for (size_t j = 0; j < half; ++j) {
-        const double wr = m_cos[j * stride], wi = sign * m_sin[j * stride];
-        const size_t a = start + j, b = a + half;
-        const double tr = re[b] * wr - im[b] * wi;
-        const double ti = re[b] * wi + im[b] * wr;
-        re[b] = re[a] - tr;
-        im[b] = im[a] - ti;
-        re[a] += tr;
-        im[a] += ti;
+        const double wr = cosines[j], wi = sign * sines[j];
+        const double tr = br[j] * wr - bi[j] * wi;
+        const double ti = br[j] * wi + bi[j] * wr;
+        br[j] = ar[j] - tr;
+        bi[j] = ai[j] - ti;
+        ar[j] += tr;
+        ai[j] += ti;
       }
     }
+    cosines += half;
+    sines += half;
   }
 }
 

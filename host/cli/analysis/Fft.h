@@ -20,7 +20,7 @@ class Fft {
  private:
   size_t m_n;
   std::vector<size_t> m_swap;          // bit-reversed pairs, each once
-  std::vector<double> m_cos, m_sin;    // e^(-2 pi i k/n), k < n/2
+  std::vector<double> m_cos, m_sin;    // each pass's e^(-pi i j/half), j < half
 };
 
 }  // namespace tonevolt

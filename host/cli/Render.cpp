@@ -97,10 +97,11 @@ std::vector<Option> RenderRows(RenderOptions* o) {
                    &o->native_rate),
       Option::Parsed("--prefilter", "KIND",
                      PrefilterOption(o->prefilter) +
-                         " (default), note:F (8-pole elliptic low-pass\n"
-                         "at 1.3 F) or range:LO (high-pass at LO/2, 4-pole\n"
-                         "low-pass at LO); F, LO in Hz (110, 110Hz) or as\n"
-                         "notes (E1)",
+                         " (default), follow (a band around each note,\n"
+                         "steered by a melody tracker), note:F (8-pole\n"
+                         "elliptic low-pass at 1.3 F) or range:LO (high-pass\n"
+                         "at LO/2, 4-pole low-pass at LO); F, LO in Hz (110,\n"
+                         "110Hz) or as notes (E1)",
                      Prefilter::Parse, &o->prefilter),
       GateOption(&o->check.gate_db),
       Option::Parsed("--report", "KIND", "notes (default) or slices:SECONDS (0.5 or 0.5s)",

@@ -262,7 +262,22 @@ int AdviseNotes(const Invocation& invocation, const std::string& range,
   suggested.order = 2;
   suggested.cutoff = cutoff;
   suggested.scale = oct_reads ? SuggestedScale(cutoff, low, high) : Scale::kVoltPerKhz;
-  PrefilterChoice prefilter = filter_holds ? range_filter : PrefilterChoice();
+  // Where one filter cannot serve the range, the following one gives each
+  // note its own band: each row's harmonic tone through the band it would get.
+  bool bands_hold = !filter_holds;
+  for (size_t i = 0; bands_hold && i < rows.size(); ++i) {
+    Settings khz;
+    khz.order = 2;
+    khz.cutoff = cutoff;
+    Measured banded;
+    if (!Measure(main, Tone::kOddHarmonics, rows[i].hz, khz,
+                 {PrefilterChoice::Kind::kBand, rows[i].hz}, &banded, &error))
+      return Fail(error);
+    bands_hold = std::fabs(banded.error_cents) <= kRightWithinCents;
+  }
+  PrefilterChoice prefilter = filter_holds ? range_filter
+                              : bands_hold ? PrefilterChoice{PrefilterChoice::Kind::kFollow, 0}
+                                           : PrefilterChoice();
   std::printf("\n");
   if (roughest->sine.ripple_cents > kRoughCents) {
     std::printf("Ripple    up to %.0f cents peak to peak, at %s", roughest->sine.ripple_cents,
@@ -298,10 +313,16 @@ int AdviseNotes(const Invocation& invocation, const std::string& range,
         "Prefilter range:%s reads the harmonic tone right across the range; sound without\n"
         "          harmonics (sines, whistles) needs none, and it costs nothing there\n",
         NoteOption(low).c_str());
+  else if (bands_hold)
+    std::printf(
+        "Prefilter follow: no single pre-filter reads the harmonic tone right across this\n"
+        "          range; a band that follows the tune reads it within %.0f cents at every row\n",
+        kRightWithinCents);
   else
     std::printf(
-        "Prefilter no single pre-filter reads the harmonic tone right across this range:\n"
-        "          render parts of it apart, with --prefilter note:NOTE or range:LOWEST\n");
+        "Prefilter no pre-filter reads the harmonic tone right across this range, not even\n"
+        "          one that follows the tune: render parts of it apart, with --prefilter\n"
+        "          note:NOTE or range:LOWEST\n");
   std::printf("suggested: %s\n", SuggestedOptions(suggested, prefilter).c_str());
   return 0;
 }

@@ -16,6 +16,7 @@
 #include "Commands.h"
 #include "Run.h"
 #include "analysis/Frequency.h"
+#include "analysis/MelodyTracker.h"
 #include "analysis/Prefilter.h"
 
 namespace tonevolt {
@@ -264,7 +265,10 @@ int AdviseNotes(const Invocation& invocation, const std::string& range,
   suggested.scale = oct_reads ? SuggestedScale(cutoff, low, high) : Scale::kVoltPerKhz;
   // Where one filter cannot serve the range, the following one gives each
   // note its own band: each row's harmonic tone through the band it would get.
-  bool bands_hold = !filter_holds;
+  bool harmonics_mislead = false;
+  for (const Row& row : rows)
+    harmonics_mislead = harmonics_mislead || !(std::fabs(row.rich.error_cents) <= kRightWithinCents);
+  bool bands_hold = !filter_holds && harmonics_mislead;
   for (size_t i = 0; bands_hold && i < rows.size(); ++i) {
     Settings khz;
     khz.order = 2;
@@ -273,7 +277,9 @@ int AdviseNotes(const Invocation& invocation, const std::string& range,
     if (!Measure(main, Tone::kOddHarmonics, rows[i].hz, khz,
                  {PrefilterChoice::Kind::kBand, rows[i].hz}, &banded, &error))
       return Fail(error);
-    bands_hold = std::fabs(banded.error_cents) <= kRightWithinCents;
+    // Above the melody tracker's reach nothing steers the band.
+    bands_hold = std::fabs(banded.error_cents) <= kRightWithinCents &&
+                 rows[i].hz <= MelodyOptions().highest_hz;
   }
   PrefilterChoice prefilter = filter_holds ? range_filter
                               : bands_hold ? PrefilterChoice{PrefilterChoice::Kind::kFollow, 0}

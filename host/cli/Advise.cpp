@@ -164,7 +164,7 @@ struct Note {
   float quiet_db = 0;                      // hops quieter than this are not its sound
   size_t heard_first = 0, heard_last = 0;  // the frames the tracker heard it in
   double hz = 0;                           // median tracked
-  double vibrato_cents = 0;                // half the spread of the middle 90 % of its pitch
+  double vibrato_cents = 0;                // VibratoCents
   double crossings_per_period = 0;
   bool harmonics = false;
   double Start() const { return start_s; }
@@ -365,6 +365,25 @@ double Percentile(std::vector<double> values, double share) {
 double FrameStart(size_t k) { return std::max(0.0, k * kHopSeconds - kHopSeconds / 2); }
 double FrameEnd(size_t k) { return k * kHopSeconds + kHopSeconds / 2; }
 
+// Frames of a run this far from its ends have a window that holds the note
+// alone: no attack, release or neighbouring note.
+constexpr size_t kWindowHops = kWindow / 2 / kHop;
+
+// Half the spread of the middle 90 % of a note's pitch, inside the note:
+// over the runs it was found in (not the slips between them), each without
+// the frames whose window reaches past its ends. 0 for a note too short.
+double VibratoCents(const std::vector<Frame>& frames, const std::vector<Note>& runs,
+                    const Note& n) {
+  std::vector<double> cents;
+  for (const Note& run : runs) {
+    if (run.first < n.first || run.last > n.last || run.last - run.first + 1 < kJoinGapFrames)
+      continue;
+    for (size_t k = run.first + kWindowHops; k + kWindowHops <= run.last; ++k)
+      if (frames[k].mark != Reliability::kNoPitch) cents.push_back(Cents(frames[k].hz, 440.0));
+  }
+  return (Percentile(cents, 0.95) - Percentile(cents, 0.05)) / 2;
+}
+
 // Notes as the tracker hears them: runs of frames with a pitch that stays
 // within kToleranceCents of the run's mean; a slip of a few frames between
 // two runs at one pitch (the tracker's octave errors, a dip in its
@@ -435,7 +454,7 @@ std::vector<Note> TrackedNotes(const std::vector<Frame>& frames) {
     }
     double middle = Percentile(cents, 0.5);
     n.hz = 440.0 * std::exp2(middle / 1200);
-    n.vibrato_cents = (Percentile(cents, 0.95) - Percentile(cents, 0.05)) / 2;
+    n.vibrato_cents = VibratoCents(frames, runs, n);
     n.quiet_db = static_cast<float>(Percentile(levels, 0.5) - kQuietBelowNoteDb);
     kept.push_back(n);
   }
@@ -973,18 +992,61 @@ Findings Summarise(const std::vector<Note>& notes) {
   return f;
 }
 
+// How a note reads through the module against its tracked pitch: the one
+// verdict that the table, the counts and the warnings all give.
+enum class Verdict { kOk, kTooShort, kReadsHigh, kReadsLow, kNoReading, kCount };
+
+Verdict Judge(const NoteReading& reading, double error_cents) {
+  if (!std::isfinite(error_cents)) return Verdict::kNoReading;
+  if (std::fabs(error_cents) > kRightWithinCents)
+    return error_cents > 0 ? Verdict::kReadsHigh : Verdict::kReadsLow;
+  return reading.settled ? Verdict::kOk : Verdict::kTooShort;
+}
+
+// Notes by verdict, and the lowest of them.
+struct Tally {
+  size_t count[static_cast<int>(Verdict::kCount)] = {};
+  double lowest_hz[static_cast<int>(Verdict::kCount)] = {};
+  void Add(Verdict v, double hz) {
+    const int i = static_cast<int>(v);
+    if (count[i]++ == 0 || hz < lowest_hz[i]) lowest_hz[i] = hz;
+  }
+  size_t Of(Verdict v) const { return count[static_cast<int>(v)]; }
+  double LowestHz(Verdict v) const { return lowest_hz[static_cast<int>(v)]; }
+  // Within kRightWithinCents, settled or not.
+  size_t Right() const { return Of(Verdict::kOk) + Of(Verdict::kTooShort); }
+  // "0 flagged", "7 flagged: 7 read high", "3 flagged: 2 read low, 1 no reading".
+  std::string Flagged() const {
+    const struct {
+      Verdict v;
+      const char* text;
+    } kinds[] = {{Verdict::kReadsHigh, "read high"},
+                 {Verdict::kReadsLow, "read low"},
+                 {Verdict::kNoReading, "no reading"}};
+    size_t all = 0;
+    std::string parts;
+    for (const auto& k : kinds) {
+      if (Of(k.v) == 0) continue;
+      all += Of(k.v);
+      parts += (parts.empty() ? ": " : ", ") + std::to_string(Of(k.v)) + " " + k.text;
+    }
+    return std::to_string(all) + " flagged" + parts;
+  }
+};
+
 // One note through the module with the default and the suggested settings.
 struct MeasuredNote {
   const Note* note = nullptr;
   NoteReading defaults, suggested;
   double default_error = NAN, suggested_error = NAN;  // cents from the tracked pitch
-  bool harmonics_remain = false;                      // with the suggested pre-filter
+  Verdict default_verdict = Verdict::kNoReading, verdict = Verdict::kNoReading;
+  bool harmonics_remain = false;  // with the suggested pre-filter
 };
 
 struct Measurements {
   std::vector<MeasuredNote> notes;
-  size_t right_default = 0, right_suggested = 0, flagged_default = 0, flagged_suggested = 0,
-         unsettled = 0;
+  Tally defaults, suggested;
+  size_t harmonics_remain = 0;  // of the notes that read high
 };
 
 Measurements MeasureNotes(const Analysis& a, const Renders& r, const Suggestion& s) {
@@ -1002,11 +1064,11 @@ Measurements MeasureNotes(const Analysis& a, const Renders& r, const Suggestion&
     x.harmonics_remain = s.prefilter.kind != PrefilterChoice::Kind::kOff
                              ? StillHarmonic(r, a.frames, n)
                              : n.harmonics;
-    m.right_default += std::fabs(x.default_error) <= kRightWithinCents;
-    m.right_suggested += std::fabs(x.suggested_error) <= kRightWithinCents;
-    m.flagged_default += n.harmonics;
-    m.flagged_suggested += x.harmonics_remain;
-    m.unsettled += !x.suggested.settled;
+    x.default_verdict = Judge(x.defaults, x.default_error);
+    x.verdict = Judge(x.suggested, x.suggested_error);
+    m.defaults.Add(x.default_verdict, n.hz);
+    m.suggested.Add(x.verdict, n.hz);
+    m.harmonics_remain += x.verdict == Verdict::kReadsHigh && x.harmonics_remain;
     m.notes.push_back(x);
   }
   return m;
@@ -1055,11 +1117,20 @@ void PrintSuggestion(const Suggestion& s) {
 
 // "ok", or what is wrong with a note's suggested reading.
 const char* CheckOf(const MeasuredNote& x) {
-  if (x.harmonics_remain) return "harmonics remain";
-  if (!x.suggested.settled) return "too short to settle";
-  if (!(std::fabs(x.suggested_error) <= kRightWithinCents))
-    return x.suggested_error < 0 ? "reads low" : "reads high";
-  return "ok";
+  switch (x.verdict) {
+    case Verdict::kOk:
+      return "ok";
+    case Verdict::kTooShort:
+      return "ok, too short to settle";
+    case Verdict::kReadsHigh:
+      return x.harmonics_remain ? "reads high: harmonics remain" : "reads high";
+    case Verdict::kReadsLow:
+      return "reads low";
+    case Verdict::kNoReading:
+    case Verdict::kCount:
+      break;
+  }
+  return "no reading";
 }
 
 // Each note against the tracked pitch, and the counts over all.
@@ -1086,14 +1157,36 @@ void PrintMeasurements(const Measurements& m) {
                 notes - kListedNotes);
   std::printf(
       "\nResult    within %.0f cents of the tracked pitch: %zu of %zu notes with the defaults "
-      "(%zu flagged: harmonics),\n          %zu of %zu with the suggested settings (%zu "
-      "flagged)\n",
-      kRightWithinCents, m.right_default, notes, m.flagged_default, m.right_suggested, notes,
-      m.flagged_suggested);
-  if (m.unsettled > 0)
+      "(%s),\n          %zu of %zu with the suggested settings (%s)\n",
+      kRightWithinCents, m.defaults.Right(), notes, m.defaults.Flagged().c_str(),
+      m.suggested.Right(), notes, m.suggested.Flagged().c_str());
+  const size_t unsettled = m.suggested.Of(Verdict::kTooShort);
+  if (unsettled > 0)
     std::printf("          %zu note%s shorter than the settling time: read over %s second half\n",
-                m.unsettled, m.unsettled == 1 ? " is" : "s are",
-                m.unsettled == 1 ? "its" : "their");
+                unsettled, unsettled == 1 ? " is" : "s are", unsettled == 1 ? "its" : "their");
+}
+
+// What the suggested settings still read wrong, as the table marks it.
+void PrintWarnings(const Measurements& m, const Suggestion& s) {
+  const size_t notes = m.notes.size();
+  const size_t high = m.suggested.Of(Verdict::kReadsHigh), low = m.suggested.Of(Verdict::kReadsLow);
+  const bool filtered = s.prefilter.kind != PrefilterChoice::Kind::kOff;
+  // Never what is suggested already.
+  const char* follow =
+      PrefilterOption(s.prefilter) == "follow" ? "" : ", or try --prefilter follow";
+  if (high > 0)
+    std::printf(
+        "Warning   %zu of %zu notes read high with these settings (from %s up)%s:\n"
+        "          render them apart with --prefilter note:NOTE%s\n",
+        high, notes, NoteName(m.suggested.LowestHz(Verdict::kReadsHigh)).c_str(),
+        m.harmonics_remain > 0 ? ", as harmonics remain" : "", follow);
+  if (low > 0)
+    std::printf(
+        "Warning   %zu of %zu notes read low with these settings (from %s up):\n          "
+        "%s%srender them apart%s\n",
+        low, notes, NoteName(m.suggested.LowestHz(Verdict::kReadsLow)).c_str(),
+        filtered ? ("--prefilter " + PrefilterOption(s.prefilter)).c_str() : "",
+        filtered ? " takes their fundamental down: " : "", follow);
 }
 
 int Advise(const Invocation& invocation) {
@@ -1124,7 +1217,9 @@ int Advise(const Invocation& invocation) {
 
   Renders r;
   if (!Render(main, o.in, o.channel, s, &r, &error)) return Fail(error);
-  PrintMeasurements(MeasureNotes(a, r, s));
+  const Measurements m = MeasureNotes(a, r, s);
+  PrintMeasurements(m);
+  PrintWarnings(m, s);
   if (!o.plot.empty()) {
     if (!DrawAdvicePlot(a, r, s, plot_file, &error) || !plot_file.Commit(&error))
       return Fail(error);

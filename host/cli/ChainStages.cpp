@@ -141,34 +141,32 @@ std::unique_ptr<CheckStage> CheckStage::Create(int rate, const ReliabilityOption
   auto stage = std::make_unique<CheckStage>();
   stage->m_rate = rate;
   stage->m_options = options;
-  stage->m_tracker = std::move(tracker);
+  stage->m_input_tap.tracker = std::move(tracker);
   stage->m_counter = std::make_unique<CrossingCounter>(pitch.hop, pitch.window);
   stage->m_hop_counter = std::make_unique<CrossingCounter>(pitch.hop, pitch.hop);
-  stage->m_level_tap.levels = std::make_unique<HopLevels>(pitch.hop);
   stage->m_reach = static_cast<size_t>((pitch.window / 2 + pitch.hop - 1) / pitch.hop);
   return stage;
 }
 
-bool CheckStage::LevelTapStage::Process(const std::vector<float>& in, std::vector<float>* out,
+bool CheckStage::InputTapStage::Process(const std::vector<float>& in, std::vector<float>* out,
                                         std::string*) {
   *out = in;
-  levels->Process(in.data(), in.size());
+  // The tracker's arithmetic would spread a NaN over its whole window; the
+  // module counts such samples as zero.
+  finite.resize(in.size());
+  for (size_t i = 0; i < in.size(); ++i) finite[i] = std::isfinite(in[i]) ? in[i] : 0.0f;
+  tracker->Process(finite.data(), finite.size());
   return true;
 }
 
-bool CheckStage::LevelTapStage::Flush(std::vector<float>* out, std::string*) {
+bool CheckStage::InputTapStage::Flush(std::vector<float>* out, std::string*) {
   out->clear();
-  levels->Finish();
+  tracker->Finish();
   return true;
 }
 
 bool CheckStage::Process(const std::vector<float>& in, std::vector<float>* out, std::string*) {
   *out = in;
-  // The tracker's arithmetic would spread a NaN over its whole window; the
-  // module counts such samples as zero.
-  m_finite.resize(in.size());
-  for (size_t i = 0; i < in.size(); ++i) m_finite[i] = std::isfinite(in[i]) ? in[i] : 0.0f;
-  m_tracker->Process(m_finite.data(), m_finite.size());
   m_counter->Process(in.data(), in.size());
   m_hop_counter->Process(in.data(), in.size());
   Collect();
@@ -178,7 +176,6 @@ bool CheckStage::Process(const std::vector<float>& in, std::vector<float>* out, 
 
 bool CheckStage::Flush(std::vector<float>* out, std::string*) {
   out->clear();
-  m_tracker->Finish();
   m_counter->Finish();
   m_hop_counter->Finish();
   Collect();
@@ -187,17 +184,15 @@ bool CheckStage::Flush(std::vector<float>* out, std::string*) {
   return true;
 }
 
-// Frames the tracker, the counters and the level tap all have, marked, into
-// m_staged.
+// Frames the tracker and the counters all have, marked, into m_staged.
 void CheckStage::Collect() {
-  const std::vector<PitchFrame>& frames = m_tracker->Frames();
+  PitchTracker& tracker = *m_input_tap.tracker;
+  const std::vector<PitchFrame>& frames = tracker.Frames();
   const std::vector<CrossingWindow>& windows = m_counter->Windows();
   const std::vector<CrossingWindow>& hops = m_hop_counter->Windows();
-  std::deque<double>& levels = m_level_tap.levels->Levels();
-  size_t both = std::min({frames.size(), windows.size(), hops.size(), levels.size()});
+  size_t both = std::min({frames.size(), windows.size(), hops.size()});
   for (size_t k = 0; k < both; ++k) {
-    PitchFrame frame = frames[k];
-    frame.level_db = levels[k];
+    const PitchFrame& frame = frames[k];
     CheckedFrame checked;
     checked.time_s = frame.time_s;
     checked.hz = frame.hz;
@@ -211,10 +206,9 @@ void CheckStage::Collect() {
     checked.hop_samples = hops[k].samples;
     m_staged.push_back(checked);
   }
-  m_tracker->DropFrames(both);
+  tracker.DropFrames(both);
   m_counter->DropWindows(both);
   m_hop_counter->DropWindows(both);
-  levels.erase(levels.begin(), levels.begin() + static_cast<std::ptrdiff_t>(both));
 }
 
 // Staged frames whose neighbours within half a window have arrived (all of

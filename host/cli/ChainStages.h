@@ -105,13 +105,14 @@ class CheckListener {
   virtual void CheckEnded() = 0;
 };
 
-// Passes its signal through unchanged and checks it: the pitch tracker and
-// the module's crossing test run alongside, and each frame is marked
+// Passes its signal through unchanged and checks it: the module's crossing
+// test runs on it alongside the pitch tracker, and each frame is marked
 // (ReliabilityCheck::Classify) and handed to the listener, which keeps what
-// it needs; without one the marks go unread. The gate is
-// measured by LevelTap(), a stage that must run ahead of any pre-filter on
-// the same samples: a passage the user's recording holds loud is not made
-// quiet by a filter.
+// it needs; without one the marks go unread. The pitch and the gate's level
+// are taken by InputTap(), a stage that must run ahead of any pre-filter on
+// the same samples: what is played is measured on the sound as given, since
+// a filter that cuts a note's fundamental (or takes a loud note down) would
+// fool a tracker behind it just as it fools the module.
 class CheckStage : public BlockStage {
  public:
   // Render's hop: a frame every 46 ms, under a third of what the tracker
@@ -123,18 +124,19 @@ class CheckStage : public BlockStage {
   bool Process(const std::vector<float>& in, std::vector<float>* out, std::string*) override;
   bool Flush(std::vector<float>* out, std::string*) override;
 
-  BlockStage* LevelTap() { return &m_level_tap; }
+  BlockStage* InputTap() { return &m_input_tap; }
   void SetListener(CheckListener* listener) { m_listener = listener; }
   int Rate() const { return m_rate; }
   const ReliabilityOptions& Options() const { return m_options; }
 
  private:
-  // Passes its signal on and measures it.
-  class LevelTapStage : public BlockStage {
+  // Passes its signal on and tracks its pitch and level.
+  class InputTapStage : public BlockStage {
    public:
     bool Process(const std::vector<float>& in, std::vector<float>* out, std::string*) override;
     bool Flush(std::vector<float>* out, std::string*) override;
-    std::unique_ptr<HopLevels> levels;
+    std::unique_ptr<PitchTracker> tracker;
+    std::vector<float> finite;  // the block with NaN and infinities as zero, for the tracker
   };
 
   void Collect();
@@ -143,11 +145,9 @@ class CheckStage : public BlockStage {
 
   int m_rate = 0;
   ReliabilityOptions m_options;
-  std::unique_ptr<PitchTracker> m_tracker;
   std::unique_ptr<CrossingCounter> m_counter;      // over the tracker's windows
   std::unique_ptr<CrossingCounter> m_hop_counter;  // over each frame's hop
-  LevelTapStage m_level_tap;
-  std::vector<float> m_finite;  // the block with NaN and infinities as zero, for the tracker
+  InputTapStage m_input_tap;
   // Frames waiting for the frames within half a window after them, behind
   // up to m_reach frames already released (for the frames after them).
   std::deque<CheckedFrame> m_staged;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "Advice.h"
 #include "Analysis.h"
 #include "OutputUnits.h"
 #include "PitchRuns.h"
@@ -69,6 +70,70 @@ constexpr double kTableTopHz = kPitchTableSize - 1, kTableFirstStepHz = 1;
 
 // The nearest note name, as "A2", for a --prefilter value.
 std::string NoteOnly(double hz) { return NoteName(hz); }
+
+// A reading further than this from the played pitch is never ok.
+constexpr double kReadsOffCents = 50;
+// A stretch holds one played pitch where this share of its tracked frames
+// lies within kToleranceCents of their median; else (a glide, a slice
+// across a change of note) its reading is a mean of several. A note, whose
+// output holds one pitch, needs only a majority: a window across a change
+// of note tracks a pitch of neither (their common period), which in a short
+// note can be most of the rest.
+constexpr double kOnePitchShare = 0.75, kOnePitchShareOfNote = 0.5;
+
+bool OnePlayedPitch(const std::vector<double>& tracked, double median_hz, double share) {
+  if (tracked.empty() || median_hz <= 0) return false;
+  size_t near = 0;
+  for (double hz : tracked) near += std::fabs(Cents(hz, median_hz)) <= kToleranceCents;
+  return near > share * tracked.size();
+}
+
+// Crossings per tracked period that say something: more than a clean
+// tone's two (harmonics), or fewer (the fundamental is missing, or a lower
+// sound sets them), by more than the check's margin.
+bool ExtraCrossings(double per_period) { return per_period > ReliabilityOptions().harmonic_limit; }
+bool MissingCrossings(double per_period) {
+  return per_period > 0 && per_period < 4 - ReliabilityOptions().harmonic_limit;
+}
+
+// Whether the crossings explain the way the reading is off: more than
+// two a period where it reads high, fewer where it reads low.
+bool CrossingsExplain(const ReportEntry& e) {
+  return e.mark == Reliability::kHarmonics ? ExtraCrossings(e.crossings_per_period)
+                                           : MissingCrossings(e.crossings_per_period);
+}
+
+// 1 V/oct takes the logarithm of the rippling value, which reads flat (see
+// ExpectedOctaveBiasCents): by half the tolerance or more, it explains a
+// reading too low whose crossings are right.
+bool RippleReadsFlat(const ReportEntry& e) {
+  return e.settings.scale == Scale::kVoltPerOctave && e.off_cents < 0 && e.ripple_cents > 0 &&
+         !CrossingsExplain(e) && ExpectedOctaveBiasCents(e.ripple_cents) <= -kReadsOffCents / 2;
+}
+
+// "--prefilter A or --prefilter B": the first `most` of the candidates that
+// are not the one in use; empty when none is left.
+std::string PrefilterTries(const std::vector<std::string>& candidates,
+                           const PrefilterChoice& in_use, size_t most) {
+  const std::string used = PrefilterOption(in_use);
+  std::string text;
+  size_t listed = 0;
+  for (const std::string& candidate : candidates) {
+    if (candidate == used || listed == most) continue;
+    text += (listed++ > 0 ? " or --prefilter " : "--prefilter ") + candidate;
+  }
+  return text;
+}
+
+// What to try for a reading too high (harmonics: a note filter at the
+// played note) or too low (the fundamental cut: a range from the played
+// note, which also takes out what lies below it).
+std::string TryHigh(double tracked_hz, const PrefilterChoice& in_use) {
+  return PrefilterTries({"note:" + NoteOnly(tracked_hz), "follow"}, in_use, 1);
+}
+std::string TryLow(double tracked_hz, const PrefilterChoice& in_use) {
+  return PrefilterTries({"range:" + NoteOnly(tracked_hz), "follow"}, in_use, 2);
+}
 
 }  // namespace
 
@@ -318,6 +383,7 @@ void NoteReport::Notes::CloseUnsteady() {
   e.end_s = u.end_s;
   e.steady = false;
   e.settled = false;
+  e.settings = u.settings;
   e.reading_hz = ReadingHz(u.all, u.settings);
   e.ripple_cents = u.all.lo_hz > 0 ? Cents(u.all.hi_hz, u.all.lo_hz) : -1;
   e.range = u.all.range;
@@ -502,6 +568,7 @@ void NoteReport::Commit(const CheckedFrame& c, double end_s) {
     k.one_note_periods += c.hop_samples * c.hz / rate;
     if (k.window_crossings.size() < kKeptValues)
       k.window_crossings.push_back(c.crossings_per_period);
+    if (k.one_note_tracked.size() < kKeptValues) k.one_note_tracked.push_back(c.hz);
   }
   bool inside = c.time_s - half_hop >= m_open.start_s - 1e-9 && c.time_s + half_hop <= end_s + 1e-9;
   if (evidence && inside) {
@@ -543,6 +610,9 @@ void NoteReport::Checks::Merge(const Checks& other) {
   one_note_periods += other.one_note_periods;
   for (size_t i = 0; i < other.tracked.size() && tracked.size() < kKeptValues; ++i)
     tracked.push_back(other.tracked[i]);
+  for (size_t i = 0; i < other.one_note_tracked.size() && one_note_tracked.size() < kKeptValues;
+       ++i)
+    one_note_tracked.push_back(other.one_note_tracked[i]);
   for (size_t i = 0; i < other.window_crossings.size() && window_crossings.size() < kKeptValues;
        ++i)
     window_crossings.push_back(other.window_crossings[i]);
@@ -630,12 +700,25 @@ void NoteReport::CloseEntry() {
   ReportEntry e;
   e.start_s = o.start_s;
   e.end_s = o.end_s;
+  e.settings = o.settings;
   m_segmenter->Conclude(&o, e);
 }
 
 void NoteReport::Record(ReportEntry e, const Checks& k, bool join_alike) {
   e.mark = MarkOf(k);
-  e.tracked_hz = Median(k.tracked);
+  // What is played: where the tracker's window holds one note, if anywhere.
+  const std::vector<double>& played = k.one_note_tracked.empty() ? k.tracked : k.one_note_tracked;
+  const bool note = e.steady && m_choice.kind == ReportChoice::Kind::kNotes;
+  e.tracked_hz = Median(played);
+  // Where one pitch is played, the reading against it decides; the
+  // crossings only say why. Elsewhere they are all there is.
+  if (e.mark != Reliability::kNoPitch && e.reading_hz > 0 &&
+      OnePlayedPitch(played, e.tracked_hz, note ? kOnePitchShareOfNote : kOnePitchShare)) {
+    e.off_cents = Cents(e.reading_hz, e.tracked_hz);
+    e.mark = e.off_cents > kReadsOffCents    ? Reliability::kHarmonics
+             : e.off_cents < -kReadsOffCents ? Reliability::kReadsLow
+                                             : Reliability::kOk;
+  }
   e.crossings_per_period = k.periods > 0                 ? k.crossings / k.periods
                            : !k.window_crossings.empty() ? Median(k.window_crossings)
                            : m_has_last_one_note         ? m_last_one_note.crossings_per_period
@@ -663,7 +746,10 @@ void NoteReport::Record(ReportEntry e, const Checks& k, bool join_alike) {
     return;
   }
   ++m_total;
-  ++m_marked[static_cast<int>(e.mark)];
+  const int mark = static_cast<int>(e.mark);
+  ++m_marked[mark];
+  if (e.tracked_hz > 0 && (m_lowest_tracked[mark] == 0 || e.tracked_hz < m_lowest_tracked[mark]))
+    m_lowest_tracked[mark] = e.tracked_hz;
   if (e.range != TableRange::kInside) ++m_beyond_table;
   if (e.mark == Reliability::kOk && e.range == TableRange::kInside) ++m_reliable;
   m_last_listed = m_entries.size() < kMaxEntries;
@@ -671,8 +757,43 @@ void NoteReport::Record(ReportEntry e, const Checks& k, bool join_alike) {
   if (m_last_listed) m_entries.push_back(e);
 }
 
-std::string CheckText(const ReportEntry& e) {
-  char text[200];
+// Why a reading is off, from its crossings where they say something:
+// "harmonics: 4.0 crossings a period of A2", "0.6 crossings a period of A4:
+// the pre-filter cuts its fundamental", "too short to settle".
+std::string OffReason(const ReportEntry& e, const PrefilterChoice& in_use) {
+  char text[160];
+  const std::string played = NoteOnly(e.tracked_hz);
+  if (e.mark == Reliability::kHarmonics && CrossingsExplain(e)) {
+    std::snprintf(text, sizeof text, "harmonics: %.1f crossings a period of %s",
+                  e.crossings_per_period, played.c_str());
+    return text;
+  }
+  if (e.mark == Reliability::kReadsLow && CrossingsExplain(e)) {
+    std::snprintf(text, sizeof text, "%.1f crossings a period of %s: %s", e.crossings_per_period,
+                  played.c_str(),
+                  in_use.kind == PrefilterChoice::Kind::kOff
+                      ? "a lower sound or a DC offset sets them"
+                      : "the pre-filter cuts its fundamental");
+    return text;
+  }
+  if (RippleReadsFlat(e)) {
+    std::snprintf(text, sizeof text, "1 V/oct reads a ripple of %ld c flat",
+                  std::lround(e.ripple_cents));
+    return text;
+  }
+  if (!e.settled) return "too short to settle";
+  return played + " played";
+}
+
+// What to try where the reading's crossings are right but the filter is
+// not: its ripple, or its settling.
+std::string TryFilter(const ReportEntry& e) {
+  if (RippleReadsFlat(e))
+    return e.settings.order == 1 ? "--order 2 or a lower --cutoff" : "a lower --cutoff";
+  return !e.settled ? "a higher --cutoff" : "";
+}
+
+std::string CheckText(const ReportEntry& e, const PrefilterChoice& in_use) {
   if (e.range == TableRange::kAtTop)
     return "unreliable: at the 1 V/oct table's top (" + std::to_string(kPitchTableSize - 1) +
            " Hz at the module); try a lower --octave";
@@ -684,12 +805,17 @@ std::string CheckText(const ReportEntry& e) {
       if (!e.steady) return "ok, unsteady: a glide or short notes";
       return e.settled ? "ok" : "ok, too short to settle";
     case Reliability::kHarmonics:
-      std::snprintf(text, sizeof text,
-                    "unreliable: harmonics (%.1f crossings a period of %s); try --prefilter "
-                    "note:%s",
-                    e.crossings_per_period, NoteOnly(e.tracked_hz).c_str(),
-                    NoteOnly(e.tracked_hz).c_str());
-      return text;
+    case Reliability::kReadsLow: {
+      const bool high = e.mark == Reliability::kHarmonics;
+      std::string text = "unreliable: reads ";
+      if (std::isfinite(e.off_cents))
+        text += std::to_string(std::lround(std::fabs(e.off_cents))) + " c ";
+      text += std::string(high ? "high" : "low") + " (" + OffReason(e, in_use) + ")";
+      std::string tries = !CrossingsExplain(e) && !TryFilter(e).empty() ? TryFilter(e)
+                          : high ? TryHigh(e.tracked_hz, in_use)
+                                 : TryLow(e.tracked_hz, in_use);
+      return tries.empty() ? text : text + "; try " + tries;
+    }
     case Reliability::kNoPitch:
       break;
   }
@@ -699,9 +825,10 @@ std::string CheckText(const ReportEntry& e) {
   return "unreliable: no pitch (noise or no clear tone)";
 }
 
-void PrintReport(const NoteReport& report, std::FILE* out) {
+void PrintReport(const NoteReport& report, const PrefilterChoice& in_use, std::FILE* out) {
   const bool notes = report.Choice().kind == ReportChoice::Kind::kNotes;
-  const uint64_t harmonics = report.Marked(Reliability::kHarmonics),
+  const uint64_t high = report.Marked(Reliability::kHarmonics),
+                 low = report.Marked(Reliability::kReadsLow),
                  no_pitch = report.Marked(Reliability::kNoPitch),
                  unreliable = report.Total() - report.Reliable();
   if (notes) {
@@ -727,7 +854,6 @@ void PrintReport(const NoteReport& report, std::FILE* out) {
   }
   std::fprintf(out, "%9s %9s  %10s  %-9s %7s  %s\n", "Start (s)", "End (s)", "Reading Hz", "Note",
                "Ripple", "Check");
-  double lowest_harmonic = 0;
   for (const ReportEntry& e : report.Entries()) {
     double cents = 0;
     std::string note = e.mark == Reliability::kOk && e.steady && e.range == TableRange::kInside
@@ -741,22 +867,29 @@ void PrintReport(const NoteReport& report, std::FILE* out) {
     if (e.ripple_cents >= 0)
       std::snprintf(ripple, sizeof ripple, "%ld c", std::lround(std::min(e.ripple_cents, 9999.0)));
     std::fprintf(out, "%9.2f %9.2f  %10.2f  %-9s %7s  %s\n", e.start_s, e.end_s, e.reading_hz,
-                 note.c_str(), ripple, CheckText(e).c_str());
-    if (e.mark == Reliability::kHarmonics && e.tracked_hz > 0 &&
-        (lowest_harmonic == 0 || e.tracked_hz < lowest_harmonic))
-      lowest_harmonic = e.tracked_hz;
+                 note.c_str(), ripple, CheckText(e, in_use).c_str());
   }
   if (report.Unlisted() > 0)
     std::fprintf(out, "          ... %llu more not listed (the first %zu are)\n",
                  static_cast<unsigned long long>(report.Unlisted()), report.Entries().size());
-  if (harmonics > 0)
+  if (high > 0) {
+    const std::string lowest = NoteOnly(report.LowestTracked(Reliability::kHarmonics));
+    std::string ways = "--prefilter note:NOTE for one note";
+    if (PrefilterOption(in_use) != "range:" + lowest)
+      ways += ",\n          --prefilter range:" + lowest + " for notes from " + lowest + " up";
+    if (PrefilterOption(in_use) != "follow") ways += ",\n          --prefilter follow for a line";
     std::fprintf(out,
-                 "Check     harmonics add zero crossings in %llu of them, so the module reads "
-                 "too high:\n          a pre-filter takes them out: --prefilter note:NOTE for "
-                 "one note,\n          --prefilter range:%s for notes from %s up; tonevolt "
-                 "advise IN suggests settings\n",
-                 static_cast<unsigned long long>(harmonics), NoteOnly(lowest_harmonic).c_str(),
-                 NoteOnly(lowest_harmonic).c_str());
+                 "Check     %llu of them read too high, as harmonics add zero crossings: a "
+                 "pre-filter\n          takes them out: %s;\n          tonevolt advise IN "
+                 "suggests settings\n",
+                 static_cast<unsigned long long>(high), ways.c_str());
+  }
+  if (low > 0)
+    std::fprintf(out,
+                 "Check     %llu of them read too low: a pre-filter that cuts the fundamental, a "
+                 "lower sound\n          or DC offset that sets the crossings, or 1 V/oct's "
+                 "ripple (each line says which)\n",
+                 static_cast<unsigned long long>(low));
   if (report.BeyondTable() > 0)
     std::fprintf(out,
                  "Check     %llu of them reach%s an end of the 1 V/oct table, where the module's "

@@ -4,6 +4,7 @@
 // most kMaxEntries) and a fraction of a second of frames.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -37,8 +38,12 @@ struct ReportEntry {
   double reading_hz = 0;    // what the output implies; 0 for no reading
   double ripple_cents = 0;  // peak to peak; negative when the output touches zero
   bool settled = true;      // long enough for the filter to settle
+  Settings settings;        // the module's, all through it
   Reliability mark = Reliability::kNoPitch;
-  double tracked_hz = 0;            // median tracked pitch; 0 for none
+  double tracked_hz = 0;  // median tracked pitch; 0 for none
+  // The reading against the tracked pitch, in cents, where the stretch holds
+  // one played pitch; NaN elsewhere (a glide, a slice across a change).
+  double off_cents = NAN;
   double crossings_per_period = 0;  // the module's crossings per tracked period
   double level_db = -200;           // the loudest checked frame, on the input as given
   bool quiet = false;               // all of it quieter than the gate
@@ -67,6 +72,8 @@ class NoteReport : public BlockSink, public CheckListener {
   uint64_t Total() const { return m_total; }  // entries, listed or not
   uint64_t Unlisted() const { return m_total - m_entries.size(); }
   uint64_t Marked(Reliability mark) const { return m_marked[static_cast<int>(mark)]; }
+  // The lowest tracked pitch among the entries with this mark; 0 for none.
+  double LowestTracked(Reliability mark) const { return m_lowest_tracked[static_cast<int>(mark)]; }
   // Entries beyond the 1 V/oct table, whatever their mark.
   uint64_t BeyondTable() const { return m_beyond_table; }
   // Entries marked ok and inside the table.
@@ -109,6 +116,7 @@ class NoteReport : public BlockSink, public CheckListener {
     uint64_t one_note = 0, one_note_crossings = 0;
     double one_note_periods = 0;
     std::vector<double> tracked;           // Hz, the first few thousand with a pitch
+    std::vector<double> one_note_tracked;  // likewise, of those whose window holds one note
     std::vector<double> window_crossings;  // per tracked period over one-note windows, likewise
     // Over the one-note frames whose hop lies within the entry: the
     // crossings counted, the periods tracked, and the runs they form (the
@@ -208,16 +216,20 @@ class NoteReport : public BlockSink, public CheckListener {
   bool m_has_last_one_note = false;
   std::vector<ReportEntry> m_entries;
   uint64_t m_total = 0;
-  bool m_last_listed = false;     // the latest entry is the list's last
-  bool m_last_unpitched = false;  // ... and the tracker found no pitch in most of it
-  uint64_t m_marked[3] = {0, 0, 0};
+  bool m_last_listed = false;       // the latest entry is the list's last
+  bool m_last_unpitched = false;    // ... and the tracker found no pitch in most of it
+  static constexpr int kMarks = 4;  // of Reliability
+  uint64_t m_marked[kMarks] = {};
+  double m_lowest_tracked[kMarks] = {};
   uint64_t m_beyond_table = 0, m_reliable = 0;
 };
 
-// Prints the report's table and what to try for unreliable entries.
-void PrintReport(const NoteReport& report, std::FILE* out);
+// Prints the report's table and what to try for unreliable entries, never
+// the pre-filter already in use.
+void PrintReport(const NoteReport& report, const PrefilterChoice& in_use, std::FILE* out);
 
-// "unreliable: harmonics, try --prefilter note:A2" and the like, for one entry.
-std::string CheckText(const ReportEntry& entry);
+// "unreliable: reads 1200 c high (harmonics: 4.0 crossings a period of A2);
+// try --prefilter note:A2" and the like, for one entry rendered with in_use.
+std::string CheckText(const ReportEntry& entry, const PrefilterChoice& in_use);
 
 }  // namespace tonevolt

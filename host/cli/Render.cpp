@@ -211,7 +211,7 @@ void PrintSummary(const RenderOptions& o, const AudioInfo& info, const StatsSink
         Printable(o.out).c_str(), volts(range.lo), volts(range.hi), info.sample_rate,
         kVoltsPerUnit);
 
-  PrintReport(report, stdout);
+  PrintReport(report, o.prefilter, stdout);
   if (!o.csv.empty() || !o.plot.empty()) std::printf("\n");
   if (!o.csv.empty()) std::printf("CSV       %s\n", Printable(o.csv).c_str());
   if (!o.plot.empty()) std::printf("Plot      %s\n", Printable(o.plot).c_str());

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,9 +27,12 @@ struct Played {
 
 enum class Timbre { kSine, kOddHarmonics };
 
-// A line of notes with no rests, its phase running on across each change.
-std::vector<float> Line(const std::vector<Played>& notes, Timbre timbre) {
+// A line of notes with no rests, its phase running on across each change;
+// with a noise floor of this RMS, as a recording has.
+std::vector<float> Line(const std::vector<Played>& notes, Timbre timbre, double noise = 0) {
   std::vector<float> x;
+  std::mt19937 engine(3);
+  std::normal_distribution<double> floor(0.0, noise);
   double phase = 0;
   for (const Played& n : notes) {
     double hz = 440.0 * std::exp2((n.midi - 69) / 12.0);
@@ -38,7 +42,7 @@ std::vector<float> Line(const std::vector<Played>& notes, Timbre timbre) {
                      ? 0.5 * std::sin(phase)
                      : 0.25 * std::sin(phase) + 0.3 * std::sin(3 * phase + 0.3) +
                            0.2 * std::sin(5 * phase + 0.9);
-      x.push_back(static_cast<float>(v));
+      x.push_back(static_cast<float>(noise > 0 ? v + floor(engine) : v));
       phase += 2 * M_PI * hz / kRate;
     }
   }
@@ -54,6 +58,37 @@ std::vector<double> MeasuredStarts(const std::string& out) {
   std::getline(lines, line);  // the column heads
   while (std::getline(lines, line) && !line.empty()) starts.push_back(std::stod(line));
   return starts;
+}
+
+// The Check column of advise's "Measured" table against its Result line:
+// the notes read right there are those marked ok, and those flagged are
+// the rest, told apart as the rows are.
+void ExpectCountsAgreeWithTable(const std::string& out) {
+  std::istringstream lines(out.substr(out.find("Measured")));
+  std::string line;
+  std::getline(lines, line);
+  std::getline(lines, line);  // the column heads
+  size_t rows = 0, ok = 0, low = 0, high = 0;
+  while (std::getline(lines, line) && !line.empty()) {
+    ++rows;
+    ok += line.find("  ok") != std::string::npos;
+    low += line.find("  reads low") != std::string::npos;
+    high += line.find("  reads high") != std::string::npos;
+  }
+  EXPECT_EQ(ok + low + high, rows) << out;
+  std::string flagged = std::to_string(low + high) + " flagged";
+  if (low + high > 0) flagged += ": ";
+  if (high > 0) flagged += std::to_string(high) + " read high" + (low > 0 ? ", " : "");
+  if (low > 0) flagged += std::to_string(low) + " read low";
+  EXPECT_NE(out.find(std::to_string(ok) + " of " + std::to_string(rows) +
+                     " with the suggested settings (" + flagged + ")"),
+            std::string::npos)
+      << flagged << "\n"
+      << out;
+  // A warning for each way notes read off, and none without.
+  EXPECT_EQ(out.find("notes read low with these settings") != std::string::npos, low > 0) << out;
+  EXPECT_EQ(out.find("notes read high with these settings") != std::string::npos, high > 0) << out;
+  EXPECT_EQ(out.find("may still read"), std::string::npos) << out;
 }
 
 std::string Suggested(const std::string& out) {
@@ -117,11 +152,15 @@ TEST_P(AdviseLineTest, BoundariesAndHarmonics) {
     at += c.notes[i].seconds;
   }
 
+  // Steady tones: no vibrato, however the notes change.
+  EXPECT_NE(r.out.find("Vibrato   up to +-0 cents"), std::string::npos) << r.out;
+  ExpectCountsAgreeWithTable(r.out);
+
   std::string suggested = Suggested(r.out);
   if (c.timbre == Timbre::kSine) {
     EXPECT_EQ(r.out.find("harmonics add"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("harmonics remain"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("(0 flagged: harmonics)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("with the defaults (0 flagged)"), std::string::npos) << r.out;
     EXPECT_EQ(suggested.find("--prefilter"), std::string::npos) << r.out;
   } else {
     std::string all = std::to_string(c.notes.size());
@@ -136,6 +175,27 @@ TEST_P(AdviseLineTest, BoundariesAndHarmonics) {
 
 INSTANTIATE_TEST_SUITE_P(Lines, AdviseLineTest, ::testing::ValuesIn(kLines),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A line of odd harmonics over three octaves, where no fixed filter serves
+// (range:E2 would take the highest note's fundamental down to the noise
+// floor): the defaults read every note high, the band that follows the tune
+// none off. The table, the Result line and the warnings say so alike.
+TEST_F(CliTest, AdviseCountsAgreeWithItsTable) {
+  WriteWav(Path("wide.wav"),
+           Line({{40, 0.6}, {47, 0.6}, {52, 0.6}, {59, 0.6}, {64, 0.6}, {71, 0.6}, {76, 0.6}},
+                Timbre::kOddHarmonics, 0.002),
+           kRate);
+  Result r = Run("advise '" + Path("wide.wav") + "'");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("with the defaults (7 flagged: 7 read high)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("7 of 7 with the suggested settings (0 flagged)"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("suggested: --order 2 --cutoff 10 --scale oct --prefilter follow"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("Vibrato   up to +-0 cents"), std::string::npos) << r.out;
+  ExpectCountsAgreeWithTable(r.out);
+}
 
 // The cutoff's reason says when lowest / 16 was raised to the module's least.
 TEST_F(CliTest, AdviseSaysWhenTheCutoffIsRaised) {

@@ -60,6 +60,18 @@ std::vector<Line> ReportLines(const std::string& out) {
 
 double CentsOff(double hz, double reference) { return 1200 * std::log2(hz / reference); }
 
+// How far the check says a line reads off the played pitch ("reads 1200 c
+// high"), signed; NaN when it says no size.
+double ReadsOff(const std::string& text) {
+  size_t at = text.find("reads ");
+  long cents = 0;
+  char way[8] = "";
+  if (at == std::string::npos ||
+      std::sscanf(text.c_str() + at, "reads %ld c %7s", &cents, way) != 2)
+    return NAN;
+  return std::string(way) == "high" ? cents : std::string(way) == "low" ? -cents : NAN;
+}
+
 // What the output implies over [from_s, to_s], as its mean over whole ripple
 // cycles (from the first rise's start to the last's), read under a scale and
 // octave shift at 44100 Hz.
@@ -98,6 +110,7 @@ struct SteadyCase {
   const char* args;
   bool oct;
   int octave;
+  const char* check = "  ok";
 };
 
 void PrintTo(const SteadyCase& c, std::ostream* os) { *os << c.name; }
@@ -111,7 +124,9 @@ TEST_P(SteadyTest, SineIsOneStretchReadingTheOutputsMean) {
   const SteadyCase& c = GetParam();
   Result r = Render(Tones({{c.hz, 3.0}}), c.args);
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_NE(r.out.find("Notes     1 stretch of the output: 1 stable, 0 unsteady\n"),
+  const bool ok = std::string(c.check) == "  ok";
+  EXPECT_NE(r.out.find(std::string("Notes     1 stretch of the output: 1 stable, 0 unsteady") +
+                       (ok ? "\n" : "; 1 unreliable\n")),
             std::string::npos)
       << r.out;
   std::vector<Line> lines = ReportLines(r.out);
@@ -119,7 +134,7 @@ TEST_P(SteadyTest, SineIsOneStretchReadingTheOutputsMean) {
   // Until the filter reads above 20 Hz there is no reading.
   EXPECT_LT(lines[0].start, 0.07) << r.out;
   EXPECT_NEAR(lines[0].end, 3.0, 1e-9) << r.out;
-  EXPECT_NE(lines[0].text.find("  ok"), std::string::npos) << r.out;
+  EXPECT_NE(lines[0].text.find(c.check), std::string::npos) << r.out;
   double truth = OutputHz(Output(), 0.5, 2.95, c.oct, c.octave);
   EXPECT_NEAR(CentsOff(lines[0].hz, truth), 0, 2) << r.out << "output's mean " << truth;
   // 1 V/oct takes the logarithm of the rippling value: low notes read flat.
@@ -139,7 +154,8 @@ const SteadyCase kSteadyCases[] = {
     {"a4_fastest", 440, "--cutoff 5000", false, 0},
     {"a6_fastest_two_poles", 1760, "--cutoff 5000 --order 2", false, 0},
     {"e2_cutoff_200", 82, "--cutoff 200", false, 0},
-    {"a2_oct", 110, "--scale oct", true, 0},
+    // One pole at 40 Hz leaves a ripple that 1 V/oct reads some 90 cents flat.
+    {"a2_oct", 110, "--scale oct", true, 0, "c low (1 V/oct reads a ripple of"},
     {"a4_oct_two_poles", 440, "--scale oct --order 2 --cutoff 100", true, 0},
     {"e1_oct_octave_up", 41, "--scale oct --octave +3 --order 2 --cutoff 10", true, 3},
     {"a6_octave_down", 1760, "--octave -2", false, -2},
@@ -173,7 +189,8 @@ TEST_F(ReportTest, MelodiesAreCheckedNoteByNote) {
       for (size_t i = 0; i < lines.size(); ++i) {
         EXPECT_NEAR(lines[i].start, i * c.seconds, 0.05) << r.out;
         if (harmonic) {
-          EXPECT_NE(lines[i].text.find("unreliable: harmonics"), std::string::npos) << r.out;
+          EXPECT_NEAR(ReadsOff(lines[i].text), 1200, 10) << r.out;
+          EXPECT_NE(lines[i].text.find("c high (harmonics: "), std::string::npos) << r.out;
         } else {
           EXPECT_NEAR(CentsOff(lines[i].hz, c.notes[i]), 0, 5) << r.out;
           EXPECT_NE(lines[i].text.find("  ok"), std::string::npos) << r.out;
@@ -304,6 +321,60 @@ TEST_F(ReportTest, GateIsMeasuredBeforeThePrefilter) {
   EXPECT_NEAR(CentsOff(lines.back().hz, 880), 0, 5) << r.out;
   EXPECT_NE(lines.back().text.find("  ok"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("(quiet"), std::string::npos) << r.out;
+}
+
+// Partials at these multiples of a note, from t = 0.
+std::vector<float> Partials(double hz, double seconds, const std::vector<double>& amplitudes) {
+  std::vector<float> samples(static_cast<size_t>(seconds * kRate));
+  for (size_t i = 0; i < samples.size(); ++i) {
+    double x = 0;
+    for (size_t h = 0; h < amplitudes.size(); ++h)
+      x += amplitudes[h] * std::sin(2 * M_PI * (h + 1) * hz * i / kRate + 0.3 * h);
+    samples[i] = static_cast<float>(x);
+  }
+  return samples;
+}
+
+// The check compares the reading with the pitch played, tracked on the
+// sound before the pre-filter: a reading off by more than 50 cents is never
+// ok, whatever the crossings, and says which way and how far. What it
+// suggests is never the pre-filter in use.
+TEST_F(ReportTest, ReadingsOffThePlayedPitchAreNeverOk) {
+  std::vector<float> sub = Partials(440, 2.0, {0.5});
+  std::vector<float> b3 = Partials(246.94, 2.0, {0.016});  // 30 dB down, 1000 cents below
+  for (size_t i = 0; i < sub.size(); ++i) sub[i] += b3[i];
+  struct Case {
+    const char* name;
+    std::vector<float> samples;
+    const char* args;
+    double off_cents;
+    const char* has;
+    const char* lacks;
+  } kCases[] = {
+      // The filter for C4 takes A4 80 dB down; the module counts the B3 left.
+      {"fundamental_cut_by_the_prefilter", sub, "--prefilter note:C4", -1000,
+       "c low (1.1 crossings a period of A4: the pre-filter cuts its fundamental); try "
+       "--prefilter range:A4 or --prefilter follow",
+       nullptr},
+      // No fundamental at all: the filter for A3 leaves the module the
+      // remains of its second and third harmonics, an octave up.
+      {"harmonics_past_the_filter_in_use", Partials(220, 2.0, {0, 0.5, 0.3}), "--prefilter note:A3",
+       1200, "c high (harmonics: ", "try --prefilter note:A3"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Result r = Render(c.samples, c.args);
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::vector<Line> lines = ReportLines(r.out);
+    ASSERT_FALSE(lines.empty()) << r.out;
+    const Line& held = lines.back();  // after the filter has settled
+    EXPECT_NEAR(ReadsOff(held.text), c.off_cents, 15) << r.out;
+    EXPECT_NE(held.text.find(c.has), std::string::npos) << r.out;
+    if (c.lacks != nullptr) {
+      EXPECT_EQ(r.out.find(c.lacks), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(r.out.find("  ok"), std::string::npos) << r.out;
+  }
 }
 
 // The module counts NaN and infinite samples as zero; the check does too,

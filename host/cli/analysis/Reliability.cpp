@@ -29,6 +29,8 @@ const char* ReliabilityName(Reliability mark) {
       return "harmonics";
     case Reliability::kNoPitch:
       return "no pitch";
+    case Reliability::kReadsLow:
+      return "reads low";
   }
   return "?";
 }

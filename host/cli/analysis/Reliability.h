@@ -14,11 +14,16 @@ namespace tonevolt {
 
 enum class Reliability {
   kOk,
-  kHarmonics,  // more than two crossings a period: the module reads too high
-  kNoPitch,    // too quiet, no clear pitch to compare with, or several at once
+  // The module reads too high: a frame's window holds more than two
+  // crossings a period, or a stretch's reading lies above its tracked pitch.
+  kHarmonics,
+  kNoPitch,  // too quiet, no clear pitch to compare with, or several at once
+  // A stretch's reading lies below its tracked pitch (a frame's crossings
+  // never say so alone: a window holds fewer for many reasons).
+  kReadsLow,
 };
 
-// "ok", "harmonics" or "no pitch".
+// "ok", "harmonics", "no pitch" or "reads low".
 const char* ReliabilityName(Reliability mark);
 
 struct ReliabilityOptions {

@@ -93,6 +93,12 @@ void MelodyTracker::Process(const float* in, size_t count) {
   }
 }
 
+int64_t MelodyTracker::InputUntilNextFrame() const {
+  const int64_t reduced = m_next_centre - m_reduced;
+  const int64_t first = m_phase == 0 ? 1 : m_factor - m_phase + 1;
+  return first + (reduced - 1) * m_factor;
+}
+
 void MelodyTracker::Finish() {
   if (m_finished) return;
   m_finished = true;

@@ -44,6 +44,9 @@ class MelodyTracker {
   double SampleRate() const { return m_rate; }
 
   void Process(const float* in, size_t count);
+  // Input samples until the one that completes the next frame, that one
+  // included.
+  int64_t InputUntilNextFrame() const;
   // Ends the input: decides every frame up to its end.
   void Finish();
 

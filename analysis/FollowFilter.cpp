@@ -18,15 +18,33 @@ constexpr double kWarmPeriods = 10;
 constexpr double kHighestEdgeShare = 0.45;
 constexpr double kLowPassEdgeFactor = 1.3;  // note:F's passband ends at 1.3 F
 constexpr int kLowestNote = 12;             // C0, 16 Hz
+// Input filtered at a time: the scratch for it is sized once.
+constexpr size_t kPiece = 512;
 
 }  // namespace
 
-FollowFilter::FollowFilter(double sample_rate) : m_rate(sample_rate) {
+FollowFilter::FollowFilter(double sample_rate, double lowest_hz) : m_rate(sample_rate) {
   m_highest_note = static_cast<int>(
       std::floor(12 * std::log2(kHighestEdgeShare * sample_rate / kLowPassEdgeFactor / 440) + 69));
-  m_fade_length = static_cast<size_t>(std::max(1L, std::lround(kCrossfadeSeconds * sample_rate)));
-  m_history.assign(static_cast<size_t>(std::max(1L, std::lround(kHistorySeconds * sample_rate))),
-                   0.0f);
+  m_lowest_note = std::clamp(
+      static_cast<int>(std::floor(12 * std::log2(lowest_hz / 440) + 69)) - 1, kLowestNote,
+      m_highest_note);
+  std::string error;
+  for (int note = m_lowest_note; note <= m_highest_note; ++note)
+    m_designs.push_back(
+        Prefilter::Create({PrefilterChoice::Kind::kBand, MidiNoteHz(note)}, sample_rate, &error));
+  m_current = std::make_unique<Prefilter>(*m_designs.front());
+  m_next = std::make_unique<Prefilter>(*m_designs.front());
+  const size_t fade =
+      static_cast<size_t>(std::max(1L, std::lround(kCrossfadeSeconds * sample_rate)));
+  for (size_t j = 0; j < fade; ++j)
+    m_fade.push_back(0.5 - 0.5 * std::cos(M_PI * (static_cast<double>(j) + 0.5) /
+                                          static_cast<double>(fade)));
+  m_history.assign(
+      static_cast<size_t>(std::max(1L, std::lround(kHistorySeconds * sample_rate))), 0.0f);
+  m_warm.resize(m_history.size());
+  m_old.resize(kPiece);
+  m_new.resize(kPiece);
 }
 
 void FollowFilter::Steer(double hz) {
@@ -39,27 +57,18 @@ double FollowFilter::BandHz() const {
 
 int FollowFilter::NoteFor(double hz) const {
   long note = std::lround(12 * std::log2(hz / 440) + 69);
-  return static_cast<int>(std::clamp<long>(note, kLowestNote, m_highest_note));
-}
-
-const Prefilter& FollowFilter::Design(int note) {
-  std::unique_ptr<Prefilter>& design = m_designs[note];
-  if (!design) {
-    std::string error;
-    design = Prefilter::Create({PrefilterChoice::Kind::kBand, MidiNoteHz(note)}, m_rate, &error);
-  }
-  return *design;
+  return static_cast<int>(std::clamp<long>(note, m_lowest_note, m_highest_note));
 }
 
 void FollowFilter::Start(int note) {
-  m_next = std::make_unique<Prefilter>(Design(note));
+  *m_next = *m_designs[static_cast<size_t>(note - m_lowest_note)];
   m_next->Reset();
   m_next_note = note;
+  m_fading = true;
   m_fade_done = 0;
   const size_t size = m_history.size();
   const size_t warm = std::min(
       size, static_cast<size_t>(std::lround(kWarmPeriods * m_rate / MidiNoteHz(note))));
-  m_warm.resize(warm);
   for (size_t j = 0; j < warm; ++j) m_warm[j] = m_history[(m_history_pos + size - warm + j) % size];
   m_next->Process(m_warm.data(), m_warm.data(), warm);
 }
@@ -67,20 +76,20 @@ void FollowFilter::Start(int note) {
 void FollowFilter::Process(const float* in, float* out, size_t count) {
   size_t done = 0;
   while (done < count) {
-    if (!m_next && m_wanted_hz > 0) {
+    if (!m_fading && m_wanted_hz > 0) {
       const bool outside =
           m_current_note < 0 ||
           std::fabs(1200 * std::log2(m_wanted_hz / MidiNoteHz(m_current_note))) > kStayCents;
       const int note = NoteFor(m_wanted_hz);
       if (outside && note != m_current_note) Start(note);
     }
-    size_t run = count - done;
-    if (m_next) run = std::min(run, m_fade_length - m_fade_done);
+    size_t run = std::min(count - done, kPiece);
+    if (m_fading) run = std::min(run, m_fade.size() - m_fade_done);
     const float* x = in + done;
-    m_old.assign(x, x + run);
-    if (m_current) m_current->Process(m_old.data(), m_old.data(), run);
-    if (m_next) {
-      m_new.assign(x, x + run);
+    std::copy(x, x + run, m_old.begin());
+    if (m_current_note >= 0) m_current->Process(m_old.data(), m_old.data(), run);
+    if (m_fading) {
+      std::copy(x, x + run, m_new.begin());
       m_next->Process(m_new.data(), m_new.data(), run);
     }
     const size_t size = m_history.size();
@@ -88,17 +97,16 @@ void FollowFilter::Process(const float* in, float* out, size_t count) {
       m_history[m_history_pos] = x[j];
       m_history_pos = (m_history_pos + 1) % size;
     }
-    if (m_next) {
+    if (m_fading) {
       for (size_t j = 0; j < run; ++j) {
-        const double weight =
-            0.5 - 0.5 * std::cos(M_PI * (static_cast<double>(m_fade_done + j) + 0.5) /
-                                 static_cast<double>(m_fade_length));
+        const double weight = m_fade[m_fade_done + j];
         out[done + j] = static_cast<float>((1 - weight) * m_old[j] + weight * m_new[j]);
       }
       m_fade_done += run;
-      if (m_fade_done == m_fade_length) {
-        m_current = std::move(m_next);
+      if (m_fade_done == m_fade.size()) {
+        std::swap(m_current, m_next);
         m_current_note = m_next_note;
+        m_fading = false;
       }
     } else {
       std::copy(m_old.begin(), m_old.begin() + static_cast<std::ptrdiff_t>(run), out + done);

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstddef>
-#include <map>
 #include <memory>
 #include <vector>
 
@@ -21,7 +20,10 @@ class FollowFilter {
   // A band moves when the pitch leaves it by more than this.
   static constexpr double kStayCents = 70;
 
-  explicit FollowFilter(double sample_rate);
+  // Designs every band from a semitone below lowest_hz up to the highest
+  // whose low-pass fits below the Nyquist frequency, and sizes every
+  // buffer: Steer and Process allocate nothing.
+  FollowFilter(double sample_rate, double lowest_hz);
 
   // From the next sample on, the band for hz; 0 (no pitch) leaves the band
   // in place. Before the first pitch the signal passes unchanged. A pitch
@@ -36,17 +38,18 @@ class FollowFilter {
  private:
   // Bands are a semitone apart: the steering may be off by a few semitones
   // without loss, and a design serves every note that lands on it.
-  const Prefilter& Design(int note);
   int NoteFor(double hz) const;
   void Start(int note);
 
   double m_rate;
-  int m_highest_note;  // whose low-pass still fits below the Nyquist frequency
-  std::map<int, std::unique_ptr<Prefilter>> m_designs;
-  std::unique_ptr<Prefilter> m_current, m_next;  // null: the signal unchanged
-  int m_current_note = -1, m_next_note = -1;
+  int m_lowest_note, m_highest_note;
+  std::vector<std::unique_ptr<Prefilter>> m_designs;  // from m_lowest_note up
+  // The band in use and the one fading in: copies of designs, each with its state.
+  std::unique_ptr<Prefilter> m_current, m_next;
+  int m_current_note = -1, m_next_note = -1;  // -1: the signal unchanged
+  bool m_fading = false;
   double m_wanted_hz = 0;
-  size_t m_fade_length;
+  std::vector<double> m_fade;  // the new band's weight, sample by sample
   size_t m_fade_done = 0;
   std::vector<float> m_history;  // the last input, for warming a new band
   size_t m_history_pos = 0;

@@ -29,7 +29,7 @@ void LiveTracker::SetThreshold(double threshold_db) { m_options.threshold_db = t
 
 void LiveTracker::Reset() {
   m_tracker = std::make_unique<MelodyTracker>(m_rate, LiveMelodyOptions(m_options));
-  m_filter = std::make_unique<FollowFilter>(m_rate);
+  m_filter = std::make_unique<FollowFilter>(m_rate, std::max(m_options.lowest_hz, kLowestHz));
   m_gate_open = false;
   m_pitchless = 0;
 }
@@ -46,8 +46,8 @@ void LiveTracker::Process(const float* in, float* out, float* gate, size_t count
     if (gate != nullptr) std::fill(gate + done, gate + done + run, m_gate_open ? 1.0f : 0.0f);
     m_tracker->Process(in + done, run);
     m_pitchless += static_cast<int64_t>(run);
-    std::deque<MelodyFrame>& frames = m_tracker->Frames();
-    for (const MelodyFrame& frame : frames) {
+    for (size_t i = 0; i < m_tracker->Ready(); ++i) {
+      const MelodyFrame& frame = m_tracker->Frame(i);
       m_filter->Steer(frame.hz);
       if (frame.hz > 0) m_pitchless = 0;
       if (!m_gate_open)
@@ -56,7 +56,7 @@ void LiveTracker::Process(const float* in, float* out, float* gate, size_t count
                m_pitchless >= close_after)
         m_gate_open = false;
     }
-    m_tracker->Pop(frames.size());
+    m_tracker->Pop(m_tracker->Ready());
     done += run;
   }
 }

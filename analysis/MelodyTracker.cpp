@@ -22,9 +22,8 @@ constexpr double kHighestShare = 0.38;
 constexpr double kNoteEdgeFactor = 1.3;  // the note filter's passband ends at 1.3 F
 
 // A dip of the normalised difference deeper than this is a candidate
-// period; the deepest few of them are weighed.
+// period; the deepest few of them (kMostCandidates) are weighed.
 constexpr double kCandidateLimit = 0.6;
-constexpr size_t kMostCandidates = 6;
 // A period that is a multiple of a shorter one is that one's undertone far
 // more often than a note, when the shorter dip is clear (below kClearDip)
 // and nearly as deep (within kMultipleSlack): it costs this more. A dip at
@@ -42,6 +41,9 @@ constexpr double kVoicingCost = 0.1;
 constexpr double kLeapCost = 0.15;
 constexpr double kOctaveCost = 0.3;
 constexpr double kGlideOctaves = 0.1;
+
+// Input taken at a time: the scratch for it is sized once.
+constexpr size_t kPiece = 1024;
 
 size_t PowerOfTwoAtLeast(size_t n) {
   size_t p = 2;
@@ -68,33 +70,46 @@ MelodyTracker::MelodyTracker(double sample_rate, const MelodyOptions& options)
                               kAntialiasEdge * m_reduced_rate / kNoteEdgeFactor};
     m_antialias = Prefilter::Create(antialias, sample_rate, &error);
   }
+  m_block.resize(kPiece);
   m_ring.assign(2 * span, 0.0);
   // Half a span of silence ahead of the input centres frame 0 on its start.
   m_reduced = m_max_period;
-  m_next_centre = static_cast<int64_t>(span);
-  m_span.resize(span + 1);
+  m_next_end = static_cast<int64_t>(span);
+  // The undecided frames, one more being added, and the last decided one,
+  // which the next frame's paths start from.
+  m_columns.resize(static_cast<size_t>(std::max(0, options.decision_lag)) + 2);
+  m_path.resize(m_columns.size());
+  m_decided.resize(m_columns.size() + 1);
+  m_squares.resize(span + 1);
   m_re.resize(m_fft_size);
   m_im.resize(m_fft_size);
+  m_product_re.resize(m_fft_size);
+  m_product_im.resize(m_fft_size);
   m_diff.resize(static_cast<size_t>(m_max_period) + 1);
+  m_dips.reserve(static_cast<size_t>(m_max_period));
 }
 
 MelodyTracker::~MelodyTracker() = default;
 
 void MelodyTracker::Process(const float* in, size_t count) {
-  m_block.resize(count);
-  for (size_t i = 0; i < count; ++i) m_block[i] = std::isfinite(in[i]) ? in[i] : 0.0f;
-  if (m_antialias) m_antialias->Process(m_block.data(), m_block.data(), count);
-  for (size_t i = 0; i < count; ++i) {
-    if (m_phase == 0) {
-      ++m_input_reduced;
-      PushReduced(m_block[i]);
+  for (size_t done = 0; done < count;) {
+    const size_t piece = std::min(kPiece, count - done);
+    for (size_t i = 0; i < piece; ++i)
+      m_block[i] = std::isfinite(in[done + i]) ? in[done + i] : 0.0f;
+    if (m_antialias) m_antialias->Process(m_block.data(), m_block.data(), piece);
+    for (size_t i = 0; i < piece; ++i) {
+      if (m_phase == 0) {
+        ++m_input_reduced;
+        PushReduced(m_block[i]);
+      }
+      m_phase = (m_phase + 1) % m_factor;
     }
-    m_phase = (m_phase + 1) % m_factor;
+    done += piece;
   }
 }
 
 int64_t MelodyTracker::InputUntilNextFrame() const {
-  const int64_t reduced = m_next_centre - m_reduced;
+  const int64_t reduced = m_next_end - m_reduced;
   const int64_t first = m_phase == 0 ? 1 : m_factor - m_phase + 1;
   return first + (reduced - 1) * m_factor;
 }
@@ -109,19 +124,36 @@ void MelodyTracker::Finish() {
   Decide(true);
 }
 
+const MelodyFrame& MelodyTracker::Frame(size_t i) const {
+  return m_decided[(m_first_ready + i) % m_decided.size()];
+}
+
 void MelodyTracker::Pop(size_t count) {
-  count = std::min(count, m_decided.size());
-  m_decided.erase(m_decided.begin(), m_decided.begin() + static_cast<std::ptrdiff_t>(count));
+  count = std::min(count, m_ready);
+  m_first_ready = (m_first_ready + count) % m_decided.size();
+  m_ready -= count;
   m_taken += count;
+}
+
+void MelodyTracker::Emit(const MelodyFrame& frame) {
+  if (m_ready == m_decided.size()) {
+    // Full: the reader has let frames pile up (only the tool does).
+    std::vector<MelodyFrame> larger(2 * m_decided.size());
+    for (size_t i = 0; i < m_ready; ++i) larger[i] = Frame(i);
+    m_decided.swap(larger);
+    m_first_ready = 0;
+  }
+  m_decided[(m_first_ready + m_ready) % m_decided.size()] = frame;
+  ++m_ready;
 }
 
 void MelodyTracker::PushReduced(double sample) {
   const size_t span = 2 * static_cast<size_t>(m_max_period);
   m_ring[m_ring_pos] = m_ring[m_ring_pos + span] = sample;
   m_ring_pos = (m_ring_pos + 1) % span;
-  if (++m_reduced == m_next_centre) {
+  if (++m_reduced == m_next_end) {
     AnalyseFrame();
-    m_next_centre += m_hop;
+    m_next_end += m_hop;
     Decide(false);
   }
 }
@@ -143,30 +175,24 @@ void MelodyTracker::AnalyseFrame() {
   }
   m_fft->Transform(m_re.data(), m_im.data(), false);
   // conj(A) B for A = window, B = span; kept Hermitian, so the inverse is real.
-  std::vector<double>& product_re = m_span;  // reused as scratch below
-  product_re.resize(std::max(span + 1, n));
-  std::vector<double> product_im(n);
   for (size_t k = 0; k < n; ++k) {
     const size_t mirror = (n - k) & (n - 1);
     const double ar = 0.5 * (m_re[k] + m_re[mirror]), ai = 0.5 * (m_im[k] - m_im[mirror]);
     const double br = 0.5 * (m_im[k] + m_im[mirror]), bi = -0.5 * (m_re[k] - m_re[mirror]);
-    product_re[k] = ar * br + ai * bi;
-    product_im[k] = ar * bi - ai * br;
+    m_product_re[k] = ar * br + ai * bi;
+    m_product_im[k] = ar * bi - ai * br;
   }
-  std::copy(product_re.begin(), product_re.begin() + static_cast<std::ptrdiff_t>(n), m_re.begin());
-  std::copy(product_im.begin(), product_im.end(), m_im.begin());
-  m_fft->Transform(m_re.data(), m_im.data(), true);
+  m_fft->Transform(m_product_re.data(), m_product_im.data(), true);
 
   // Energies of every window position from running sums of squares.
-  std::vector<double>& squares = m_span;
-  squares.assign(span + 1, 0.0);
-  for (size_t j = 0; j < span; ++j) squares[j + 1] = squares[j] + x[j] * x[j];
-  const double e0 = squares[window];
+  m_squares[0] = 0;
+  for (size_t j = 0; j < span; ++j) m_squares[j + 1] = m_squares[j] + x[j] * x[j];
+  const double e0 = m_squares[window];
   m_diff[0] = 1.0;
   double running = 0;
   for (size_t tau = 1; tau <= window; ++tau) {
-    const double r = m_re[tau] / static_cast<double>(n);
-    const double d = std::max(0.0, e0 + (squares[tau + window] - squares[tau]) - 2 * r);
+    const double r = m_product_re[tau] / static_cast<double>(n);
+    const double d = std::max(0.0, e0 + (m_squares[tau + window] - m_squares[tau]) - 2 * r);
     running += d;
     m_diff[tau] = running > 0 ? d * static_cast<double>(tau) / running : 1.0;
   }
@@ -174,51 +200,25 @@ void MelodyTracker::AnalyseFrame() {
   // The central hop's level.
   const size_t centre = window, half = static_cast<size_t>(m_hop) / 2;
   const size_t from = centre - std::min(centre, half), to = std::min(span, from + m_hop);
-  double level = squares[to] - squares[from];
-  level /= static_cast<double>(to - from);
+  const double level = (m_squares[to] - m_squares[from]) / static_cast<double>(to - from);
 
-  Column& column = NewColumn();
+  Column& column = ColumnAt(m_column_count++);
   column.level_db = level > 1e-20 ? 10 * std::log10(level) : -200.0;
-  std::vector<Candidate>& candidates = column.candidates;
-  if (column.level_db >= kSilenceDb) {
-    for (int tau = m_min_period; tau < m_max_period; ++tau) {
-      const double a = m_diff[tau - 1], b = m_diff[tau], c = m_diff[tau + 1];
-      if (!(b < a && b <= c && b < kCandidateLimit)) continue;
-      const double curvature = a - 2 * b + c;
-      const double shift = curvature > 0 ? 0.5 * (a - c) / curvature : 0.0;
-      const double depth = std::max(0.0, b - 0.25 * (a - c) * shift);
-      candidates.push_back({tau + shift, depth, depth});
-    }
-    for (Candidate& longer : candidates) {
-      for (const Candidate& shorter : candidates) {
-        if (shorter.period >= longer.period) break;
-        const double ratio = longer.period / shorter.period;
-        const double whole = std::round(ratio);
-        if (whole >= 2 && std::fabs(ratio - whole) < kMultipleTolerance * whole &&
-            shorter.depth < kClearDip && shorter.depth < longer.depth + kMultipleSlack) {
-          longer.cost += kMultipleCost;
-          break;
-        }
-      }
-    }
-    std::sort(candidates.begin(), candidates.end(),
-              [](const Candidate& p, const Candidate& q) { return p.cost < q.cost; });
-    if (candidates.size() > kMostCandidates) candidates.resize(kMostCandidates);
-  }
-  candidates.push_back({0.0, 1.0, candidates.empty() ? 0.0 : kNoPitchCost});
+  FindCandidates(&column);
 
   // The cheapest path into each candidate.
-  const bool first = m_columns.size() == 1;
-  const Column* before = first ? nullptr : &m_columns[m_columns.size() - 2];
-  column.total.resize(candidates.size());
-  column.from.assign(candidates.size(), -1);
+  const Column* before = m_column_count > 1 ? &ColumnAt(m_column_count - 2)
+                         : m_decided_any ? &m_columns[(m_first_column + m_columns.size() - 1) %
+                                                      m_columns.size()]
+                                         : nullptr;
   double least = 1e300;
-  for (size_t j = 0; j < candidates.size(); ++j) {
+  for (size_t j = 0; j < column.count; ++j) {
     double best = 0;
+    column.from[j] = -1;
     if (before != nullptr) {
       best = 1e300;
-      for (size_t i = 0; i < before->candidates.size(); ++i) {
-        const double p = before->candidates[i].period, q = candidates[j].period;
+      for (size_t i = 0; i < before->count; ++i) {
+        const double p = before->candidates[i].period, q = column.candidates[j].period;
         double step = 0;
         if ((p > 0) != (q > 0)) {
           step = kVoicingCost;
@@ -232,43 +232,75 @@ void MelodyTracker::AnalyseFrame() {
         }
       }
     }
-    column.total[j] = best + candidates[j].cost;
+    column.total[j] = best + column.candidates[j].cost;
     least = std::min(least, column.total[j]);
   }
-  for (double& total : column.total) total -= least;
+  for (size_t j = 0; j < column.count; ++j) column.total[j] -= least;
 }
 
-MelodyTracker::Column& MelodyTracker::NewColumn() {
-  m_columns.emplace_back();
-  return m_columns.back();
+// The dips of the normalised difference, weighed, the cheapest few kept,
+// and no pitch.
+void MelodyTracker::FindCandidates(Column* column) {
+  m_dips.clear();
+  if (column->level_db >= kSilenceDb) {
+    for (int tau = m_min_period; tau < m_max_period; ++tau) {
+      const double a = m_diff[tau - 1], b = m_diff[tau], c = m_diff[tau + 1];
+      if (!(b < a && b <= c && b < kCandidateLimit)) continue;
+      const double curvature = a - 2 * b + c;
+      const double shift = curvature > 0 ? 0.5 * (a - c) / curvature : 0.0;
+      const double depth = std::max(0.0, b - 0.25 * (a - c) * shift);
+      m_dips.push_back({tau + shift, depth, depth});
+    }
+    for (Candidate& longer : m_dips) {
+      for (const Candidate& shorter : m_dips) {
+        if (shorter.period >= longer.period) break;
+        const double ratio = longer.period / shorter.period;
+        const double whole = std::round(ratio);
+        if (whole >= 2 && std::fabs(ratio - whole) < kMultipleTolerance * whole &&
+            shorter.depth < kClearDip && shorter.depth < longer.depth + kMultipleSlack) {
+          longer.cost += kMultipleCost;
+          break;
+        }
+      }
+    }
+    const size_t kept = std::min(kMostCandidates, m_dips.size());
+    std::partial_sort(m_dips.begin(), m_dips.begin() + static_cast<std::ptrdiff_t>(kept),
+                      m_dips.end(), [](const Candidate& p, const Candidate& q) {
+                        return p.cost < q.cost || (p.cost == q.cost && p.period < q.period);
+                      });
+    m_dips.resize(kept);
+  }
+  column->count = 0;
+  for (const Candidate& dip : m_dips) column->candidates[column->count++] = dip;
+  column->candidates[column->count++] = {0.0, 1.0, m_dips.empty() ? 0.0 : kNoPitchCost};
 }
 
 // Emits the oldest frames the lag allows (all of them at the end), each on
 // the cheapest path through the frames after it.
 void MelodyTracker::Decide(bool all) {
-  const size_t keep = all ? 0 : static_cast<size_t>(m_options.decision_lag) + 1;
-  if (m_columns.size() <= keep) return;
-  const size_t emit = m_columns.size() - keep;
-  const Column& last = m_columns.back();
-  int choice = static_cast<int>(std::min_element(last.total.begin(), last.total.end()) -
-                                last.total.begin());
-  std::vector<int> path(m_columns.size());
-  for (size_t c = m_columns.size(); c-- > 0;) {
-    path[c] = choice;
-    choice = m_columns[c].from[choice];
+  const size_t keep = all ? 0 : m_columns.size() - 2;
+  if (m_column_count <= keep) return;
+  const size_t emit = m_column_count - keep;
+  const Column& last = ColumnAt(m_column_count - 1);
+  int choice = static_cast<int>(std::min_element(last.total, last.total + last.count) - last.total);
+  for (size_t c = m_column_count; c-- > 0;) {
+    m_path[c] = choice;
+    choice = ColumnAt(c).from[choice];
   }
   for (size_t c = 0; c < emit; ++c) {
-    const Column& column = m_columns[c];
-    const Candidate& chosen = column.candidates[path[c]];
+    const Column& column = ColumnAt(c);
+    const Candidate& chosen = column.candidates[m_path[c]];
     MelodyFrame frame;
     frame.level_db = column.level_db;
     if (chosen.period > 0) {
       frame.hz = m_reduced_rate / chosen.period;
       frame.clarity = 1.0 - chosen.depth;
     }
-    m_decided.push_back(frame);
+    Emit(frame);
   }
-  m_columns.erase(m_columns.begin(), m_columns.begin() + static_cast<std::ptrdiff_t>(emit));
+  m_first_column = (m_first_column + emit) % m_columns.size();
+  m_column_count -= emit;
+  m_decided_any = true;
 }
 
 }  // namespace tonevolt

@@ -8,7 +8,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <vector>
 
@@ -17,9 +16,10 @@ namespace tonevolt {
 struct MelodyOptions {
   double lowest_hz = 41.2;    // E1: the longest period searched
   double highest_hz = 4200;   // C8, or less where the reduced rate cannot hold it
-  // How many frames later a frame is decided: what follows can still pull a
-  // frame out of an octave's mistake. 0 decides each frame as it comes.
-  int decision_lag = 25;
+  // How many frames after it a frame waits for before it is decided: what
+  // follows can still pull a frame out of an octave's mistake. 0 decides
+  // each frame as it comes.
+  int decision_lag = 26;
 };
 
 struct MelodyFrame {
@@ -50,29 +50,36 @@ class MelodyTracker {
   // Ends the input: decides every frame up to its end.
   void Finish();
 
-  // Decided frames, oldest first: Frames()[i] is frame Taken() + i. The
-  // reader pops what it has used.
-  std::deque<MelodyFrame>& Frames() { return m_decided; }
+  // Decided frames, oldest first: Frame(i) is frame Taken() + i, for i <
+  // Ready(). The reader pops what it has used; a reader that pops after
+  // every frame keeps the tracker from allocating after construction.
+  size_t Ready() const { return m_ready; }
+  const MelodyFrame& Frame(size_t i) const;
   uint64_t Taken() const { return m_taken; }
   void Pop(size_t count);
 
  private:
+  static constexpr size_t kMostCandidates = 6;
   struct Candidate {
     double period;  // in reduced-rate samples; 0 for no pitch
     double depth;   // the normalised difference there: 0 is a perfect repetition
     double cost;    // of the frame alone
   };
   struct Column {
-    std::vector<Candidate> candidates;  // the last one stands for no pitch
-    std::vector<double> total;          // cheapest path ending in each
-    std::vector<int> from;              // its candidate in the column before
+    // The deepest few dips, then one for no pitch.
+    Candidate candidates[kMostCandidates + 1];
+    double total[kMostCandidates + 1];  // cheapest path ending in each
+    int from[kMostCandidates + 1];      // its candidate in the column before
+    size_t count;
     double level_db;
   };
 
   void PushReduced(double sample);
   void AnalyseFrame();
+  void FindCandidates(Column* column);
   void Decide(bool all);
-  Column& NewColumn();
+  Column& ColumnAt(size_t i) { return m_columns[(m_first_column + i) % m_columns.size()]; }
+  void Emit(const MelodyFrame& frame);
 
   double m_rate;
   MelodyOptions m_options;
@@ -86,21 +93,30 @@ class MelodyTracker {
 
   std::unique_ptr<Prefilter> m_antialias;  // ahead of the reduction
   int m_phase = 0;  // input samples since the last one kept
-  std::vector<float> m_block;
+  std::vector<float> m_block;  // a piece of the input, made finite and filtered
 
   std::vector<double> m_ring;  // the last frame's span of reduced samples, twice over
   size_t m_ring_pos = 0;
   int64_t m_reduced = 0;       // reduced samples pushed, the lead included
-  int64_t m_next_centre;       // reduced sample at which the next frame's span is complete
+  int64_t m_next_end;          // reduced samples pushed when the next frame's span is complete
   int64_t m_input_reduced = 0; // reduced samples that came from the input
   bool m_finished = false;
 
-  std::deque<Column> m_columns;  // undecided frames, the oldest first
-  std::deque<MelodyFrame> m_decided;
+  // Undecided frames, the oldest first, in a ring that also keeps the last
+  // decided one (just before the first) once there is one.
+  std::vector<Column> m_columns;
+  size_t m_first_column = 0, m_column_count = 0;
+  bool m_decided_any = false;
+  std::vector<int> m_path;
+  // Decided frames not yet popped: a ring that grows only when the reader
+  // lets it fill.
+  std::vector<MelodyFrame> m_decided;
+  size_t m_first_ready = 0, m_ready = 0;
   uint64_t m_taken = 0;
 
-  // Scratch for the difference function.
-  std::vector<double> m_span, m_re, m_im, m_diff;
+  // Scratch, sized once.
+  std::vector<double> m_squares, m_re, m_im, m_product_re, m_product_im, m_diff;
+  std::vector<Candidate> m_dips;
 };
 
 }  // namespace tonevolt

@@ -120,8 +120,9 @@ bool Prefilter::Parse(const std::string& text, PrefilterChoice* choice, std::str
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   PrefilterChoice parsed;
   std::string frequency;
-  if (lower == "off" || lower == "follow") {
+  if (lower == "off" || lower == "follow" || lower == "live") {
     if (lower == "follow") parsed.kind = PrefilterChoice::Kind::kFollow;
+    if (lower == "live") parsed.kind = PrefilterChoice::Kind::kLive;
     *choice = parsed;
     return true;
   } else if (StartsWith(lower, "range:")) {
@@ -131,7 +132,7 @@ bool Prefilter::Parse(const std::string& text, PrefilterChoice* choice, std::str
     parsed.kind = PrefilterChoice::Kind::kNote;
     frequency = text.substr(5);
   } else {
-    *error = "unknown pre-filter '" + text + "': use off, follow, range:LOWEST or note:NOTE";
+    *error = "unknown pre-filter '" + text + "': use off, follow, live, range:LOWEST or note:NOTE";
     return false;
   }
   std::string why;
@@ -187,8 +188,8 @@ bool Prefilter::Design(std::string* error) {
 std::unique_ptr<Prefilter> Prefilter::Create(const PrefilterChoice& choice, double sample_rate,
                                              std::string* error) {
   std::unique_ptr<Prefilter> filter(new Prefilter(choice, sample_rate));
-  if (choice.kind == PrefilterChoice::Kind::kFollow) {
-    *error = "pre-filter follow is built by FollowFilter";
+  if (choice.kind == PrefilterChoice::Kind::kFollow || choice.kind == PrefilterChoice::Kind::kLive) {
+    *error = "a pre-filter that follows the tune is built from bands";
     return nullptr;
   }
   if (choice.kind != PrefilterChoice::Kind::kOff && !filter->Design(error)) return nullptr;
@@ -263,6 +264,10 @@ std::string Prefilter::Describe(const PrefilterChoice& choice) {
     case PrefilterChoice::Kind::kFollow:
       return "following the tune: for each note, a 2-pole Butterworth high-pass at half its "
              "pitch and an 8-pole elliptic low-pass to 1.3 times it";
+    case PrefilterChoice::Kind::kLive:
+      return "following the tune as it comes, as the tracker plug-ins do: for each note, a "
+             "2-pole Butterworth high-pass at half its pitch and an 8-pole elliptic low-pass to "
+             "1.3 times it";
     case PrefilterChoice::Kind::kOff:
       break;
   }

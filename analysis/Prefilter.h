@@ -15,6 +15,7 @@ struct PrefilterChoice {
     kRange,  // "range:LO": high-pass at LO / 2 (2-pole Butterworth), low-pass at LO (4-pole)
     kNote,   // "note:F": 8-pole elliptic low-pass, passband to 1.3 F, 0.5 dB ripple, 80 dB stop
     kFollow, // "follow": the note's band, moved with the tune (see FollowFilter)
+    kLive,   // "live": the same steered causally, as the tracker plug-ins run it (LiveTracker)
     kBand,   // one note's band as kFollow uses it: note:F's low-pass, high-pass at F / 2
   };
   Kind kind = Kind::kOff;
@@ -23,13 +24,13 @@ struct PrefilterChoice {
 
 class Prefilter {
  public:
-  // Reads "off", "follow", "range:LO" or "note:F", with LO and F in Hz or as
-  // note names.
+  // Reads "off", "follow", "live", "range:LO" or "note:F", with LO and F in
+  // Hz or as note names.
   static bool Parse(const std::string& text, PrefilterChoice* choice, std::string* error);
 
   // Designs the filter for a sample rate; null and a one-line error when it
   // cannot be built there (an edge at or above the Nyquist frequency). Not
-  // for kFollow, which FollowFilter builds from kBand filters.
+  // for kFollow and kLive, which are built from kBand filters.
   static std::unique_ptr<Prefilter> Create(const PrefilterChoice& choice, double sample_rate,
                                            std::string* error);
 

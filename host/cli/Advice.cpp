@@ -71,6 +71,8 @@ std::string PrefilterOption(const PrefilterChoice& choice) {
       return "range:" + NoteOption(choice.hz);
     case PrefilterChoice::Kind::kFollow:
       return "follow";
+    case PrefilterChoice::Kind::kLive:
+      return "live";
     case PrefilterChoice::Kind::kOff:
     case PrefilterChoice::Kind::kBand:
       break;

@@ -43,9 +43,13 @@ std::unique_ptr<PrefilterStage> PrefilterStage::Create(const PrefilterChoice& ch
   stage->m_rate = rate;
   if (choice.kind == PrefilterChoice::Kind::kFollow) {
     stage->m_tracker = std::make_unique<MelodyTracker>(rate);
-    stage->m_follow = std::make_unique<FollowFilter>(rate);
+    stage->m_follow = std::make_unique<FollowFilter>(rate, MelodyOptions().lowest_hz);
     // The fade ends where the pitch changes, half a frame early at most.
     stage->m_lead = std::lround(FollowFilter::kCrossfadeSeconds * rate);
+    return stage;
+  }
+  if (choice.kind == PrefilterChoice::Kind::kLive) {
+    stage->m_live = std::make_unique<LiveTracker>(rate, LiveOptions());
     return stage;
   }
   stage->m_filter = Prefilter::Create(choice, rate, error);
@@ -61,7 +65,10 @@ bool PrefilterStage::Process(const std::vector<float>& in, std::vector<float>* o
     return true;
   }
   out->resize(in.size());
-  m_filter->Process(in.data(), out->data(), in.size());
+  if (m_live)
+    m_live->Process(in.data(), out->data(), nullptr, in.size());
+  else
+    m_filter->Process(in.data(), out->data(), in.size());
   return true;
 }
 
@@ -79,26 +86,24 @@ bool PrefilterStage::Flush(std::vector<float>* out, std::string*) {
 // the band stays).
 void PrefilterStage::Follow(bool finished, std::vector<float>* out) {
   out->clear();
-  std::deque<MelodyFrame>& frames = m_tracker->Frames();
   const int64_t hop = m_tracker->Hop();
-  std::vector<float> run;
   while (!m_waiting.empty()) {
     // The frame nearest the sample m_lead ahead.
     const int64_t ahead = static_cast<int64_t>(m_emitted) + m_lead;
     const uint64_t frame = static_cast<uint64_t>((ahead + hop / 2) / hop);
-    const uint64_t known = m_tracker->Taken() + frames.size();
+    const uint64_t known = m_tracker->Taken() + m_tracker->Ready();
     if (frame >= known && !finished) break;
     if (frame > m_tracker->Taken()) m_tracker->Pop(static_cast<size_t>(frame - m_tracker->Taken()));
-    if (!frames.empty()) m_follow->Steer(frames.front().hz);
+    if (m_tracker->Ready() > 0) m_follow->Steer(m_tracker->Frame(0).hz);
     // Up to the next frame's first sample.
     const int64_t next = static_cast<int64_t>(frame + 1) * hop - hop / 2 - m_lead;
     const size_t length = static_cast<size_t>(
         std::min<int64_t>(static_cast<int64_t>(m_waiting.size()),
                           std::max<int64_t>(1, next - static_cast<int64_t>(m_emitted))));
-    run.assign(m_waiting.begin(), m_waiting.begin() + static_cast<std::ptrdiff_t>(length));
+    m_run.assign(m_waiting.begin(), m_waiting.begin() + static_cast<std::ptrdiff_t>(length));
     m_waiting.erase(m_waiting.begin(), m_waiting.begin() + static_cast<std::ptrdiff_t>(length));
-    m_follow->Process(run.data(), run.data(), length);
-    out->insert(out->end(), run.begin(), run.end());
+    m_follow->Process(m_run.data(), m_run.data(), length);
+    out->insert(out->end(), m_run.begin(), m_run.end());
     m_emitted += length;
   }
 }
@@ -113,7 +118,7 @@ double PrefilterStage::DelaySeconds(double hz) const {
 
 std::string PrefilterStage::Description() const {
   if (m_filter) return m_filter->Description();
-  return Prefilter::Describe({PrefilterChoice::Kind::kFollow, 0});
+  return Prefilter::Describe({m_live ? PrefilterChoice::Kind::kLive : PrefilterChoice::Kind::kFollow, 0});
 }
 
 PitchOptions CheckPitchOptions(int rate, int hop_at_reference) {

@@ -12,6 +12,7 @@
 #include "Pipeline.h"
 #include "analysis/Crossings.h"
 #include "analysis/FollowFilter.h"
+#include "analysis/LiveTracker.h"
 #include "analysis/MelodyTracker.h"
 #include "analysis/PitchTracker.h"
 #include "analysis/Prefilter.h"
@@ -63,9 +64,11 @@ class PrefilterStage : public BlockStage {
 
   double m_rate = 0;
   std::unique_ptr<Prefilter> m_filter;    // fixed
+  std::unique_ptr<LiveTracker> m_live;       // following as it comes
   std::unique_ptr<MelodyTracker> m_tracker;  // following
   std::unique_ptr<FollowFilter> m_follow;
   std::deque<float> m_waiting;  // input not yet filtered
+  std::vector<float> m_run;
   uint64_t m_emitted = 0;       // samples given out
   int64_t m_lead = 0;           // samples ahead of each one whose pitch steers it
 };

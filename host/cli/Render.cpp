@@ -98,7 +98,8 @@ std::vector<Option> RenderRows(RenderOptions* o) {
       Option::Parsed("--prefilter", "KIND",
                      PrefilterOption(o->prefilter) +
                          " (default), follow (a band around each note,\n"
-                         "steered by a melody tracker), note:F (8-pole\n"
+                         "steered by a melody tracker), live (the same as\n"
+                         "it comes, as the tracker plug-ins), note:F (8-pole\n"
                          "elliptic low-pass at 1.3 F) or range:LO (high-pass\n"
                          "at LO/2, 4-pole low-pass at LO); F, LO in Hz (110,\n"
                          "110Hz) or as notes (E1)",

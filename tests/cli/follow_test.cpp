@@ -1,0 +1,168 @@
+// The pre-filter that follows the tune, through the built program: on a
+// line of two octaves whose harmonics add crossings, where no fixed filter
+// serves every note, it reads each note; and advise suggests it for such a
+// line, in settings that paste into render.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "CliRig.h"
+#include "TonevoltPins.h"
+
+namespace {
+
+constexpr double kNoteSeconds = 0.5;
+constexpr double kWithinCents = 25;
+const char kLineSettings[] = "--order 2 --cutoff 10 --scale oct";
+
+enum class Timbre {
+  kWeakFundamental,  // 20 dB under the second harmonic: four crossings a period
+  kOddHarmonics,     // a third stronger than the fundamental
+};
+
+struct LineCase {
+  const char* name;
+  Timbre timbre;
+  int rate;
+  std::vector<std::string> failing_fixed;  // fixed pre-filters that leave some note off
+};
+
+// A2 C3 E3 A3 C4 E4 A4, the phase running on across each change.
+const int kNotes[] = {45, 48, 52, 57, 60, 64, 69};
+
+double NoteHz(int midi) { return 440.0 * std::exp2((midi - 69) / 12.0); }
+
+std::vector<float> TwoOctaveLine(Timbre timbre, int rate) {
+  std::vector<float> x;
+  double phase = 0;
+  for (int midi : kNotes) {
+    for (long i = 0; i < std::lround(kNoteSeconds * rate); ++i) {
+      const double p = 2 * M_PI * phase;
+      const double v =
+          timbre == Timbre::kWeakFundamental
+              ? 0.05 * std::sin(p) + 0.5 * std::sin(2 * p + 0.4) + 0.3 * std::sin(3 * p + 1.1)
+              : 0.25 * std::sin(p) + 0.3 * std::sin(3 * p + 0.3) + 0.2 * std::sin(5 * p + 0.9);
+      x.push_back(static_cast<float>(v));
+      phase += NoteHz(midi) / rate;
+      phase -= std::floor(phase);
+    }
+  }
+  return x;
+}
+
+struct Row {
+  double start, end, hz;
+  std::string text;
+};
+
+// render's note report: its rows after the heading.
+std::vector<Row> ReportRows(const std::string& out) {
+  std::vector<Row> rows;
+  size_t at = out.find("Start (s)");
+  if (at == std::string::npos) return rows;
+  std::istringstream lines(out.substr(out.find('\n', at) + 1));
+  std::string line;
+  while (std::getline(lines, line)) {
+    Row row;
+    if (std::sscanf(line.c_str(), "%lf %lf %lf", &row.start, &row.end, &row.hz) != 3) break;
+    row.text = line;
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+double CentsOff(double hz, double reference) { return 1200 * std::log2(hz / reference); }
+
+// What a 1 V/oct output implies over [from_s, to_s): its mean, in Hz.
+double OutputHz(const std::vector<float>& out, int rate, double from_s, double to_s) {
+  const size_t from = static_cast<size_t>(from_s * rate);
+  const size_t to = std::min(out.size(), static_cast<size_t>(to_s * rate));
+  double sum = 0;
+  for (size_t i = from; i < to; ++i) sum += out[i];
+  const double volts = kVoltsPerUnit * sum / static_cast<double>(to - from);
+  return kOctaveReferenceHz * std::exp2(volts - kOctaveReferenceVolts);
+}
+
+class FollowTest : public CliTest {
+ protected:
+  // Renders the line with these arguments and tells, note by note, how far
+  // the report row over the note's middle reads from it; the output's mean
+  // over the second half of each note is checked against the note too when
+  // the check is asked for.
+  std::vector<double> NoteErrors(const std::string& args, bool check_output) {
+    Result r = Run("render '" + Path("line.wav") + "' '" + Path("out.wav") + "' " + args);
+    EXPECT_EQ(r.code, 0) << args << "\n" << r.err;
+    std::vector<Row> rows = ReportRows(r.out);
+    int out_rate = 0;
+    std::vector<float> out = ReadMono(Path("out.wav"), &out_rate);
+    std::vector<double> errors;
+    for (size_t n = 0; n < std::size(kNotes); ++n) {
+      const double start = n * kNoteSeconds, middle = start + kNoteSeconds / 2;
+      const double hz = NoteHz(kNotes[n]);
+      double error = 1e9;  // no row there
+      for (const Row& row : rows)
+        if (row.start <= middle && middle < row.end) error = CentsOff(row.hz, hz);
+      errors.push_back(error);
+      if (!check_output) continue;
+      EXPECT_LT(std::fabs(error), kWithinCents) << args << ", note " << n << "\n" << r.out;
+      const double read = OutputHz(out, out_rate, middle, start + kNoteSeconds);
+      EXPECT_NEAR(CentsOff(read, hz), 0, kWithinCents)
+          << args << ", note " << n << ": output's mean " << read << " Hz";
+    }
+    if (check_output) {
+      EXPECT_EQ(r.out.find("unreliable"), std::string::npos) << args << r.out;
+    }
+    return errors;
+  }
+};
+
+class FollowLineTest : public FollowTest, public ::testing::WithParamInterface<LineCase> {};
+
+// Unfiltered, every note reads high; a fixed filter for the lowest note
+// leaves some note off; following the tune, every note reads within 25
+// cents, in the report and in the output itself.
+TEST_P(FollowLineTest, ReadsEveryNoteWhereNoFixedFilterDoes) {
+  const LineCase& c = GetParam();
+  WriteWav(Path("line.wav"), TwoOctaveLine(c.timbre, c.rate), c.rate);
+  const std::string settings = kLineSettings;
+  std::vector<double> errors = NoteErrors(settings + " --prefilter off", false);
+  for (double e : errors) EXPECT_GT(e, kWithinCents) << "unfiltered";
+  for (const std::string& fixed : c.failing_fixed) {
+    errors = NoteErrors(settings + " --prefilter " + fixed, false);
+    int off = 0;
+    for (double e : errors) off += std::fabs(e) > kWithinCents;
+    EXPECT_GT(off, 0) << fixed;
+  }
+  NoteErrors(settings + " --prefilter follow", true);
+}
+
+// A fundamental 20 dB down is outdone by its second harmonic even through
+// range:A2's low-pass at A2 itself. Odd harmonics lie far enough above for
+// range:A2 to serve; through note:A2 no note from A3 up reads right.
+const LineCase kLineCases[] = {
+    {"weak_fundamental", Timbre::kWeakFundamental, 44100, {"range:A2", "note:A2"}},
+    {"weak_fundamental_48k", Timbre::kWeakFundamental, 48000, {"range:A2", "note:A2"}},
+    {"odd_harmonics", Timbre::kOddHarmonics, 44100, {"note:A2"}},
+};
+INSTANTIATE_TEST_SUITE_P(Lines, FollowLineTest, ::testing::ValuesIn(kLineCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// advise sees harmonics add crossings over two octaves, which no one note
+// filter serves, and suggests following the tune; its suggestion, pasted
+// into render, reads every note.
+TEST_F(FollowTest, AdviseSuggestsFollowingWhereItServes) {
+  WriteWav(Path("line.wav"), TwoOctaveLine(Timbre::kWeakFundamental, 44100), 44100);
+  Result r = Run("advise '" + Path("line.wav") + "'");
+  ASSERT_EQ(r.code, 0) << r.err;
+  const size_t at = r.out.rfind("suggested: ");
+  ASSERT_NE(at, std::string::npos) << r.out;
+  const std::string suggested = r.out.substr(at + 11, r.out.find('\n', at) - at - 11);
+  EXPECT_NE(suggested.find("--prefilter follow"), std::string::npos) << r.out;
+  NoteErrors(suggested, true);
+}
+
+}  // namespace

@@ -71,7 +71,7 @@ TEST(FollowFilter, MovingTheBandAddsNoCrossingAndNoClick) {
       }
     }
 
-    FollowFilter follow(kRate);
+    FollowFilter follow(kRate, 41.2);
     std::vector<float> y(x.size());
     size_t done = 0;
     for (size_t n = 0; n < c.segments.size(); ++n) {

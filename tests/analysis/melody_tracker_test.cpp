@@ -22,13 +22,16 @@ using signals::Partials;
 std::vector<MelodyFrame> Track(const std::vector<float>& x, double rate, int64_t* hop) {
   MelodyTracker tracker(rate);
   std::vector<MelodyFrame> frames;
+  auto take = [&] {
+    for (size_t i = 0; i < tracker.Ready(); ++i) frames.push_back(tracker.Frame(i));
+    tracker.Pop(tracker.Ready());
+  };
   signals::InBlocks(x, 1000, [&](const float* block, size_t count) {
     tracker.Process(block, count);
-    for (const MelodyFrame& f : tracker.Frames()) frames.push_back(f);
-    tracker.Pop(tracker.Frames().size());
+    take();
   });
   tracker.Finish();
-  for (const MelodyFrame& f : tracker.Frames()) frames.push_back(f);
+  take();
   *hop = tracker.Hop();
   return frames;
 }

@@ -1,7 +1,7 @@
 // Tonevolt as LV2 plug-ins in one binary. The plain pair runs the module's
 // signal path alone, one with a CV output (jalv, modular hosts), one with an
 // audio output (hosts that refuse CV ports); the tracker pair runs the same
-// path behind the live tracker's conditioning and gate. The module's part
+// path behind the live tracker's conditioning and gate. The module's stage
 // equals the 32-bit module's bit for bit: each run() is one piece of the
 // module's processing with the settings applied at its first sample, under
 // the control state the module runs in, whatever the host thread's state.
@@ -70,7 +70,7 @@ class ModuleWords {
   const FpuControlWords m_host;
 };
 
-// The module's part of every plug-in: its core and its four settings ports.
+// The module's stage, in every plug-in: its core and its four settings ports.
 class ModuleStage {
  public:
   explicit ModuleStage(float sample_rate) : m_sample_rate(sample_rate) { OpenCore(); }

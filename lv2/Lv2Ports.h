@@ -6,10 +6,15 @@
 #include <cstdint>
 
 #include "TonevoltPins.h"
+#include "analysis/LiveTracker.h"
 
 constexpr char kCvUri[] = "https://tonevolt.invalid/lv2/tonevolt-cv";
 constexpr char kAudioUri[] = "https://tonevolt.invalid/lv2/tonevolt-audio";
+// The same module behind the live tracker's conditioning and gate.
+constexpr char kTrackerCvUri[] = "https://tonevolt.invalid/lv2/tonevolt-tracker-cv";
+constexpr char kTrackerAudioUri[] = "https://tonevolt.invalid/lv2/tonevolt-tracker-audio";
 
+// Ports 0 to 5 are every plug-in's; the tracker plug-ins add 6 to 10.
 enum PortIndex : uint32_t {
   kPortInput = 0,
   kPortPitch = 1,
@@ -17,10 +22,27 @@ enum PortIndex : uint32_t {
   kPortOctave = 3,
   kPortScale = 4,
   kPortOrder = 5,
+  kPortLowest = 6,
+  kPortGate = 7,
+  kPortThreshold = 8,
+  kPortHold = 9,
+  kPortLatency = 10,
 };
+constexpr uint32_t kPlainPortCount = 6;
+constexpr uint32_t kTrackerPortCount = 11;
 
 // The ports' values against the module's list indices: the octave port
 // takes the shift (index + kOctaveMin), the order port counts poles.
 constexpr int32_t kOrderPortPolesOfIndex0 = 1;
 constexpr int32_t OctavePortValue(int32_t index) { return index + kOctaveMin; }
 constexpr int32_t OrderPortValue(int32_t index) { return index + kOrderPortPolesOfIndex0; }
+
+// The tracker's controls. Its defaults are the tracker's own; `lowest` 0
+// turns it off, and values between 0 and LiveTracker::kLowestHz act as that.
+constexpr float kLowestOffHz = 0.0f;
+constexpr float kLowestMaxHz = 1000.0f;
+constexpr float kLowestDefaultHz = static_cast<float>(tonevolt::LiveOptions{}.lowest_hz);
+constexpr float kThresholdMinDb = -120.0f;
+constexpr float kThresholdMaxDb = 0.0f;
+constexpr float kThresholdDefaultDb = static_cast<float>(tonevolt::LiveOptions{}.threshold_db);
+constexpr int32_t kHoldDefault = 1;

@@ -1,32 +1,38 @@
-// Tonevolt as two LV2 plug-ins in one binary: the same signal path and
-// ports, one with a CV output (jalv, modular hosts), one with an audio
-// output (hosts that refuse CV ports). The output equals the 32-bit module's
-// bit for bit: each run() is one piece of the module's processing with the
-// settings applied at its first sample, under the control state the module
-// runs in, whatever the host thread's state.
+// Tonevolt as LV2 plug-ins in one binary. The plain pair runs the module's
+// signal path alone, one with a CV output (jalv, modular hosts), one with an
+// audio output (hosts that refuse CV ports); the tracker pair runs the same
+// path behind the live tracker's conditioning and gate. The module's stage
+// equals the 32-bit module's bit for bit: each run() is one piece of the
+// module's processing with the settings applied at its first sample, under
+// the control state the module runs in, whatever the host thread's state.
 #include <lv2/core/lv2.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <new>
 
 #include "FpuControl.h"
 #include "Lv2Ports.h"
 #include "TonevoltCore.h"
+#include "analysis/LiveTracker.h"
 
 namespace {
 
 // The largest piece the core takes in one call.
 constexpr uint32_t kMaxPiece = 1u << 30;
+// The tracker's conditioned samples wait in a buffer of this many between
+// the tracker and the core; longer host blocks go in pieces.
+constexpr uint32_t kConditionedPiece = 2048;
 
 // Control values as the module's pins take them. Hosts may pass anything:
 // a NaN takes the port's default, an infinity or other value out of range
 // its nearest bound, and a list value the nearest entry (halves away from
 // zero).
-float CutoffFromPort(const float* port) {
-  if (port == nullptr || std::isnan(*port)) return kCutoffDefaultHz;
-  return std::min(std::max(*port, kCutoffMinHz), kCutoffMaxHz);
+float ClampedOr(const float* port, float low, float high, float fallback) {
+  if (port == nullptr || std::isnan(*port)) return fallback;
+  return std::min(std::max(*port, low), high);
 }
 
 int32_t NearestWhole(const float* port, int32_t low, int32_t high, int32_t fallback) {
@@ -37,32 +43,56 @@ int32_t NearestWhole(const float* port, int32_t low, int32_t high, int32_t fallb
   return static_cast<int32_t>(std::lround(value));
 }
 
-class Plugin {
- public:
-  explicit Plugin(float sample_rate) : m_sample_rate(sample_rate) { OpenCore(); }
+// 0 (off), or the lowest note the tracker is designed for.
+double LowestFromPort(const float* port) {
+  const float hz = ClampedOr(port, kLowestOffHz, kLowestMaxHz, kLowestDefaultHz);
+  if (hz <= kLowestOffHz) return 0;
+  return std::max(static_cast<double>(hz), tonevolt::LiveTracker::kLowestHz);
+}
 
-  void Connect(uint32_t port, void* data) {
+// LV2's toggles: above zero is on.
+bool ToggleFromPort(const float* port, bool fallback) {
+  if (port == nullptr || std::isnan(*port)) return fallback;
+  return *port > 0.0f;
+}
+
+// The module's floating-point state while in scope, the host thread's given
+// back after: even reading a control must not trap on an exception the
+// host unmasked, and designs must not round as the host's thread does.
+class ModuleWords {
+ public:
+  ModuleWords() : m_host(ReadFpuControlWords()) { LoadFpuControlWords(kDefaultFpuControlWords); }
+  ~ModuleWords() { LoadFpuControlWords(m_host); }
+  ModuleWords(const ModuleWords&) = delete;
+  ModuleWords& operator=(const ModuleWords&) = delete;
+
+ private:
+  const FpuControlWords m_host;
+};
+
+// The module's stage, in every plug-in: its core and its four settings ports.
+class ModuleStage {
+ public:
+  explicit ModuleStage(float sample_rate) : m_sample_rate(sample_rate) { OpenCore(); }
+
+  // The settings ports; false for any other.
+  bool Connect(uint32_t port, void* data) {
+    const float* value = static_cast<const float*>(data);
     switch (port) {
-      case kPortInput:
-        m_input = static_cast<const float*>(data);
-        break;
-      case kPortPitch:
-        m_pitch = static_cast<float*>(data);
-        break;
       case kPortCutoff:
-        m_cutoff = static_cast<const float*>(data);
-        break;
+        m_cutoff = value;
+        return true;
       case kPortOctave:
-        m_octave = static_cast<const float*>(data);
-        break;
+        m_octave = value;
+        return true;
       case kPortScale:
-        m_scale = static_cast<const float*>(data);
-        break;
+        m_scale = value;
+        return true;
       case kPortOrder:
-        m_order = static_cast<const float*>(data);
-        break;
+        m_order = value;
+        return true;
       default:
-        break;
+        return false;
     }
   }
 
@@ -74,16 +104,11 @@ class Plugin {
     OpenCore();
   }
 
-  void Run(uint32_t sample_count) {
-    // No sample, no pin change to observe: the state stays as it is.
-    if (sample_count == 0 || m_input == nullptr || m_pitch == nullptr) return;
-    // Everything from here runs in the module's state, whatever the host's:
-    // even reading a control must not trap on an exception the host unmasked.
-    const FpuControlWords host_words = ReadFpuControlWords();
-    LoadFpuControlWords(kDefaultFpuControlWords);
+  // In kDefaultFpuControlWords: gives the core the controls' values from
+  // the next sample on. Answers the words its Process runs in.
+  FpuControlWords ApplyControls() {
     m_has_run = true;
-
-    m_core.SetCutoff(CutoffFromPort(m_cutoff));
+    m_core.SetCutoff(ClampedOr(m_cutoff, kCutoffMinHz, kCutoffMaxHz, kCutoffDefaultHz));
     m_core.SetOctaveIndex(
         NearestWhole(m_octave, kOctaveMin, kOctaveMax, OctavePortValue(kOctaveDefaultIndex)) -
         OctavePortValue(0));
@@ -94,30 +119,28 @@ class Plugin {
                                        OrderPortValue(kOrderTwoPoles),
                                        OrderPortValue(kOrderDefault)) -
                           OrderPortValue(0));
-
     // The rounding of the call (FpuControl.h): toward zero for 1 V/oct.
-    LoadFpuControlWords(CallWords(kDefaultFpuControlWords, m_core.VoltPerOctave()));
-    for (uint32_t done = 0; done < sample_count;) {
-      const uint32_t piece = std::min(sample_count - done, kMaxPiece);
-      m_core.Process(m_input + done, m_pitch + done, static_cast<int32_t>(piece));
+    return CallWords(kDefaultFpuControlWords, m_core.VoltPerOctave());
+  }
+
+  // In the words ApplyControls answered.
+  void Process(const float* in, float* out, uint32_t count) {
+    for (uint32_t done = 0; done < count;) {
+      const uint32_t piece = std::min(count - done, kMaxPiece);
+      m_core.Process(in + done, out + done, static_cast<int32_t>(piece));
       done += piece;
     }
-    LoadFpuControlWords(host_words);
   }
 
  private:
   // The module's open: coefficients and table under the default state.
   void OpenCore() {
-    const FpuControlWords host_words = ReadFpuControlWords();
-    LoadFpuControlWords(kDefaultFpuControlWords);
+    const ModuleWords words;
     m_core.Open(m_sample_rate);
     m_core.BuildPitchTable();
-    LoadFpuControlWords(host_words);
     m_has_run = false;
   }
 
-  const float* m_input = nullptr;
-  float* m_pitch = nullptr;
   const float* m_cutoff = nullptr;
   const float* m_octave = nullptr;
   const float* m_scale = nullptr;
@@ -127,30 +150,223 @@ class Plugin {
   TonevoltCore m_core;
 };
 
+// The module alone.
+class Plugin {
+ public:
+  explicit Plugin(float sample_rate) : m_module(sample_rate) {}
+
+  void Connect(uint32_t port, void* data) {
+    if (m_module.Connect(port, data)) return;
+    if (port == kPortInput) m_input = static_cast<const float*>(data);
+    if (port == kPortPitch) m_pitch = static_cast<float*>(data);
+  }
+
+  void Activate() { m_module.Activate(); }
+
+  void Run(uint32_t sample_count) {
+    // No sample, no pin change to observe: the state stays as it is.
+    if (sample_count == 0 || m_input == nullptr || m_pitch == nullptr) return;
+    const ModuleWords words;
+    LoadFpuControlWords(m_module.ApplyControls());
+    m_module.Process(m_input, m_pitch, sample_count);
+  }
+
+ private:
+  const float* m_input = nullptr;
+  float* m_pitch = nullptr;
+  ModuleStage m_module;
+};
+
+// The live tracker's conditioning and gate ahead of the module, and the
+// hold after it. The tracker runs in the module's default state, the core
+// in its call's; `lowest` needs new designs and so is read at activate().
+class TrackerPlugin {
+ public:
+  explicit TrackerPlugin(float sample_rate)
+      : m_module(sample_rate),
+        m_sample_rate(sample_rate),
+        m_conditioned(new (std::nothrow) float[kConditionedPiece]),
+        m_gate_piece(new (std::nothrow) float[kConditionedPiece]) {
+    Design(kLowestDefaultHz);
+  }
+
+  bool Ready() const { return m_conditioned != nullptr && m_gate_piece != nullptr; }
+
+  void Connect(uint32_t port, void* data) {
+    if (m_module.Connect(port, data)) return;
+    switch (port) {
+      case kPortInput:
+        m_input = static_cast<const float*>(data);
+        break;
+      case kPortPitch:
+        m_pitch = static_cast<float*>(data);
+        break;
+      case kPortLowest:
+        m_lowest = static_cast<const float*>(data);
+        break;
+      case kPortGate:
+        m_gate = static_cast<float*>(data);
+        break;
+      case kPortThreshold:
+        m_threshold = static_cast<const float*>(data);
+        break;
+      case kPortHold:
+        m_hold = static_cast<const float*>(data);
+        break;
+      case kPortLatency:
+        m_latency = static_cast<float*>(data);
+        break;
+      default:
+        break;
+    }
+  }
+
+  // From silence, with the tracker designed for `lowest` as it reads now.
+  void Activate() {
+    m_module.Activate();
+    const double lowest = LowestFromPort(m_lowest);
+    m_on = lowest > 0;
+    if (m_on && lowest != m_designed_lowest) {
+      Design(lowest);
+    } else if (m_tracker_has_run) {
+      const ModuleWords words;
+      m_tracker->Reset();
+      m_tracker_has_run = false;
+    }
+    m_has_note = false;
+  }
+
+  void Run(uint32_t sample_count) {
+    if (m_latency != nullptr)
+      *m_latency = static_cast<float>(tonevolt::LiveTracker::kLatencySamples);
+    if (sample_count == 0 || m_input == nullptr || m_pitch == nullptr) return;
+    const ModuleWords words;
+    const FpuControlWords call_words = m_module.ApplyControls();
+    if (!m_on) {
+      LoadFpuControlWords(call_words);
+      m_module.Process(m_input, m_pitch, sample_count);
+      if (m_gate != nullptr) std::fill(m_gate, m_gate + sample_count, 0.0f);
+      return;
+    }
+    m_tracker->SetThreshold(
+        ClampedOr(m_threshold, kThresholdMinDb, kThresholdMaxDb, kThresholdDefaultDb));
+    const bool hold = ToggleFromPort(m_hold, kHoldDefault != 0);
+    m_tracker_has_run = true;
+    for (uint32_t done = 0; done < sample_count;) {
+      const uint32_t piece = std::min(sample_count - done, kConditionedPiece);
+      // The input is read here before any output of this piece is written,
+      // so outputs may share the input's buffer.
+      LoadFpuControlWords(kDefaultFpuControlWords);
+      m_tracker->Process(m_input + done, m_conditioned.get(), m_gate_piece.get(), piece);
+      LoadFpuControlWords(call_words);
+      m_module.Process(m_conditioned.get(), m_pitch + done, piece);
+      Hold(m_pitch + done, piece, hold);
+      if (m_gate != nullptr) std::copy_n(m_gate_piece.get(), piece, m_gate + done);
+      done += piece;
+    }
+  }
+
+ private:
+  // Not real-time: every band the tracker may steer to is designed here.
+  void Design(double lowest_hz) {
+    const ModuleWords words;
+    tonevolt::LiveOptions options;
+    options.lowest_hz = lowest_hz;
+    m_tracker.reset(new tonevolt::LiveTracker(m_sample_rate, options));
+    m_designed_lowest = lowest_hz;
+    m_tracker_has_run = false;
+  }
+
+  // While the gate is closed after a note, that note's last value instead
+  // of the module's decay toward no pitch.
+  void Hold(float* pitch, uint32_t count, bool hold) {
+    const float* gate = m_gate_piece.get();
+    for (uint32_t i = 0; i < count; ++i) {
+      if (gate[i] != 0.0f) {
+        m_note_value = pitch[i];
+        m_has_note = true;
+      } else if (hold && m_has_note) {
+        pitch[i] = m_note_value;
+      }
+    }
+  }
+
+  const float* m_input = nullptr;
+  float* m_pitch = nullptr;
+  const float* m_lowest = nullptr;
+  float* m_gate = nullptr;
+  const float* m_threshold = nullptr;
+  const float* m_hold = nullptr;
+  float* m_latency = nullptr;
+  ModuleStage m_module;
+  double m_sample_rate;
+  std::unique_ptr<tonevolt::LiveTracker> m_tracker;
+  double m_designed_lowest = 0;
+  bool m_tracker_has_run = false;  // since designed or reset
+  bool m_on = true;                // `lowest` above 0 at activate()
+  std::unique_ptr<float[]> m_conditioned, m_gate_piece;
+  bool m_has_note = false;  // the gate has been open since activate()
+  float m_note_value = 0.0f;
+};
+
+template <class PluginType>
 LV2_Handle Instantiate(const LV2_Descriptor*, double sample_rate, const char*,
                        const LV2_Feature* const*) {
-  return new (std::nothrow) Plugin(static_cast<float>(sample_rate));
+  return new (std::nothrow) PluginType(static_cast<float>(sample_rate));
 }
 
+template <>
+LV2_Handle Instantiate<TrackerPlugin>(const LV2_Descriptor*, double sample_rate, const char*,
+                                      const LV2_Feature* const*) {
+  TrackerPlugin* plugin = new (std::nothrow) TrackerPlugin(static_cast<float>(sample_rate));
+  if (plugin != nullptr && !plugin->Ready()) {
+    delete plugin;
+    return nullptr;
+  }
+  return plugin;
+}
+
+template <class PluginType>
 void ConnectPort(LV2_Handle instance, uint32_t port, void* data) {
-  static_cast<Plugin*>(instance)->Connect(port, data);
+  static_cast<PluginType*>(instance)->Connect(port, data);
 }
 
-void Activate(LV2_Handle instance) { static_cast<Plugin*>(instance)->Activate(); }
+template <class PluginType>
+void Activate(LV2_Handle instance) {
+  static_cast<PluginType*>(instance)->Activate();
+}
 
+template <class PluginType>
 void Run(LV2_Handle instance, uint32_t sample_count) {
-  static_cast<Plugin*>(instance)->Run(sample_count);
+  static_cast<PluginType*>(instance)->Run(sample_count);
 }
 
 void Deactivate(LV2_Handle) {}
 
-void Cleanup(LV2_Handle instance) { delete static_cast<Plugin*>(instance); }
+template <class PluginType>
+void Cleanup(LV2_Handle instance) {
+  delete static_cast<PluginType*>(instance);
+}
 
 const void* ExtensionData(const char*) { return nullptr; }
 
+template <class PluginType>
+constexpr LV2_Descriptor DescriptorOf(const char* uri) {
+  return {uri,
+          Instantiate<PluginType>,
+          ConnectPort<PluginType>,
+          Activate<PluginType>,
+          Run<PluginType>,
+          Deactivate,
+          Cleanup<PluginType>,
+          ExtensionData};
+}
+
 const LV2_Descriptor kDescriptors[] = {
-    {kCvUri, Instantiate, ConnectPort, Activate, Run, Deactivate, Cleanup, ExtensionData},
-    {kAudioUri, Instantiate, ConnectPort, Activate, Run, Deactivate, Cleanup, ExtensionData},
+    DescriptorOf<Plugin>(kCvUri),
+    DescriptorOf<Plugin>(kAudioUri),
+    DescriptorOf<TrackerPlugin>(kTrackerCvUri),
+    DescriptorOf<TrackerPlugin>(kTrackerAudioUri),
 };
 
 }  // namespace

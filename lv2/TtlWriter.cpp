@@ -1,5 +1,6 @@
 // Writes the bundle's tonevolt.ttl from the published contract
-// (TonevoltPins.h) and the ports (Lv2Ports.h), so that a change to a range,
+// (TonevoltPins.h), the ports (Lv2Ports.h) and the tracker's constants
+// (analysis/LiveTracker.h), so that a change to a range,
 // default or list entry reaches the LV2 hosts as it reaches the module.
 //
 //   tonevolt_ttl_writer OUT.ttl MINOR_VERSION MICRO_VERSION
@@ -82,8 +83,72 @@ struct Plugin {
   const char* uri;
   const char* name;
   const char* use;           // the end of its comment
-  const char* output_class;  // the output port's
+  const char* output_class;  // the outputs' (pitch, gate)
+  bool tracker;              // the live tracker ahead of the module
 };
+
+// The tracker plug-ins' ports after the module's.
+std::string TrackerPorts(const char* output_class) {
+  return Format(
+      "\t] , [\n"
+      "\t\ta lv2:InputPort , lv2:ControlPort ;\n"
+      "\t\tlv2:index %d ;\n"
+      "\t\tlv2:symbol \"lowest\" ;\n"
+      "\t\tlv2:name \"Lowest Note\" ;\n"
+      "\t\trdfs:comment \"The lowest note to expect: the longest period the tracker searches and "
+      "its lowest band. 0 turns the tracker off (the module's output, no gate, no hold); values "
+      "below %g Hz act as %g Hz. Read at activation: a new value takes effect when the plug-in "
+      "is next activated.\" ;\n"
+      "\t\tlv2:default %s ;\n"
+      "\t\tlv2:minimum %s ;\n"
+      "\t\tlv2:maximum %s ;\n"
+      "\t\tunits:unit units:hz\n"
+      "\t] , [\n"
+      "\t\ta lv2:OutputPort , lv2:%s ;\n"
+      "\t\tlv2:index %d ;\n"
+      "\t\tlv2:symbol \"gate\" ;\n"
+      "\t\tlv2:name \"Gate\" ;\n"
+      "\t\trdfs:comment \"1 while the tracker holds a pitch, else 0. It opens on a pitch above "
+      "the threshold and closes %g dB below it, or when the pitch has been gone for %g s.\"\n"
+      "\t] , [\n"
+      "\t\ta lv2:InputPort , lv2:ControlPort ;\n"
+      "\t\tlv2:index %d ;\n"
+      "\t\tlv2:symbol \"threshold\" ;\n"
+      "\t\tlv2:name \"Gate Threshold\" ;\n"
+      "\t\trdfs:comment \"The input level (RMS, dBFS; a full-scale sine is -3.01) above which "
+      "the gate opens on a pitch.\" ;\n"
+      "\t\tlv2:default %s ;\n"
+      "\t\tlv2:minimum %s ;\n"
+      "\t\tlv2:maximum %s ;\n"
+      "\t\tunits:unit units:db\n"
+      "\t] , [\n"
+      "\t\ta lv2:InputPort , lv2:ControlPort ;\n"
+      "\t\tlv2:index %d ;\n"
+      "\t\tlv2:symbol \"hold\" ;\n"
+      "\t\tlv2:name \"Hold\" ;\n"
+      "\t\trdfs:comment \"While the gate is closed, the pitch output keeps the last note's "
+      "value instead of falling to the no-pitch reading.\" ;\n"
+      "\t\tlv2:default %d ;\n"
+      "\t\tlv2:minimum 0 ;\n"
+      "\t\tlv2:maximum 1 ;\n"
+      "\t\tlv2:portProperty lv2:toggled\n"
+      "\t] , [\n"
+      "\t\ta lv2:OutputPort , lv2:ControlPort ;\n"
+      "\t\tlv2:index %d ;\n"
+      "\t\tlv2:symbol \"latency\" ;\n"
+      "\t\tlv2:name \"Latency\" ;\n"
+      "\t\trdfs:comment \"Samples the output is held back by: none. The tracker's band-pass "
+      "still delays the fundamental by its group delay (docs/lv2.md).\" ;\n"
+      "\t\tlv2:designation lv2:latency ;\n"
+      "\t\tlv2:portProperty lv2:reportsLatency , lv2:integer ;\n"
+      "\t\tunits:unit units:frame\n",
+      kPortLowest, tonevolt::LiveTracker::kLowestHz, tonevolt::LiveTracker::kLowestHz,
+      Decimal(kLowestDefaultHz).c_str(), Decimal(kLowestOffHz).c_str(),
+      Decimal(kLowestMaxHz).c_str(), output_class, kPortGate,
+      tonevolt::LiveTracker::kGateHysteresisDb, tonevolt::LiveTracker::kGateCloseSeconds,
+      kPortThreshold, Decimal(kThresholdDefaultDb).c_str(), Decimal(kThresholdMinDb).c_str(),
+      Decimal(kThresholdMaxDb).c_str(), kPortHold, kHoldDefault, kPortLatency);
+}
 
 std::string Describe(const Plugin& plugin, int minor, int micro) {
   const std::string pitch_comment = Format(
@@ -142,6 +207,7 @@ std::string Describe(const Plugin& plugin, int minor, int micro) {
                    kScaleDefault, kScaleLabels, Itself);
   text += ListPort(kPortOrder, "order", "Filter Order", "Poles of the low-pass.", kOrderDefault,
                    kOrderLabels, OrderPortValue);
+  if (plugin.tracker) text += TrackerPorts(plugin.output_class);
   return text + "\t] .\n";
 }
 
@@ -154,9 +220,17 @@ int main(int argc, char** argv) {
   }
   const int minor = std::atoi(argv[2]), micro = std::atoi(argv[3]);
   const Plugin kPlugins[] = {
-      {kCvUri, "Tonevolt (CV output)", "CV output, for modular hosts and jalv.", "CVPort"},
+      {kCvUri, "Tonevolt (CV output)", "CV output, for modular hosts and jalv.", "CVPort", false},
       {kAudioUri, "Tonevolt (audio output)", "Audio output, for hosts that do not take CV ports.",
-       "AudioPort"},
+       "AudioPort", false},
+      {kTrackerCvUri, "Tonevolt Tracker (CV output)",
+       "Ahead of it, a melody tracker steers a band-pass to the tune's fundamental and opens a "
+       "gate while a note sounds. CV outputs, for modular hosts and jalv.",
+       "CVPort", true},
+      {kTrackerAudioUri, "Tonevolt Tracker (audio output)",
+       "Ahead of it, a melody tracker steers a band-pass to the tune's fundamental and opens a "
+       "gate while a note sounds. Audio outputs, for hosts that do not take CV ports.",
+       "AudioPort", true},
   };
   std::string text =
       "@prefix doap:   <http://usefulinc.com/ns/doap#> .\n"
@@ -167,7 +241,8 @@ int main(int argc, char** argv) {
       "@prefix rdfs:   <http://www.w3.org/2000/01/rdf-schema#> .\n"
       "@prefix units:  <http://lv2plug.in/ns/extensions/units#> .\n"
       "\n"
-      "# Two plug-ins with the same code and ports; only the output's class differs.\n"
+      "# Two pairs of plug-ins: the module alone, and the module behind the live tracker.\n"
+      "# In each pair only the outputs' class differs.\n"
       "# Hosts save sessions and presets by port symbol: never rename one.\n"
       "# Written by lv2/TtlWriter.cpp from core/TonevoltPins.h: edit those, not this.\n";
   for (const Plugin& plugin : kPlugins) text += "\n" + Describe(plugin, minor, micro);

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The LV2 plug-in's run() (x86-64, build/lv2) against the 32-bit module's
 # process entry (i386, build/linux-x86): cost per sample in each mode, in
-# 1024-sample blocks of the same signal at the same settings, then the ratio.
+# 1024-sample blocks of the same signal at the same settings, then the ratio;
+# and the tracker plug-in's run() against the plain one's, both measured by
+# the same LV2 program.
 # The two Google Benchmark programs take turns, three rounds each, and each
 # figure is the median of their medians, so that the load of a shared
 # machine falls on both alike. Not part of the tests; arguments go to both
@@ -52,5 +54,17 @@ awk -F, '
       poles = name ~ /poles:2/ ? "2 poles" : "1 pole"
       scale = name ~ /oct:1/ ? "1 V/oct" : "1 V/kHz"
       printf "%-18s %18.3f %15.3f %11.3f\n", poles ", " scale, module, lv2, lv2 / module
+    }
+    printf "\n%-18s %18s %17s %11s\n", "mode", "LV2 ns/sample", "tracker ns/sample", "tracker/LV2"
+    for (k = 1; k <= 4; ++k) {
+      name = order[k]
+      tracker_name = name
+      sub(/^BM_RunPerBlock/, "BM_TrackerRunPerBlock", tracker_name)
+      if (!(("lv2," name) in times) || !(("lv2," tracker_name) in times)) continue
+      lv2 = median(times["lv2," name]) / 1024
+      tracker = median(times["lv2," tracker_name]) / 1024
+      poles = name ~ /poles:2/ ? "2 poles" : "1 pole"
+      scale = name ~ /oct:1/ ? "1 V/oct" : "1 V/kHz"
+      printf "%-18s %18.3f %17.3f %11.3f\n", poles ", " scale, lv2, tracker, tracker / lv2
     }
   }' "$results"

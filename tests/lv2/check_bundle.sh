@@ -9,9 +9,14 @@
 # LV2_PATH_DIR holds the bundle alone; BUILD_DIR is the tree cmake installs.
 set -euo pipefail
 bundle=$1 lv2_path=$2 build_dir=$3 prefix=$4
-uris=(https://tonevolt.invalid/lv2/tonevolt-cv https://tonevolt.invalid/lv2/tonevolt-audio)
-names=("Tonevolt (CV output)" "Tonevolt (audio output)")
-outputs=("CV" "Audio")
+uris=(https://tonevolt.invalid/lv2/tonevolt-cv https://tonevolt.invalid/lv2/tonevolt-audio
+  https://tonevolt.invalid/lv2/tonevolt-tracker-cv https://tonevolt.invalid/lv2/tonevolt-tracker-audio)
+names=("Tonevolt (CV output)" "Tonevolt (audio output)" "Tonevolt Tracker (CV output)"
+  "Tonevolt Tracker (audio output)")
+outputs=("CV" "Audio" "CV" "Audio")
+port_counts=(6 6 11 11)
+plain_symbols="input pitch cutoff octave scale order"
+tracker_symbols="$plain_symbols lowest gate threshold hold latency"
 
 fail() {
   echo "FAIL: $*" >&2
@@ -31,7 +36,7 @@ findings=$(grep -v '^Skipping file ' "$errors" || true)
 
 # ---------------------------------------------------------------- lv2info
 check_lv2info() {
-  local lv2_path=$1 uri=$2 name=$3 output_class=$4
+  local lv2_path=$1 uri=$2 name=$3 output_class=$4 port_count=$5
   local out
   out=$(LV2_PATH="$lv2_path" lv2info "$uri" 2>"$errors") || fail "lv2info $uri exited non-zero"
   if [[ -s "$errors" ]]; then fail "lv2info $uri wrote to stderr: $(cat "$errors")"; fi
@@ -45,18 +50,20 @@ check_lv2info() {
     fail "lv2info $uri: no binary: $out"
   local ports
   ports=$(grep -Ec '^[[:space:]]*Port [0-9]+:' <<<"$out")
-  [[ "$ports" == 6 ]] || fail "lv2info $uri: $ports ports: $out"
-  local symbol
-  for symbol in input pitch cutoff octave scale order; do
+  [[ "$ports" == "$port_count" ]] || fail "lv2info $uri: $ports ports: $out"
+  local symbol symbols=$plain_symbols
+  [[ "$port_count" == 6 ]] || symbols=$tracker_symbols
+  for symbol in $symbols; do
     grep -Eq "^[[:space:]]*Symbol:[[:space:]]+$symbol\$" <<<"$out" ||
       fail "lv2info $uri: no port $symbol"
   done
   grep -Eq "lv2core#${output_class}Port" <<<"$out" || fail "lv2info $uri: no ${output_class} port"
-  echo "lv2info $uri: $name, Converter, 6 ports, no error"
+  echo "lv2info $uri: $name, Converter, $port_count ports, no error"
 }
 
-for k in 0 1; do
-  check_lv2info "$lv2_path:/usr/lib/lv2" "${uris[$k]}" "${names[$k]}" "${outputs[$k]}"
+for k in "${!uris[@]}"; do
+  check_lv2info "$lv2_path:/usr/lib/lv2" "${uris[$k]}" "${names[$k]}" "${outputs[$k]}" \
+    "${port_counts[$k]}"
 done
 
 # ---------------------------------------------------------------- exports
@@ -81,8 +88,9 @@ listed=$(LV2_PATH="$installed" lv2ls)
 for uri in "${uris[@]}"; do
   grep -qx "$uri" <<<"$listed" || fail "lv2ls does not find the installed $uri: $listed"
 done
-for k in 0 1; do
-  check_lv2info "$installed:/usr/lib/lv2" "${uris[$k]}" "${names[$k]}" "${outputs[$k]}" >/dev/null
+for k in "${!uris[@]}"; do
+  check_lv2info "$installed:/usr/lib/lv2" "${uris[$k]}" "${names[$k]}" "${outputs[$k]}" \
+    "${port_counts[$k]}" >/dev/null
 done
-echo "cmake --install --prefix $prefix: both plug-ins found in $installed"
+echo "cmake --install --prefix $prefix: all ${#uris[@]} plug-ins found in $installed"
 echo "OK"

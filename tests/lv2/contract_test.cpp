@@ -18,11 +18,14 @@
 
 #include "ScalePoints.h"
 #include "TonevoltPins.h"
+#include "analysis/LiveTracker.h"
 
 namespace {
 
 const char* const kPluginUris[] = {"https://tonevolt.invalid/lv2/tonevolt-cv",
-                                   "https://tonevolt.invalid/lv2/tonevolt-audio"};
+                                   "https://tonevolt.invalid/lv2/tonevolt-audio",
+                                   "https://tonevolt.invalid/lv2/tonevolt-tracker-cv",
+                                   "https://tonevolt.invalid/lv2/tonevolt-tracker-audio"};
 
 // What a running program printed on standard output.
 std::string Output(const std::string& command) {
@@ -160,6 +163,24 @@ TEST(Contract, TheLv2BundleDescribesItsPortsFromTheContract) {
       EXPECT_EQ(lilv_node_as_float(fallback), want.fallback);
       for (LilvNode* n : {fallback, minimum, maximum}) lilv_node_free(n);
       EXPECT_EQ(ScalePoints(plugin, port), want.points);
+    }
+    // The tracker's own defaults are the tracker's (LiveOptions).
+    const tonevolt::LiveOptions tracker_defaults;
+    for (const auto& [symbol_text, want] :
+         {std::pair<const char*, double>{"lowest", tracker_defaults.lowest_hz},
+          std::pair<const char*, double>{"threshold", tracker_defaults.threshold_db}}) {
+      LilvNode* symbol = lilv_new_string(world, symbol_text);
+      const LilvPort* port = lilv_plugin_get_port_by_symbol(plugin, symbol);
+      lilv_node_free(symbol);
+      if (lilv_plugin_get_num_ports(plugin) == 6) {
+        EXPECT_EQ(port, nullptr) << symbol_text;
+        continue;
+      }
+      ASSERT_NE(port, nullptr) << symbol_text;
+      LilvNode* fallback;
+      lilv_port_get_range(plugin, port, &fallback, nullptr, nullptr);
+      EXPECT_EQ(lilv_node_as_float(fallback), static_cast<float>(want)) << symbol_text;
+      lilv_node_free(fallback);
     }
     // Hosts name the maker from doap:maintainer; without one they show "Unknown".
     LilvNode* author = lilv_plugin_get_author_name(plugin);

@@ -10,6 +10,10 @@
 //       that same cycle for as many samples, and compares; exits 0 when
 //       they agree, 1 when not, 3 when not but the graph missed cycles
 //       (xruns) while playing, which breaks the alignment by itself
+//   tonevolt_jack_player notes TO_PORT FROM_PORT
+//       plays a line of sawtooth notes (A2 E3 A3) into a plug-in reading
+//       1 V/oct (module values) and checks each note's settled reading is
+//       within 50 cents of the note; exits as play does
 //
 // The recording runs late by the graph's latency, some whole number of
 // samples d found by the comparison: recorded[d + i] must equal EXPECTED[i]
@@ -19,6 +23,7 @@
 // state, so the silence it processed before the signal arrived cannot show.
 #include <jack/jack.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -83,6 +88,50 @@ int WriteSignal(const std::string& path, double rate) {
     return 1;
   }
   return 0;
+}
+
+// ----------------------------------------------------------------- notes
+
+// Sawtooth notes at -12 dBFS RMS between silences.
+constexpr double kNotesLead = 0.2, kNoteSeconds = 0.4, kNotesTail = 0.3;
+const double kNotesHz[] = {110.0, 164.81, 220.0};  // A2 E3 A3
+
+std::vector<float> NoteLine(double rate) {
+  const double peak = std::sqrt(3.0) * std::pow(10.0, -12.0 / 20.0);
+  std::vector<float> s(static_cast<size_t>(kNotesLead * rate), 0.0f);
+  double phase = 0.0;
+  for (double hz : kNotesHz) {
+    for (size_t i = 0; i < static_cast<size_t>(kNoteSeconds * rate); ++i) {
+      phase += hz / rate;
+      phase -= std::floor(phase);
+      s.push_back(static_cast<float>(peak * (2.0 * phase - 1.0)));
+    }
+  }
+  s.insert(s.end(), static_cast<size_t>(kNotesTail * rate), 0.0f);
+  return s;
+}
+
+// Each note's reading over its last 0.15 s (the graph's latency of a few
+// periods stays inside it), its median against the note. The module reads
+// 440 Hz as 0.5 and an octave as 0.1, its gain set for 44100 Hz.
+int CheckNotes(const std::vector<float>& recorded, double rate) {
+  int failures = 0;
+  for (size_t k = 0; k < sizeof kNotesHz / sizeof kNotesHz[0]; ++k) {
+    const double start = kNotesLead + k * kNoteSeconds;
+    std::vector<float> settled(
+        recorded.begin() + static_cast<size_t>((start + 0.25) * rate),
+        recorded.begin() + static_cast<size_t>((start + kNoteSeconds) * rate));
+    std::sort(settled.begin(), settled.end());
+    const double reading = settled[settled.size() / 2];
+    const double read_hz = kNotesHz[k] * 44100.0 / rate;
+    const double want = 0.5 + std::log2(read_hz / 440.0) / 10.0;
+    const double cents = (reading - want) * 10.0 * 1200.0;
+    const bool good = std::fabs(cents) <= 50.0;
+    failures += good ? 0 : 1;
+    std::printf("live: note %.2f Hz reads %.5f (want %.5f): %+.1f cents%s\n", kNotesHz[k], reading,
+                want, cents, good ? "" : " FAIL");
+  }
+  return failures == 0 ? 0 : 1;
 }
 
 // ------------------------------------------------------------------ play
@@ -197,16 +246,12 @@ int Compare(const std::vector<float>& recorded, const std::vector<float>& expect
   return 0;
 }
 
-int Play(const std::string& signal_path, const std::string& expected_path, const char* to_port,
-         const char* from_port) {
-  std::vector<float> signal, expected;
-  if (!ReadFloats(signal_path, &signal) || !ReadFloats(expected_path, &expected) ||
-      signal.empty() || expected.size() != signal.size()) {
-    std::fprintf(stderr, "player: cannot read %s and %s of equal length\n", signal_path.c_str(),
-                 expected_path.c_str());
-    return 1;
-  }
-  std::vector<float> recorded(signal.size(), 0.0f);
+// Plays signal into to_port and records from_port from the same cycle.
+int PlayAndRecord(const std::vector<float>& signal, const char* to_port, const char* from_port,
+                  std::vector<float>* recorded_out, jack_nframes_t* period_out,
+                  jack_nframes_t* rate_out, int* xruns_out) {
+  std::vector<float>& recorded = *recorded_out;
+  recorded.assign(signal.size(), 0.0f);
   Session session;
   session.signal = &signal;
   session.recorded = &recorded;
@@ -250,18 +295,56 @@ int Play(const std::string& signal_path, const std::string& expected_path, const
     }
     result = 0;
   }
-  const jack_nframes_t period = jack_get_buffer_size(client), rate = jack_get_sample_rate(client);
+  *period_out = jack_get_buffer_size(client);
+  *rate_out = jack_get_sample_rate(client);
   jack_deactivate(client);
   jack_client_close(client);
+  *xruns_out = session.xruns.load();
+  return result;
+}
+
+int Inconclusive(int verdict, int xruns) {
+  if (verdict == 0 || xruns == 0) return verdict;
+  std::printf("live: %d xruns while playing: the recording proves nothing\n", xruns);
+  return kInconclusive;
+}
+
+int Play(const std::string& signal_path, const std::string& expected_path, const char* to_port,
+         const char* from_port) {
+  std::vector<float> signal, expected, recorded;
+  if (!ReadFloats(signal_path, &signal) || !ReadFloats(expected_path, &expected) ||
+      signal.empty() || expected.size() != signal.size()) {
+    std::fprintf(stderr, "player: cannot read %s and %s of equal length\n", signal_path.c_str(),
+                 expected_path.c_str());
+    return 1;
+  }
+  jack_nframes_t period = 0, rate = 0;
+  int xruns = 0;
+  const int result = PlayAndRecord(signal, to_port, from_port, &recorded, &period, &rate, &xruns);
   if (result != 0) return result;
   WriteFloats(expected_path + ".recorded", recorded);
-  const int verdict = Compare(recorded, expected, period, rate);
-  if (verdict != 0 && session.xruns > 0) {
-    std::printf("live: %d xruns while playing: the recording proves nothing\n",
-                session.xruns.load());
-    return kInconclusive;
+  return Inconclusive(Compare(recorded, expected, period, rate), xruns);
+}
+
+// The note line at the server's rate, asked of it first.
+int PlayNotes(const char* to_port, const char* from_port) {
+  jack_status_t status;
+  jack_client_t* probe = jack_client_open("tonevolt_probe", JackNoStartServer, &status);
+  if (probe == nullptr) {
+    std::fprintf(stderr, "player: no JACK server (status 0x%x)\n", static_cast<unsigned>(status));
+    return 1;
   }
-  return verdict;
+  const double server_rate = jack_get_sample_rate(probe);
+  jack_client_close(probe);
+  const std::vector<float> signal = NoteLine(server_rate);
+  std::vector<float> recorded;
+  jack_nframes_t period = 0, rate = 0;
+  int xruns = 0;
+  const int result = PlayAndRecord(signal, to_port, from_port, &recorded, &period, &rate, &xruns);
+  if (result != 0) return result;
+  std::printf("live: rate %u Hz, period %u, %zu samples of notes played and recorded\n", rate,
+              period, recorded.size());
+  return Inconclusive(CheckNotes(recorded, rate), xruns);
 }
 
 }  // namespace
@@ -270,8 +353,10 @@ int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "signal" && argc == 4) return WriteSignal(argv[2], std::atof(argv[3]));
   if (command == "play" && argc == 6) return Play(argv[2], argv[3], argv[4], argv[5]);
+  if (command == "notes" && argc == 4) return PlayNotes(argv[2], argv[3]);
   std::fprintf(stderr,
                "usage: tonevolt_jack_player signal OUT.f32 RATE\n"
-               "       tonevolt_jack_player play SIGNAL.f32 EXPECTED.f32 TO_PORT FROM_PORT\n");
+               "       tonevolt_jack_player play SIGNAL.f32 EXPECTED.f32 TO_PORT FROM_PORT\n"
+               "       tonevolt_jack_player notes TO_PORT FROM_PORT\n");
   return 2;
 }

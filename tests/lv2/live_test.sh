@@ -3,6 +3,8 @@
 # own, console jalv running the CV plug-in with its standard input held open,
 # and tonevolt_jack_player playing a signal through it and recording the
 # output, which must equal the 32-bit module's render of the same signal.
+# Then the same with the tracker's CV plug-in, played a line of notes whose
+# readings must each be within 50 cents of the note.
 # Every process runs under timeout and is stopped by its own pid; JACK talks
 # over local sockets only.
 #
@@ -22,6 +24,7 @@ fi
 rate=48000
 period=256
 uri=https://tonevolt.invalid/lv2/tonevolt-cv
+tracker_uri=https://tonevolt.invalid/lv2/tonevolt-tracker-cv
 client=tonevolt_live
 # Settings other than the defaults, the same for jalv and the module.
 cutoff=120 octave=1 scale=1 order=2
@@ -61,9 +64,18 @@ stop() {
 }
 trap stop EXIT
 
-# One session: a fresh server, a fresh jalv, one play. Answers the player's
-# status (3: the graph missed cycles while playing).
+# One session: a fresh server, a fresh jalv running URI with the controls
+# given (-c symbol=value ...), one play (the player's arguments after --).
+# Answers the player's status (3: the graph missed cycles while playing).
 session() {
+  local plugin=$1
+  shift
+  local controls=()
+  while [[ $1 != -- ]]; do
+    controls+=("$1")
+    shift
+  done
+  shift
   export JACK_DEFAULT_SERVER="tonevolt-live-$$-$RANDOM"
   # Synchronous, with a long client timeout: on a loaded machine a late
   # cycle waits for the graph instead of dropping it.
@@ -83,14 +95,13 @@ session() {
   # Console jalv quits when its standard input ends: a FIFO held open here.
   rm -f "$work/jalv.stdin"
   mkfifo "$work/jalv.stdin"
-  timeout -k 5 50 jalv -x -n "$client" -c cutoff="$cutoff" -c octave="$octave" -c scale="$scale" \
-    -c order="$order" "$uri" <"$work/jalv.stdin" >"$work/jalv.log" 2>&1 &
+  timeout -k 5 50 jalv -x -n "$client" "${controls[@]}" "$plugin" <"$work/jalv.stdin" \
+    >"$work/jalv.log" 2>&1 &
   jalv_pid=$!
   exec 3>"$work/jalv.stdin"
 
   local status=0
-  timeout -k 5 30 "$player" play "$work/signal.f32" "$work/module.f32" "$client:input" \
-    "$client:pitch" || status=$?
+  timeout -k 5 30 "$player" "$@" || status=$?
   if ! kill -0 "$jalv_pid" 2>/dev/null; then
     echo "live: FAIL: jalv stopped early"
     status=1
@@ -105,11 +116,21 @@ session() {
 
 # A session spoiled by missed cycles says nothing about the plug-in: run
 # another, up to three in all.
-for attempt in 1 2 3; do
-  status=0
-  session || status=$?
-  [[ $status -eq 3 ]] || exit "$status"
-  echo "live: attempt $attempt inconclusive"
-done
-echo "live: FAIL: every attempt had missed cycles"
-exit 1
+run_sessions() {
+  local attempt status
+  for attempt in 1 2 3; do
+    status=0
+    session "$@" || status=$?
+    [[ $status -eq 3 ]] || return "$status"
+    echo "live: attempt $attempt inconclusive"
+  done
+  echo "live: FAIL: every attempt had missed cycles"
+  return 1
+}
+
+echo "live: $uri"
+run_sessions "$uri" -c cutoff="$cutoff" -c octave="$octave" -c scale="$scale" -c order="$order" \
+  -- play "$work/signal.f32" "$work/module.f32" "$client:input" "$client:pitch"
+echo "live: $tracker_uri"
+run_sessions "$tracker_uri" -c lowest=41.2 -c scale=1 -c order=2 \
+  -- notes "$client:input" "$client:pitch"

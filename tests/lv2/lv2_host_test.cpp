@@ -1,5 +1,5 @@
 // A test host on liblilv: loads the built bundle, checks the description
-// hosts read, and renders signals through both plug-ins as a real-time host
+// hosts read, and renders signals through the plug-ins as a real-time host
 // would (random block lengths, a hostile floating-point state on the thread
 // before every run(), heap calls counted inside run()), comparing every
 // output bit with the 32-bit module's render of the same input and settings.
@@ -25,6 +25,7 @@
 #include "AllocationCounter.h"
 #include "FloatBits.h"
 #include "FpuControl.h"
+#include "OutputUnits.h"
 #include "ScalePoints.h"
 
 namespace {
@@ -32,9 +33,14 @@ namespace {
 const char kCvUri[] = "https://tonevolt.invalid/lv2/tonevolt-cv";
 const char kAudioUri[] = "https://tonevolt.invalid/lv2/tonevolt-audio";
 const char* const kPluginUris[] = {kCvUri, kAudioUri};
+const char kTrackerCvUri[] = "https://tonevolt.invalid/lv2/tonevolt-tracker-cv";
+const char kTrackerAudioUri[] = "https://tonevolt.invalid/lv2/tonevolt-tracker-audio";
+const char* const kTrackerUris[] = {kTrackerCvUri, kTrackerAudioUri};
 
 // Port indices, as the bundle numbers them (the description test checks them).
 constexpr uint32_t kInput = 0, kPitch = 1, kCutoff = 2, kOctave = 3, kScale = 4, kOrder = 5;
+constexpr uint32_t kLowest = 6, kGate = 7, kThreshold = 8, kHold = 9, kLatency = 10;
+constexpr uint32_t kTrackerPorts = 11;
 
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 const float kInf = std::numeric_limits<float>::infinity();
@@ -80,12 +86,16 @@ const FpuControlWords kHostStates[] = {
 // ------------------------------------------------------------- settings
 
 // Settings in the ports' units: cutoff Hz, octave -3..+3, scale 0 (1 V/kHz)
-// or 1 (1 V/oct), order 1 or 2 poles.
+// or 1 (1 V/oct), order 1 or 2 poles; for the tracker plug-ins also the
+// lowest note (Hz, 0 off), the gate's threshold (dBFS) and hold (0 or 1).
 struct Settings {
   float cutoff;
   float octave;
   float scale;
   float order;
+  float lowest = 41.2f;
+  float threshold = -50.0f;
+  float hold = 1.0f;
 };
 
 // Settings that take effect at a sample.
@@ -96,10 +106,18 @@ struct Change {
 };
 
 std::string Describe(const Settings& s) {
-  char text[128];
+  char text[256];
   std::snprintf(text, sizeof text, "cutoff %g octave %g scale %g order %g", s.cutoff, s.octave,
                 s.scale, s.order);
-  return text;
+  const Settings plain = {};
+  if (Bits(s.lowest) == Bits(plain.lowest) && Bits(s.threshold) == Bits(plain.threshold) &&
+      Bits(s.hold) == Bits(plain.hold)) {
+    return text;
+  }
+  char tracker[128];
+  std::snprintf(tracker, sizeof tracker, " lowest %g threshold %g hold %g", s.lowest, s.threshold,
+                s.hold);
+  return std::string(text) + tracker;
 }
 
 // ---------------------------------------------------------------- signals
@@ -216,7 +234,8 @@ struct RunChecks {
 // One instance of a plug-in, driven as a host drives it.
 class Lv2Instance {
  public:
-  Lv2Instance(const LilvPlugin* plugin, double rate) {
+  Lv2Instance(const LilvPlugin* plugin, double rate)
+      : m_tracker(lilv_plugin_get_num_ports(plugin) == kTrackerPorts) {
     const LV2_Feature* const features[] = {nullptr};
     const FpuControlWords own = ReadFpuControlWords();
     LoadFpuControlWords(kHostStates[0]);
@@ -225,6 +244,12 @@ class Lv2Instance {
     EXPECT_NE(m_instance, nullptr);
     for (uint32_t port = kCutoff; port <= kOrder; ++port) {
       lilv_instance_connect_port(m_instance, port, &m_controls[port - kCutoff]);
+    }
+    if (m_tracker) {
+      lilv_instance_connect_port(m_instance, kLowest, &m_controls[4]);
+      lilv_instance_connect_port(m_instance, kThreshold, &m_controls[5]);
+      lilv_instance_connect_port(m_instance, kHold, &m_controls[6]);
+      lilv_instance_connect_port(m_instance, kLatency, &m_latency);
     }
   }
   ~Lv2Instance() {
@@ -247,14 +272,29 @@ class Lv2Instance {
     m_controls[1] = s.octave;
     m_controls[2] = s.scale;
     m_controls[3] = s.order;
+    m_controls[4] = s.lowest;
+    m_controls[5] = s.threshold;
+    m_controls[6] = s.hold;
   }
 
+  bool Tracker() const { return m_tracker; }
+  // What the latency port read after the last run().
+  float Latency() const { return m_latency; }
+
   // One run() on these buffers under a host state, checked as a real-time
-  // host needs: nothing allocated, the thread's state as it was.
+  // host needs: nothing allocated, the thread's state as it was. A tracker
+  // writes its gate to gate, or to a buffer of its own when null.
   void Run(const float* input, float* output, uint32_t count, const FpuControlWords& host,
-           RunChecks* checks) {
+           RunChecks* checks, float* gate = nullptr) {
     lilv_instance_connect_port(m_instance, kInput, const_cast<float*>(input));
     lilv_instance_connect_port(m_instance, kPitch, output);
+    if (m_tracker) {
+      if (gate == nullptr) {
+        m_spare_gate.resize(std::max<size_t>(m_spare_gate.size(), count));
+        gate = m_spare_gate.data();
+      }
+      lilv_instance_connect_port(m_instance, kGate, gate);
+    }
     const FpuControlWords own = ReadFpuControlWords();
     allocation_counter::Start();
     LoadFpuControlWords(host);
@@ -275,7 +315,10 @@ class Lv2Instance {
 
  private:
   LilvInstance* m_instance = nullptr;
-  float m_controls[4] = {40.0f, 0.0f, 0.0f, 1.0f};
+  bool m_tracker;
+  float m_controls[7] = {40.0f, 0.0f, 0.0f, 1.0f, 41.2f, -50.0f, 1.0f};
+  float m_latency = kNaN;
+  std::vector<float> m_spare_gate;
 };
 
 // Block lengths from 1 to 16383 samples, spread evenly over their
@@ -296,12 +339,14 @@ class BlockLengths {
 // Renders input through an activated instance: each change applies at the
 // first sample of the run() that starts at it; blocks are random between
 // changes; the host state before each run() cycles through kHostStates.
-// In place, input and output share one buffer.
+// In place, input and output share one buffer. A tracker's gate goes to
+// *gate when given.
 std::vector<float> Lv2Render(Lv2Instance& instance, const std::vector<Change>& changes,
                              const std::vector<float>& input, uint32_t seed, bool in_place,
-                             RunChecks* checks) {
+                             RunChecks* checks, std::vector<float>* gate = nullptr) {
   std::vector<float> output(input.size(), FromBits(0x7fbadbadu));
   if (in_place) output = input;
+  if (gate != nullptr) gate->assign(input.size(), FromBits(0x7fbadbadu));
   BlockLengths lengths(seed);
   size_t next_change = 0, state = seed;
   for (uint32_t done = 0; done < input.size();) {
@@ -313,7 +358,8 @@ std::vector<float> Lv2Render(Lv2Instance& instance, const std::vector<Change>& c
     const uint32_t count = std::min(lengths.Next(), end - done);
     const float* in = in_place ? output.data() + done : input.data() + done;
     instance.Run(in, output.data() + done, count,
-                 kHostStates[state++ % (sizeof kHostStates / sizeof kHostStates[0])], checks);
+                 kHostStates[state++ % (sizeof kHostStates / sizeof kHostStates[0])], checks,
+                 gate != nullptr ? gate->data() + done : nullptr);
     done += count;
   }
   return output;
@@ -355,22 +401,37 @@ void ExpectRealTimeCitizen(const RunChecks& checks, const std::string& what) {
 // Samples compared bit for bit in this process, for the closing summary.
 std::atomic<int64_t> g_compared_cases{0}, g_compared_samples{0};
 
-// Renders through both plug-ins, each with its own block pattern (one in
-// place), and compares each with the module's render.
+// Renders through a pair of plug-ins (the plain pair unless told), each
+// with its own block pattern (the audio one in place), and compares each
+// with the module's render.
 void CompareWithModule(double rate, const std::vector<Change>& changes,
-                       const std::vector<float>& input, uint32_t seed) {
+                       const std::vector<float>& input, uint32_t seed,
+                       const char* const (&uris)[2] = kPluginUris) {
   const std::vector<float> module = ModuleRender(rate, changes, input);
   ASSERT_EQ(module.size(), input.size());
-  for (const char* uri : kPluginUris) {
-    const bool in_place = uri == kAudioUri;
+  for (const char* uri : uris) {
+    const bool in_place = uri == kAudioUri || uri == kTrackerAudioUri;
     const std::string what = std::string(uri) + (in_place ? " (in place)" : "") + " at " +
                              std::to_string(rate) + " Hz, " + Describe(changes[0].ports);
     Lv2Instance instance(FindPlugin(uri), rate);
+    // As hosts do: the controls in place before activation, which reads
+    // the tracker's `lowest`.
+    instance.Set(changes[0].ports);
     instance.Activate();
     RunChecks checks;
-    const std::vector<float> lv2 = Lv2Render(instance, changes, input, seed++, in_place, &checks);
+    std::vector<float> gate;
+    const std::vector<float> lv2 = Lv2Render(instance, changes, input, seed++, in_place, &checks,
+                                             instance.Tracker() ? &gate : nullptr);
     ExpectSameBits(module, lv2, what);
     ExpectRealTimeCitizen(checks, what);
+    // Only a tracker switched off matches the module: its gate stays shut.
+    for (size_t i = 0; i < gate.size(); ++i) {
+      if (gate[i] != 0.0f) {
+        ADD_FAILURE() << what << ": the gate of a tracker switched off reads " << gate[i]
+                      << " at sample " << i;
+        break;
+      }
+    }
     ++g_compared_cases;
     g_compared_samples += static_cast<int64_t>(input.size());
   }
@@ -688,7 +749,8 @@ TEST(Lv2Instance, TheAllocationCounterSeesThePluginsOwnHeapCalls) {
 // Hosts instantiate on one thread while other instances run on another:
 // instances share no mutable state. One thread renders 1 V/oct and compares
 // with the module while another keeps instantiating, activating, running
-// and freeing instances at other rates under a hostile control state.
+// and freeing instances of all four plug-ins at other rates under a hostile
+// control state.
 TEST(Lv2Instance, InstancesOnOtherThreadsLeaveARenderUntouched) {
   SKIP_WITHOUT_REFERENCE();
   const double rate = 44100.0;
@@ -697,7 +759,8 @@ TEST(Lv2Instance, InstancesOnOtherThreadsLeaveARenderUntouched) {
   const std::vector<float> module = ModuleRender(rate, changes, input);
 
   // lilv's world is not thread-safe: everything that reads it happens here.
-  const LilvPlugin* plugins[] = {FindPlugin(kCvUri), FindPlugin(kAudioUri)};
+  const LilvPlugin* plugins[] = {FindPlugin(kCvUri), FindPlugin(kAudioUri),
+                                 FindPlugin(kTrackerCvUri), FindPlugin(kTrackerAudioUri)};
   Lv2Instance instance(plugins[0], rate);
   instance.Activate();
 
@@ -708,7 +771,8 @@ TEST(Lv2Instance, InstancesOnOtherThreadsLeaveARenderUntouched) {
     std::vector<float> out(noise.size());
     for (uint32_t k = 0; !done; ++k) {
       LoadFpuControlWords(kHostStates[k % 4]);
-      LilvInstance* other = lilv_plugin_instantiate(plugins[k % 2], 11025.0 * (1 + k % 8), nullptr);
+      // The trackers' own ports left unconnected take their defaults.
+      LilvInstance* other = lilv_plugin_instantiate(plugins[k % 4], 11025.0 * (1 + k % 8), nullptr);
       float controls[4] = {5000.0f, 3.0f, static_cast<float>(k % 2), 2.0f};
       for (uint32_t port = kCutoff; port <= kOrder; ++port) {
         lilv_instance_connect_port(other, port, &controls[port - kCutoff]);
@@ -735,4 +799,381 @@ TEST(Lv2Instance, InstancesOnOtherThreadsLeaveARenderUntouched) {
   churn.join();
   ExpectRealTimeCitizen(checks, "render while other instances come and go");
   EXPECT_GE(churned.load(), 8);
+}
+
+// ------------------------------------------------------------ the tracker
+
+namespace {
+
+// A stretch of a sawtooth (aliasing as it comes) at an RMS level in dBFS
+// (a full-scale sine is -3.01), or silence for hz 0.
+struct Segment {
+  double seconds;
+  double hz;
+  double level_db;
+};
+
+std::vector<float> Saws(double rate, const std::vector<Segment>& segments) {
+  std::vector<float> s;
+  double phase = 0.0;
+  for (const Segment& segment : segments) {
+    const size_t count = static_cast<size_t>(std::lround(segment.seconds * rate));
+    // A sawtooth's RMS is its peak over the square root of 3.
+    const double peak = std::sqrt(3.0) * std::pow(10.0, segment.level_db / 20.0);
+    for (size_t i = 0; i < count; ++i) {
+      if (segment.hz <= 0) {
+        s.push_back(0.0f);
+        continue;
+      }
+      phase += segment.hz / rate;
+      phase -= std::floor(phase);
+      s.push_back(static_cast<float>(peak * (2.0 * phase - 1.0)));
+    }
+  }
+  return s;
+}
+
+// The first sample of each segment, and the end.
+std::vector<size_t> SegmentStarts(double rate, const std::vector<Segment>& segments) {
+  std::vector<size_t> starts = {0};
+  for (const Segment& segment : segments) {
+    starts.push_back(starts.back() + static_cast<size_t>(std::lround(segment.seconds * rate)));
+  }
+  return starts;
+}
+
+// Where the gate is open: [open, close) pairs. Any value but 0 and 1 fails.
+std::vector<std::pair<size_t, size_t>> OpenStretches(const std::vector<float>& gate) {
+  std::vector<std::pair<size_t, size_t>> stretches;
+  bool open = false;
+  for (size_t i = 0; i < gate.size(); ++i) {
+    EXPECT_TRUE(gate[i] == 0.0f || gate[i] == 1.0f) << "gate " << gate[i] << " at " << i;
+    if ((gate[i] == 1.0f) == open) continue;
+    open = !open;
+    if (open)
+      stretches.push_back({i, gate.size()});
+    else
+      stretches.back().second = i;
+  }
+  return stretches;
+}
+
+constexpr double kNoPitchValue = kNoPitchVolts / kVoltsPerUnit;
+constexpr double kFiftyCents = 50.0 / 1200.0 / kVoltsPerUnit;
+
+// Renders through a tracker plug-in activated with these settings.
+struct TrackerRender {
+  std::vector<float> pitch, gate;
+};
+TrackerRender RenderTracker(const char* uri, double rate, const std::vector<Change>& changes,
+                            const std::vector<float>& input, uint32_t seed, RunChecks* checks) {
+  Lv2Instance instance(FindPlugin(uri), rate);
+  instance.Set(changes[0].ports);
+  instance.Activate();
+  TrackerRender render;
+  render.pitch =
+      Lv2Render(instance, changes, input, seed, uri == kTrackerAudioUri, checks, &render.gate);
+  EXPECT_EQ(instance.Latency(), 0.0f) << uri << ": the latency port";
+  return render;
+}
+
+}  // namespace
+
+// `lowest` 0 (or below) switches the tracker off: the module's output bit
+// for bit, whatever `hold` and `threshold` say, with the gate shut.
+TEST(Lv2Tracker, SwitchedOffItIsTheModule) {
+  SKIP_WITHOUT_REFERENCE();
+  const Settings kSettings[] = {
+      {40.0f, 0, 0, 1, 0.0f, -50.0f, 1.0f},    {40.0f, 0, 1, 2, 0.0f, -50.0f, 0.0f},
+      {250.0f, 2, 1, 2, -0.0f, -120.0f, 1.0f}, {1000.0f, -3, 0, 2, -7.0f, 0.0f, 1.0f},
+      {123.456f, 1, 1, 1, -kInf, kNaN, kNaN},
+  };
+  for (double rate : {44100.0, 48000.0, 96000.0}) {
+    for (const Settings& s : kSettings) {
+      SCOPED_TRACE(Describe(s));
+      const uint32_t seed = static_cast<uint32_t>(rate) + static_cast<uint32_t>(s.cutoff);
+      CompareWithModule(rate, {{0, s, s}}, TestSignal(rate, seed), seed, kTrackerUris);
+    }
+  }
+}
+
+// The gate opens on a note above the threshold and closes when it ends or
+// falls kGateHysteresisDb (6 dB) below the threshold: a note between the two
+// levels keeps an open gate open but does not open a shut one. One opening
+// per note, none for notes too quiet.
+TEST(Lv2Tracker, TheGateOpensAndClosesOnNotesWithHysteresis) {
+  const double rate = 48000.0;
+  // clang-format off
+  const std::vector<Segment> kLine = {
+      {0.3, 0, 0},
+      {0.5, 220, -20},                  // 1: loud
+      {0.4, 0, 0},
+      {0.5, 220, -45},                  // 3: 5 dB above -50
+      {0.4, 0, 0},
+      {0.5, 220, -58},                  // 5: 2 dB below -56, where an open gate closes
+      {0.4, 0, 0},
+      {0.5, 220, -53},                  // 7: between, from silence
+      {0.4, 0, 0},
+      {0.3, 220, -20}, {0.4, 220, -53}, // 9, 10: loud, then between
+      {0.4, 0, 0},
+      {0.3, 220, -20}, {0.4, 220, -60}, // 12, 13: loud, then below -56
+      {0.4, 0, 0},
+  };
+  // clang-format on
+  struct Case {
+    float threshold;
+    std::vector<std::pair<int, int>> open;  // first and last segment of each opening
+  };
+  const Case kCases[] = {
+      {-50.0f, {{1, 1}, {3, 3}, {9, 10}, {12, 12}}},
+      // Closing at -36 dB: the step to -53 dB ends the note for the gate.
+      {-30.0f, {{1, 1}, {9, 9}, {12, 12}}},
+  };
+  const std::vector<float> input = Saws(rate, kLine);
+  const std::vector<size_t> starts = SegmentStarts(rate, kLine);
+  // The tracker decides a pitch from frames of some tens of ms.
+  const size_t kLate = static_cast<size_t>(0.1 * rate);
+  for (const Case& c : kCases) {
+    for (const char* uri : kTrackerUris) {
+      SCOPED_TRACE(std::string(uri) + ", threshold " + std::to_string(c.threshold));
+      const Settings s = {40.0f, 0, 1, 2, 41.2f, c.threshold, 1.0f};
+      RunChecks checks;
+      const TrackerRender render = RenderTracker(uri, rate, {{0, s, s}}, input, 7, &checks);
+      ExpectRealTimeCitizen(checks, uri);
+      const auto stretches = OpenStretches(render.gate);
+      ASSERT_EQ(stretches.size(), c.open.size());
+      for (size_t k = 0; k < stretches.size(); ++k) {
+        const size_t note_start = starts[c.open[k].first], note_end = starts[c.open[k].second + 1];
+        std::printf(
+            "[ gate ] threshold %g: open %.4f s after the note starts, closes %.4f s "
+            "after it ends\n",
+            c.threshold, (static_cast<double>(stretches[k].first) - note_start) / rate,
+            (static_cast<double>(stretches[k].second) - note_end) / rate);
+        EXPECT_GE(stretches[k].first, note_start);
+        EXPECT_LE(stretches[k].first, note_start + kLate);
+        EXPECT_GE(stretches[k].second, note_end) << "closed inside the note";
+        EXPECT_LE(stretches[k].second, note_end + kLate);
+      }
+    }
+  }
+}
+
+// With `hold` on, while the gate is shut after a note the output keeps that
+// note's last value; otherwise, and before any note, it is the module's
+// output with hold off, which falls to the no-pitch reading in a gap.
+TEST(Lv2Tracker, HoldKeepsTheLastNoteThroughAGap) {
+  const double rate = 44100.0;  // the module's gain is set for it: values read as played
+  const std::vector<Segment> kLine = {
+      {0.2, 0, 0}, {0.5, 220, -20}, {0.6, 0, 0}, {0.4, 330, -20}, {0.6, 0, 0}};
+  const std::vector<float> input = Saws(rate, kLine);
+  const std::vector<size_t> starts = SegmentStarts(rate, kLine);
+  for (const char* uri : kTrackerUris) {
+    SCOPED_TRACE(uri);
+    const Settings on = {40.0f, 0, 1, 2, 41.2f, -50.0f, 1.0f};
+    Settings off = on;
+    off.hold = 0.0f;
+    RunChecks checks;
+    const TrackerRender held = RenderTracker(uri, rate, {{0, on, on}}, input, 11, &checks);
+    const TrackerRender free = RenderTracker(uri, rate, {{0, off, off}}, input, 12, &checks);
+    ExpectRealTimeCitizen(checks, uri);
+    ExpectSameBits(free.gate, held.gate, "the gate with hold on and off");
+    ASSERT_EQ(OpenStretches(held.gate).size(), 2u);
+
+    int64_t last_open = -1;
+    int64_t differing = 0;
+    for (size_t i = 0; i < input.size(); ++i) {
+      if (held.gate[i] != 0.0f) last_open = static_cast<int64_t>(i);
+      const float want =
+          held.gate[i] != 0.0f || last_open < 0 ? free.pitch[i] : free.pitch[last_open];
+      if (Bits(held.pitch[i]) != Bits(want) && differing++ == 0) {
+        ADD_FAILURE() << "sample " << i << ": " << held.pitch[i] << ", want " << want;
+      }
+    }
+    EXPECT_EQ(differing, 0);
+    // The end of each gap: the note held, or the no-pitch reading.
+    for (const auto& [gap_end, hz] : {std::pair<size_t, double>{starts[3] - 1, 220.0},
+                                      std::pair<size_t, double>{starts[5] - 1, 330.0}}) {
+      EXPECT_NEAR(held.pitch[gap_end], OctaveValueOfReadHz(hz), kFiftyCents)
+          << "held at " << gap_end;
+      EXPECT_NEAR(free.pitch[gap_end], kNoPitchValue, 1e-3) << "free at " << gap_end;
+    }
+  }
+}
+
+// Pitch and gate do not depend on how a host cuts the signal into blocks
+// or on its thread's control state, with controls changing between runs.
+TEST(Lv2Tracker, OutputDoesNotDependOnBlockLengths) {
+  const double rate = 48000.0;
+  std::vector<float> input = Saws(rate, {{0.1, 0, 0},
+                                         {0.4, 110, -20},
+                                         {0.4, 164.8, -30},
+                                         {0.2, 0, 0},
+                                         {0.4, 220, -47},
+                                         {0.3, 82.4, -12},
+                                         {0.3, 0, 0}});
+  const std::vector<float> noisy = TestSignal(rate, 3);
+  input.insert(input.end(), noisy.begin(), noisy.end());
+  const Settings first = {40.0f, 0, 1, 2, 41.2f, -50.0f, 1.0f};
+  Settings quiet = first, free = first, other = first;
+  quiet.threshold = -40.0f;
+  free.hold = 0.0f;
+  other.cutoff = 300.0f;
+  other.scale = 0;
+  const std::vector<Change> changes = {
+      {0, first, first}, {30000, quiet, quiet}, {50001, free, free}, {70000, other, other}};
+  TrackerRender reference;
+  for (const char* uri : kTrackerUris) {
+    for (uint32_t seed : {21u, 22u}) {
+      SCOPED_TRACE(std::string(uri) + ", blocks " + std::to_string(seed));
+      RunChecks checks;
+      const TrackerRender render = RenderTracker(uri, rate, changes, input, seed, &checks);
+      ExpectRealTimeCitizen(checks, uri);
+      if (reference.pitch.empty()) {
+        reference = render;
+        EXPECT_FALSE(OpenStretches(render.gate).empty());
+        continue;
+      }
+      ExpectSameBits(reference.pitch, render.pitch, "pitch against the first render");
+      ExpectSameBits(reference.gate, render.gate, "gate against the first render");
+    }
+  }
+}
+
+// `lowest` is read at activation: a change takes effect at the next one.
+TEST(Lv2Tracker, LowestTakesEffectAtTheNextActivation) {
+  const double rate = 44100.0;
+  const std::vector<float> input =
+      Saws(rate, {{0.1, 0, 0}, {0.4, 55, -20}, {0.4, 146.8, -20}, {0.2, 0, 0}});
+  const Settings low = {40.0f, 0, 1, 2, 41.2f, -50.0f, 1.0f};
+  Settings high = low, off = low;
+  high.lowest = 100.0f;
+  off.lowest = 0.0f;
+  RunChecks checks;
+  const TrackerRender fresh_low =
+      RenderTracker(kTrackerCvUri, rate, {{0, low, low}}, input, 1, &checks);
+  const TrackerRender fresh_high =
+      RenderTracker(kTrackerCvUri, rate, {{0, high, high}}, input, 2, &checks);
+  const TrackerRender fresh_off =
+      RenderTracker(kTrackerCvUri, rate, {{0, off, off}}, input, 3, &checks);
+  int64_t differing = 0;
+  FirstDifference(fresh_low.pitch, fresh_high.pitch, &differing);
+  EXPECT_GT(differing, 0) << "the lowest note changes nothing";
+
+  Lv2Instance instance(FindPlugin(kTrackerCvUri), rate);
+  instance.Set(low);
+  instance.Activate();
+  std::vector<float> gate;
+  // Changed after activation: the tracker keeps its design.
+  const std::vector<float> still_low =
+      Lv2Render(instance, {{0, high, high}}, input, 4, false, &checks, &gate);
+  ExpectSameBits(fresh_low.pitch, still_low, "lowest changed after activation");
+  for (const auto& [settings, fresh] :
+       {std::pair<Settings, const TrackerRender*>{high, &fresh_high},
+        std::pair<Settings, const TrackerRender*>{off, &fresh_off},
+        std::pair<Settings, const TrackerRender*>{low, &fresh_low}}) {
+    SCOPED_TRACE(Describe(settings));
+    instance.Deactivate();
+    instance.Set(settings);
+    instance.Activate();
+    const std::vector<float> pitch =
+        Lv2Render(instance, {{0, settings, settings}}, input, 5, false, &checks, &gate);
+    ExpectSameBits(fresh->pitch, pitch, "after activation, against a fresh instance");
+    ExpectSameBits(fresh->gate, gate, "the gate after activation, against a fresh instance");
+  }
+  ExpectRealTimeCitizen(checks, kTrackerCvUri);
+}
+
+// What hosts read of the tracker plug-ins: the plain plug-in's six ports,
+// as the plain plug-in with the same output class has them, then its own.
+TEST(Lv2Description, TheTrackerPluginsAddTheirPortsToThePlainOnes) {
+  LilvWorld* world = World();
+  auto uri_node = [world](const char* uri) { return lilv_new_uri(world, uri); };
+  LilvNode* cv = uri_node(LV2_CORE__CVPort);
+  LilvNode* audio = uri_node(LV2_CORE__AudioPort);
+  LilvNode* control = uri_node(LV2_CORE__ControlPort);
+  LilvNode* output = uri_node(LV2_CORE__OutputPort);
+  LilvNode* toggled = uri_node(LV2_CORE__toggled);
+  LilvNode* reports_latency = uri_node(LV2_CORE__reportsLatency);
+  LilvNode* latency = uri_node(LV2_CORE__latency);
+  LilvNode* unit = uri_node("http://lv2plug.in/ns/extensions/units#unit");
+  struct Own {
+    uint32_t index;
+    const char* symbol;
+    bool output;
+    const char* kind;  // "control", or "outputs" for the outputs' class
+    float minimum, maximum, fallback;
+    const char* unit;
+  };
+  const char* const kUnits = "http://lv2plug.in/ns/extensions/units#";
+  const Own kOwn[] = {
+      {kLowest, "lowest", false, "control", 0.0f, 1000.0f, 41.2f, "hz"},
+      {kGate, "gate", true, "outputs", 0, 0, 0, nullptr},
+      {kThreshold, "threshold", false, "control", -120.0f, 0.0f, -50.0f, "db"},
+      {kHold, "hold", false, "control", 0.0f, 1.0f, 1.0f, nullptr},
+      {kLatency, "latency", true, "control", kNaN, kNaN, kNaN, "frame"},
+  };
+  for (const auto& [tracker_uri, plain_uri] :
+       {std::pair<const char*, const char*>{kTrackerCvUri, kCvUri},
+        std::pair<const char*, const char*>{kTrackerAudioUri, kAudioUri}}) {
+    SCOPED_TRACE(tracker_uri);
+    const LilvPlugin* plugin = FindPlugin(tracker_uri);
+    const LilvPlugin* plain = FindPlugin(plain_uri);
+    ASSERT_NE(plugin, nullptr);
+    ASSERT_TRUE(lilv_plugin_verify(plugin));
+    ASSERT_EQ(lilv_plugin_get_num_ports(plugin), kTrackerPorts);
+    std::vector<float> minimum(kTrackerPorts), maximum(kTrackerPorts), fallback(kTrackerPorts);
+    lilv_plugin_get_port_ranges_float(plugin, minimum.data(), maximum.data(), fallback.data());
+    std::vector<float> plain_min(6), plain_max(6), plain_fallback(6);
+    lilv_plugin_get_port_ranges_float(plain, plain_min.data(), plain_max.data(),
+                                      plain_fallback.data());
+    for (uint32_t index = 0; index < 6; ++index) {
+      const LilvPort* port = lilv_plugin_get_port_by_index(plugin, index);
+      const LilvPort* same = lilv_plugin_get_port_by_index(plain, index);
+      ASSERT_NE(port, nullptr);
+      EXPECT_STREQ(lilv_node_as_string(lilv_port_get_symbol(plugin, port)),
+                   lilv_node_as_string(lilv_port_get_symbol(plain, same)));
+      for (LilvNode* kind : {cv, audio, control, output}) {
+        EXPECT_EQ(lilv_port_is_a(plugin, port, kind), lilv_port_is_a(plain, same, kind)) << index;
+      }
+      EXPECT_EQ(ScalePoints(plugin, port), ScalePoints(plain, same)) << index;
+      if (lilv_port_is_a(plugin, port, control)) {
+        EXPECT_EQ(minimum[index], plain_min[index]) << index;
+        EXPECT_EQ(maximum[index], plain_max[index]) << index;
+        EXPECT_EQ(fallback[index], plain_fallback[index]) << index;
+      }
+    }
+    const LilvPort* pitch = lilv_plugin_get_port_by_index(plugin, kPitch);
+    for (const Own& want : kOwn) {
+      SCOPED_TRACE(want.symbol);
+      const LilvPort* port = lilv_plugin_get_port_by_index(plugin, want.index);
+      ASSERT_NE(port, nullptr);
+      EXPECT_STREQ(lilv_node_as_string(lilv_port_get_symbol(plugin, port)), want.symbol);
+      EXPECT_EQ(lilv_port_is_a(plugin, port, output), want.output);
+      const std::string kind = want.kind;
+      if (kind == "outputs") {
+        EXPECT_EQ(lilv_port_is_a(plugin, port, cv), lilv_port_is_a(plugin, pitch, cv));
+        EXPECT_EQ(lilv_port_is_a(plugin, port, audio), lilv_port_is_a(plugin, pitch, audio));
+        continue;
+      }
+      EXPECT_TRUE(lilv_port_is_a(plugin, port, control));
+      if (!std::isnan(want.fallback)) {
+        EXPECT_EQ(minimum[want.index], want.minimum);
+        EXPECT_EQ(maximum[want.index], want.maximum);
+        EXPECT_EQ(fallback[want.index], want.fallback);
+      }
+      EXPECT_EQ(lilv_port_has_property(plugin, port, toggled), want.index == kHold);
+      EXPECT_EQ(lilv_port_has_property(plugin, port, reports_latency), want.index == kLatency);
+      LilvNodes* units = lilv_port_get_value(plugin, port, unit);
+      const std::string want_unit = want.unit != nullptr ? std::string(kUnits) + want.unit : "";
+      EXPECT_EQ(units != nullptr ? lilv_node_as_uri(lilv_nodes_get_first(units)) : "", want_unit);
+      lilv_nodes_free(units);
+    }
+    // Hosts find the latency port by its designation too.
+    const LilvPort* designated = lilv_plugin_get_port_by_designation(plugin, output, latency);
+    ASSERT_NE(designated, nullptr);
+    EXPECT_EQ(lilv_port_get_index(plugin, designated), kLatency);
+  }
+  for (LilvNode* node : {cv, audio, control, output, toggled, reports_latency, latency, unit}) {
+    lilv_node_free(node);
+  }
 }

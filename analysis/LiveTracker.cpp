@@ -1,60 +1,80 @@
 #include "analysis/LiveTracker.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "analysis/FollowFilter.h"
 #include "analysis/MelodyTracker.h"
 
 namespace tonevolt {
-namespace {
-
-MelodyOptions LiveMelodyOptions(const LiveOptions& options) {
-  MelodyOptions melody;
-  melody.lowest_hz = std::max(options.lowest_hz, LiveTracker::kLowestHz);
-  // Each frame decided as it comes: what follows would cost its wait.
-  melody.decision_lag = 0;
-  return melody;
-}
-
-}  // namespace
 
 LiveTracker::LiveTracker(double sample_rate, const LiveOptions& options)
     : m_rate(sample_rate), m_options(options) {
+  m_level_window.resize(CloseDelaySamples(sample_rate, options.lowest_hz));
+  SetThreshold(options.threshold_db);
   Reset();
 }
 
 LiveTracker::~LiveTracker() = default;
 
-void LiveTracker::SetThreshold(double threshold_db) { m_options.threshold_db = threshold_db; }
+void LiveTracker::SetThreshold(double threshold_db) {
+  m_options.threshold_db = threshold_db;
+  m_open_power = std::pow(10.0, threshold_db / 10);
+  m_close_power = std::pow(10.0, (threshold_db - kGateHysteresisDb) / 10);
+}
 
 void LiveTracker::Reset() {
-  m_tracker = std::make_unique<MelodyTracker>(m_rate, LiveMelodyOptions(m_options));
-  m_filter = std::make_unique<FollowFilter>(m_rate, std::max(m_options.lowest_hz, kLowestHz));
+  const double lowest = std::max(m_options.lowest_hz, kLowestHz);
+  MelodyOptions melody;
+  melody.lowest_hz = lowest;
+  // Each frame decided as it comes: what follows would cost its wait.
+  melody.decision_lag = 0;
+  m_tracker = std::make_unique<MelodyTracker>(m_rate, melody);
+  m_quiet.assign(static_cast<size_t>(m_tracker->Hop()) + 1, 0);
+  m_filter = std::make_unique<FollowFilter>(m_rate, lowest);
   m_gate_open = false;
+  m_frame_opens = false;
   m_pitchless = 0;
+  std::fill(m_level_window.begin(), m_level_window.end(), 0.0);
+  m_level_pos = 0;
+  m_level_sum = 0;
 }
 
 void LiveTracker::Process(const float* in, float* out, float* gate, size_t count) {
   const int64_t close_after = static_cast<int64_t>(kGateCloseSeconds * m_rate);
+  const double window = static_cast<double>(m_level_window.size());
   size_t done = 0;
   while (done < count) {
     // Up to the sample that completes the next frame, so that a frame's
     // pitch steers from the sample after it whatever the host's blocks.
-    const size_t run = static_cast<size_t>(
-        std::min<int64_t>(static_cast<int64_t>(count - done), m_tracker->InputUntilNextFrame()));
-    m_filter->Process(in + done, out + done, run);
-    if (gate != nullptr) std::fill(gate + done, gate + done + run, m_gate_open ? 1.0f : 0.0f);
+    const size_t run = static_cast<size_t>(std::min<int64_t>(
+        {static_cast<int64_t>(count - done), m_tracker->InputUntilNextFrame(),
+         static_cast<int64_t>(m_quiet.size())}));
+    // The input is read before the filter may overwrite it.
     m_tracker->Process(in + done, run);
+    for (size_t i = 0; i < run; ++i) {
+      const double x = std::isfinite(in[done + i]) ? static_cast<double>(in[done + i]) : 0.0;
+      double& oldest = m_level_window[m_level_pos];
+      m_level_sum += x * x - oldest;
+      oldest = x * x;
+      m_level_pos = m_level_pos + 1 == m_level_window.size() ? 0 : m_level_pos + 1;
+      const double power = m_level_sum / window;
+      m_quiet[i] = power < m_close_power;
+      if (m_gate_open && (m_quiet[i] || m_pitchless + static_cast<int64_t>(i) >= close_after))
+        m_gate_open = false;
+      else if (!m_gate_open && m_frame_opens && power >= m_open_power)
+        m_gate_open = true;
+      if (gate != nullptr) gate[done + i] = m_gate_open ? 1.0f : 0.0f;
+    }
+    m_filter->Process(in + done, out + done, run);
+    for (size_t i = 0; i < run; ++i)
+      if (m_quiet[i]) out[done + i] = 0.0f;
     m_pitchless += static_cast<int64_t>(run);
     for (size_t i = 0; i < m_tracker->Ready(); ++i) {
       const MelodyFrame& frame = m_tracker->Frame(i);
       m_filter->Steer(frame.hz);
       if (frame.hz > 0) m_pitchless = 0;
-      if (!m_gate_open)
-        m_gate_open = frame.hz > 0 && frame.level_db >= m_options.threshold_db;
-      else if (frame.level_db < m_options.threshold_db - kGateHysteresisDb ||
-               m_pitchless >= close_after)
-        m_gate_open = false;
+      m_frame_opens = frame.hz > 0 && frame.level_db >= m_options.threshold_db;
     }
     m_tracker->Pop(m_tracker->Ready());
     done += run;

@@ -5,9 +5,11 @@
 // up to that sample; nothing looks ahead, so nothing is held back.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace tonevolt {
 
@@ -18,12 +20,17 @@ struct LiveOptions {
   // The lowest note to expect, in Hz: the longest period searched and the
   // lowest band. At least kLowestHz.
   double lowest_hz = 41.2;
-  // The gate opens on a pitch in input above this level (dBFS, full-scale
-  // sine -3.01) and closes kGateHysteresisDb below it, or when the pitch
-  // has been gone for kGateCloseSeconds.
+  // The gate's level (dBFS, full-scale sine -3.01). See LiveTracker.
   double threshold_db = -50;
 };
 
+// The gate opens on a frame with a pitch whose level is above the
+// threshold, while the input's level over the last longest period (one
+// period of lowest_hz) is above it too; it closes when that level falls
+// kGateHysteresisDb below the threshold, or when no frame has had a pitch
+// for kGateCloseSeconds. While the level is below the closing level the
+// module gets silence: a band rings on after its note, near its edge, and
+// the module would count that ringing, however faint.
 class LiveTracker {
  public:
   static constexpr double kLowestHz = 20;
@@ -46,16 +53,33 @@ class LiveTracker {
   // Back to rest, as freshly made.
   void Reset();
 
+  // How far the gate's closing can trail the end of a note, in samples (the
+  // level's window): a reading held from this far before the gate closed is
+  // the note's own.
+  static size_t CloseDelaySamples(double sample_rate, double lowest_hz) {
+    const double lowest = lowest_hz > kLowestHz ? lowest_hz : kLowestHz;
+    const long samples = std::lround(sample_rate / lowest);
+    return static_cast<size_t>(samples > 1 ? samples : 1);
+  }
+  size_t CloseDelaySamples() const { return m_level_window.size(); }
+
   // Samples the conditioning holds its output back by: none.
   static constexpr uint32_t kLatencySamples = 0;
 
  private:
   double m_rate;
   LiveOptions m_options;
+  double m_open_power = 0, m_close_power = 0;  // mean squares at the threshold and below it
   std::unique_ptr<MelodyTracker> m_tracker;
   std::unique_ptr<FollowFilter> m_filter;
   bool m_gate_open = false;
-  int64_t m_pitchless = 0;  // samples since the last frame with a pitch
+  bool m_frame_opens = false;  // the newest frame has a pitch above the threshold
+  int64_t m_pitchless = 0;     // samples since the last frame with a pitch
+  // The input's squares over the last longest period, and their sum.
+  std::vector<double> m_level_window;
+  size_t m_level_pos = 0;
+  double m_level_sum = 0;
+  std::vector<uint8_t> m_quiet;  // per sample of a run: below the closing level
 };
 
 }  // namespace tonevolt

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "FpuControl.h"
 #include "Lv2Ports.h"
@@ -234,6 +235,8 @@ class TrackerPlugin {
       m_tracker_has_run = false;
     }
     m_has_note = false;
+    m_gate_was_open = false;
+    m_recent_count = 0;
   }
 
   void Run(uint32_t sample_count) {
@@ -273,20 +276,32 @@ class TrackerPlugin {
     tonevolt::LiveOptions options;
     options.lowest_hz = lowest_hz;
     m_tracker.reset(new tonevolt::LiveTracker(m_sample_rate, options));
+    m_recent.assign(m_tracker->CloseDelaySamples(), 0.0f);
     m_designed_lowest = lowest_hz;
     m_tracker_has_run = false;
   }
 
-  // While the gate is closed after a note, that note's last value instead
-  // of the module's decay toward no pitch.
+  // While the gate is closed after a note, that note's reading instead of
+  // the module's decay toward no pitch: the reading from as far before the
+  // gate closed as its closing can trail the note's end (or from the
+  // note's start, if it was shorter), before its release reached it.
   void Hold(float* pitch, uint32_t count, bool hold) {
     const float* gate = m_gate_piece.get();
+    const size_t size = m_recent.size();
     for (uint32_t i = 0; i < count; ++i) {
       if (gate[i] != 0.0f) {
-        m_note_value = pitch[i];
-        m_has_note = true;
-      } else if (hold && m_has_note) {
-        pitch[i] = m_note_value;
+        if (!m_gate_was_open) m_recent_count = 0;
+        m_recent[m_recent_pos] = pitch[i];
+        m_recent_pos = m_recent_pos + 1 == size ? 0 : m_recent_pos + 1;
+        m_recent_count = std::min(m_recent_count + 1, size);
+        m_gate_was_open = true;
+      } else {
+        if (m_gate_was_open) {
+          m_note_value = m_recent[(m_recent_pos + size - m_recent_count) % size];
+          m_has_note = true;
+          m_gate_was_open = false;
+        }
+        if (hold && m_has_note) pitch[i] = m_note_value;
       }
     }
   }
@@ -305,8 +320,12 @@ class TrackerPlugin {
   bool m_tracker_has_run = false;  // since designed or reset
   bool m_on = true;                // `lowest` above 0 at activate()
   std::unique_ptr<float[]> m_conditioned, m_gate_piece;
-  bool m_has_note = false;  // the gate has been open since activate()
+  bool m_has_note = false;  // a note has ended since activate()
   float m_note_value = 0.0f;
+  // The readings of the open gate's last CloseDelaySamples() samples.
+  std::vector<float> m_recent;
+  size_t m_recent_pos = 0, m_recent_count = 0;
+  bool m_gate_was_open = false;
 };
 
 template <class PluginType>

@@ -27,6 +27,7 @@
 #include "FpuControl.h"
 #include "OutputUnits.h"
 #include "ScalePoints.h"
+#include "analysis/LiveTracker.h"
 
 namespace {
 
@@ -979,12 +980,20 @@ TEST(Lv2Tracker, HoldKeepsTheLastNoteThroughAGap) {
     ExpectSameBits(free.gate, held.gate, "the gate with hold on and off");
     ASSERT_EQ(OpenStretches(held.gate).size(), 2u);
 
-    int64_t last_open = -1;
+    // Held: the reading from as far before the gate closed as its closing
+    // can trail the note's end, or from the note's start.
+    const int64_t trail =
+        static_cast<int64_t>(tonevolt::LiveTracker::CloseDelaySamples(rate, on.lowest));
+    int64_t opened = -1, held_from = -1;
     int64_t differing = 0;
     for (size_t i = 0; i < input.size(); ++i) {
-      if (held.gate[i] != 0.0f) last_open = static_cast<int64_t>(i);
+      const int64_t at = static_cast<int64_t>(i);
+      if (held.gate[i] != 0.0f) {
+        if (i == 0 || held.gate[i - 1] == 0.0f) opened = at;
+        held_from = std::max(opened, at - trail + 1);
+      }
       const float want =
-          held.gate[i] != 0.0f || last_open < 0 ? free.pitch[i] : free.pitch[last_open];
+          held.gate[i] != 0.0f || held_from < 0 ? free.pitch[i] : free.pitch[held_from];
       if (Bits(held.pitch[i]) != Bits(want) && differing++ == 0) {
         ADD_FAILURE() << "sample " << i << ": " << held.pitch[i] << ", want " << want;
       }

@@ -124,6 +124,8 @@ class ModuleStage {
     return CallWords(kDefaultFpuControlWords, m_core.VoltPerOctave());
   }
 
+  bool VoltPerOctave() const { return m_core.VoltPerOctave(); }
+
   // In the words ApplyControls answered.
   void Process(const float* in, float* out, uint32_t count) {
     for (uint32_t done = 0; done < count;) {
@@ -263,6 +265,7 @@ class TrackerPlugin {
       m_tracker->Process(m_input + done, m_conditioned.get(), m_gate_piece.get(), piece);
       LoadFpuControlWords(call_words);
       m_module.Process(m_conditioned.get(), m_pitch + done, piece);
+      ReadAtTheHostsRate(m_pitch + done, piece);
       Hold(m_pitch + done, piece, hold);
       if (m_gate != nullptr) std::copy_n(m_gate_piece.get(), piece, m_gate + done);
       done += piece;
@@ -270,6 +273,21 @@ class TrackerPlugin {
   }
 
  private:
+  // The module's gain is set for kReferenceRate: at another rate it reads a
+  // frequency f as f * kReferenceRate / rate. A tracker is for playing, so
+  // its reading is put back on the note played: a fixed step in 1 V/oct, a
+  // factor in 1 V/kHz. At kReferenceRate nothing changes.
+  void ReadAtTheHostsRate(float* pitch, uint32_t count) const {
+    if (m_sample_rate == kReferenceRate) return;
+    if (m_module.VoltPerOctave()) {
+      for (uint32_t i = 0; i < count; ++i)
+        pitch[i] = static_cast<float>(pitch[i] + m_rate_step);
+    } else {
+      for (uint32_t i = 0; i < count; ++i)
+        pitch[i] = static_cast<float>(pitch[i] * m_rate_factor);
+    }
+  }
+
   // Not real-time: every band the tracker may steer to is designed here.
   void Design(double lowest_hz) {
     const ModuleWords words;
@@ -315,6 +333,8 @@ class TrackerPlugin {
   float* m_latency = nullptr;
   ModuleStage m_module;
   double m_sample_rate;
+  double m_rate_factor = m_sample_rate / kReferenceRate;
+  double m_rate_step = std::log2(m_rate_factor) / kVoltsPerUnit;  // one octave is 1 V
   std::unique_ptr<tonevolt::LiveTracker> m_tracker;
   double m_designed_lowest = 0;
   bool m_tracker_has_run = false;  // since designed or reset

@@ -112,8 +112,9 @@ std::vector<float> NoteLine(double rate) {
 }
 
 // Each note's reading over its last 0.15 s (the graph's latency of a few
-// periods stays inside it), its median against the note. The module reads
-// 440 Hz as 0.5 and an octave as 0.1, its gain set for 44100 Hz.
+// periods stays inside it), its median against the note. The tracker reads
+// 440 Hz as 0.5 and an octave as 0.1 at any rate: it puts the module's
+// reading, whose gain is set for 44100 Hz, back on the note played.
 int CheckNotes(const std::vector<float>& recorded, double rate) {
   int failures = 0;
   for (size_t k = 0; k < sizeof kNotesHz / sizeof kNotesHz[0]; ++k) {
@@ -123,8 +124,7 @@ int CheckNotes(const std::vector<float>& recorded, double rate) {
         recorded.begin() + static_cast<size_t>((start + kNoteSeconds) * rate));
     std::sort(settled.begin(), settled.end());
     const double reading = settled[settled.size() / 2];
-    const double read_hz = kNotesHz[k] * 44100.0 / rate;
-    const double want = 0.5 + std::log2(read_hz / 440.0) / 10.0;
+    const double want = 0.5 + std::log2(kNotesHz[k] / 440.0) / 10.0;
     const double cents = (reading - want) * 10.0 * 1200.0;
     const bool good = std::fabs(cents) <= 50.0;
     failures += good ? 0 : 1;

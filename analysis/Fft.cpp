@@ -3,6 +3,8 @@
 #include <cmath>
 #include <utility>
 
+#include "analysis/PortableMath.h"
+
 namespace tonevolt {
 
 Fft::Fft(size_t n) : m_n(n) {
@@ -18,11 +20,13 @@ Fft::Fft(size_t n) : m_n(n) {
     }
   }
   // Each pass's twiddles side by side: pass `half` uses k * n / (2 half).
+  // PortableMath's, so that the transform has the same bits on every
+  // architecture.
   for (size_t half = 1; half < n; half *= 2) {
     for (size_t j = 0; j < half; ++j) {
       double angle = -M_PI * static_cast<double>(j) / static_cast<double>(half);
-      m_cos.push_back(std::cos(angle));
-      m_sin.push_back(std::sin(angle));
+      m_cos.push_back(PortableCos(angle));
+      m_sin.push_back(PortableSin(angle));
     }
   }
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "analysis/Frequency.h"
+#include "analysis/PortableMath.h"
 
 namespace tonevolt {
 namespace {
@@ -25,9 +26,9 @@ constexpr size_t kPiece = 512;
 
 FollowFilter::FollowFilter(double sample_rate, double lowest_hz) : m_rate(sample_rate) {
   m_highest_note = static_cast<int>(
-      std::floor(12 * std::log2(kHighestEdgeShare * sample_rate / kLowPassEdgeFactor / 440) + 69));
+      std::floor(12 * PortableLog2(kHighestEdgeShare * sample_rate / kLowPassEdgeFactor / 440) + 69));
   m_lowest_note = std::clamp(
-      static_cast<int>(std::floor(12 * std::log2(lowest_hz / 440) + 69)) - 1, kLowestNote,
+      static_cast<int>(std::floor(12 * PortableLog2(lowest_hz / 440) + 69)) - 1, kLowestNote,
       m_highest_note);
   std::string error;
   for (int note = m_lowest_note; note <= m_highest_note; ++note)
@@ -38,7 +39,7 @@ FollowFilter::FollowFilter(double sample_rate, double lowest_hz) : m_rate(sample
   const size_t fade =
       static_cast<size_t>(std::max(1L, std::lround(kCrossfadeSeconds * sample_rate)));
   for (size_t j = 0; j < fade; ++j)
-    m_fade.push_back(0.5 - 0.5 * std::cos(M_PI * (static_cast<double>(j) + 0.5) /
+    m_fade.push_back(0.5 - 0.5 * PortableCos(M_PI * (static_cast<double>(j) + 0.5) /
                                           static_cast<double>(fade)));
   m_history.assign(
       static_cast<size_t>(std::max(1L, std::lround(kHistorySeconds * sample_rate))), 0.0f);
@@ -56,7 +57,7 @@ double FollowFilter::BandHz() const {
 }
 
 int FollowFilter::NoteFor(double hz) const {
-  long note = std::lround(12 * std::log2(hz / 440) + 69);
+  long note = std::lround(12 * PortableLog2(hz / 440) + 69);
   return static_cast<int>(std::clamp<long>(note, m_lowest_note, m_highest_note));
 }
 
@@ -79,7 +80,7 @@ void FollowFilter::Process(const float* in, float* out, size_t count) {
     if (!m_fading && m_wanted_hz > 0) {
       const bool outside =
           m_current_note < 0 ||
-          std::fabs(1200 * std::log2(m_wanted_hz / MidiNoteHz(m_current_note))) > kStayCents;
+          std::fabs(1200 * PortableLog2(m_wanted_hz / MidiNoteHz(m_current_note))) > kStayCents;
       const int note = NoteFor(m_wanted_hz);
       if (outside && note != m_current_note) Start(note);
     }

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "analysis/Number.h"
+#include "analysis/PortableMath.h"
 
 namespace tonevolt {
 namespace {
@@ -41,7 +42,9 @@ bool ParseNote(const std::string& text, double* hz) {
 
 }  // namespace
 
-double MidiNoteHz(double midi_note) { return 440.0 * std::exp2((midi_note - 69.0) / 12.0); }
+// PortableExp2: the pre-filters are designed from this, alike on every
+// architecture.
+double MidiNoteHz(double midi_note) { return 440.0 * PortableExp2((midi_note - 69.0) / 12.0); }
 
 bool ParseFrequency(const std::string& text, double* hz, std::string* error) {
   double value = 0;

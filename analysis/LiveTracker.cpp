@@ -5,6 +5,7 @@
 
 #include "analysis/FollowFilter.h"
 #include "analysis/MelodyTracker.h"
+#include "analysis/PortableMath.h"
 
 namespace tonevolt {
 
@@ -19,8 +20,8 @@ LiveTracker::~LiveTracker() = default;
 
 void LiveTracker::SetThreshold(double threshold_db) {
   m_options.threshold_db = threshold_db;
-  m_open_power = std::pow(10.0, threshold_db / 10);
-  m_close_power = std::pow(10.0, (threshold_db - kGateHysteresisDb) / 10);
+  m_open_power = PortablePow10(threshold_db / 10);
+  m_close_power = PortablePow10((threshold_db - kGateHysteresisDb) / 10);
 }
 
 void LiveTracker::Reset() {

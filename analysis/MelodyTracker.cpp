@@ -5,6 +5,7 @@
 #include <string>
 
 #include "analysis/Fft.h"
+#include "analysis/PortableMath.h"
 #include "analysis/Prefilter.h"
 
 namespace tonevolt {
@@ -203,7 +204,7 @@ void MelodyTracker::AnalyseFrame() {
   const double level = (m_squares[to] - m_squares[from]) / static_cast<double>(to - from);
 
   Column& column = ColumnAt(m_column_count++);
-  column.level_db = level > 1e-20 ? 10 * std::log10(level) : -200.0;
+  column.level_db = level > 1e-20 ? 10 * PortableLog10(level) : -200.0;
   FindCandidates(&column);
 
   // The cheapest path into each candidate.
@@ -223,7 +224,7 @@ void MelodyTracker::AnalyseFrame() {
         if ((p > 0) != (q > 0)) {
           step = kVoicingCost;
         } else if (p > 0) {
-          const double octaves = std::fabs(std::log2(q / p));
+          const double octaves = std::fabs(PortableLog2(q / p));
           step = kOctaveCost * octaves + (octaves > kGlideOctaves ? kLeapCost : 0.0);
         }
         if (before->total[i] + step < best) {

@@ -8,9 +8,7 @@
 #include <cstring>
 
 #include "analysis/Frequency.h"
-
-// liquid.h picks std::complex when <complex> is already in.
-#include <liquid/liquid.h>
+#include "analysis/PortableMath.h"
 
 namespace tonevolt {
 namespace {
@@ -19,8 +17,7 @@ constexpr int kRangeHighPassOrder = 2;
 constexpr int kRangeLowPassOrder = 4;
 constexpr int kNoteOrder = 8;
 constexpr double kNoteEdgeFactor = 1.3;
-constexpr double kNoteRippleDb = 0.5;
-constexpr double kNoteStopbandDb = 80.0;
+constexpr double kNoteRippleDb = 0.5;  // and 80 dB stopband, in kElliptic8Poles and Zeros
 
 enum class Family { kButterworth, kElliptic };
 enum class Band { kLowPass, kHighPass };
@@ -39,69 +36,88 @@ struct Biquad {
   double b0, b1, b2, a1, a2;
 };
 
-// The analog prototype (band edge at 1 rad/s) comes from liquid-dsp; the
-// bilinear transform and the sections are worked out here in double, because
-// liquid's digital design rounds poles and coefficients to float, which moves
-// a low note's passband at 96 kHz by more than its ripple.
+// Complex numbers in the design, with the textbook arithmetic spelled out:
+// std::complex's * and / go through libgcc, which rounds differently on i386.
+struct Complex {
+  double re, im;
+};
+
+Complex Over(Complex a, Complex b) {
+  double size = b.re * b.re + b.im * b.im;
+  return {(a.re * b.re + a.im * b.im) / size, (a.im * b.re - a.re * b.im) / size};
+}
+double SquaredSize(Complex a) { return a.re * a.re + a.im * a.im; }
+double SquaredDistance(Complex a, Complex b) { return SquaredSize({a.re - b.re, a.im - b.im}); }
+
+// The analog prototypes (band edge at 1 rad/s), one root of each conjugate
+// pair: even orders of these families have no real root. These are the float
+// roots liquid-dsp's butter_azpkf and ellip_azpkf gave on i386 (the elliptic
+// one for 0.5 dB ripple and 80 dB stopband, its epsilons rounded to float),
+// printed once with %a and kept exactly, so the designs stayed where they
+// were when that library was dropped.
+constexpr Complex kButterworth2Poles[] = {{-0x1.6a09e6p-1, 0x1.6a09e6p-1}};
+constexpr Complex kButterworth4Poles[] = {{-0x1.87de28p-2, 0x1.d906bep-1},
+                                          {-0x1.d906bcp-1, 0x1.87de2ep-2}};
+constexpr Complex kElliptic8Poles[] = {{-0x1.c0072ep-6, 0x1.010122p+0},
+                                       {-0x1.7fd1e2p-4, 0x1.cedd98p-1},
+                                       {-0x1.7877d8p-3, 0x1.541a52p-1},
+                                       {-0x1.0f5076p-2, 0x1.01a462p-2}};
+constexpr Complex kElliptic8Zeros[] = {
+    {0, 0x1.539f7ap+0}, {0, 0x1.7c65acp+0}, {0, 0x1.071a3cp+1}, {0, 0x1.60c516p+2}};
+
+// The bilinear transform and the sections are worked out here in double:
+// rounding the digital poles to float would move a low note's passband at
+// 96 kHz by more than its ripple. Every step is + - * / or a PortableMath
+// function, so the sections have the same bits on every architecture.
 bool DesignSections(Family family, Band band, int order, double edge_hz, double rate,
                     std::vector<Biquad>* sections) {
-  std::vector<std::complex<float>> analog_zeros(order), analog_poles(order);
-  std::complex<float> analog_gain;
-  int zero_count = 0;
+  const Complex* analog_poles = nullptr;
+  const Complex* analog_zeros = nullptr;  // none: all at infinity
   double passband_gain = 1.0;
-  if (family == Family::kButterworth) {
-    if (butter_azpkf(order, analog_zeros.data(), analog_poles.data(), &analog_gain) != 0) {
-      return false;
-    }
+  if (family == Family::kButterworth && order == 2) {
+    analog_poles = kButterworth2Poles;
+  } else if (family == Family::kButterworth && order == 4) {
+    analog_poles = kButterworth4Poles;
+  } else if (family == Family::kElliptic && order == 8) {
+    analog_poles = kElliptic8Poles;
+    analog_zeros = kElliptic8Zeros;
+    passband_gain = PortablePow10(-kNoteRippleDb / 20.0);
   } else {
-    passband_gain = std::pow(10.0, -kNoteRippleDb / 20.0);
-    double stopband_gain = std::pow(10.0, -kNoteStopbandDb / 20.0);
-    double passband_epsilon = std::sqrt(1.0 / (passband_gain * passband_gain) - 1.0);
-    double stopband_epsilon = std::sqrt(1.0 / (stopband_gain * stopband_gain) - 1.0);
-    if (ellip_azpkf(order, static_cast<float>(passband_epsilon),
-                    static_cast<float>(stopband_epsilon), analog_zeros.data(), analog_poles.data(),
-                    &analog_gain) != 0) {
-      return false;
-    }
-    zero_count = order;
+    return false;
   }
 
   // Pre-warped so that the edge lands exactly; a high-pass is the low-pass
   // at the mirrored frequency with z negated.
-  double warp = std::tan(M_PI * edge_hz / rate);
+  double warp = PortableTan(M_PI * edge_hz / rate);
   double m = band == Band::kLowPass ? warp : 1.0 / warp;
   double sign = band == Band::kLowPass ? 1.0 : -1.0;
-  auto bilinear = [&](std::complex<float> s) {
-    std::complex<double> sm = std::complex<double>(s) * m;
-    return sign * (1.0 + sm) / (1.0 - sm);
+  auto bilinear = [&](Complex s) {
+    Complex sm{s.re * m, s.im * m};
+    Complex z = Over({1.0 + sm.re, sm.im}, {1.0 - sm.re, -sm.im});
+    return Complex{sign * z.re, sign * z.im};
   };
-  // One of each conjugate pair: even orders of these families have no real root.
-  std::vector<std::complex<double>> poles, zeros;
-  for (const auto& p : analog_poles) {
-    if (p.imag() > 0) poles.push_back(bilinear(p));
-  }
-  for (int i = 0; i < zero_count; ++i) {
-    if (analog_zeros[i].imag() > 0) zeros.push_back(bilinear(analog_zeros[i]));
-  }
-  if (zero_count == 0) zeros.assign(order / 2, -sign);  // all at Nyquist, or at DC
-  if (poles.size() != static_cast<size_t>(order / 2) || zeros.size() != poles.size()) {
-    return false;
+  std::vector<Complex> poles, zeros;
+  for (int i = 0; i < order / 2; ++i) {
+    poles.push_back(bilinear(analog_poles[i]));
+    // Zeros at infinity land at Nyquist, or at DC for a high-pass.
+    zeros.push_back(analog_zeros ? bilinear(analog_zeros[i]) : Complex{-sign, 0.0});
   }
 
   // Each pole pair with the nearest free zero pair, the poles nearest the
   // unit circle last. Each section has unity gain in the passband's middle
   // (DC, or Nyquist for a high-pass); the ripple's offset goes into the first.
   std::sort(poles.begin(), poles.end(),
-            [](const auto& a, const auto& b) { return std::abs(a) < std::abs(b); });
+            [](const Complex& a, const Complex& b) { return SquaredSize(a) < SquaredSize(b); });
   double at = sign;
   size_t first = sections->size();
   for (const auto& pole : poles) {
-    auto nearest = std::min_element(zeros.begin(), zeros.end(), [&](const auto& a, const auto& b) {
-      return std::abs(a - pole) < std::abs(b - pole);
-    });
-    std::complex<double> zero = *nearest;
+    auto nearest =
+        std::min_element(zeros.begin(), zeros.end(), [&](const Complex& a, const Complex& b) {
+          return SquaredDistance(a, pole) < SquaredDistance(b, pole);
+        });
+    Complex zero = *nearest;
     zeros.erase(nearest);
-    Biquad section{1.0, -2 * zero.real(), std::norm(zero), -2 * pole.real(), std::norm(pole)};
+    Biquad section{1.0, -2 * zero.re, SquaredSize(zero), -2 * pole.re, SquaredSize(pole)};
     double scale = (1.0 + (section.a1 + section.a2 * at) * at) /
                    (section.b0 + (section.b1 + section.b2 * at) * at);
     if (sections->size() == first) scale *= passband_gain;
@@ -217,6 +233,13 @@ void Prefilter::Process(const float* in, float* out, size_t count) {
     if (std::fabs(s.s1) < 1e-100) s.s1 = 0;
     if (std::fabs(s.s2) < 1e-100) s.s2 = 0;
   }
+}
+
+std::vector<double> Prefilter::Coefficients() const {
+  std::vector<double> coefficients;
+  for (const Section& s : m_sections)
+    coefficients.insert(coefficients.end(), {s.b0, s.b1, s.b2, s.a1, s.a2});
+  return coefficients;
 }
 
 void Prefilter::Reset() {

@@ -11,12 +11,12 @@ namespace tonevolt {
 
 struct PrefilterChoice {
   enum class Kind {
-    kOff,    // the signal unchanged
-    kRange,  // "range:LO": high-pass at LO / 2 (2-pole Butterworth), low-pass at LO (4-pole)
-    kNote,   // "note:F": 8-pole elliptic low-pass, passband to 1.3 F, 0.5 dB ripple, 80 dB stop
-    kFollow, // "follow": the note's band, moved with the tune (see FollowFilter)
-    kLive,   // "live": the same steered causally, as the tracker plug-ins run it (LiveTracker)
-    kBand,   // one note's band as kFollow uses it: note:F's low-pass, high-pass at F / 2
+    kOff,     // the signal unchanged
+    kRange,   // "range:LO": high-pass at LO / 2 (2-pole Butterworth), low-pass at LO (4-pole)
+    kNote,    // "note:F": 8-pole elliptic low-pass, passband to 1.3 F, 0.5 dB ripple, 80 dB stop
+    kFollow,  // "follow": the note's band, moved with the tune (see FollowFilter)
+    kLive,    // "live": the same steered causally, as the tracker plug-ins run it (LiveTracker)
+    kBand,    // one note's band as kFollow uses it: note:F's low-pass, high-pass at F / 2
   };
   Kind kind = Kind::kOff;
   double hz = 0;  // LO or F
@@ -45,6 +45,8 @@ class Prefilter {
   // comes out.
   double DelaySeconds(double hz) const;
   const PrefilterChoice& Choice() const { return m_choice; }
+  // Each section's b0 b1 b2 a1 a2 in the order they run (none for off).
+  std::vector<double> Coefficients() const;
   // Such as "8-pole elliptic low-pass, passband to 572 Hz".
   std::string Description() const { return Describe(m_choice); }
   static std::string Describe(const PrefilterChoice& choice);

@@ -17,7 +17,7 @@ tool=(
   cmake make g++-multilib           # Linux i386 build
   libsndfile1-dev:i386              # audio files for the command-line tool
   libcli11-dev                      # its option parser (headers only)
-  libliquid-dev:i386 libsoxr-dev:i386 libaubio-dev:i386  # its analysis: filters, resampling, pitch
+  libsoxr-dev:i386 libaubio-dev:i386  # its analysis: resampling, pitch
   gnuplot-nox                       # its plots
 )
 # The Win32 DLL, and Wine to run its tests.

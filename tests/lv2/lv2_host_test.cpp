@@ -1048,6 +1048,84 @@ TEST(Lv2Tracker, OutputDoesNotDependOnBlockLengths) {
   }
 }
 
+namespace {
+
+// A mono 32-bit float WAV at rate, as the tool reads it.
+void WriteFloatWav(const std::string& path, const std::vector<float>& samples, uint32_t rate) {
+  auto u32 = [](std::ofstream& out, uint32_t v) { out.write(reinterpret_cast<char*>(&v), 4); };
+  auto u16 = [](std::ofstream& out, uint16_t v) { out.write(reinterpret_cast<char*>(&v), 2); };
+  const uint32_t data = static_cast<uint32_t>(samples.size() * sizeof(float));
+  std::ofstream out(path, std::ios::binary);
+  out.write("RIFF", 4);
+  u32(out, 36 + data);
+  out.write("WAVEfmt ", 8);
+  u32(out, 16);
+  u16(out, 3);  // IEEE float
+  u16(out, 1);
+  u32(out, rate);
+  u32(out, rate * 4);
+  u16(out, 4);
+  u16(out, 32);
+  out.write("data", 4);
+  u32(out, data);
+  out.write(reinterpret_cast<const char*>(samples.data()), data);
+}
+
+// The samples of a mono float WAV's data chunk, whatever chunks come before.
+std::vector<float> ReadFloatWavData(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (size_t at = 12; at + 8 <= bytes.size();) {
+    uint32_t size = 0;
+    std::memcpy(&size, &bytes[at + 4], 4);
+    if (std::memcmp(&bytes[at], "data", 4) == 0) {
+      std::vector<float> samples(std::min<size_t>(size, bytes.size() - at - 8) / sizeof(float));
+      std::memcpy(samples.data(), &bytes[at + 8], samples.size() * sizeof(float));
+      return samples;
+    }
+    at += 8 + size + (size & 1);
+  }
+  ADD_FAILURE() << path << " has no data chunk";
+  return {};
+}
+
+}  // namespace
+
+// What the tool renders with `--prefilter live` is what the tracker plug-in
+// gives with `hold` off, bit for bit: the same conditioning on i386 and
+// x86-64, the same module.
+TEST(Lv2Tracker, TheToolsLiveRenderIsThePlugInsOutput) {
+  SKIP_WITHOUT_REFERENCE();
+  if (!std::ifstream(TONEVOLT_PROGRAM).good())
+    GTEST_SKIP() << "no 32-bit tool (" TONEVOLT_PROGRAM "): build the linux-x86 preset first";
+  const double rate = 44100.0;  // where the tool runs the module without resampling
+  const std::vector<float> input = Saws(rate, {{0.1, 0, 0},
+                                               {0.4, 110, -20},
+                                               {0.3, 329.6, -26},
+                                               {0.2, 0, 0},
+                                               {0.4, 55, -14},
+                                               {0.3, 880, -40},
+                                               {0.3, 0, 0}});
+  const std::string in = WorkPath("in.wav"), out = WorkPath("out.wav");
+  WriteFloatWav(in, input, static_cast<uint32_t>(rate));
+  std::remove(out.c_str());
+  const std::string command = std::string("'") + TONEVOLT_PROGRAM + "' render '" + in + "' '" +
+                              out +
+                              "' --prefilter live --cutoff 40 --scale oct --order 2 > /dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  const std::vector<float> tool = ReadFloatWavData(out);
+
+  const Settings settings = {40.0f, 0, 1, 2, 41.2f, -50.0f, 0.0f};
+  for (const char* uri : kTrackerUris) {
+    SCOPED_TRACE(uri);
+    RunChecks checks;
+    const TrackerRender plugin =
+        RenderTracker(uri, rate, {{0, settings, settings}}, input, 21, &checks);
+    ExpectRealTimeCitizen(checks, uri);
+    ExpectSameBits(tool, plugin.pitch, "the tool's --prefilter live against the plug-in");
+  }
+}
+
 // `lowest` is read at activation: a change takes effect at the next one.
 TEST(Lv2Tracker, LowestTakesEffectAtTheNextActivation) {
   const double rate = 44100.0;

@@ -32,6 +32,11 @@ SYSTEMS = [
     ("aubiopitch yin", "aubiopitch -i {in} -H {hop} -p yin"),
     ("aubiopitch yin 4096", "aubiopitch -i {in} -H {hop} -p yin -B 4096"),
     ("render follow", "{tonevolt} render {in} {out} --order 2 --cutoff 10 --scale oct --prefilter follow"),
+    ("render live", "{tonevolt} render {in} {out} --order 2 --cutoff 10 --scale oct --prefilter live"),
+    # The tracker plug-in at the file's rate, its controls at their defaults
+    # but for scale and order; its bundle on LV2_PATH (scripts/accuracy.sh).
+    ("lv2 tracker", "lv2apply -i {in} -o {out} -c scale 1 -c order 2 "
+                    "https://tonevolt.invalid/lv2/tonevolt-tracker-audio"),
 ]
 CPU_REFERENCE = "aubiopitch"
 
@@ -75,12 +80,25 @@ def native_rate(args):
     return value in ("yes", "true", "on", "1")
 
 
+def plugin_control(args, symbol, default):
+    """An lv2apply "-c SYMBOL VALUE" control."""
+    for i, word in enumerate(args[:-2]):
+        if word == "-c" and args[i + 1] == symbol:
+            return args[i + 2]
+    return default
+
+
 def render_readings(out_path, args, frames):
-    """Render's output as Hz on the grid: the module's value averaged over
-    each frame's 10 ms (centred on the frame's time), then converted as the
-    tool converts it (1.0 = 10 V; 1 V/kHz, or 1 V/oct with 440 Hz at 5 V;
-    octave shift undone; scaled back from 44100 Hz under --native-rate)."""
+    """Render's (or the tracker plug-in's) output as Hz on the grid: the
+    module's value averaged over each frame's 10 ms (centred on the frame's
+    time), then converted as the tool converts it (1.0 = 10 V; 1 V/kHz, or
+    1 V/oct with 440 Hz at 5 V; octave shift undone; scaled back from 44100 Hz
+    under --native-rate; the tracker reads the note at any rate itself)."""
     values, rate = read_wav(out_path)
+    if args[0] == "lv2apply":
+        values = values[:, 0]  # pitch; the gate beside it
+        scale = "oct" if plugin_control(args, "scale", "0") == "1" else "khz"
+        args = ["--scale", scale, "--octave", plugin_control(args, "octave", "0")]
     half = int(round(GRID_S / 2 * rate))
     cumulative = np.concatenate(([0.0], np.cumsum(values)))
     centres = np.round(np.arange(frames) * GRID_S * rate).astype(int)

@@ -148,7 +148,9 @@ TEST_P(AdviseLineTest, BoundariesAndHarmonics) {
   ASSERT_EQ(starts.size(), c.notes.size()) << r.out;
   double at = 0;
   for (size_t i = 0; i < c.notes.size(); ++i) {
-    if (i > 0) EXPECT_NEAR(starts[i], at, c.within_s) << "note " << i << r.out;
+    if (i > 0) {
+      EXPECT_NEAR(starts[i], at, c.within_s) << "note " << i << r.out;
+    }
     at += c.notes[i].seconds;
   }
 

@@ -138,7 +138,9 @@ TEST_P(SteadyTest, SineIsOneStretchReadingTheOutputsMean) {
   double truth = OutputHz(Output(), 0.5, 2.95, c.oct, c.octave);
   EXPECT_NEAR(CentsOff(lines[0].hz, truth), 0, 2) << r.out << "output's mean " << truth;
   // 1 V/oct takes the logarithm of the rippling value: low notes read flat.
-  if (!c.oct) EXPECT_NEAR(CentsOff(lines[0].hz, c.hz), 0, 1) << r.out;
+  if (!c.oct) {
+    EXPECT_NEAR(CentsOff(lines[0].hz, c.hz), 0, 1) << r.out;
+  }
 }
 
 const SteadyCase kSteadyCases[] = {
@@ -196,7 +198,9 @@ TEST_F(ReportTest, MelodiesAreCheckedNoteByNote) {
           EXPECT_NE(lines[i].text.find("  ok"), std::string::npos) << r.out;
         }
       }
-      if (!harmonic) EXPECT_EQ(r.out.find("harmonics"), std::string::npos) << r.out;
+      if (!harmonic) {
+        EXPECT_EQ(r.out.find("harmonics"), std::string::npos) << r.out;
+      }
     }
   }
 }

@@ -94,8 +94,9 @@ TEST(Stretches, NotesAreHeldPitchesWhateverTheBlocks) {
       EXPECT_NEAR(got[i].start_s, c.expected[i].start_s, 0.061) << i;
       EXPECT_NEAR(got[i].end_s, c.expected[i].end_s, 0.061) << i;
       EXPECT_EQ(got[i].steady, c.expected[i].steady) << i;
-      if (c.expected[i].reading_hz > 0)
+      if (c.expected[i].reading_hz > 0) {
         EXPECT_NEAR(got[i].reading_hz, c.expected[i].reading_hz, 0.01) << i;
+      }
     }
   }
 }

@@ -19,8 +19,8 @@ class Fft {
 
  private:
   size_t m_n;
-  std::vector<size_t> m_swap;          // bit-reversed pairs, each once
-  std::vector<double> m_cos, m_sin;    // each pass's e^(-pi i j/half), j < half
+  std::vector<size_t> m_swap;        // bit-reversed pairs, each once
+  std::vector<double> m_cos, m_sin;  // each pass's e^(-pi i j/half), j < half
 };
 
 }  // namespace tonevolt

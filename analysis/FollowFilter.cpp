@@ -25,11 +25,11 @@ constexpr size_t kPiece = 512;
 }  // namespace
 
 FollowFilter::FollowFilter(double sample_rate, double lowest_hz) : m_rate(sample_rate) {
-  m_highest_note = static_cast<int>(
-      std::floor(12 * PortableLog2(kHighestEdgeShare * sample_rate / kLowPassEdgeFactor / 440) + 69));
-  m_lowest_note = std::clamp(
-      static_cast<int>(std::floor(12 * PortableLog2(lowest_hz / 440) + 69)) - 1, kLowestNote,
-      m_highest_note);
+  m_highest_note = static_cast<int>(std::floor(
+      12 * PortableLog2(kHighestEdgeShare * sample_rate / kLowPassEdgeFactor / 440) + 69));
+  m_lowest_note =
+      std::clamp(static_cast<int>(std::floor(12 * PortableLog2(lowest_hz / 440) + 69)) - 1,
+                 kLowestNote, m_highest_note);
   std::string error;
   for (int note = m_lowest_note; note <= m_highest_note; ++note)
     m_designs.push_back(
@@ -39,10 +39,10 @@ FollowFilter::FollowFilter(double sample_rate, double lowest_hz) : m_rate(sample
   const size_t fade =
       static_cast<size_t>(std::max(1L, std::lround(kCrossfadeSeconds * sample_rate)));
   for (size_t j = 0; j < fade; ++j)
-    m_fade.push_back(0.5 - 0.5 * PortableCos(M_PI * (static_cast<double>(j) + 0.5) /
-                                          static_cast<double>(fade)));
-  m_history.assign(
-      static_cast<size_t>(std::max(1L, std::lround(kHistorySeconds * sample_rate))), 0.0f);
+    m_fade.push_back(
+        0.5 - 0.5 * PortableCos(M_PI * (static_cast<double>(j) + 0.5) / static_cast<double>(fade)));
+  m_history.assign(static_cast<size_t>(std::max(1L, std::lround(kHistorySeconds * sample_rate))),
+                   0.0f);
   m_warm.resize(m_history.size());
   m_old.resize(kPiece);
   m_new.resize(kPiece);
@@ -68,8 +68,8 @@ void FollowFilter::Start(int note) {
   m_fading = true;
   m_fade_done = 0;
   const size_t size = m_history.size();
-  const size_t warm = std::min(
-      size, static_cast<size_t>(std::lround(kWarmPeriods * m_rate / MidiNoteHz(note))));
+  const size_t warm =
+      std::min(size, static_cast<size_t>(std::lround(kWarmPeriods * m_rate / MidiNoteHz(note))));
   for (size_t j = 0; j < warm; ++j) m_warm[j] = m_history[(m_history_pos + size - warm + j) % size];
   m_next->Process(m_warm.data(), m_warm.data(), warm);
 }

@@ -48,9 +48,9 @@ void LiveTracker::Process(const float* in, float* out, float* gate, size_t count
   while (done < count) {
     // Up to the sample that completes the next frame, so that a frame's
     // pitch steers from the sample after it whatever the host's blocks.
-    const size_t run = static_cast<size_t>(std::min<int64_t>(
-        {static_cast<int64_t>(count - done), m_tracker->InputUntilNextFrame(),
-         static_cast<int64_t>(m_quiet.size())}));
+    const size_t run = static_cast<size_t>(
+        std::min<int64_t>({static_cast<int64_t>(count - done), m_tracker->InputUntilNextFrame(),
+                           static_cast<int64_t>(m_quiet.size())}));
     // The input is read before the filter may overwrite it.
     m_tracker->Process(in + done, run);
     for (size_t i = 0; i < run; ++i) {

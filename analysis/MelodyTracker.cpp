@@ -208,10 +208,10 @@ void MelodyTracker::AnalyseFrame() {
   FindCandidates(&column);
 
   // The cheapest path into each candidate.
-  const Column* before = m_column_count > 1 ? &ColumnAt(m_column_count - 2)
-                         : m_decided_any ? &m_columns[(m_first_column + m_columns.size() - 1) %
-                                                      m_columns.size()]
-                                         : nullptr;
+  const Column* before =
+      m_column_count > 1 ? &ColumnAt(m_column_count - 2)
+      : m_decided_any    ? &m_columns[(m_first_column + m_columns.size() - 1) % m_columns.size()]
+                         : nullptr;
   double least = 1e300;
   for (size_t j = 0; j < column.count; ++j) {
     double best = 0;

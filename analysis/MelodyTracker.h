@@ -14,8 +14,8 @@
 namespace tonevolt {
 
 struct MelodyOptions {
-  double lowest_hz = 41.2;    // E1: the longest period searched
-  double highest_hz = 4200;   // C8, or less where the reduced rate cannot hold it
+  double lowest_hz = 41.2;   // E1: the longest period searched
+  double highest_hz = 4200;  // C8, or less where the reduced rate cannot hold it
   // How many frames after it a frame waits for before it is decided: what
   // follows can still pull a frame out of an octave's mistake. 0 decides
   // each frame as it comes.
@@ -23,9 +23,9 @@ struct MelodyOptions {
 };
 
 struct MelodyFrame {
-  double hz = 0;          // 0: no pitch (silence, noise, a chord's blur)
-  double clarity = 0;     // 1 - the normalised difference at the period: 1 is a pure repetition
-  double level_db = -200; // RMS of the frame's span, dBFS (full-scale sine -3.01)
+  double hz = 0;           // 0: no pitch (silence, noise, a chord's blur)
+  double clarity = 0;      // 1 - the normalised difference at the period: 1 is a pure repetition
+  double level_db = -200;  // RMS of the frame's span, dBFS (full-scale sine -3.01)
 };
 
 class Fft;
@@ -83,7 +83,7 @@ class MelodyTracker {
 
   double m_rate;
   MelodyOptions m_options;
-  int m_factor;      // input samples per reduced sample
+  int m_factor;  // input samples per reduced sample
   double m_reduced_rate;
   int m_hop;         // reduced samples per frame
   int m_max_period;  // reduced samples
@@ -92,14 +92,14 @@ class MelodyTracker {
   std::unique_ptr<Fft> m_fft;
 
   std::unique_ptr<Prefilter> m_antialias;  // ahead of the reduction
-  int m_phase = 0;  // input samples since the last one kept
-  std::vector<float> m_block;  // a piece of the input, made finite and filtered
+  int m_phase = 0;                         // input samples since the last one kept
+  std::vector<float> m_block;              // a piece of the input, made finite and filtered
 
   std::vector<double> m_ring;  // the last frame's span of reduced samples, twice over
   size_t m_ring_pos = 0;
-  int64_t m_reduced = 0;       // reduced samples pushed, the lead included
-  int64_t m_next_end;          // reduced samples pushed when the next frame's span is complete
-  int64_t m_input_reduced = 0; // reduced samples that came from the input
+  int64_t m_reduced = 0;        // reduced samples pushed, the lead included
+  int64_t m_next_end;           // reduced samples pushed when the next frame's span is complete
+  int64_t m_input_reduced = 0;  // reduced samples that came from the input
   bool m_finished = false;
 
   // Undecided frames, the oldest first, in a ring that also keeps the last

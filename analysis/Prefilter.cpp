@@ -204,7 +204,8 @@ bool Prefilter::Design(std::string* error) {
 std::unique_ptr<Prefilter> Prefilter::Create(const PrefilterChoice& choice, double sample_rate,
                                              std::string* error) {
   std::unique_ptr<Prefilter> filter(new Prefilter(choice, sample_rate));
-  if (choice.kind == PrefilterChoice::Kind::kFollow || choice.kind == PrefilterChoice::Kind::kLive) {
+  if (choice.kind == PrefilterChoice::Kind::kFollow ||
+      choice.kind == PrefilterChoice::Kind::kLive) {
     *error = "a pre-filter that follows the tune is built from bands";
     return nullptr;
   }

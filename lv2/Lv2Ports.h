@@ -46,3 +46,9 @@ constexpr float kThresholdMinDb = -120.0f;
 constexpr float kThresholdMaxDb = 0.0f;
 constexpr float kThresholdDefaultDb = static_cast<float>(tonevolt::LiveOptions{}.threshold_db);
 constexpr int32_t kHoldDefault = 1;
+// The tracker's cutoff by default: two poles' worth of smoothing for its
+// lowest note, lowest / 16 raised to the module's least (what the tool's
+// advice gives a line from E1). At the plain plug-ins' 40 Hz a bass note's
+// ripple would span a semitone.
+constexpr float kTrackerCutoffDefaultHz =
+    kLowestDefaultHz / 16 > kCutoffMinHz ? kLowestDefaultHz / 16 : kCutoffMinHz;

@@ -74,7 +74,11 @@ class ModuleWords {
 // The module's stage, in every plug-in: its core and its four settings ports.
 class ModuleStage {
  public:
-  explicit ModuleStage(float sample_rate) : m_sample_rate(sample_rate) { OpenCore(); }
+  // cutoff_default: for a cutoff port without a number (NaN).
+  ModuleStage(float sample_rate, float cutoff_default)
+      : m_sample_rate(sample_rate), m_cutoff_default(cutoff_default) {
+    OpenCore();
+  }
 
   // The settings ports; false for any other.
   bool Connect(uint32_t port, void* data) {
@@ -109,7 +113,7 @@ class ModuleStage {
   // the next sample on. Answers the words its Process runs in.
   FpuControlWords ApplyControls() {
     m_has_run = true;
-    m_core.SetCutoff(ClampedOr(m_cutoff, kCutoffMinHz, kCutoffMaxHz, kCutoffDefaultHz));
+    m_core.SetCutoff(ClampedOr(m_cutoff, kCutoffMinHz, kCutoffMaxHz, m_cutoff_default));
     m_core.SetOctaveIndex(
         NearestWhole(m_octave, kOctaveMin, kOctaveMax, OctavePortValue(kOctaveDefaultIndex)) -
         OctavePortValue(0));
@@ -149,6 +153,7 @@ class ModuleStage {
   const float* m_scale = nullptr;
   const float* m_order = nullptr;
   float m_sample_rate;
+  float m_cutoff_default;
   bool m_has_run = false;  // since the core was opened
   TonevoltCore m_core;
 };
@@ -156,7 +161,7 @@ class ModuleStage {
 // The module alone.
 class Plugin {
  public:
-  explicit Plugin(float sample_rate) : m_module(sample_rate) {}
+  explicit Plugin(float sample_rate) : m_module(sample_rate, kCutoffDefaultHz) {}
 
   void Connect(uint32_t port, void* data) {
     if (m_module.Connect(port, data)) return;
@@ -186,7 +191,7 @@ class Plugin {
 class TrackerPlugin {
  public:
   explicit TrackerPlugin(float sample_rate)
-      : m_module(sample_rate),
+      : m_module(sample_rate, kTrackerCutoffDefaultHz),
         m_sample_rate(sample_rate),
         m_conditioned(new (std::nothrow) float[kConditionedPiece]),
         m_gate_piece(new (std::nothrow) float[kConditionedPiece]) {
@@ -280,11 +285,9 @@ class TrackerPlugin {
   void ReadAtTheHostsRate(float* pitch, uint32_t count) const {
     if (m_sample_rate == kReferenceRate) return;
     if (m_module.VoltPerOctave()) {
-      for (uint32_t i = 0; i < count; ++i)
-        pitch[i] = static_cast<float>(pitch[i] + m_rate_step);
+      for (uint32_t i = 0; i < count; ++i) pitch[i] = static_cast<float>(pitch[i] + m_rate_step);
     } else {
-      for (uint32_t i = 0; i < count; ++i)
-        pitch[i] = static_cast<float>(pitch[i] * m_rate_factor);
+      for (uint32_t i = 0; i < count; ++i) pitch[i] = static_cast<float>(pitch[i] * m_rate_factor);
     }
   }
 

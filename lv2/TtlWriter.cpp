@@ -197,7 +197,8 @@ std::string Describe(const Plugin& plugin, int minor, int micro) {
       "\t\tunits:unit units:hz ;\n"
       "\t\tlv2:portProperty pprops:logarithmic\n",
       plugin.uri, plugin.name, plugin.use, minor, micro, kPortInput, plugin.output_class,
-      kPortPitch, pitch_comment.c_str(), kPortCutoff, Decimal(kCutoffDefaultHz).c_str(),
+      kPortPitch, pitch_comment.c_str(), kPortCutoff,
+      Decimal(plugin.tracker ? kTrackerCutoffDefaultHz : kCutoffDefaultHz).c_str(),
       Decimal(kCutoffMinHz).c_str(), Decimal(kCutoffMaxHz).c_str());
   text += ListPort(kPortOctave, "octave", "Octave", "Octave shift of the output.",
                    kOctaveDefaultIndex, kOctaveLabels, OctavePortValue);

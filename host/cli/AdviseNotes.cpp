@@ -267,7 +267,8 @@ int AdviseNotes(const Invocation& invocation, const std::string& range,
   // note its own band: each row's harmonic tone through the band it would get.
   bool harmonics_mislead = false;
   for (const Row& row : rows)
-    harmonics_mislead = harmonics_mislead || !(std::fabs(row.rich.error_cents) <= kRightWithinCents);
+    harmonics_mislead =
+        harmonics_mislead || !(std::fabs(row.rich.error_cents) <= kRightWithinCents);
   bool bands_hold = !filter_holds && harmonics_mislead;
   for (size_t i = 0; bands_hold && i < rows.size(); ++i) {
     Settings khz;

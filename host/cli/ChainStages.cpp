@@ -118,7 +118,8 @@ double PrefilterStage::DelaySeconds(double hz) const {
 
 std::string PrefilterStage::Description() const {
   if (m_filter) return m_filter->Description();
-  return Prefilter::Describe({m_live ? PrefilterChoice::Kind::kLive : PrefilterChoice::Kind::kFollow, 0});
+  return Prefilter::Describe(
+      {m_live ? PrefilterChoice::Kind::kLive : PrefilterChoice::Kind::kFollow, 0});
 }
 
 PitchOptions CheckPitchOptions(int rate, int hop_at_reference) {

@@ -63,14 +63,14 @@ class PrefilterStage : public BlockStage {
   void Follow(bool finished, std::vector<float>* out);
 
   double m_rate = 0;
-  std::unique_ptr<Prefilter> m_filter;    // fixed
+  std::unique_ptr<Prefilter> m_filter;       // fixed
   std::unique_ptr<LiveTracker> m_live;       // following as it comes
   std::unique_ptr<MelodyTracker> m_tracker;  // following
   std::unique_ptr<FollowFilter> m_follow;
   std::deque<float> m_waiting;  // input not yet filtered
   std::vector<float> m_run;
-  uint64_t m_emitted = 0;       // samples given out
-  int64_t m_lead = 0;           // samples ahead of each one whose pitch steers it
+  uint64_t m_emitted = 0;  // samples given out
+  int64_t m_lead = 0;      // samples ahead of each one whose pitch steers it
 };
 
 // One frame of the check: the pitch tracked there and how the module's

@@ -136,6 +136,7 @@ namespace {
 
 // Tracked pitches this close (in natural log, about 50 cents) are one note.
 constexpr double kSameNoteLog = 0.029;
+constexpr double kQuarterToneOctaves = 1.0 / 24;
 
 }  // namespace
 
@@ -148,6 +149,7 @@ std::unique_ptr<CheckStage> CheckStage::Create(int rate, const ReliabilityOption
   stage->m_rate = rate;
   stage->m_options = options;
   stage->m_input_tap.tracker = std::move(tracker);
+  stage->m_input_tap.melody = std::make_unique<MelodyTracker>(rate);
   stage->m_counter = std::make_unique<CrossingCounter>(pitch.hop, pitch.window);
   stage->m_hop_counter = std::make_unique<CrossingCounter>(pitch.hop, pitch.hop);
   stage->m_reach = static_cast<size_t>((pitch.window / 2 + pitch.hop - 1) / pitch.hop);
@@ -162,12 +164,19 @@ bool CheckStage::InputTapStage::Process(const std::vector<float>& in, std::vecto
   finite.resize(in.size());
   for (size_t i = 0; i < in.size(); ++i) finite[i] = std::isfinite(in[i]) ? in[i] : 0.0f;
   tracker->Process(finite.data(), finite.size());
+  melody->Process(in.data(), in.size());
+  for (size_t i = 0; i < melody->Ready(); ++i) melody_hz.push_back(melody->Frame(i).hz);
+  melody->Pop(melody->Ready());
   return true;
 }
 
 bool CheckStage::InputTapStage::Flush(std::vector<float>* out, std::string*) {
   out->clear();
   tracker->Finish();
+  melody->Finish();
+  for (size_t i = 0; i < melody->Ready(); ++i) melody_hz.push_back(melody->Frame(i).hz);
+  melody->Pop(melody->Ready());
+  finished = true;
   return true;
 }
 
@@ -175,7 +184,7 @@ bool CheckStage::Process(const std::vector<float>& in, std::vector<float>* out, 
   *out = in;
   m_counter->Process(in.data(), in.size());
   m_hop_counter->Process(in.data(), in.size());
-  Collect();
+  Collect(false);
   Release(false);
   return true;
 }
@@ -184,37 +193,58 @@ bool CheckStage::Flush(std::vector<float>* out, std::string*) {
   out->clear();
   m_counter->Finish();
   m_hop_counter->Finish();
-  Collect();
+  Collect(true);
   Release(true);
   if (m_listener != nullptr) m_listener->CheckEnded();
   return true;
 }
 
+double CheckStage::MelodyHz(double time_s) {
+  InputTapStage& tap = m_input_tap;
+  const uint64_t nearest = static_cast<uint64_t>(
+      std::max(0.0, std::round(time_s * m_rate / static_cast<double>(tap.melody->Hop()))));
+  // Frames before it are not needed again: check frames come in time order.
+  while (tap.melody_first < nearest && !tap.melody_hz.empty()) {
+    tap.melody_hz.pop_front();
+    ++tap.melody_first;
+  }
+  if (nearest - tap.melody_first < tap.melody_hz.size())
+    return tap.melody_hz[nearest - tap.melody_first];
+  return tap.finished ? 0.0 : -1.0;
+}
+
 // Frames the tracker and the counters all have, marked, into m_staged.
-void CheckStage::Collect() {
+// Where the melody tracker hears the note more than a quarter tone away
+// (an undertone or a harmonic taken for it), its pitch is the frame's.
+void CheckStage::Collect(bool finished) {
   PitchTracker& tracker = *m_input_tap.tracker;
   const std::vector<PitchFrame>& frames = tracker.Frames();
   const std::vector<CrossingWindow>& windows = m_counter->Windows();
   const std::vector<CrossingWindow>& hops = m_hop_counter->Windows();
   size_t both = std::min({frames.size(), windows.size(), hops.size()});
-  for (size_t k = 0; k < both; ++k) {
-    const PitchFrame& frame = frames[k];
+  size_t taken = 0;
+  for (; taken < both; ++taken) {
+    PitchFrame frame = frames[taken];
+    const double melody = MelodyHz(frame.time_s);
+    if (melody < 0 && !finished) break;
+    if (frame.hz > 0 && melody > 0 && std::fabs(std::log2(frame.hz / melody)) > kQuarterToneOctaves)
+      frame.hz = melody;
     CheckedFrame checked;
     checked.time_s = frame.time_s;
     checked.hz = frame.hz;
     checked.level_db = frame.level_db;
     checked.crossings_per_period =
-        ReliabilityCheck::CrossingsPerPeriod(windows[k], frame.hz, m_rate);
-    checked.mark = ReliabilityCheck::Classify(frame, windows[k], m_rate, m_options);
+        ReliabilityCheck::CrossingsPerPeriod(windows[taken], frame.hz, m_rate);
+    checked.mark = ReliabilityCheck::Classify(frame, windows[taken], m_rate, m_options);
     checked.pitched = ReliabilityCheck::HasPitch(frame, m_options);
     checked.several_pitches = ReliabilityCheck::SeveralPitches(frame, m_options);
-    checked.hop_crossings = hops[k].crossings;
-    checked.hop_samples = hops[k].samples;
+    checked.hop_crossings = hops[taken].crossings;
+    checked.hop_samples = hops[taken].samples;
     m_staged.push_back(checked);
   }
-  tracker.DropFrames(both);
-  m_counter->DropWindows(both);
-  m_hop_counter->DropWindows(both);
+  tracker.DropFrames(taken);
+  m_counter->DropWindows(taken);
+  m_hop_counter->DropWindows(taken);
 }
 
 // Staged frames whose neighbours within half a window have arrived (all of

@@ -15,7 +15,6 @@ namespace {
 // at 44.1 kHz. Lower, a high note's period falls between samples and its
 // dip shows shallower than its multiples' (a C6 at 11 kHz).
 constexpr double kLeastReducedRate = 22000;
-constexpr double kFrameSeconds = 0.01;
 // The anti-aliasing low-pass's passband edge, and the highest pitch
 // searched, as shares of the reduced rate.
 constexpr double kAntialiasEdge = 0.4;
@@ -58,7 +57,7 @@ MelodyTracker::MelodyTracker(double sample_rate, const MelodyOptions& options)
     : m_rate(sample_rate), m_options(options) {
   m_factor = std::max(1, static_cast<int>(std::floor(sample_rate / kLeastReducedRate)));
   m_reduced_rate = sample_rate / m_factor;
-  m_hop = std::max(1, static_cast<int>(std::lround(m_reduced_rate * kFrameSeconds)));
+  m_hop = std::max(1, static_cast<int>(std::lround(m_reduced_rate * options.frame_seconds)));
   m_max_period = static_cast<int>(std::ceil(m_reduced_rate / options.lowest_hz)) + 1;
   double highest = std::min(options.highest_hz, kHighestShare * m_reduced_rate);
   m_min_period = std::max(2, static_cast<int>(std::floor(m_reduced_rate / highest)));

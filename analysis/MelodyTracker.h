@@ -20,6 +20,9 @@ struct MelodyOptions {
   // follows can still pull a frame out of an octave's mistake. 0 decides
   // each frame as it comes.
   int decision_lag = 26;
+  // A frame every this long: 10 ms to steer by; a reader that wants less
+  // pays less.
+  double frame_seconds = 0.01;
 };
 
 struct MelodyFrame {

@@ -149,7 +149,11 @@ std::unique_ptr<CheckStage> CheckStage::Create(int rate, const ReliabilityOption
   stage->m_rate = rate;
   stage->m_options = options;
   stage->m_input_tap.tracker = std::move(tracker);
-  stage->m_input_tap.melody = std::make_unique<MelodyTracker>(rate);
+  // A frame per check frame's hop or so: what the check reads of it.
+  MelodyOptions melody;
+  melody.frame_seconds = 0.04;
+  melody.decision_lag = 8;
+  stage->m_input_tap.melody = std::make_unique<MelodyTracker>(rate, melody);
   stage->m_counter = std::make_unique<CrossingCounter>(pitch.hop, pitch.window);
   stage->m_hop_counter = std::make_unique<CrossingCounter>(pitch.hop, pitch.hop);
   stage->m_reach = static_cast<size_t>((pitch.window / 2 + pitch.hop - 1) / pitch.hop);

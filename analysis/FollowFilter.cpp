@@ -17,8 +17,7 @@ constexpr double kHistorySeconds = 0.25;
 constexpr double kWarmPeriods = 10;
 // The highest band's low-pass edge stays below this share of the rate.
 constexpr double kHighestEdgeShare = 0.45;
-constexpr double kLowPassEdgeFactor = 1.3;  // note:F's passband ends at 1.3 F
-constexpr int kLowestNote = 12;             // C0, 16 Hz
+constexpr int kLowestNote = 12;  // C0, 16 Hz
 // Input filtered at a time: the scratch for it is sized once.
 constexpr size_t kPiece = 512;
 
@@ -26,7 +25,7 @@ constexpr size_t kPiece = 512;
 
 FollowFilter::FollowFilter(double sample_rate, double lowest_hz) : m_rate(sample_rate) {
   m_highest_note = static_cast<int>(std::floor(
-      12 * PortableLog2(kHighestEdgeShare * sample_rate / kLowPassEdgeFactor / 440) + 69));
+      12 * PortableLog2(kHighestEdgeShare * sample_rate / Prefilter::kNoteEdgeFactor / 440) + 69));
   m_lowest_note =
       std::clamp(static_cast<int>(std::floor(12 * PortableLog2(lowest_hz / 440) + 69)) - 1,
                  kLowestNote, m_highest_note);

@@ -19,7 +19,6 @@ constexpr double kLeastReducedRate = 22000;
 // searched, as shares of the reduced rate.
 constexpr double kAntialiasEdge = 0.4;
 constexpr double kHighestShare = 0.38;
-constexpr double kNoteEdgeFactor = 1.3;  // the note filter's passband ends at 1.3 F
 
 // A dip of the normalised difference deeper than this is a candidate
 // period; the deepest few of them (kMostCandidates) are weighed.
@@ -67,7 +66,7 @@ MelodyTracker::MelodyTracker(double sample_rate, const MelodyOptions& options)
   if (m_factor > 1) {
     std::string error;
     PrefilterChoice antialias{PrefilterChoice::Kind::kNote,
-                              kAntialiasEdge * m_reduced_rate / kNoteEdgeFactor};
+                              kAntialiasEdge * m_reduced_rate / Prefilter::kNoteEdgeFactor};
     m_antialias = Prefilter::Create(antialias, sample_rate, &error);
   }
   m_block.resize(kPiece);

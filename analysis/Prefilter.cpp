@@ -16,7 +16,6 @@ namespace {
 constexpr int kRangeHighPassOrder = 2;
 constexpr int kRangeLowPassOrder = 4;
 constexpr int kNoteOrder = 8;
-constexpr double kNoteEdgeFactor = 1.3;
 constexpr double kNoteRippleDb = 0.5;  // and 80 dB stopband, in kElliptic8Poles and Zeros
 
 enum class Family { kButterworth, kElliptic };

@@ -24,6 +24,10 @@ struct PrefilterChoice {
 
 class Prefilter {
  public:
+  // note:F's passband ends at this times F: its steep low-pass keeps F and
+  // stops the second harmonic of a note a fifth below.
+  static constexpr double kNoteEdgeFactor = 1.3;
+
   // Reads "off", "follow", "live", "range:LO" or "note:F", with LO and F in
   // Hz or as note names.
   static bool Parse(const std::string& text, PrefilterChoice* choice, std::string* error);

@@ -37,6 +37,10 @@ done
 # Medians over the rounds; one iteration is one 1024-sample block.
 awk -F, '
   { times[$1 "," $2] = times[$1 "," $2] " " $3; names[$2] = 1 }
+  # "2 poles, 1 V/oct" for BM_RunPerBlock/poles:2/oct:1.
+  function mode(name) {
+    return (name ~ /poles:2/ ? "2 poles" : "1 pole") ", " (name ~ /oct:1/ ? "1 V/oct" : "1 V/kHz")
+  }
   function median(list,    values, n, i, j, t) {
     n = split(list, values, " ")
     for (i = 1; i <= n; ++i) for (j = i + 1; j <= n; ++j)
@@ -51,9 +55,7 @@ awk -F, '
       if (!(("module," name) in times) || !(("lv2," name) in times)) continue
       module = median(times["module," name]) / 1024
       lv2 = median(times["lv2," name]) / 1024
-      poles = name ~ /poles:2/ ? "2 poles" : "1 pole"
-      scale = name ~ /oct:1/ ? "1 V/oct" : "1 V/kHz"
-      printf "%-18s %18.3f %15.3f %11.3f\n", poles ", " scale, module, lv2, lv2 / module
+      printf "%-18s %18.3f %15.3f %11.3f\n", mode(name), module, lv2, lv2 / module
     }
     printf "\n%-18s %18s %17s %11s\n", "mode", "LV2 ns/sample", "tracker ns/sample", "tracker/LV2"
     for (k = 1; k <= 4; ++k) {
@@ -63,8 +65,6 @@ awk -F, '
       if (!(("lv2," name) in times) || !(("lv2," tracker_name) in times)) continue
       lv2 = median(times["lv2," name]) / 1024
       tracker = median(times["lv2," tracker_name]) / 1024
-      poles = name ~ /poles:2/ ? "2 poles" : "1 pole"
-      scale = name ~ /oct:1/ ? "1 V/oct" : "1 V/kHz"
-      printf "%-18s %18.3f %17.3f %11.3f\n", poles ", " scale, lv2, tracker, tracker / lv2
+      printf "%-18s %18.3f %17.3f %11.3f\n", mode(name), lv2, tracker, tracker / lv2
     }
   }' "$results"

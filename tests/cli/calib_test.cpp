@@ -15,11 +15,12 @@
 
 #include "CliRig.h"
 #include "RealNotes.h"
+#include "ReportRows.h"
 
 namespace {
 
 double MidiHz(int midi) { return 440.0 * std::exp2((midi - 69) / 12.0); }
-double CentsOff(double hz, double reference) { return 1200 * std::log2(hz / reference); }
+using report_rows::CentsOff;
 
 std::vector<float> Tone(int rate, double seconds, const std::function<double(double)>& at) {
   std::vector<float> x(static_cast<size_t>(rate * seconds));
@@ -42,34 +43,13 @@ double ReadingHz(const std::vector<float>& out, int rate, double from, double to
   return sum / (b - a) * 10000.0;
 }
 
-// One line of the summary's note report.
-struct Entry {
-  double start, end, hz;
-  std::string line;
-};
-
-std::vector<Entry> ReportEntries(const std::string& out) {
-  std::vector<Entry> entries;
-  std::istringstream lines(out);
-  bool table = false;
-  for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("Start (s)", 0) == 0) {
-      table = true;
-      continue;
-    }
-    Entry e{0, 0, 0, line};
-    if (!table) continue;
-    if (std::sscanf(line.c_str(), "%lf %lf %lf", &e.start, &e.end, &e.hz) != 3) break;
-    entries.push_back(e);
-  }
-  return entries;
-}
+using Entry = report_rows::Row;
 
 // The entry that covers this time.
 Entry At(const std::vector<Entry>& entries, double t) {
   for (const Entry& e : entries)
     if (e.start <= t && t < e.end) return e;
-  return {0, 0, 0, ""};
+  return {0, 0, 0, std::string()};
 }
 
 // ------------------------------------------------ calibrated at every rate
@@ -333,13 +313,13 @@ TEST_P(CheckTest, MarksWhatCannotBeTrusted) {
   }
   Result r = Run("render '" + in + "' --order 2 --cutoff 10 " + c.options);
   ASSERT_EQ(r.code, 0) << r.err;
-  Entry note = At(ReportEntries(r.out), 0.8);
-  EXPECT_NE(note.line.find(c.note_has), std::string::npos) << r.out;
+  Entry note = At(report_rows::Rows(r.out), 0.8);
+  EXPECT_NE(note.text.find(c.note_has), std::string::npos) << r.out;
   if (c.summary_lacks != nullptr) {
     EXPECT_EQ(r.out.find(c.summary_lacks), std::string::npos) << r.out;
   }
-  if (note.line.find("unreliable") != std::string::npos) {
-    EXPECT_NE(note.line.find("  -  "), std::string::npos) << "no note name there: " << r.out;
+  if (note.text.find("unreliable") != std::string::npos) {
+    EXPECT_NE(note.text.find("  -  "), std::string::npos) << "no note name there: " << r.out;
   }
 }
 
@@ -362,19 +342,19 @@ TEST_F(CliTest, ReportListsTheNotesOrSlices) {
            rate);
   Result r = Run("render '" + Path("in.wav") + "'");
   ASSERT_EQ(r.code, 0) << r.err;
-  std::vector<Entry> notes = ReportEntries(r.out);
+  std::vector<Entry> notes = report_rows::Rows(r.out);
   ASSERT_EQ(notes.size(), 2u) << r.out;
   const struct {
     double start, end, hz;
     const char* note;
   } kNotes[] = {{0.2, 1.0, 220, "A3 +0 c"}, {1.4, 2.2, 329.63, "E4 +0 c"}};
   for (size_t i = 0; i < 2; ++i) {
-    SCOPED_TRACE(notes[i].line);
+    SCOPED_TRACE(notes[i].text);
     EXPECT_NEAR(notes[i].start, kNotes[i].start, 0.06);
     EXPECT_NEAR(notes[i].end, kNotes[i].end, 0.06);
     EXPECT_NEAR(CentsOff(notes[i].hz, kNotes[i].hz), 0, 2);
-    EXPECT_NE(notes[i].line.find(kNotes[i].note), std::string::npos);
-    EXPECT_NE(notes[i].line.find("  ok"), std::string::npos);
+    EXPECT_NE(notes[i].text.find(kNotes[i].note), std::string::npos);
+    EXPECT_NE(notes[i].text.find("  ok"), std::string::npos);
   }
   EXPECT_NE(r.out.find("Notes     2 stretches of the output: 2 stable, 0 unsteady"),
             std::string::npos)
@@ -382,7 +362,7 @@ TEST_F(CliTest, ReportListsTheNotesOrSlices) {
 
   r = Run("render '" + Path("in.wav") + "' --report slices:0.5");
   ASSERT_EQ(r.code, 0) << r.err;
-  std::vector<Entry> slices = ReportEntries(r.out);
+  std::vector<Entry> slices = report_rows::Rows(r.out);
   ASSERT_EQ(slices.size(), 5u) << r.out;
   for (size_t i = 0; i < slices.size(); ++i) {
     EXPECT_NEAR(slices[i].start, 0.5 * i, 1e-9);
@@ -434,9 +414,9 @@ TEST_P(AdviseTest, SuggestedOptionsReadTheNote) {
   options.pop_back();  // the newline
   Result r = Run("render '" + file + "' " + options);
   ASSERT_EQ(r.code, 0) << r.err;
-  Entry note = At(ReportEntries(r.out), 0.8);
+  Entry note = At(report_rows::Rows(r.out), 0.8);
   EXPECT_NEAR(CentsOff(note.hz, MidiHz(c.midi)), 0, 25) << r.out;
-  EXPECT_NE(note.line.find("  ok"), std::string::npos) << r.out;
+  EXPECT_NE(note.text.find("  ok"), std::string::npos) << r.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, AdviseTest, ::testing::ValuesIn(kAdviseCases),
@@ -469,7 +449,7 @@ TEST_F(CliTest, AdviseNotesSuggestsSettingsForARange) {
     options.pop_back();
     Result r = Run("render '" + Path("in.wav") + "' " + options);
     ASSERT_EQ(r.code, 0) << r.err;
-    Entry note = At(ReportEntries(r.out), 0.8);
+    Entry note = At(report_rows::Rows(r.out), 0.8);
     EXPECT_NEAR(CentsOff(note.hz, c.tone_hz), 0, 25) << r.out;
   }
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "CliRig.h"
+#include "ReportRows.h"
 #include "TonevoltPins.h"
 
 namespace {
@@ -54,28 +55,8 @@ std::vector<float> TwoOctaveLine(Timbre timbre, int rate) {
   return x;
 }
 
-struct Row {
-  double start, end, hz;
-  std::string text;
-};
-
-// render's note report: its rows after the heading.
-std::vector<Row> ReportRows(const std::string& out) {
-  std::vector<Row> rows;
-  size_t at = out.find("Start (s)");
-  if (at == std::string::npos) return rows;
-  std::istringstream lines(out.substr(out.find('\n', at) + 1));
-  std::string line;
-  while (std::getline(lines, line)) {
-    Row row;
-    if (std::sscanf(line.c_str(), "%lf %lf %lf", &row.start, &row.end, &row.hz) != 3) break;
-    row.text = line;
-    rows.push_back(row);
-  }
-  return rows;
-}
-
-double CentsOff(double hz, double reference) { return 1200 * std::log2(hz / reference); }
+using report_rows::CentsOff;
+using report_rows::Row;
 
 // What a 1 V/oct output implies over [from_s, to_s): its mean, in Hz.
 double OutputHz(const std::vector<float>& out, int rate, double from_s, double to_s) {
@@ -96,7 +77,7 @@ class FollowTest : public CliTest {
   std::vector<double> NoteErrors(const std::string& args, bool check_output) {
     Result r = Run("render '" + Path("line.wav") + "' '" + Path("out.wav") + "' " + args);
     EXPECT_EQ(r.code, 0) << args << "\n" << r.err;
-    std::vector<Row> rows = ReportRows(r.out);
+    std::vector<Row> rows = report_rows::Rows(r.out);
     int out_rate = 0;
     std::vector<float> out = ReadMono(Path("out.wav"), &out_rate);
     std::vector<double> errors;

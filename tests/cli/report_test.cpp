@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "CliRig.h"
+#include "ReportRows.h"
 #include "TonevoltPins.h"
 
 namespace {
@@ -37,28 +38,8 @@ std::vector<float> Tones(const std::vector<Tone>& tones) {
   return samples;
 }
 
-struct Line {
-  double start, end, hz;
-  std::string text;
-};
-
-// The report's table: its rows after the heading.
-std::vector<Line> ReportLines(const std::string& out) {
-  std::vector<Line> lines;
-  size_t at = out.find("Start (s)");
-  if (at == std::string::npos) return lines;
-  std::istringstream rows(out.substr(out.find('\n', at) + 1));
-  std::string row;
-  while (std::getline(rows, row)) {
-    Line line;
-    if (std::sscanf(row.c_str(), "%lf %lf %lf", &line.start, &line.end, &line.hz) != 3) break;
-    line.text = row;
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-double CentsOff(double hz, double reference) { return 1200 * std::log2(hz / reference); }
+using Line = report_rows::Row;
+using report_rows::CentsOff;
 
 // How far the check says a line reads off the played pitch ("reads 1200 c
 // high"), signed; NaN when it says no size.
@@ -129,7 +110,7 @@ TEST_P(SteadyTest, SineIsOneStretchReadingTheOutputsMean) {
                        (ok ? "\n" : "; 1 unreliable\n")),
             std::string::npos)
       << r.out;
-  std::vector<Line> lines = ReportLines(r.out);
+  std::vector<Line> lines = report_rows::Rows(r.out);
   ASSERT_EQ(lines.size(), 1u) << r.out;
   // Until the filter reads above 20 Hz there is no reading.
   EXPECT_LT(lines[0].start, 0.07) << r.out;
@@ -186,7 +167,7 @@ TEST_F(ReportTest, MelodiesAreCheckedNoteByNote) {
       for (double hz : c.notes) tones.push_back({hz, c.seconds, 0.5, harmonic});
       Result r = Render(Tones(tones), "");
       ASSERT_EQ(r.code, 0) << r.err;
-      std::vector<Line> lines = ReportLines(r.out);
+      std::vector<Line> lines = report_rows::Rows(r.out);
       ASSERT_EQ(lines.size(), c.notes.size()) << r.out;
       for (size_t i = 0; i < lines.size(); ++i) {
         EXPECT_NEAR(lines[i].start, i * c.seconds, 0.05) << r.out;
@@ -224,7 +205,7 @@ TEST_F(ReportTest, SlicesNeverMixSettings) {
     Result r =
         Render(Tones({{440, 1.0}}), "--report slices:0.5 --events '" + Path("events.txt") + "'");
     ASSERT_EQ(r.code, 0) << r.err;
-    std::vector<Line> lines = ReportLines(r.out);
+    std::vector<Line> lines = report_rows::Rows(r.out);
     ASSERT_EQ(lines.size(), 3u) << r.out;
     const double bounds[] = {0, 0.3, 0.5, 1.0};
     std::vector<float> out = Output();
@@ -245,7 +226,7 @@ TEST_F(ReportTest, SlicesNeverMixSettings) {
 TEST_F(ReportTest, ShortLastSliceIsJudgedByItsNeighbours) {
   Result r = Render(Tones({{440, 1.02}}), "--report slices:0.5");
   ASSERT_EQ(r.code, 0) << r.err;
-  std::vector<Line> lines = ReportLines(r.out);
+  std::vector<Line> lines = report_rows::Rows(r.out);
   ASSERT_EQ(lines.size(), 3u) << r.out;
   EXPECT_NEAR(lines[2].start, 1.0, 1e-9);
   EXPECT_NE(lines[2].text.find("  ok"), std::string::npos) << r.out;
@@ -274,7 +255,7 @@ TEST_F(ReportTest, TableEndsAreMarked) {
     SCOPED_TRACE(c.name);
     Result r = Render(Tones({{c.hz, 1.0}}), c.args);
     ASSERT_EQ(r.code, 0) << r.err;
-    std::vector<Line> lines = ReportLines(r.out);
+    std::vector<Line> lines = report_rows::Rows(r.out);
     ASSERT_EQ(lines.size(), 1u) << r.out;
     if (c.text == nullptr) {
       EXPECT_NE(lines[0].text.find("  ok"), std::string::npos) << r.out;
@@ -296,7 +277,7 @@ TEST_F(ReportTest, GateDecidesMarksNotStretches) {
   for (const char* gate : {"-60", "-100", "-5"}) {
     Result r = Render(in, std::string("--gate ") + gate);
     ASSERT_EQ(r.code, 0) << r.err;
-    std::vector<Line> lines = ReportLines(r.out);
+    std::vector<Line> lines = report_rows::Rows(r.out);
     ASSERT_EQ(lines.size(), 3u) << gate << "\n" << r.out;
     std::vector<double> these;
     for (const Line& line : lines) these.insert(these.end(), {line.start, line.end, line.hz});
@@ -320,7 +301,7 @@ TEST_F(ReportTest, GateDecidesMarksNotStretches) {
 TEST_F(ReportTest, GateIsMeasuredBeforeThePrefilter) {
   Result r = Render(Tones({{220, 0.6}, {880, 1.2}}), "--prefilter note:A3");
   ASSERT_EQ(r.code, 0) << r.err;
-  std::vector<Line> lines = ReportLines(r.out);
+  std::vector<Line> lines = report_rows::Rows(r.out);
   ASSERT_GE(lines.size(), 2u) << r.out;
   EXPECT_NEAR(CentsOff(lines.back().hz, 880), 0, 5) << r.out;
   EXPECT_NE(lines.back().text.find("  ok"), std::string::npos) << r.out;
@@ -369,7 +350,7 @@ TEST_F(ReportTest, ReadingsOffThePlayedPitchAreNeverOk) {
     SCOPED_TRACE(c.name);
     Result r = Render(c.samples, c.args);
     ASSERT_EQ(r.code, 0) << r.err;
-    std::vector<Line> lines = ReportLines(r.out);
+    std::vector<Line> lines = report_rows::Rows(r.out);
     ASSERT_FALSE(lines.empty()) << r.out;
     const Line& held = lines.back();  // after the filter has settled
     EXPECT_NEAR(ReadsOff(held.text), c.off_cents, 15) << r.out;
@@ -396,7 +377,7 @@ TEST_F(ReportTest, HighNotesAreCheckedAgainstTheirOwnPitch) {
     }
     Result r = Render(samples, "--order 2 --scale oct --cutoff 10");
     ASSERT_EQ(r.code, 0) << r.err;
-    std::vector<Line> lines = ReportLines(r.out);
+    std::vector<Line> lines = report_rows::Rows(r.out);
     ASSERT_EQ(lines.size(), 1u) << r.out;
     EXPECT_NE(lines[0].text.find(std::string(note) + " +0 c"), std::string::npos) << r.out;
     EXPECT_NE(lines[0].text.find("  ok"), std::string::npos) << r.out;

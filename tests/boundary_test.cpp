@@ -1,4 +1,5 @@
 // The record main hands out, and the dispatcher's answers.
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -6,11 +7,23 @@
 
 namespace {
 
+// The record's fields as a host reads them, by offset: 32-bit words, and
+// addresses as wide as a pointer (the synthesizer's i386 layout puts each
+// at the offset its name gives; a native x86-64 build has them wider).
 uint32_t WordAt(const WBModule_record* record, size_t offset) {
   uint32_t word;
   std::memcpy(&word, reinterpret_cast<const uint8_t*>(record) + offset, sizeof word);
   return word;
 }
+uintptr_t AddressAt(const WBModule_record* record, size_t offset) {
+  uintptr_t address;
+  std::memcpy(&address, reinterpret_cast<const uint8_t*>(record) + offset, sizeof address);
+  return address;
+}
+constexpr size_t kDispatcherAt = offsetof(WBModule_record, dispatcher);
+constexpr size_t kObjectAt = offsetof(WBModule_record, object);
+constexpr size_t kFlagAt = offsetof(WBModule_record, flag_40);
+constexpr size_t kProcessAt = offsetof(WBModule_record, process);
 
 TEST_F(TonevoltTest, MainReturnsRecordWithMagicAndEntries) {
   ASSERT_NE(m_main, nullptr);
@@ -24,23 +37,29 @@ TEST_F(TonevoltTest, MainReturnsRecordWithMagicAndEntries) {
   EXPECT_EQ(record->flag_40, 1u);
 }
 
-// All 108 bytes as the host reads them: the four set words, zero elsewhere.
+// Every byte as the host reads it (108 on i386): the five set fields, zero
+// elsewhere, padding included.
 TEST_F(TonevoltTest, RecordBytesAreZeroApartFromTheSetWords) {
   ASSERT_NE(m_main, nullptr);
   wbhost::Instance instance;
   ASSERT_TRUE(instance.Create(m_main));
   const WBModule_record* record = instance.Record();
   EXPECT_EQ(WordAt(record, 0), 0x5742507Bu);
-  EXPECT_EQ(WordAt(record, 4), reinterpret_cast<uintptr_t>(record->dispatcher));
-  EXPECT_NE(WordAt(record, 4), 0u);
-  EXPECT_NE(WordAt(record, 32), 0u);
-  EXPECT_EQ(WordAt(record, 40), 1u);
-  EXPECT_NE(WordAt(record, 44), 0u);
-  EXPECT_NE(WordAt(record, 44), WordAt(record, 4));
+  EXPECT_EQ(AddressAt(record, kDispatcherAt), reinterpret_cast<uintptr_t>(record->dispatcher));
+  EXPECT_NE(AddressAt(record, kDispatcherAt), 0u);
+  EXPECT_NE(AddressAt(record, kObjectAt), 0u);
+  EXPECT_EQ(WordAt(record, kFlagAt), 1u);
+  EXPECT_NE(AddressAt(record, kProcessAt), 0u);
+  EXPECT_NE(AddressAt(record, kProcessAt), AddressAt(record, kDispatcherAt));
+  auto within = [](size_t offset, size_t field, size_t size) {
+    return offset >= field && offset < field + size;
+  };
   const uint8_t* bytes = reinterpret_cast<const uint8_t*>(record);
-  for (size_t offset = 0; offset < 108; ++offset) {
-    bool set_word = offset < 8 || (offset >= 32 && offset < 36) || (offset >= 40 && offset < 48);
-    if (!set_word) {
+  for (size_t offset = 0; offset < sizeof(WBModule_record); ++offset) {
+    bool set_field = within(offset, 0, 4) || within(offset, kDispatcherAt, sizeof(void*)) ||
+                     within(offset, kObjectAt, sizeof(void*)) || within(offset, kFlagAt, 4) ||
+                     within(offset, kProcessAt, sizeof(void*));
+    if (!set_field) {
       EXPECT_EQ(bytes[offset], 0) << "byte " << offset;
     }
   }
@@ -52,7 +71,7 @@ TEST_F(TonevoltTest, EachMainCallMakesItsOwnInstance) {
   ASSERT_TRUE(first.Create(m_main));
   ASSERT_TRUE(second.Create(m_main));
   EXPECT_NE(first.Record(), second.Record());
-  EXPECT_NE(WordAt(first.Record(), 32), WordAt(second.Record(), 32));
+  EXPECT_NE(AddressAt(first.Record(), kObjectAt), AddressAt(second.Record(), kObjectAt));
   // The same code serves both: the entries are shared, the objects are not.
   EXPECT_EQ(first.Record()->dispatcher, second.Record()->dispatcher);
   EXPECT_EQ(first.Record()->process, second.Record()->process);
@@ -92,7 +111,7 @@ TEST_F(TonevoltTest, DispatcherAnswersWithANullPointer) {
   ASSERT_NE(m_main, nullptr);
   wbhost::Instance instance;
   ASSERT_TRUE(instance.Create(m_main));
-  uint8_t before[108];
+  uint8_t before[sizeof(WBModule_record)];
   std::memcpy(before, instance.Record(), sizeof before);
   for (const OpcodeAnswer& c : kNullPointerAnswers) {
     EXPECT_EQ(instance.Dispatch(c.opcode, 1, 1, nullptr, 48000.0f), c.answer)

@@ -3,8 +3,12 @@
 // record. A host includes only this header; what lies behind the record's
 // object field is the module's own.
 //
-// Every value that crosses the boundary is a 32-bit little-endian word, so
-// this interface only builds for 32-bit x86 (Linux i386 or Win32).
+// The synthesizer is a 32-bit x86 program: there every value that crosses
+// the boundary is a 32-bit little-endian word and the records below have the
+// fixed layout asserted under each of them. The same header also builds for
+// x86-64, where the records take their natural layout (pointers of 8 bytes,
+// asserted too): the command-line tool and the tests drive a native build of
+// the module through it, with the same entries, opcodes and values.
 //
 // The host's obligations, which the module checks with always-on assertions:
 // - no process call and no pin event before DISPATCH_OPEN;
@@ -15,13 +19,28 @@
 #include <cstddef>
 #include <cstdint>
 
-#if !defined(__i386__) && !defined(_M_IX86)
-#error "The plug-in boundary is 32-bit x86: build with g++ -m32 or i686-w64-mingw32-g++."
-#endif
-static_assert(sizeof(void*) == 4, "The plug-in boundary is 32-bit: pointers must be 4 bytes.");
-
+#if defined(__i386__) || defined(_M_IX86)
+#define WB_BOUNDARY_32 1
+static_assert(sizeof(void*) == 4, "i386: pointers are 4 bytes");
 // Calling convention of every boundary function: the C default (cdecl).
 #define WB_CALL __attribute__((cdecl))
+#elif defined(__x86_64__) || defined(_M_X64)
+#define WB_BOUNDARY_32 0
+static_assert(sizeof(void*) == 8, "x86-64: pointers are 8 bytes");
+// The platform's one C calling convention.
+#define WB_CALL
+#else
+#error "The plug-in boundary is x86: i386 for the synthesizer, x86-64 for native tools."
+#endif
+
+// Layout checks: every record's size and each field's offset, on i386 (the
+// synthesizer's fixed layout) and on x86-64 (the natural one).
+#define WB_SIZE(record, bytes_i386, bytes_x86_64)                       \
+  static_assert(sizeof(record) == (WB_BOUNDARY_32 ? bytes_i386 : bytes_x86_64), \
+                #record " is " #bytes_i386 " bytes on i386, " #bytes_x86_64 " on x86-64")
+#define WB_AT(record, field, at_i386, at_x86_64)                                      \
+  static_assert(offsetof(record, field) == (WB_BOUNDARY_32 ? at_i386 : at_x86_64), \
+                #record "::" #field " at " #at_i386 " on i386, " #at_x86_64 " on x86-64")
 
 struct WBModule_record;
 
@@ -70,18 +89,18 @@ struct WBModule_record {
   WBProcessProc process;      // the process entry; only after DISPATCH_OPEN
   uint32_t reserved_48[15];   // zero
 };
-static_assert(sizeof(WBModule_record) == 108, "record is 108 bytes");
-static_assert(offsetof(WBModule_record, magic) == 0, "magic at 0");
-static_assert(offsetof(WBModule_record, dispatcher) == 4, "dispatcher at 4");
-static_assert(offsetof(WBModule_record, reserved_8) == 8, "zero field at 8");
-static_assert(offsetof(WBModule_record, reserved_20) == 20, "zero field at 20");
-static_assert(offsetof(WBModule_record, reserved_24) == 24, "zero field at 24");
-static_assert(offsetof(WBModule_record, reserved_28) == 28, "zero field at 28");
-static_assert(offsetof(WBModule_record, object) == 32, "object at 32");
-static_assert(offsetof(WBModule_record, reserved_36) == 36, "zero field at 36");
-static_assert(offsetof(WBModule_record, flag_40) == 40, "flag at 40");
-static_assert(offsetof(WBModule_record, process) == 44, "process at 44");
-static_assert(offsetof(WBModule_record, reserved_48) == 48, "zero tail at 48");
+WB_SIZE(WBModule_record, 108, 128);
+WB_AT(WBModule_record, magic, 0, 0);
+WB_AT(WBModule_record, dispatcher, 4, 8);
+WB_AT(WBModule_record, reserved_8, 8, 16);
+WB_AT(WBModule_record, reserved_20, 20, 28);
+WB_AT(WBModule_record, reserved_24, 24, 32);
+WB_AT(WBModule_record, reserved_28, 28, 36);
+WB_AT(WBModule_record, object, 32, 40);
+WB_AT(WBModule_record, reserved_36, 36, 48);
+WB_AT(WBModule_record, flag_40, 40, 52);
+WB_AT(WBModule_record, process, 44, 56);
+WB_AT(WBModule_record, reserved_48, 48, 64);
 
 // The exported entry point, named "main" in the library's export table.
 // Creates one instance per call, from any thread; answers null if it cannot
@@ -137,10 +156,10 @@ struct ModuleProperties {
   const char* id;     // unique type identifier; the module's string
   const char* about;  // free text, line-feed separated; the module's string
 };
-static_assert(sizeof(ModuleProperties) == 12, "three pointers");
-static_assert(offsetof(ModuleProperties, name) == 0, "name at 0");
-static_assert(offsetof(ModuleProperties, id) == 4, "id at 4");
-static_assert(offsetof(ModuleProperties, about) == 8, "about at 8");
+WB_SIZE(ModuleProperties, 12, 24);
+WB_AT(ModuleProperties, name, 0, 0);
+WB_AT(ModuleProperties, id, 4, 8);
+WB_AT(ModuleProperties, about, 8, 16);
 
 // Host-owned description of one pin (opcode 6). The module writes these
 // fields; extra is not written for audio pins.
@@ -152,13 +171,13 @@ struct PinProperties {
   const char* default_value;  // default as text; the module's string
   const char* extra;          // list entries or float range as text; the module's string
 };
-static_assert(sizeof(PinProperties) == 24, "six words");
-static_assert(offsetof(PinProperties, variable) == 0, "variable at 0");
-static_assert(offsetof(PinProperties, direction) == 4, "direction at 4");
-static_assert(offsetof(PinProperties, data_type) == 8, "data type at 8");
-static_assert(offsetof(PinProperties, name) == 12, "name at 12");
-static_assert(offsetof(PinProperties, default_value) == 16, "default at 16");
-static_assert(offsetof(PinProperties, extra) == 20, "extra at 20");
+WB_SIZE(PinProperties, 24, 40);
+WB_AT(PinProperties, variable, 0, 0);
+WB_AT(PinProperties, direction, 4, 8);
+WB_AT(PinProperties, data_type, 8, 12);
+WB_AT(PinProperties, name, 12, 16);
+WB_AT(PinProperties, default_value, 16, 24);
+WB_AT(PinProperties, extra, 20, 32);
 
 // A function and its argument, carried by an EVENT_DEFERRED_CALL. Allocated
 // with the module's operator new; the module deletes it after the call, or
@@ -167,9 +186,9 @@ struct DeferredCall {
   void* argument;                           // passed unchanged to function
   void(WB_CALL* function)(void* argument);  // called once, at the event's sample; may be null
 };
-static_assert(sizeof(DeferredCall) == 8, "two words");
-static_assert(offsetof(DeferredCall, argument) == 0, "argument at 0");
-static_assert(offsetof(DeferredCall, function) == 4, "function at 4");
+WB_SIZE(DeferredCall, 8, 16);
+WB_AT(DeferredCall, argument, 0, 0);
+WB_AT(DeferredCall, function, 4, 8);
 
 // A time-stamped event. The host queues its own copy by DISPATCH_ADD_EVENT
 // and may reuse its record as soon as the call returns; the module reads the
@@ -182,10 +201,10 @@ struct WbEvent {
   void* data;           // pin index, or DeferredCall address
   WbEvent* next;        // the module's own list link; ignored in the host's record
 };
-static_assert(sizeof(WbEvent) == 24, "event is 24 bytes");
-static_assert(offsetof(WbEvent, time_stamp) == 0, "time stamp at 0");
-static_assert(offsetof(WbEvent, event_type) == 4, "type at 4");
-static_assert(offsetof(WbEvent, value_1) == 8, "value_1 at 8");
-static_assert(offsetof(WbEvent, value_2) == 12, "value_2 at 12");
-static_assert(offsetof(WbEvent, data) == 16, "data at 16");
-static_assert(offsetof(WbEvent, next) == 20, "next at 20");
+WB_SIZE(WbEvent, 24, 32);
+WB_AT(WbEvent, time_stamp, 0, 0);
+WB_AT(WbEvent, event_type, 4, 4);
+WB_AT(WbEvent, value_1, 8, 8);
+WB_AT(WbEvent, value_2, 12, 12);
+WB_AT(WbEvent, data, 16, 16);
+WB_AT(WbEvent, next, 20, 24);

@@ -19,11 +19,13 @@ constexpr size_t kBufferSamples = 16384;
 // file is kept, 3.2 kHz of an 8 kHz one.
 constexpr double kPassbandEnd = 0.8;
 
-// Where a response is taken to start: a tenth of the -120 dBFS below which
-// the render passes resampled audio on as silence. Ahead of its rise,
-// libsoxr's minimum-phase response leaves at most some 5e-7 of a full-scale
-// input.
-constexpr float kRiseFloor = 1e-7f;
+// Where a response is taken to start: the -120 dBFS below which the render
+// passes resampled audio on as silence, so nothing it lets through comes
+// ahead of its cause. Ahead of its rise, libsoxr's minimum-phase response
+// leaves at most some 5e-7 of a full-scale input, and its last bits there
+// differ between builds (i386 and x86-64): a floor in that noise would let a
+// rounding choose the delay, and two builds of the tool would disagree.
+constexpr float kRiseFloor = 1e-6f;
 // Impulses at this many successive input samples, each at another fraction
 // of an output sample.
 constexpr int kRisePhases = 16;

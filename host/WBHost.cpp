@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <fstream>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -12,6 +13,38 @@
 namespace wbhost {
 
 // ------------------------------------------------------------- library
+
+namespace {
+
+#if !defined(_WIN32)
+// Why a library that exists cannot be loaded into this program, when the
+// loader's own words would not say it plainly: it was built for another
+// machine (the synthesizer's 32-bit module in a native tool, or the other way
+// round), or it is a Windows DLL. Empty otherwise.
+std::string ForeignLibrary(const std::string& path) {
+  char head[20] = {};
+  std::ifstream(path, std::ios::binary).read(head, sizeof head);
+  constexpr const char* kThisMachine = sizeof(void*) == 4 ? "i386 (32-bit)" : "x86-64";
+  const auto built_for = [&](const char* machine) {
+    return path + " is a module built for " + machine + "; this program is built for " +
+           kThisMachine + " and loads the Tonevolt.so built with it";
+  };
+  if (std::memcmp(head, "MZ", 2) == 0) return built_for("Windows");
+  if (std::memcmp(head,
+                  "\x7f"
+                  "ELF",
+                  4) != 0)
+    return "";
+  const uint16_t machine = static_cast<uint8_t>(head[18]) | static_cast<uint8_t>(head[19]) << 8;
+  const bool is_32 = head[4] == 1;
+  if (is_32 == (sizeof(void*) == 4)) return "";
+  if (machine == 3) return built_for("i386 (32-bit)");
+  if (machine == 62) return built_for("x86-64");
+  return built_for("another machine");
+}
+#endif
+
+}  // namespace
 
 ModuleLibrary::~ModuleLibrary() {
   if (m_handle == nullptr) return;
@@ -42,7 +75,9 @@ bool ModuleLibrary::Load(const std::string& path, std::string* error) {
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* why = dlerror();
-    *error = "cannot load module library: " + std::string(why != nullptr ? why : path);
+    const std::string foreign = ForeignLibrary(path);
+    *error = "cannot load module library: " +
+             (!foreign.empty() ? foreign : std::string(why != nullptr ? why : path));
     return false;
   }
   void* entry = dlsym(handle, "main");

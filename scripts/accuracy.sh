@@ -16,11 +16,11 @@ cd "$(dirname "$0")/.."
 out=${1:-build/accuracy}
 if [ -z "${TONEVOLT:-}" ]; then
   scripts/deps.sh >&2  # every group: the build configures tests and benchmarks
-  build_dir=build/linux-x86
+  build_dir=build/linux-x64
   mkdir -p "$build_dir"
   log=$build_dir/accuracy-build.log
   echo "accuracy: building the tool in $build_dir (log: $log)" >&2
-  if ! { cmake --preset linux-x86 -B "$build_dir" &&
+  if ! { cmake --preset linux-x64 -B "$build_dir" &&
          cmake --build "$build_dir" -j2 --target tonevolt &&
          cmake --preset lv2 && cmake --build build/lv2 -j2 --target tonevolt_lv2; } >"$log" 2>&1; then
     tail -n 60 "$log" >&2

@@ -3,10 +3,10 @@
 # (E3 G3 A3 C4 B3 A3) rendered by fluidsynth from the GM soundfont at 48 kHz, then
 # tonevolt advise on it, its plot into docs/advise.png.
 #
-#   scripts/advise-example.sh            after the linux-x86 build (or TONEVOLT=path)
+#   scripts/advise-example.sh            after the linux-x64 build (or TONEVOLT=path)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tonevolt=${TONEVOLT:-build/linux-x86/tonevolt}
+tonevolt=${TONEVOLT:-build/linux-x64/tonevolt}
 soundfont=/usr/share/sounds/sf2/FluidR3_GM.sf2
 for need in "$tonevolt" "$soundfont"; do
   [ -e "$need" ] || { echo "advise-example: $need is missing (build first; scripts/deps.sh test)" >&2; exit 1; }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Configures and builds every target tree: build/win32 first (the Linux
-# test suite runs its tests under Wine), then build/linux-x86, build/linux-x64
-# and the LV2 bundle in build/lv2 (its tests compare with build/linux-x86).
+# Configures and builds every target tree: the native build/linux-x64 (the
+# tool, which build/linux-x86's tests compare with), build/win32 (the i386
+# suite runs its tests under Wine), build/linux-x86 and the LV2 bundle in
+# build/lv2 (its tests compare with build/linux-x86 and the native tool).
 # Quiet unless a step fails; the log is build/build.log. Arguments name the
 # presets to build instead.
 set -euo pipefail
@@ -9,7 +10,7 @@ cd "$(dirname "$0")/.."
 mkdir -p build
 log=build/build.log
 : >"$log"
-for preset in "${@:-win32 linux-x86 linux-x64 lv2}"; do
+for preset in "${@:-linux-x64 win32 linux-x86 lv2}"; do
   for p in $preset; do
     echo "build: $p" >&2
     if ! { cmake --preset "$p" && cmake --build --preset "$p"; } >>"$log" 2>&1; then

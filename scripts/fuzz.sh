@@ -5,16 +5,17 @@
 #   FUZZ_KEEP=1 scripts/fuzz.sh 7200  then rebuilds tests/fuzz/corpus as the
 #                                     fewest inputs that reach every edge reached
 #
-# Builds with the linux-x86-fuzz preset into build/fuzz (clang's i386 ASan,
-# UBSan and libFuzzer runtimes) and runs on a work copy of the seed corpus (build/fuzz/corpus), niced, on one
-# core. A finding stops the run and leaves its input in build/fuzz/ (crash-*,
-# leak-*, timeout-*); reproduce it with build/fuzz/tonevolt_fuzzer FILE.
+# Builds with the linux-x64-fuzz preset into build/fuzz (clang's ASan, UBSan
+# and libFuzzer runtimes, native) and runs on a work copy of the seed corpus
+# (build/fuzz/corpus), niced, on one core. A finding stops the run and
+# leaves its input in build/fuzz/ (crash-*, leak-*, timeout-*); reproduce it
+# with build/fuzz/tonevolt_fuzzer FILE.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-3600}
 out=build/fuzz
 
-{ cmake --preset linux-x86-fuzz && cmake --build --preset linux-x86-fuzz; } >"$out.build.log" 2>&1 ||
+{ cmake --preset linux-x64-fuzz && cmake --build --preset linux-x64-fuzz; } >"$out.build.log" 2>&1 ||
   { tail -n 40 "$out.build.log" >&2; echo "fuzz: build failed (log: $out.build.log)" >&2; exit 1; }
 rm -rf "$out/corpus"
 mkdir -p "$out/corpus"

@@ -35,10 +35,10 @@ static_assert(sizeof(void*) == 8, "x86-64: pointers are 8 bytes");
 
 // Layout checks: every record's size and each field's offset, on i386 (the
 // synthesizer's fixed layout) and on x86-64 (the natural one).
-#define WB_SIZE(record, bytes_i386, bytes_x86_64)                       \
+#define WB_SIZE(record, bytes_i386, bytes_x86_64)                               \
   static_assert(sizeof(record) == (WB_BOUNDARY_32 ? bytes_i386 : bytes_x86_64), \
                 #record " is " #bytes_i386 " bytes on i386, " #bytes_x86_64 " on x86-64")
-#define WB_AT(record, field, at_i386, at_x86_64)                                      \
+#define WB_AT(record, field, at_i386, at_x86_64)                                   \
   static_assert(offsetof(record, field) == (WB_BOUNDARY_32 ? at_i386 : at_x86_64), \
                 #record "::" #field " at " #at_i386 " on i386, " #at_x86_64 " on x86-64")
 

@@ -112,6 +112,33 @@ TEST_P(CommandTest, BehavesLikeANormalCommand) {
 INSTANTIATE_TEST_SUITE_P(Cases, CommandTest, ::testing::ValuesIn(kCommandCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A module library built for another machine (the synthesizer's 32-bit
+// Tonevolt.so, or its DLL) is named as such, not with the loader's words.
+TEST_F(CliTest, ModuleForAnotherMachineIsNamedAsSuch) {
+  struct Foreign {
+    const char* file;
+    std::string head;  // the file's first bytes: enough for the loader to refuse it
+    const char* says;
+  };
+  std::string elf32(52, '\0');
+  elf32.replace(0, 7,
+                "\x7f"
+                "ELF\x01\x01\x01");
+  elf32[16] = 3, elf32[18] = 3;  // a shared object for i386
+  const Foreign cases[] = {
+      {"i386.so", elf32, "i386.so is a module built for i386 (32-bit); this program is built for"},
+      {"Tonevolt.dll", std::string("MZ\x90\0", 4) + std::string(60, '\0'),
+       "Tonevolt.dll is a module built for Windows"},
+  };
+  for (const Foreign& c : cases) {
+    WriteText(Path(c.file), c.head);
+    Result r = Run("describe --module '" + Path(c.file) + "'");
+    EXPECT_EQ(r.code, 1) << c.file;
+    EXPECT_EQ(r.out, "") << c.file;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
+}
+
 // A name for the program on PATH, as a symlink in another folder: the module
 // is still found beside the real program.
 TEST_F(CliTest, RunsThroughASymlinkOnPath) {

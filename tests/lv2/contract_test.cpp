@@ -42,8 +42,8 @@ bool HaveTool() { return std::ifstream(TONEVOLT_PROGRAM).good(); }
 
 #define SKIP_WITHOUT_TOOL()                           \
   if (!HaveTool())                                    \
-  GTEST_SKIP() << "no 32-bit tool (" TONEVOLT_PROGRAM \
-                  "): build the linux-x86 preset "    \
+  GTEST_SKIP() << "no native tool (" TONEVOLT_PROGRAM \
+                  "): build the linux-x64 preset "    \
                   "first (scripts/test.sh does)"
 
 std::vector<std::string> Split(const std::string& text, char separator) {
@@ -90,7 +90,7 @@ std::vector<DescribedPin> DescribedPins(const std::string& text) {
 TEST(Contract, TheModuleDescribesItsPinsFromTheContract) {
   SKIP_WITHOUT_TOOL();
   const std::string text =
-      Output(std::string("'" TONEVOLT_PROGRAM "' describe --module '" TONEVOLT_MODULE "'"));
+      Output(std::string("'" TONEVOLT_PROGRAM "' describe --module '" TONEVOLT_NATIVE_MODULE "'"));
   const std::vector<DescribedPin> pins = DescribedPins(text);
   ASSERT_EQ(pins.size(), static_cast<size_t>(kModulePinCount)) << text;
 

@@ -1097,7 +1097,7 @@ std::vector<float> ReadFloatWavData(const std::string& path) {
 TEST(Lv2Tracker, TheToolsLiveRenderIsThePlugInsOutput) {
   SKIP_WITHOUT_REFERENCE();
   if (!std::ifstream(TONEVOLT_PROGRAM).good())
-    GTEST_SKIP() << "no 32-bit tool (" TONEVOLT_PROGRAM "): build the linux-x86 preset first";
+    GTEST_SKIP() << "no native tool (" TONEVOLT_PROGRAM "): build the linux-x64 preset first";
   const double rate = 44100.0;  // where the tool runs the module without resampling
   const std::vector<float> input = Saws(rate, {{0.1, 0, 0},
                                                {0.4, 110, -20},

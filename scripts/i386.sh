@@ -86,12 +86,12 @@ setup() {
   local native=no reason
   if ! entry_enabled && probe_runs; then native=yes; fi
   if [ "${TONEVOLT_I386:-}" = emulated ]; then
-    reason="TONEVOLT_I386=emulated"
+    reason="TONEVOLT_I386=emulated asks for it"
   elif [ "$native" = yes ]; then
     echo "i386: the kernel runs i386 programs natively"
     return 0
   else
-    reason="this kernel does not run i386 programs (IA-32 emulation off, or not x86)"
+    reason="this kernel does not run i386 programs (IA-32 emulation is off, or it is not x86)"
   fi
   if [ ! -x "$qemu" ]; then
     echo "i386: installing qemu-user: $reason"
@@ -107,7 +107,7 @@ setup() {
     echo "i386: registered qemu-i386 for i386 ELF, but the probe still does not run" >&2
     return 1
   fi
-  echo "i386: emulated ($reason): qemu-i386 registered for i386 ELF in binfmt_misc"
+  echo "i386: $reason; qemu-i386 now runs them (registered for i386 ELF in binfmt_misc)"
 }
 
 case "${1:-}" in

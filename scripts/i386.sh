@@ -107,7 +107,7 @@ setup() {
     echo "i386: registered qemu-i386 for i386 ELF, but the probe still does not run" >&2
     return 1
   fi
-  echo "i386: $reason; qemu-i386 now runs them (registered for i386 ELF in binfmt_misc)"
+  echo "i386: $reason; qemu-i386 now runs i386 programs (registered for i386 ELF in binfmt_misc)"
 }
 
 case "${1:-}" in

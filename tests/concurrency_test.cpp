@@ -115,7 +115,6 @@ std::vector<std::vector<uint32_t>> RunOnFourThreads(WBMainProc main) {
 }
 
 TEST_F(TonevoltTest, EightInstancesOnFourThreadsMatchOneAfterAnother) {
-  SKIP_UNDER_EMULATED_WINE("threads");
   ASSERT_NE(m_main, nullptr);
   const std::vector<std::vector<uint32_t>> expected = RunOneAfterAnother(m_main);
   ASSERT_EQ(expected.size(), 8u);

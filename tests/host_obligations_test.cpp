@@ -26,10 +26,7 @@ Matcher<const std::string&> HostObligation(const std::string& condition, int lin
 
 class HostObligationsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SKIP_UNDER_EMULATED_WINE("a child process for each death test");
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-  }
+  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
 
   static RigSetup HostClock(uint32_t clock) {
     RigSetup setup;

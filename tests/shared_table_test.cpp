@@ -129,7 +129,6 @@ TEST(SharedPitchTableTest, EachControlStateGetsTheTableItsOwnBuildGives) {
 // open has built yet; each pair gets one table between them, complete by the
 // time either open returns.
 TEST(SharedPitchTableTest, OpensRacingOnFourThreadsShareOneTablePerState) {
-  SKIP_UNDER_EMULATED_WINE("threads");
   for (uint32_t round = 0; round < 8; ++round) {
     const Words states[2] = {
         StateOf(round % 4, false, false, 1 + round % 3, kPrecision24),
@@ -263,7 +262,6 @@ TEST_F(TonevoltTest, OpensUnderEachRoundingModeReadTheirOwnTable) {
 // two states differ only in rounding, which every 1 V/oct call replaces, so
 // that whichever open comes last leaves the same words for all.)
 TEST_F(TonevoltTest, InstancesOpenedOnFourThreadsAtOnceReadTheirOwnTable) {
-  SKIP_UNDER_EMULATED_WINE("threads");
   for (uint32_t round = 0; round < 4; ++round) {
     SCOPED_TRACE(testing::Message() << "round " << round);
     // Each round two states of its own: MXCSR rounding 2r % 4 and the next,

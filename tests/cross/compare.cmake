@@ -1,5 +1,5 @@
 # Runs the Linux program twice and, if given, the Win32 one under Wine (the
-# Wine environment comes from the test), and requires identical output.
+# Wine prefix comes from the test), and requires identical output.
 function(run_cross name)
   execute_process(COMMAND ${ARGN} OUTPUT_FILE ${OUT_DIR}/${name}.txt
     ERROR_VARIABLE err RESULT_VARIABLE rc)
@@ -30,6 +30,6 @@ if(WIN32_EXE)
     message("skipped: ${WIN32_EXE} is not built (cmake --preset win32 && cmake --build --preset win32)")
     return()
   endif()
-  run_cross(win32 wine ${WIN32_EXE})
+  run_cross(win32 bash ${WINE} run ${WIN32_EXE})
   require_same(linux_1 win32)
 endif()

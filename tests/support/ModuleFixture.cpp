@@ -1,7 +1,5 @@
 #include "ModuleFixture.h"
 
-#include <cstdlib>
-#include <cstring>
 #include <map>
 
 namespace testing_support {
@@ -27,15 +25,6 @@ WBMainProc LoadMain(const std::string& name) {
   WBMainProc main = library->Main();
   loaded[name] = std::move(library);
   return main;
-}
-
-bool EmulatedWine() {
-#if defined(_WIN32)
-  const char* run = std::getenv("TONEVOLT_I386_RUN");
-  return run != nullptr && std::strcmp(run, "emulated") == 0;
-#else
-  return false;
-#endif
 }
 
 }  // namespace testing_support

@@ -31,9 +31,8 @@ constexpr double kClearDip = 0.5;
 constexpr double kMultipleCost = 0.3;
 constexpr double kMultipleTolerance = 0.03;
 constexpr double kMultipleSlack = 0.1;
-// No pitch costs as much as a dip this deep; quieter frames have none.
+// No pitch costs as much as a dip this deep.
 constexpr double kNoPitchCost = 0.45;
-constexpr double kSilenceDb = -70;
 // The path: starting or ending a pitch, a leap (more than a glide), and
 // every octave moved.
 constexpr double kVoicingCost = 0.1;
@@ -241,7 +240,7 @@ void MelodyTracker::AnalyseFrame() {
 // and no pitch.
 void MelodyTracker::FindCandidates(Column* column) {
   m_dips.clear();
-  if (column->level_db >= kSilenceDb) {
+  if (column->level_db >= m_options.silence_db) {
     for (int tau = m_min_period; tau < m_max_period; ++tau) {
       const double a = m_diff[tau - 1], b = m_diff[tau], c = m_diff[tau + 1];
       if (!(b < a && b <= c && b < kCandidateLimit)) continue;

@@ -23,6 +23,8 @@ struct MelodyOptions {
   // A frame every this long: 10 ms to steer by; a reader that wants less
   // pays less.
   double frame_seconds = 0.01;
+  // Quieter frames have no pitch: a filter is not steered by hiss.
+  double silence_db = -70;
 };
 
 struct MelodyFrame {
@@ -44,6 +46,10 @@ class MelodyTracker {
   // Frame k is centred on input sample k * Hop(), from k = 0 (half its span
   // before the input, read as silence).
   int64_t Hop() const { return m_hop * m_factor; }
+  // The longest period searched, in input samples. A frame compares the
+  // first half of its span with what follows it, so it hears the sound
+  // about half of (this - the period) before its centre.
+  int64_t LongestPeriod() const { return static_cast<int64_t>(m_max_period) * m_factor; }
   double SampleRate() const { return m_rate; }
 
   void Process(const float* in, size_t count);

@@ -1,5 +1,7 @@
-// Pitch over time (aubio's spectral YIN), one frame per hop, for checking
-// what the module reads against what is played.
+// Pitch over time, one frame per hop, for checking what the module reads
+// against what is played: the melody tracker's pitch, and the spectrum of
+// the frame's window for what it holds (one pitch or several, and where the
+// lowest partial lies).
 #pragma once
 
 #include <cstddef>
@@ -17,40 +19,49 @@ namespace tonevolt {
 struct PitchFrame {
   double time_s = 0;
   double hz = 0;          // 0 when the tracker finds no pitch
-  double confidence = 0;  // 0..1: normalised autocorrelation at the period found
+  double confidence = 0;  // 0..1: the melody tracker's clarity there (MelodyFrame)
   double level_db = 0;    // RMS in dBFS (full-scale sine -3.01) of the hop centred on
                           // time_s, within the input; -200 for digital silence
   // With a pitch: partials stand out of the spectrum, but fit no one
   // harmonic series (a chord, or several sounds at once), so the pitch is
   // none of theirs alone.
-  // Costs an FFT of twice the window per frame with a pitch.
+  // Costs an FFT of twice the window per frame with a pitch
+  // (WindowSpectrum::SeveralPitches).
   bool several_pitches = false;
 };
 
 struct PitchOptions {
   int window = 8192;         // analysis window, a power of two from 1024 to 65536
   int hop = 512;             // 1 to window / 2
-  double tolerance = 0.85;   // aubio's yinfft default
-  double silence_db = -120;  // aubio gives no pitch for a quieter window
+  // The melody tracker's frames: one every this long, each decided this
+  // many frames late. The check's frame is the melody frame nearest it.
+  double melody_frame_seconds = 0.04;
+  int melody_decision_lag = 8;
+  double lowest_hz = 25;     // below A0
+  double silence_db = -120;  // quieter has no pitch, nor a spectrum looked at
   // Moves the pitch to the peak in the spectrum of the lowest partial that
   // stands out (the fundamental, unless it is missing, as in a piano's
-  // lowest notes or an organ's mixtures). The autocorrelation's period
-  // follows all partials, which in a piano run sharp (measured: +16 cents
-  // at A2), while the module, once a low-pass leaves the lowest partial,
-  // counts that partial alone.
+  // lowest notes or an organ's mixtures). A period follows all partials,
+  // which in a piano run sharp (measured: +16 cents at A2), while the
+  // module, once a low-pass leaves the lowest partial, counts that partial
+  // alone.
   bool fundamental_peak = false;
 };
 
+class MelodyTracker;
+class WindowSpectrum;
+
 class PitchTracker {
  public:
-  // Null and a one-line error for options aubio cannot run with.
+  // Null and a one-line error for options it cannot run with.
   static std::unique_ptr<PitchTracker> Create(int sample_rate, const PitchOptions& options,
                                               std::string* error);
   ~PitchTracker();
   PitchTracker(const PitchTracker&) = delete;
   PitchTracker& operator=(const PitchTracker&) = delete;
 
-  // Feeds the next block; frames whose window it completes are added.
+  // Feeds the next block; frames whose window and melody frame it completes
+  // are added.
   void Process(const float* in, size_t count);
   // Ends the input: adds the frames up to its end. Nothing more after it.
   void Finish();
@@ -65,28 +76,21 @@ class PitchTracker {
   const PitchOptions& Options() const { return m_options; }
 
  private:
-  struct Aubio;
   PitchTracker(int sample_rate, const PitchOptions& options);
-  void Push(float sample);
-  void AnalyseHop();
-  double Refine(double hz, double* confidence);
-  void Spectrum();  // of the window, into m_aubio->spectrum
-  double FundamentalPeak(double hz);
-  bool SeveralPitches(double hz) const;
+  void AddFrames();
+  float Sample(int64_t i) const;  // input sample i; 0 outside the input
   double HopLevelDb(int64_t centre) const;
 
   int m_rate;
   PitchOptions m_options;
-  Aubio* m_aubio = nullptr;
-  // The last window of the stream: m_lead zeros, then the input, then
-  // silence from Finish.
-  std::vector<float> m_ring;
-  size_t m_ring_pos = 0;
-  int m_lead;           // zeros ahead of the input that put hop ends at window centres
-  int m_hop_fill = 0;   // samples of the current hop so far
-  int64_t m_fed = 0;    // samples of the stream fed to aubio, lead included
+  std::unique_ptr<MelodyTracker> m_melody;
+  std::unique_ptr<WindowSpectrum> m_spectrum;
+  // The latest input, enough of it for the window of the oldest frame whose
+  // melody frame is not yet decided.
+  std::vector<float> m_history;
   int64_t m_input = 0;  // input samples received
   bool m_finished = false;
+  std::vector<float> m_window;  // the frame's window, scratch
   std::vector<PitchFrame> m_frames;
   uint64_t m_dropped = 0;
 };

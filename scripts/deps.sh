@@ -24,14 +24,14 @@ tool=(
   cmake make g++                    # the native build
   libsndfile1-dev                   # audio files for the command-line tool
   libcli11-dev                      # its option parser (headers only)
-  libsoxr-dev libaubio-dev          # its analysis: resampling, pitch
+  libsoxr-dev libfftw3-dev          # its analysis: resampling, spectra
   gnuplot-nox                       # its plots
 )
 # The 32-bit module for Linux i386, its suite, and the same tool built for
 # i386 to check the native one against.
 i386=(
   g++-multilib
-  libsndfile1-dev:i386 libsoxr-dev:i386 libaubio-dev:i386
+  libsndfile1-dev:i386 libsoxr-dev:i386 libfftw3-dev:i386
   libgtest-dev:i386 libgmock-dev:i386
   libc6-dbg:i386                    # memcheck of the i386 suite, where i386 runs natively
 )

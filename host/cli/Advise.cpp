@@ -25,6 +25,7 @@
 #include "Run.h"
 #include "analysis/Crossings.h"
 #include "analysis/Frequency.h"
+#include "analysis/MelodyTracker.h"
 #include "analysis/PitchTracker.h"
 #include "analysis/Reliability.h"
 
@@ -54,6 +55,10 @@ constexpr size_t kShortestHeardFrames = 3;
 constexpr size_t kReachHops = kWindow / 2 / kHop + 2;
 // A hop this far below a note's median level is a rest, not the note.
 constexpr double kQuietBelowNoteDb = 20;
+// A release falls this far below its note at once (a clarinet's, into
+// its reverb: 15 dB).
+constexpr double kReleaseBelowNoteDb = 12;
+constexpr double kReattackRiseDb = 3;
 // A dip this far under the quieter of two notes is where one gives way to the next.
 constexpr double kReattackDipDb = 6;
 // Hops either side of a change of note that may hold some of both.
@@ -340,6 +345,10 @@ bool Analyse(WBMainProc main, const std::string& path, int channel, const Reliab
   pitch.window = kWindow;
   pitch.hop = kHop;
   pitch.fundamental_peak = true;
+  // A melody frame for every frame or so, decided as late as the following
+  // filter's.
+  pitch.melody_frame_seconds = 0.01;
+  pitch.melody_decision_lag = MelodyOptions().decision_lag;
   std::unique_ptr<PitchTracker> tracker = PitchTracker::Create(kRate, pitch, error);
   if (!tracker) return false;
   AnalysisTap watch(std::move(tracker), check, &a->frames);
@@ -456,6 +465,14 @@ std::vector<Note> TrackedNotes(const std::vector<Frame>& frames) {
     n.hz = 440.0 * std::exp2(middle / 1200);
     n.vibrato_cents = VibratoCents(frames, runs, n);
     n.quiet_db = static_cast<float>(Percentile(levels, 0.5) - kQuietBelowNoteDb);
+    // A run behind a note that never comes within kReleaseBelowNoteDb of
+    // that note's level, nor rises above where the note faded out, is its
+    // release or its room ringing on: it has no attack of its own.
+    const double loudest = *std::max_element(levels.begin(), levels.end());
+    if (!kept.empty() &&
+        loudest < kept.back().quiet_db + kQuietBelowNoteDb - kReleaseBelowNoteDb &&
+        loudest < frames[kept.back().last].level_db + kReattackRiseDb)
+      continue;
     kept.push_back(n);
   }
   return kept;
@@ -924,7 +941,7 @@ bool DrawAdvicePlot(const Analysis& a, const Renders& r, const Suggestion& s, co
                         "suggested: " + SuggestedOptions(s.settings, s.prefilter)});
   for (const Frame& f : a.frames)
     if (f.mark != Reliability::kNoPitch) plot.tracked.emplace_back(f.time_s, f.hz);
-  plot.tracked_title = "tracked pitch (aubio yinfft)";
+  plot.tracked_title = "tracked pitch";
   plot.input = &a.input;
   plot.sample_rate = a.info.sample_rate;
   return WritePitchPlot(plot, png, error);
@@ -1085,10 +1102,10 @@ void PrintInput(const Analysis& a, int channel) {
 }
 
 void PrintFindings(const Analysis& a, const Suggestion& s, const Findings& f) {
-  std::printf("Pitch     %s (%s) to %s (%s), %zu note%s tracked (aubio yinfft, %d-sample window)\n",
+  std::printf("Pitch     %s (%s) to %s (%s), %zu note%s tracked (a frame every %.1f ms)\n",
               NoteName(s.lowest_hz).c_str(), Hz(s.lowest_hz).c_str(),
               NoteName(s.highest_hz).c_str(), Hz(s.highest_hz).c_str(), a.notes.size(),
-              a.notes.size() == 1 ? "" : "s", kWindow);
+              a.notes.size() == 1 ? "" : "s", 1000 * kHopSeconds);
   std::printf("Crossings %.2f to %.2f a period (a clean tone has 2): ", f.crossings_low,
               f.crossings_high);
   if (f.harmonic_notes > 0)

@@ -136,7 +136,6 @@ namespace {
 
 // Tracked pitches this close (in natural log, about 50 cents) are one note.
 constexpr double kSameNoteLog = 0.029;
-constexpr double kQuarterToneOctaves = 1.0 / 24;
 
 }  // namespace
 
@@ -149,11 +148,6 @@ std::unique_ptr<CheckStage> CheckStage::Create(int rate, const ReliabilityOption
   stage->m_rate = rate;
   stage->m_options = options;
   stage->m_input_tap.tracker = std::move(tracker);
-  // A frame per check frame's hop or so: what the check reads of it.
-  MelodyOptions melody;
-  melody.frame_seconds = 0.04;
-  melody.decision_lag = 8;
-  stage->m_input_tap.melody = std::make_unique<MelodyTracker>(rate, melody);
   stage->m_counter = std::make_unique<CrossingCounter>(pitch.hop, pitch.window);
   stage->m_hop_counter = std::make_unique<CrossingCounter>(pitch.hop, pitch.hop);
   stage->m_reach = static_cast<size_t>((pitch.window / 2 + pitch.hop - 1) / pitch.hop);
@@ -163,24 +157,13 @@ std::unique_ptr<CheckStage> CheckStage::Create(int rate, const ReliabilityOption
 bool CheckStage::InputTapStage::Process(const std::vector<float>& in, std::vector<float>* out,
                                         std::string*) {
   *out = in;
-  // The tracker's arithmetic would spread a NaN over its whole window; the
-  // module counts such samples as zero.
-  finite.resize(in.size());
-  for (size_t i = 0; i < in.size(); ++i) finite[i] = std::isfinite(in[i]) ? in[i] : 0.0f;
-  tracker->Process(finite.data(), finite.size());
-  melody->Process(in.data(), in.size());
-  for (size_t i = 0; i < melody->Ready(); ++i) melody_hz.push_back(melody->Frame(i).hz);
-  melody->Pop(melody->Ready());
+  tracker->Process(in.data(), in.size());
   return true;
 }
 
 bool CheckStage::InputTapStage::Flush(std::vector<float>* out, std::string*) {
   out->clear();
   tracker->Finish();
-  melody->Finish();
-  for (size_t i = 0; i < melody->Ready(); ++i) melody_hz.push_back(melody->Frame(i).hz);
-  melody->Pop(melody->Ready());
-  finished = true;
   return true;
 }
 
@@ -188,7 +171,7 @@ bool CheckStage::Process(const std::vector<float>& in, std::vector<float>* out, 
   *out = in;
   m_counter->Process(in.data(), in.size());
   m_hop_counter->Process(in.data(), in.size());
-  Collect(false);
+  Collect();
   Release(false);
   return true;
 }
@@ -197,30 +180,14 @@ bool CheckStage::Flush(std::vector<float>* out, std::string*) {
   out->clear();
   m_counter->Finish();
   m_hop_counter->Finish();
-  Collect(true);
+  Collect();
   Release(true);
   if (m_listener != nullptr) m_listener->CheckEnded();
   return true;
 }
 
-double CheckStage::MelodyHz(double time_s) {
-  InputTapStage& tap = m_input_tap;
-  const uint64_t nearest = static_cast<uint64_t>(
-      std::max(0.0, std::round(time_s * m_rate / static_cast<double>(tap.melody->Hop()))));
-  // Frames before it are not needed again: check frames come in time order.
-  while (tap.melody_first < nearest && !tap.melody_hz.empty()) {
-    tap.melody_hz.pop_front();
-    ++tap.melody_first;
-  }
-  if (nearest - tap.melody_first < tap.melody_hz.size())
-    return tap.melody_hz[nearest - tap.melody_first];
-  return tap.finished ? 0.0 : -1.0;
-}
-
 // Frames the tracker and the counters all have, marked, into m_staged.
-// Where the melody tracker hears the note more than a quarter tone away
-// (an undertone or a harmonic taken for it), its pitch is the frame's.
-void CheckStage::Collect(bool finished) {
+void CheckStage::Collect() {
   PitchTracker& tracker = *m_input_tap.tracker;
   const std::vector<PitchFrame>& frames = tracker.Frames();
   const std::vector<CrossingWindow>& windows = m_counter->Windows();
@@ -228,11 +195,7 @@ void CheckStage::Collect(bool finished) {
   size_t both = std::min({frames.size(), windows.size(), hops.size()});
   size_t taken = 0;
   for (; taken < both; ++taken) {
-    PitchFrame frame = frames[taken];
-    const double melody = MelodyHz(frame.time_s);
-    if (melody < 0 && !finished) break;
-    if (frame.hz > 0 && melody > 0 && std::fabs(std::log2(frame.hz / melody)) > kQuarterToneOctaves)
-      frame.hz = melody;
+    const PitchFrame& frame = frames[taken];
     CheckedFrame checked;
     checked.time_s = frame.time_s;
     checked.hz = frame.hz;

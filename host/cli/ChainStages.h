@@ -139,19 +139,9 @@ class CheckStage : public BlockStage {
     bool Process(const std::vector<float>& in, std::vector<float>* out, std::string*) override;
     bool Flush(std::vector<float>* out, std::string*) override;
     std::unique_ptr<PitchTracker> tracker;
-    // The melody tracker's pitch beside it: it keeps to a line and seldom
-    // takes an undertone or a harmonic for the note, where the tracker above
-    // can (a bright tone's period two or four times over).
-    std::unique_ptr<MelodyTracker> melody;
-    std::deque<double> melody_hz;  // decided frames not yet used, from melody_first
-    uint64_t melody_first = 0;
-    bool finished = false;
-    std::vector<float> finite;  // the block with NaN and infinities as zero, for the tracker
   };
 
-  // The melody tracker's pitch nearest time_s, if decided: -1 while not yet.
-  double MelodyHz(double time_s);
-  void Collect(bool finished);
+  void Collect();
   void Release(bool finished);
   bool OneNote(size_t at) const;
 

@@ -9,9 +9,9 @@
 // - the exit codes;
 // - OUT, sample for sample, bit for bit (the samples, not the files);
 // - the CSV files and standard error, line for line;
-// - standard output, except what the reliability check decides: it tracks
-//   pitch with libaubio, whose i386 build (x87) may round otherwise than the
-//   x86-64 one (SSE), and a frame a bit off can flip a mark. Those are the
+// - standard output, except what the reliability check decides: it takes
+//   spectra with libfftw3f, whose i386 build may round otherwise than the
+//   x86-64 one, and a frame a bit off can flip a mark. Those are the
 //   "Check ..." lines with their indented continuations, the "; N
 //   unreliable" count, and in each row of the note table the Note and Check
 //   columns (the note name is printed only where the check says ok). Start,

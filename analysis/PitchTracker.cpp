@@ -15,6 +15,14 @@ constexpr double kGlideOctaves = 1.0 / 12;
 
 bool IsPowerOfTwo(int n) { return n > 0 && (n & (n - 1)) == 0; }
 
+// A ratio of 2, 3 or 4 either way: how trackers slip from a note.
+bool IsOctaveSlip(double ratio) {
+  if (ratio < 1) ratio = 1 / ratio;
+  for (int n : {2, 3, 4})
+    if (std::fabs(ratio / n - 1) < 0.03) return true;
+  return false;
+}
+
 size_t PowerOfTwoAtLeast(double n) {
   size_t p = 1;
   while (static_cast<double>(p) < n) p *= 2;
@@ -169,9 +177,14 @@ void PitchTracker::AddFrames() {
       for (int64_t i = 0; i < m_options.window; ++i)
         m_window[static_cast<size_t>(i)] = Sample(centre - half + i);
       m_spectrum->Analyse(m_window.data());
+      // The tracker taken in by an undertone or a harmonic (an octave off on
+      // a weak fundamental) leaves partials outside its series: the series
+      // they fit is the note's.
+      const double series = m_spectrum->Series(frame.hz);
+      if (frame.hz > 0 && series > 0 && IsOctaveSlip(series / frame.hz)) frame.hz = series;
+      frame.several_pitches = series == 0;
       if (m_options.fundamental_peak && frame.hz > 0)
         frame.hz = m_spectrum->FundamentalPeak(frame.hz);
-      frame.several_pitches = m_spectrum->SeveralPitches(frame.hz);
     }
     m_frames.push_back(frame);
   }

@@ -150,17 +150,17 @@ double WindowSpectrum::FundamentalPeak(double hz) const {
   return hz;
 }
 
-bool WindowSpectrum::SeveralPitches(double hz) const {
+double WindowSpectrum::Series(double hz) const {
   const int size = m_size;
   const double hz_per_bin = static_cast<double>(m_rate) / size;
   const float* norm = m_norm.data();
   const int first = std::max(2, static_cast<int>(std::ceil(kLowestPartialHz / hz_per_bin)));
   const int last = std::min(size / 2 - 1, static_cast<int>(kHighestPartialHz / hz_per_bin));
-  if (first >= last) return false;
+  if (first >= last) return kNoPartials;
   const float strongest = *std::max_element(norm + first, norm + last + 1);
-  if (!(strongest > 0)) return false;
+  if (!(strongest > 0)) return kNoPartials;
   if (Flatness(norm + first, last + 1 - first) > std::pow(10.0, kTonalFlatnessDb / 10))
-    return false;
+    return kNoPartials;
   const float floor = static_cast<float>(strongest * std::pow(10.0, kPartialFloorDb / 20));
   const float strong = static_cast<float>(strongest * std::pow(10.0, kStrongDb / 20));
 
@@ -185,7 +185,7 @@ bool WindowSpectrum::SeveralPitches(double hz) const {
     }
     partials.push_back({peak_hz * energy, energy, peak_hz, peak_hz});
   }
-  if (lowest_strong == 0) return false;
+  if (lowest_strong == 0) return kNoPartials;
   double loudest = 0;
   for (Partial& p : partials) {
     p.hz /= p.energy;
@@ -216,10 +216,12 @@ bool WindowSpectrum::SeveralPitches(double hz) const {
       if (fitting[i] == 0 && partials[i].energy >= other_pitch) return false;
     return true;
   };
-  if (hz > 0 && one_series(hz)) return false;
+  if (hz > 0 && one_series(hz)) return hz;
   for (int harmonic = 1; harmonic <= 1 + kMostMissingHarmonics; ++harmonic)
-    if (one_series(lowest_strong / harmonic)) return false;
-  return true;
+    if (one_series(lowest_strong / harmonic)) return lowest_strong / harmonic;
+  return 0;
 }
+
+bool WindowSpectrum::SeveralPitches(double hz) const { return Series(hz) == 0; }
 
 }  // namespace tonevolt

@@ -26,9 +26,14 @@ class WindowSpectrum {
   // lowest notes, an organ's mixtures) is no use to a crossing counter:
   // behind a low-pass it counts the lowest partial there is.
   double FundamentalPeak(double hz) const;
-  // Partials stand out of the spectrum but fit no one harmonic series (a
-  // chord, or several sounds at once), so the pitch hz is none of theirs
-  // alone. hz 0: the tracker found none.
+  // The fundamental of the one harmonic series the partials that stand out
+  // fit: hz's own where they fit it (hz 0: a tracker found none), else the
+  // lowest strong partial's or a half or third of it (the fundamental
+  // missing); 0 where they fit none (a chord, or several sounds at once);
+  // kNoPartials where none stand out (noise, silence).
+  double Series(double hz) const;
+  static constexpr double kNoPartials = -1;
+  // Series(hz) == 0: no pitch of one sound.
   bool SeveralPitches(double hz) const;
 
  private:

@@ -23,11 +23,6 @@ bool IsOctaveSlip(double ratio) {
   return false;
 }
 
-size_t PowerOfTwoAtLeast(double n) {
-  size_t p = 1;
-  while (static_cast<double>(p) < n) p *= 2;
-  return p;
-}
 
 }  // namespace
 
@@ -37,7 +32,8 @@ PitchTracker::PitchTracker(int sample_rate, const PitchOptions& options)
 PitchTracker::~PitchTracker() = default;
 
 std::unique_ptr<PitchTracker> PitchTracker::Create(int sample_rate, const PitchOptions& options,
-                                                   std::string* error) {
+                                                   std::string* error,
+                                                   const MelodyTracker* shared) {
   if (sample_rate < 1000 || sample_rate > 1000000) {
     *error = "pitch tracking needs a sample rate of 1000 to 1000000 Hz, not " +
              std::to_string(sample_rate);
@@ -62,45 +58,58 @@ std::unique_ptr<PitchTracker> PitchTracker::Create(int sample_rate, const PitchO
     return nullptr;
   }
   std::unique_ptr<PitchTracker> tracker(new PitchTracker(sample_rate, options));
-  MelodyOptions melody;
-  melody.lowest_hz = options.lowest_hz;
-  melody.frame_seconds = options.melody_frame_seconds;
-  melody.decision_lag = options.melody_decision_lag;
-  melody.silence_db = options.silence_db;
-  tracker->m_melody = std::make_unique<MelodyTracker>(sample_rate, melody);
+  if (shared == nullptr) {
+    MelodyOptions melody;
+    melody.lowest_hz = options.lowest_hz;
+    melody.frame_seconds = options.melody_frame_seconds;
+    melody.decision_lag = options.melody_decision_lag;
+    melody.silence_db = options.silence_db;
+    tracker->m_melody = std::make_unique<MelodyTracker>(sample_rate, melody);
+    shared = tracker->m_melody.get();
+  }
+  tracker->m_melody_hop = shared->Hop();
+  tracker->m_longest_period = shared->LongestPeriod();
   tracker->m_spectrum = std::make_unique<WindowSpectrum>(options.window, sample_rate);
-  // The oldest frame still waiting for its melody frame reaches back half a
-  // window, and the melody frame is decided its lag and its span after it.
-  const double melody_hop = static_cast<double>(tracker->m_melody->Hop());
-  const double melody_span = 2.0 * sample_rate / options.lowest_hz + 8;
-  tracker->m_history.assign(
-      PowerOfTwoAtLeast(options.window + (options.melody_decision_lag + 2) * melody_hop +
-                        2 * melody_span + 2.0 * options.hop),
-      0.0f);
   return tracker;
 }
 
 void PitchTracker::Process(const float* in, size_t count) {
   if (m_finished) return;
-  const size_t mask = m_history.size() - 1;
-  // In pieces no longer than the history, so that no frame's window is
-  // overwritten before it is read.
-  const size_t piece = m_history.size() / 4;
-  for (size_t done = 0; done < count;) {
-    const size_t n = std::min(piece, count - done);
-    for (size_t i = 0; i < n; ++i) m_history[(m_input + i) & mask] = in[done + i];
-    m_input += static_cast<int64_t>(n);
-    m_melody->Process(in + done, n);
+  m_history.insert(m_history.end(), in, in + count);
+  m_input += static_cast<int64_t>(count);
+  if (m_melody) {
+    m_melody->Process(in, count);
+    TakeMelody(*m_melody, false);
+    m_melody->Pop(m_melody->Ready());
+  } else {
     AddFrames();
-    done += n;
   }
 }
 
 void PitchTracker::Finish() {
   if (m_finished) return;
   m_finished = true;
-  m_melody->Finish();
+  if (m_melody) {
+    m_melody->Finish();
+    TakeMelody(*m_melody, true);
+  } else {
+    AddFrames();
+  }
+}
+
+void PitchTracker::TakeMelody(const MelodyTracker& shared, bool ended) {
+  const uint64_t have = m_melody_first + m_melody_frames.size();
+  for (uint64_t j = std::max(have, shared.Taken()); j < shared.Taken() + shared.Ready(); ++j)
+    m_melody_frames.push_back(shared.Frame(static_cast<size_t>(j - shared.Taken())));
+  m_melody_ended = ended;
   AddFrames();
+}
+
+const MelodyFrame& PitchTracker::Melody(uint64_t index) const {
+  static const MelodyFrame kNone;
+  return index >= m_melody_first && index < m_melody_first + m_melody_frames.size()
+             ? m_melody_frames[static_cast<size_t>(index - m_melody_first)]
+             : kNone;
 }
 
 void PitchTracker::DropFrames(size_t count) {
@@ -110,8 +119,8 @@ void PitchTracker::DropFrames(size_t count) {
 }
 
 float PitchTracker::Sample(int64_t i) const {
-  if (i < 0 || i >= m_input) return 0.0f;
-  const float x = m_history[static_cast<size_t>(i) & (m_history.size() - 1)];
+  if (i < m_history_first || i >= m_input) return 0.0f;
+  const float x = m_history[static_cast<size_t>(i - m_history_first)];
   // The spectrum's arithmetic would spread a NaN over its whole window; the
   // module counts such samples as zero.
   return std::isfinite(x) ? x : 0.0f;
@@ -122,26 +131,23 @@ float PitchTracker::Sample(int64_t i) const {
 // ended).
 void PitchTracker::AddFrames() {
   const int64_t hop = m_options.hop, half = m_options.window / 2;
-  const int64_t melody_hop = m_melody->Hop();
-  const int64_t last = m_finished ? (m_input + hop - 1) / hop : INT64_MAX;
+  const int64_t melody_hop = m_melody_hop;
+  const int64_t last = m_finished && m_melody_ended ? (m_input + hop - 1) / hop : INT64_MAX;
   for (int64_t k = static_cast<int64_t>(m_dropped + m_frames.size()); k < last; ++k) {
     const int64_t centre = k * hop;
-    if (!m_finished && m_input < centre + half) return;
+    if (!m_finished && m_input < centre + half) break;
     // The melody frames that hear the sound around the centre.
-    const int64_t heard = centre + m_melody->LongestPeriod() / 2;
-    const uint64_t before = static_cast<uint64_t>(heard / melody_hop);
+    const int64_t heard = centre + m_longest_period / 2;
+    const uint64_t before = static_cast<uint64_t>(heard / m_melody_hop);
     // Kept from one before `before` (for the ends of notes) to one after.
     const uint64_t first = before > 0 ? before - 1 : 0;
-    while (m_melody->Taken() < first && m_melody->Ready() > 0) m_melody->Pop(1);
-    if (!m_finished && m_melody->Taken() + m_melody->Ready() < before + 2) return;
-    const MelodyFrame none;
-    auto melody = [&](uint64_t j) -> const MelodyFrame& {
-      return j >= m_melody->Taken() && j < m_melody->Taken() + m_melody->Ready()
-                 ? m_melody->Frame(static_cast<size_t>(j - m_melody->Taken()))
-                 : none;
-    };
-    const MelodyFrame& a = melody(before);
-    const MelodyFrame& b = melody(before + 1);
+    while (m_melody_first < first && !m_melody_frames.empty()) {
+      m_melody_frames.pop_front();
+      ++m_melody_first;
+    }
+    if (!m_melody_ended && m_melody_first + m_melody_frames.size() < before + 2) break;
+    const MelodyFrame& a = Melody(before);
+    const MelodyFrame& b = Melody(before + 1);
 
     PitchFrame frame;
     frame.time_s = static_cast<double>(centre) / m_rate;
@@ -160,8 +166,8 @@ void PitchTracker::AddFrames() {
       double distance = 0;
       for (uint64_t j = first; j <= before + 1; ++j) {
         const double away = std::fabs(static_cast<double>(j) - static_cast<double>(before) - along);
-        if (melody(j).hz > 0 && (nearest == nullptr || away < distance)) {
-          nearest = &melody(j);
+        if (Melody(j).hz > 0 && (nearest == nullptr || away < distance)) {
+          nearest = &Melody(j);
           distance = away;
         }
       }
@@ -187,6 +193,13 @@ void PitchTracker::AddFrames() {
         frame.hz = m_spectrum->FundamentalPeak(frame.hz);
     }
     m_frames.push_back(frame);
+  }
+  // What no frame to come reads, let go of now and then.
+  const int64_t next = static_cast<int64_t>(m_dropped + m_frames.size()) * hop;
+  const int64_t unread = next - half - hop - m_history_first;
+  if (unread > 0 && static_cast<size_t>(unread) > m_history.size() / 2) {
+    m_history.erase(m_history.begin(), m_history.begin() + unread);
+    m_history_first += unread;
   }
 }
 

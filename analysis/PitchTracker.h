@@ -6,9 +6,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "analysis/MelodyTracker.h"
 
 namespace tonevolt {
 
@@ -48,23 +51,31 @@ struct PitchOptions {
   bool fundamental_peak = false;
 };
 
-class MelodyTracker;
 class WindowSpectrum;
 
 class PitchTracker {
  public:
-  // Null and a one-line error for options it cannot run with.
+  // Null and a one-line error for options it cannot run with. With
+  // `shared`, the melody tracker is another reader's (the following
+  // filter's, on the same input): it is run once, and its frames come
+  // through TakeMelody, the melody options here unused.
   static std::unique_ptr<PitchTracker> Create(int sample_rate, const PitchOptions& options,
-                                              std::string* error);
+                                              std::string* error,
+                                              const MelodyTracker* shared = nullptr);
   ~PitchTracker();
   PitchTracker(const PitchTracker&) = delete;
   PitchTracker& operator=(const PitchTracker&) = delete;
 
-  // Feeds the next block; frames whose window and melody frame it completes
-  // are added.
+  // Feeds the next block; frames whose window and melody frames it
+  // completes are added.
   void Process(const float* in, size_t count);
-  // Ends the input: adds the frames up to its end. Nothing more after it.
+  // Ends the input: adds the frames up to its end (with a shared tracker,
+  // once its last frames are taken). Nothing more after it.
   void Finish();
+
+  // A shared tracker's frames decided and not yet popped, taken before its
+  // owner pops them; `ended`: it has finished, no frame follows.
+  void TakeMelody(const MelodyTracker& shared, bool ended);
 
   // The frames not yet dropped: Frames()[i] is frame DroppedFrames() + i.
   const std::vector<PitchFrame>& Frames() const { return m_frames; }
@@ -78,16 +89,25 @@ class PitchTracker {
  private:
   PitchTracker(int sample_rate, const PitchOptions& options);
   void AddFrames();
-  float Sample(int64_t i) const;  // input sample i; 0 outside the input
+  const MelodyFrame& Melody(uint64_t index) const;  // a no-pitch frame where not kept
+  float Sample(int64_t i) const;                    // input sample i; 0 outside the input
   double HopLevelDb(int64_t centre) const;
 
   int m_rate;
   PitchOptions m_options;
-  std::unique_ptr<MelodyTracker> m_melody;
+  std::unique_ptr<MelodyTracker> m_melody;  // its own, unless shared
+  int64_t m_melody_hop = 0;
+  int64_t m_longest_period = 0;
+  // Decided melody frames still needed, the first of them frame
+  // m_melody_first; m_melody_ended once none follows.
+  std::deque<MelodyFrame> m_melody_frames;
+  uint64_t m_melody_first = 0;
+  bool m_melody_ended = false;
   std::unique_ptr<WindowSpectrum> m_spectrum;
-  // The latest input, enough of it for the window of the oldest frame whose
-  // melody frame is not yet decided.
+  // The input from sample m_history_first on, as far back as the oldest
+  // frame still waiting needs.
   std::vector<float> m_history;
+  int64_t m_history_first = 0;
   int64_t m_input = 0;  // input samples received
   bool m_finished = false;
   std::vector<float> m_window;  // the frame's window, scratch

@@ -60,6 +60,7 @@ std::unique_ptr<PrefilterStage> PrefilterStage::Create(const PrefilterChoice& ch
 bool PrefilterStage::Process(const std::vector<float>& in, std::vector<float>* out, std::string*) {
   if (m_follow) {
     m_tracker->Process(in.data(), in.size());
+    if (m_shared_with != nullptr) m_shared_with->TakeMelody(*m_tracker, false);
     m_waiting.insert(m_waiting.end(), in.begin(), in.end());
     Follow(false, out);
     return true;
@@ -76,6 +77,7 @@ bool PrefilterStage::Flush(std::vector<float>* out, std::string*) {
   out->clear();
   if (m_follow) {
     m_tracker->Finish();
+    if (m_shared_with != nullptr) m_shared_with->TakeMelody(*m_tracker, true);
     Follow(true, out);
   }
   return true;
@@ -140,9 +142,10 @@ constexpr double kSameNoteLog = 0.029;
 }  // namespace
 
 std::unique_ptr<CheckStage> CheckStage::Create(int rate, const ReliabilityOptions& options,
-                                               std::string* error, int hop) {
+                                               std::string* error, int hop,
+                                               const MelodyTracker* melody) {
   PitchOptions pitch = CheckPitchOptions(rate, hop);
-  std::unique_ptr<PitchTracker> tracker = PitchTracker::Create(rate, pitch, error);
+  std::unique_ptr<PitchTracker> tracker = PitchTracker::Create(rate, pitch, error, melody);
   if (!tracker) return nullptr;
   auto stage = std::make_unique<CheckStage>();
   stage->m_rate = rate;

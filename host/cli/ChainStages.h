@@ -57,6 +57,11 @@ class PrefilterStage : public BlockStage {
   // How late a tone at hz comes out (for the following filter, through the
   // band it would be given).
   double DelaySeconds(double hz) const;
+  // The following filter's melody tracker; null for the others.
+  const MelodyTracker* Melody() const { return m_tracker.get(); }
+  // Hands the tracker's frames to the check's pitch tracker as they are
+  // decided, so that the pitch is tracked once.
+  void ShareMelodyWith(PitchTracker* check) { m_shared_with = check; }
   std::string Description() const;
 
  private:
@@ -67,6 +72,7 @@ class PrefilterStage : public BlockStage {
   std::unique_ptr<LiveTracker> m_live;       // following as it comes
   std::unique_ptr<MelodyTracker> m_tracker;  // following
   std::unique_ptr<FollowFilter> m_follow;
+  PitchTracker* m_shared_with = nullptr;
   std::deque<float> m_waiting;  // input not yet filtered
   std::vector<float> m_run;
   uint64_t m_emitted = 0;  // samples given out
@@ -122,12 +128,16 @@ class CheckStage : public BlockStage {
   // costs at 512 samples (the crossing windows span 186 ms either way).
   static constexpr int kHop = 2048;
 
+  // With `melody`, the following filter's tracker (ShareMelodyWith) gives
+  // the pitch.
   static std::unique_ptr<CheckStage> Create(int rate, const ReliabilityOptions& options,
-                                            std::string* error, int hop = kHop);
+                                            std::string* error, int hop = kHop,
+                                            const MelodyTracker* melody = nullptr);
   bool Process(const std::vector<float>& in, std::vector<float>* out, std::string*) override;
   bool Flush(std::vector<float>* out, std::string*) override;
 
   BlockStage* InputTap() { return &m_input_tap; }
+  PitchTracker* Tracker() { return m_input_tap.tracker.get(); }
   void SetListener(CheckListener* listener) { m_listener = listener; }
   int Rate() const { return m_rate; }
   const ReliabilityOptions& Options() const { return m_options; }

@@ -26,11 +26,16 @@ bool Chain::Build(WBMainProc main, const ChainRequest& request, std::string* err
     m_prefilter_text = m_prefilter->Description();
   }
   if (request.check != nullptr) {
-    m_check = CheckStage::Create(static_cast<int>(module_rate), *request.check, error);
+    // The following filter's melody tracker is the check's too: one pitch
+    // analysis per pass.
+    const MelodyTracker* melody = m_prefilter ? m_prefilter->Melody() : nullptr;
+    m_check = CheckStage::Create(static_cast<int>(module_rate), *request.check, error,
+                                 CheckStage::kHop, melody);
     if (!m_check) {
       *error = "the reliability check cannot run: " + *error;
       return false;
     }
+    if (melody != nullptr) m_prefilter->ShareMelodyWith(m_check->Tracker());
   }
   // Changes at the module's own samples, none ahead of its time in the file.
   RunRequest run = request.run;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "analysis/MelodyTracker.h"
+#include "conditioning/MelodyTracker.h"
 #include "analysis/Spectrum.h"
 
 namespace tonevolt {

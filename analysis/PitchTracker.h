@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/MelodyTracker.h"
+#include "conditioning/MelodyTracker.h"
 
 namespace tonevolt {
 

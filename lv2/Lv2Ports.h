@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "TonevoltPins.h"
-#include "analysis/LiveTracker.h"
+#include "conditioning/LiveTracker.h"
 
 constexpr char kCvUri[] = "https://tonevolt.invalid/lv2/tonevolt-cv";
 constexpr char kAudioUri[] = "https://tonevolt.invalid/lv2/tonevolt-audio";

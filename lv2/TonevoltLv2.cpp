@@ -17,7 +17,7 @@
 #include "FpuControl.h"
 #include "Lv2Ports.h"
 #include "TonevoltCore.h"
-#include "analysis/LiveTracker.h"
+#include "conditioning/LiveTracker.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Writes the bundle's tonevolt.ttl from the published contract
 // (TonevoltPins.h), the ports (Lv2Ports.h) and the tracker's constants
-// (analysis/LiveTracker.h), so that a change to a range,
+// (conditioning/LiveTracker.h), so that a change to a range,
 // default or list entry reaches the LV2 hosts as it reaches the module.
 //
 //   tonevolt_ttl_writer OUT.ttl MINOR_VERSION MICRO_VERSION

@@ -9,7 +9,7 @@
 
 #include "PitchTable.h"
 #include "Settings.h"
-#include "analysis/Prefilter.h"
+#include "conditioning/Prefilter.h"
 
 namespace tonevolt {
 

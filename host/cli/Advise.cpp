@@ -24,8 +24,8 @@
 #include "RenderStages.h"
 #include "Run.h"
 #include "analysis/Crossings.h"
-#include "analysis/Frequency.h"
-#include "analysis/MelodyTracker.h"
+#include "conditioning/Frequency.h"
+#include "conditioning/MelodyTracker.h"
 #include "analysis/PitchTracker.h"
 #include "analysis/Reliability.h"
 

@@ -15,9 +15,9 @@
 #include "Analysis.h"
 #include "Commands.h"
 #include "Run.h"
-#include "analysis/Frequency.h"
-#include "analysis/MelodyTracker.h"
-#include "analysis/Prefilter.h"
+#include "conditioning/Frequency.h"
+#include "conditioning/MelodyTracker.h"
+#include "conditioning/Prefilter.h"
 
 namespace tonevolt {
 

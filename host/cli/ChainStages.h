@@ -11,11 +11,11 @@
 
 #include "Pipeline.h"
 #include "analysis/Crossings.h"
-#include "analysis/FollowFilter.h"
-#include "analysis/LiveTracker.h"
-#include "analysis/MelodyTracker.h"
+#include "conditioning/FollowFilter.h"
+#include "conditioning/LiveTracker.h"
+#include "conditioning/MelodyTracker.h"
 #include "analysis/PitchTracker.h"
-#include "analysis/Prefilter.h"
+#include "conditioning/Prefilter.h"
 #include "analysis/Reliability.h"
 #include "analysis/Resampler.h"
 

@@ -10,7 +10,7 @@
 #include "OutputUnits.h"
 #include "PitchRuns.h"
 #include "PitchTable.h"
-#include "analysis/Number.h"
+#include "conditioning/Number.h"
 
 namespace tonevolt {
 

@@ -16,7 +16,7 @@
 #include "Analysis.h"
 #include "Cleanup.h"
 #include "Files.h"
-#include "analysis/Frequency.h"
+#include "conditioning/Frequency.h"
 
 namespace tonevolt {
 

@@ -19,7 +19,7 @@
 #include "Plot.h"
 #include "RenderStages.h"
 #include "Run.h"
-#include "analysis/Number.h"
+#include "conditioning/Number.h"
 
 namespace tonevolt {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "analysis/Number.h"
+#include "conditioning/Number.h"
 
 namespace tonevolt {
 

@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "analysis/Fft.h"
-#include "analysis/FollowFilter.h"
-#include "analysis/Frequency.h"
-#include "analysis/LiveTracker.h"
-#include "analysis/MelodyTracker.h"
-#include "analysis/PortableMath.h"
-#include "analysis/Prefilter.h"
+#include "conditioning/Fft.h"
+#include "conditioning/FollowFilter.h"
+#include "conditioning/Frequency.h"
+#include "conditioning/LiveTracker.h"
+#include "conditioning/MelodyTracker.h"
+#include "conditioning/PortableMath.h"
+#include "conditioning/Prefilter.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 
 #include "ScalePoints.h"
 #include "TonevoltPins.h"
-#include "analysis/LiveTracker.h"
+#include "conditioning/LiveTracker.h"
 
 namespace {
 

@@ -27,7 +27,7 @@
 #include "FpuControl.h"
 #include "OutputUnits.h"
 #include "ScalePoints.h"
-#include "analysis/LiveTracker.h"
+#include "conditioning/LiveTracker.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "analysis/Frequency.h"
+#include "conditioning/Frequency.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "analysis/Prefilter.h"
+#include "conditioning/Prefilter.h"
 
 namespace tonevolt {
 

@@ -1,4 +1,4 @@
-#include "analysis/Number.h"
+#include "conditioning/Number.h"
 
 #include <cctype>
 #include <charconv>

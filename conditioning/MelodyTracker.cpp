@@ -1,12 +1,12 @@
-#include "analysis/MelodyTracker.h"
+#include "conditioning/MelodyTracker.h"
 
 #include <algorithm>
 #include <cmath>
 #include <string>
 
-#include "analysis/Fft.h"
-#include "analysis/PortableMath.h"
-#include "analysis/Prefilter.h"
+#include "conditioning/Fft.h"
+#include "conditioning/PortableMath.h"
+#include "conditioning/Prefilter.h"
 
 namespace tonevolt {
 namespace {

@@ -1,4 +1,4 @@
-#include "analysis/PortableMath.h"
+#include "conditioning/PortableMath.h"
 
 #include <cmath>
 #include <cstdint>

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "Signals.h"
-#include "analysis/Frequency.h"
-#include "analysis/MelodyTracker.h"
+#include "conditioning/Frequency.h"
+#include "conditioning/MelodyTracker.h"
 
 namespace tonevolt {
 namespace {

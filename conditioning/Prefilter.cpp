@@ -1,4 +1,4 @@
-#include "analysis/Prefilter.h"
+#include "conditioning/Prefilter.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "analysis/Frequency.h"
-#include "analysis/PortableMath.h"
+#include "conditioning/Frequency.h"
+#include "conditioning/PortableMath.h"
 
 namespace tonevolt {
 namespace {

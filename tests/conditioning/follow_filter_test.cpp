@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "Signals.h"
-#include "analysis/FollowFilter.h"
-#include "analysis/Prefilter.h"
+#include "conditioning/FollowFilter.h"
+#include "conditioning/Prefilter.h"
 
 namespace tonevolt {
 namespace {

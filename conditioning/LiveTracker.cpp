@@ -1,11 +1,11 @@
-#include "analysis/LiveTracker.h"
+#include "conditioning/LiveTracker.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "analysis/FollowFilter.h"
-#include "analysis/MelodyTracker.h"
-#include "analysis/PortableMath.h"
+#include "conditioning/FollowFilter.h"
+#include "conditioning/MelodyTracker.h"
+#include "conditioning/PortableMath.h"
 
 namespace tonevolt {
 

@@ -5,7 +5,7 @@
 #include <limits>
 #include <random>
 
-#include "analysis/PortableMath.h"
+#include "conditioning/PortableMath.h"
 
 namespace tonevolt {
 namespace {

@@ -1,4 +1,4 @@
-#include "analysis/Prefilter.h"
+#include "conditioning/Prefilter.h"
 
 #include <gtest/gtest.h>
 

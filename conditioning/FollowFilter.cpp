@@ -1,11 +1,11 @@
-#include "analysis/FollowFilter.h"
+#include "conditioning/FollowFilter.h"
 
 #include <algorithm>
 #include <cmath>
 #include <string>
 
-#include "analysis/Frequency.h"
-#include "analysis/PortableMath.h"
+#include "conditioning/Frequency.h"
+#include "conditioning/PortableMath.h"
 
 namespace tonevolt {
 namespace {

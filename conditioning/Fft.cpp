@@ -1,4 +1,4 @@
-#include "analysis/Fft.h"
+#include "conditioning/Fft.h"
 
 #include <cmath>
 #include <utility>
@@ -7,7 +7,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "analysis/PortableMath.h"
+#include "conditioning/PortableMath.h"
 
 namespace tonevolt {
 

@@ -1,10 +1,10 @@
-#include "analysis/Frequency.h"
+#include "conditioning/Frequency.h"
 
 #include <cctype>
 #include <cmath>
 
-#include "analysis/Number.h"
-#include "analysis/PortableMath.h"
+#include "conditioning/Number.h"
+#include "conditioning/PortableMath.h"
 
 namespace tonevolt {
 namespace {

@@ -982,9 +982,7 @@ int ReadAdviseOptions(const Invocation& invocation, AdviseOptions* o, bool* hand
                       std::to_string(invocation.args.size()) + " arguments)");
   o->in = invocation.args[0];
   if (o->in == "-") return UsageError("advise reads IN twice: give a file, not standard input");
-  if (!o->plot.empty() &&
-      (o->plot.size() < 4 || o->plot.compare(o->plot.size() - 4, 4, ".png") != 0))
-    return UsageError("--plot: " + Printable(o->plot) + " is not a .png file");
+  if (!o->plot.empty() && !CheckPlotPath(o->plot, &error)) return UsageError(error);
   std::vector<NamedPath> outputs;
   if (!o->plot.empty()) outputs.push_back({"--plot", o->plot});
   if (!CheckDistinct({{"IN", o->in}, {"--module", ModulePath(invocation)}}, outputs, &error))

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "Analysis.h"
 #include "Cleanup.h"
 #include "Files.h"
+#include "Paths.h"
 #include "conditioning/Frequency.h"
 
 namespace tonevolt {
@@ -332,6 +334,15 @@ bool CheckGnuplot(std::string* error) {
   }
   *error = "--plot needs gnuplot, which is not on PATH (Debian: apt-get install gnuplot-nox)";
   return false;
+}
+
+bool CheckPlotPath(const std::string& path, std::string* error) {
+  const std::string tail = ".png";
+  bool png = path.size() >= tail.size();
+  for (size_t i = 0; png && i < tail.size(); ++i)
+    png = std::tolower(static_cast<unsigned char>(path[path.size() - tail.size() + i])) == tail[i];
+  if (!png) *error = "--plot: " + Printable(path) + " is not a .png file";
+  return png;
 }
 
 bool WritePlot(const PlotRequest& request, const StagedFile& png, std::string* error) {

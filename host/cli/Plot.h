@@ -31,6 +31,8 @@ struct PlotRequest {
 // False with a one-line reason, naming gnuplot and how to install it, when
 // there is no gnuplot on PATH.
 bool CheckGnuplot(std::string* error);
+// A --plot path names a PNG file: ".png" in any case, or a one-line error.
+bool CheckPlotPath(const std::string& path, std::string* error);
 
 // Draws the plot into png with gnuplot.
 bool WritePlot(const PlotRequest& request, const StagedFile& png, std::string* error);

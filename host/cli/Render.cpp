@@ -1,7 +1,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -45,14 +44,6 @@ struct RenderOptions {
 // The rate the module runs at: its calibrated one, or the file's.
 double ModuleRate(const RenderOptions& o, int file_rate) {
   return o.native_rate ? file_rate : kReferenceRate;
-}
-
-bool EndsWith(const std::string& s, const std::string& tail) {
-  if (s.size() < tail.size()) return false;
-  for (size_t i = 0; i < tail.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(s[s.size() - tail.size() + i])) != tail[i])
-      return false;
-  return true;
 }
 
 // Render's option rows, bound to o's fields; the usage text shows their
@@ -121,8 +112,7 @@ int ReadRenderOptions(const Invocation& invocation, RenderOptions* o) {
   o->in = positional[0];
   if (positional.size() == 2) o->out = positional[1];
   if (!o->out.empty() && !CheckAudioOutputPath(o->out, &error)) return UsageError(error);
-  if (!o->plot.empty() && !EndsWith(o->plot, ".png"))
-    return UsageError("--plot: " + Printable(o->plot) + " is not a .png file");
+  if (!o->plot.empty() && !CheckPlotPath(o->plot, &error)) return UsageError(error);
   if (!o->csv_every.empty() && o->csv.empty()) return UsageError("--csv-every needs --csv");
   // The summary has standard output; a file named "-" is surely not meant.
   if (o->csv == "-") return UsageError("--csv: give a file name; standard output has the summary");

@@ -72,6 +72,15 @@ const CommandCase kCommandCases[] = {
      "--plot is for advise IN, not --notes", nullptr},
     {"advise_a_glide_has_no_note", "advise {in}", 1, "Pitch     no note",
      "in.wav: no note to advise on", nullptr},
+    // Both commands take a plot by the same rule: .png in any case.
+    {"render_plot_in_capitals", "render {in} --plot {dir}/P.PNG", 0, "Plot      {dir}/P.PNG",
+     nullptr, "P.PNG"},
+    {"render_plot_not_png", "render {in} --plot {dir}/p.jpg", 2, nullptr, "is not a .png file",
+     nullptr},
+    {"advise_plot_in_capitals", "advise {in} --plot {dir}/P.PNG", 1, "Pitch     no note",
+     "in.wav: no note to advise on", nullptr},
+    {"advise_plot_not_png", "advise {in} --plot {dir}/p.jpg", 2, nullptr, "is not a .png file",
+     nullptr},
 };
 
 void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.name; }

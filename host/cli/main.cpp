@@ -4,8 +4,8 @@
 #include <exception>
 #include <new>
 
-#include "Cleanup.h"
-#include "Commands.h"
+#include "files/Cleanup.h"
+#include "commands/Commands.h"
 
 int main(int argc, char** argv) {
   tonevolt::InstallInterruptHandlers();

@@ -1,5 +1,5 @@
 // The analysis behind the tool's tables and summaries, on exact cases.
-#include "Analysis.h"
+#include "module/Readings.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Settings.h"
+#include "module/Settings.h"
 
 namespace tonevolt {
 namespace {

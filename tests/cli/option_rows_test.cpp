@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "Commands.h"
-#include "Options.h"
-#include "Settings.h"
+#include "commands/Commands.h"
+#include "options/Options.h"
+#include "module/Settings.h"
 
 namespace tonevolt {
 namespace {

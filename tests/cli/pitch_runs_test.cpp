@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "PitchRuns.h"
+#include "notes/PitchRuns.h"
 
 namespace tonevolt {
 namespace {

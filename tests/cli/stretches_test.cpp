@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "Analysis.h"
-#include "NoteReport.h"
+#include "module/Readings.h"
+#include "notes/NoteReport.h"
 
 namespace tonevolt {
 namespace {

@@ -1,5 +1,5 @@
 // The fixed-memory summaries behind the plot and the render summary.
-#include "Summaries.h"
+#include "stream/Summaries.h"
 
 #include <gtest/gtest.h>
 

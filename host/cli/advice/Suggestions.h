@@ -1,0 +1,55 @@
+// What `advise` recommends and expects, from measured rules of the module:
+// with two poles its ripple is about 2300 (cutoff / f)^2 cents peak to peak
+// and it settles within 10 cents in about 1.2 / cutoff seconds, so a cutoff
+// of the lowest note / 16 keeps the ripple near 9 cents; harmonics that add
+// zero crossings need a pre-filter.
+#pragma once
+
+#include <string>
+
+#include "PitchTable.h"
+#include "module/Settings.h"
+#include "conditioning/Prefilter.h"
+
+namespace tonevolt {
+
+constexpr double kCutoffPerLowestNote = 1.0 / 16;
+// A reading this close to the played note counts as right.
+constexpr double kRightWithinCents = 25;
+
+// Two poles at `cutoff` on a tone of hz.
+double ExpectedRippleCents(double cutoff, double hz);
+double ExpectedSettleSeconds(double cutoff);
+// How far 1 V/oct reads flat: the table takes the logarithm of a value
+// that ripples (as a sine, this far peak to peak), whose mean lies below
+// the logarithm of its mean.
+double ExpectedOctaveBiasCents(double ripple_cents);
+
+// The lowest note / 16, rounded down to two figures, and raised or lowered
+// into the range the module offers (kCutoffMinHz..kCutoffMaxHz).
+float SuggestedCutoff(double lowest_hz);
+// How SuggestedCutoff got there, such as "95.0 / 16 = 5.94 Hz, raised to
+// the least the module offers, 10 Hz".
+std::string CutoffReason(double lowest_hz);
+
+// A frequency as --prefilter writes it: the nearest note's name, or Hz
+// below the lowest note there is a name for.
+std::string NoteOption(double hz);
+// "note:A2", "range:E1" or "off".
+std::string PrefilterOption(const PrefilterChoice& choice);
+
+// The render options that give these settings and this pre-filter, each
+// left out where it is the default.
+std::string SuggestedOptions(const Settings& settings, const PrefilterChoice& prefilter);
+
+// The scale to suggest: 1 V/oct unless its bias at the lowest note would
+// pass this many cents, or the highest note (at the top of its ripple) lies
+// past the end of the module's 1 V/oct table.
+constexpr double kOctaveBiasLimitCents = 5;
+constexpr double kOctaveTableTopHz = kPitchTableSize - 1;
+Scale SuggestedScale(double cutoff, double lowest_hz, double highest_hz);
+// Why, in a few words: "1 V/oct reads -0.5 cents at E1 from the ripple" or
+// "1 V/oct's table ends at 11999 Hz, below A9".
+std::string ScaleReason(double cutoff, double lowest_hz, double highest_hz);
+
+}  // namespace tonevolt

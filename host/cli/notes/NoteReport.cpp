@@ -1,0 +1,906 @@
+#include "notes/NoteReport.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "advice/Suggestions.h"
+#include "module/Readings.h"
+#include "OutputUnits.h"
+#include "notes/PitchRuns.h"
+#include "PitchTable.h"
+#include "conditioning/Number.h"
+
+namespace tonevolt {
+
+namespace {
+
+// The output is read in frames at least this long (two ripple periods of a
+// 50 Hz note), ending where a ripple cycle starts...
+constexpr double kFrameSeconds = 0.02;
+// ... or this long, if no cycle starts (a glide, silence).
+constexpr double kLongestFrameSeconds = 0.06;
+// A ripple cycle starts where the output rises by this share of the frame's
+// range from its low: well above a resampler's ringing (under a tenth).
+constexpr double kCycleRise = 0.25;
+// A frame further than this from its note's mean starts another note.
+constexpr double kToleranceCents = 50;
+// Shorter stable stretches are passages, not notes.
+constexpr double kShortestNoteSeconds = 0.08;
+// Readings outside this range are no pitch (silence reads near 0 Hz).
+constexpr double kLowestReadingHz = 20, kHighestReadingHz = 20000;
+// Stretches without a pitch this close together are listed as one.
+constexpr double kNoiseGapSeconds = 0.25;
+// Tracked values kept per entry for its medians.
+constexpr size_t kKeptValues = 4096;
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  size_t middle = values.size() / 2;
+  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle),
+                   values.end());
+  return values[middle];
+}
+
+// How late the module's output follows its input: the low-pass stages'
+// delay at low frequencies, 1 / (2 pi cutoff) each.
+double FilterDelay(const Settings& settings) {
+  return settings.order / (2 * M_PI * settings.cutoff);
+}
+
+// Until the module's filter is within about 10 cents of a new note.
+double SettleSeconds(const Settings& settings) {
+  return (settings.order == 2 ? 1.2 : 0.8) / settings.cutoff;
+}
+
+// How long the filter's glide into or out of a note can look: twice its
+// settling time, or a frame where no ripple cycle showed.
+double GlideSeconds(const Settings& settings) {
+  return std::max(2 * SettleSeconds(settings), kLongestFrameSeconds);
+}
+
+// The frequency the module looked up in its 1 V/oct table for an output
+// value (before the octave shift and rate are undone).
+double TableHz(double value) { return ReadHzOfOctaveValue(value); }
+
+// The table's last entry, and its first step (entry 1; entry 0 is the
+// no-pitch value, and between them the table is no logarithm).
+constexpr double kTableTopHz = kPitchTableSize - 1, kTableFirstStepHz = 1;
+
+// The nearest note name, as "A2", for a --prefilter value.
+std::string NoteOnly(double hz) { return NoteName(hz); }
+
+// A reading further than this from the played pitch is never ok.
+constexpr double kReadsOffCents = 50;
+// A stretch holds one played pitch where this share of its tracked frames
+// lies within kToleranceCents of their median; else (a glide, a slice
+// across a change of note) its reading is a mean of several. A note, whose
+// output holds one pitch, needs only a majority: a window across a change
+// of note tracks a pitch of neither (their common period), which in a short
+// note can be most of the rest.
+constexpr double kOnePitchShare = 0.75, kOnePitchShareOfNote = 0.5;
+
+bool OnePlayedPitch(const std::vector<double>& tracked, double median_hz, double share) {
+  if (tracked.empty() || median_hz <= 0) return false;
+  size_t near = 0;
+  for (double hz : tracked) near += std::fabs(Cents(hz, median_hz)) <= kToleranceCents;
+  return near > share * tracked.size();
+}
+
+// Crossings per tracked period that say something: more than a clean
+// tone's two (harmonics), or fewer (the fundamental is missing, or a lower
+// sound sets them), by more than the check's margin.
+bool ExtraCrossings(double per_period) { return per_period > ReliabilityOptions().harmonic_limit; }
+bool MissingCrossings(double per_period) {
+  return per_period > 0 && per_period < 4 - ReliabilityOptions().harmonic_limit;
+}
+
+// Whether the crossings explain the way the reading is off: more than
+// two a period where it reads high, fewer where it reads low.
+bool CrossingsExplain(const ReportEntry& e) {
+  return e.mark == Reliability::kHarmonics ? ExtraCrossings(e.crossings_per_period)
+                                           : MissingCrossings(e.crossings_per_period);
+}
+
+// 1 V/oct takes the logarithm of the rippling value, which reads flat (see
+// ExpectedOctaveBiasCents): by half the tolerance or more, it explains a
+// reading too low whose crossings are right.
+bool RippleReadsFlat(const ReportEntry& e) {
+  return e.settings.scale == Scale::kVoltPerOctave && e.off_cents < 0 && e.ripple_cents > 0 &&
+         !CrossingsExplain(e) && ExpectedOctaveBiasCents(e.ripple_cents) <= -kReadsOffCents / 2;
+}
+
+// "--prefilter A or --prefilter B": the first `most` of the candidates that
+// are not the one in use; empty when none is left.
+std::string PrefilterTries(const std::vector<std::string>& candidates,
+                           const PrefilterChoice& in_use, size_t most) {
+  const std::string used = PrefilterOption(in_use);
+  std::string text;
+  size_t listed = 0;
+  for (const std::string& candidate : candidates) {
+    if (candidate == used || listed == most) continue;
+    text += (listed++ > 0 ? " or --prefilter " : "--prefilter ") + candidate;
+  }
+  return text;
+}
+
+// What to try for a reading too high (harmonics: a note filter at the
+// played note) or too low (the fundamental cut: a range from the played
+// note, which also takes out what lies below it).
+std::string TryHigh(double tracked_hz, const PrefilterChoice& in_use) {
+  return PrefilterTries({"note:" + NoteOnly(tracked_hz), "follow"}, in_use, 1);
+}
+std::string TryLow(double tracked_hz, const PrefilterChoice& in_use) {
+  return PrefilterTries({"range:" + NoteOnly(tracked_hz), "follow"}, in_use, 2);
+}
+
+}  // namespace
+
+bool ParseReport(const std::string& text, ReportChoice* choice, std::string* error) {
+  if (text == "notes") {
+    *choice = ReportChoice();
+    return true;
+  }
+  const std::string prefix = "slices:";
+  if (text.compare(0, prefix.size(), prefix) == 0) {
+    double seconds;
+    if (!ParseNumber(text.substr(prefix.size()), {"s"}, &seconds)) {
+      *error = "'" + text + "' needs a number of seconds (slices:0.5)";
+      return false;
+    }
+    // A slice shorter than the check's hop would hold no frame of its own.
+    const double least = CheckStage::kHop / kReferenceRate;
+    if (!(seconds >= least)) {
+      char why[160];
+      std::snprintf(why, sizeof why,
+                    "'%s': a slice must be at least %.5f s, the reliability check's hop "
+                    "(%d samples at %.0f Hz)",
+                    text.c_str(), std::ceil(least * 1e5) / 1e5, CheckStage::kHop, kReferenceRate);
+      *error = why;
+      return false;
+    }
+    choice->kind = ReportChoice::Kind::kSlices;
+    choice->seconds = seconds;
+    return true;
+  }
+  *error = "'" + text + "' is not notes or slices:SECONDS";
+  return false;
+}
+
+// Fixed slices: a frame ends at each slice's end, and so does the entry.
+class NoteReport::Slices : public NoteReport::Segmenter {
+ public:
+  Slices(NoteReport* report, double seconds, double file_rate)
+      : m_report(*report), m_seconds(seconds), m_file_rate(file_rate) {}
+
+  uint64_t NextCut(uint64_t first) const override {
+    return std::max<uint64_t>(first + 1, std::llround((m_slice + 1) * m_seconds * m_file_rate));
+  }
+
+  bool EndsSlice(uint64_t end) override {
+    if (end < static_cast<uint64_t>(std::llround((m_slice + 1) * m_seconds * m_file_rate)))
+      return false;
+    ++m_slice;
+    return true;
+  }
+
+  void Apply(const Frame& frame) override {
+    // A reading never mixes settings: an entry ends where they change.
+    if (frame.after_change) m_report.CloseEntry();
+    if (!m_report.m_open.open)
+      m_report.StartEntry(frame);
+    else
+      m_report.AddToEntry(frame);
+    if (frame.ends_slice) m_report.CloseEntry();
+  }
+
+  void Fill(Open* o, const Frame& frame) override {
+    if (frame.finite) o->slice.Add(frame);
+    if (frame.finite && frame.whole) o->whole.Add(frame);
+  }
+
+  void Conclude(Open* o, ReportEntry e) override {
+    // Over its whole ripple cycles, where it has some.
+    const Readings& r = o->whole.frames > 0 ? o->whole : o->slice;
+    if (o->slice.frames > 0) {
+      e.reading_hz = ImpliedHz(r.values / r.samples, o->settings, m_report.m_module_rate);
+      e.ripple_cents =
+          o->slice.lo_hz > 0 && o->slice.hi_hz > 0 ? Cents(o->slice.hi_hz, o->slice.lo_hz) : -1;
+      e.range = o->slice.range;
+    }
+    m_report.Record(e, o->checks, false);
+  }
+
+  void Close() override { m_report.CloseEntry(); }
+
+ private:
+  NoteReport& m_report;
+  double m_seconds, m_file_rate;
+  uint64_t m_slice = 0;  // the slice being filled
+};
+
+// Notes: stretches where the output holds within kToleranceCents of their
+// mean; those shorter than kShortestNoteSeconds run together as unsteady.
+class NoteReport::Notes : public NoteReport::Segmenter {
+ public:
+  explicit Notes(NoteReport* report) : m_report(*report), m_held(kToleranceCents) {}
+
+  uint64_t NextCut(uint64_t) const override { return std::numeric_limits<uint64_t>::max(); }
+  bool EndsSlice(uint64_t) override { return false; }
+  void Apply(const Frame& frame) override;
+  void Fill(Open* o, const Frame& frame) override;
+  void Conclude(Open* o, ReportEntry e) override;
+
+  void Close() override {
+    SettleOutlier();
+    m_report.CloseEntry();
+    CloseUnsteady();
+  }
+
+ private:
+  void Start(const Frame& frame) {
+    m_held.Clear();
+    m_report.StartEntry(frame);
+  }
+  bool WithinNote(const Frame& frame) const {
+    return m_report.m_open.open && m_held.Holds(frame.cents);
+  }
+  void SettleOutlier();
+  void StartAtOutlier();
+  void CloseUnsteady();
+
+  NoteReport& m_report;
+  HeldPitch m_held;  // the open entry's pitch
+  Frame m_outlier;   // a frame off the open note, waiting for the next
+  bool m_has_outlier = false;
+  Open m_unsteady;              // the stretches too short to be notes, run together
+  int m_unsteady_pitched = -1;  // whether its sound has a pitch; -1 not known yet
+};
+
+void NoteReport::Notes::Apply(const Frame& frame) {
+  // A reading never mixes settings: an entry ends where they change.
+  if (frame.after_change) {
+    SettleOutlier();
+    m_report.CloseEntry();
+  }
+  if (!frame.valid) {
+    Close();
+    return;
+  }
+  if (m_has_outlier) {
+    // One frame off a note that the next returns to is the note's own
+    // unevenness (a burst of noise, a crossing more), not a note.
+    m_has_outlier = false;
+    if (WithinNote(frame)) {
+      m_report.AddToEntry(m_outlier);
+      m_report.AddToEntry(frame);
+      return;
+    }
+    StartAtOutlier();
+  }
+  if (WithinNote(frame)) {
+    m_report.AddToEntry(frame);
+  } else if (m_report.m_open.open) {
+    m_outlier = frame;
+    m_has_outlier = true;
+  } else {
+    Start(frame);
+  }
+}
+
+// A frame held as an outlier, when no frame follows to judge it by: it
+// starts the next entry.
+void NoteReport::Notes::SettleOutlier() {
+  if (m_has_outlier) StartAtOutlier();
+}
+
+// The held frame starts the next entry, with the checked frames of its time.
+void NoteReport::Notes::StartAtOutlier() {
+  m_has_outlier = false;
+  std::deque<CheckedFrame>& pending = m_report.m_open.pending;
+  while (!pending.empty() && pending.back().time_s >= m_outlier.start_s) {
+    m_report.m_between.push_front(pending.back());
+    pending.pop_back();
+  }
+  m_report.CloseEntry();
+  Start(m_outlier);
+}
+
+void NoteReport::Notes::Fill(Open* o, const Frame& frame) {
+  if (!frame.valid) return;
+  o->all.Add(frame);
+  m_held.Add(frame.cents, static_cast<double>(frame.count));
+  double since = frame.start_s - o->start_s;
+  if (since < 2 * o->settle_s && o->early.size() < kKeptValues) o->early.push_back(frame);
+  if (since >= o->settle_s) {
+    if (o->has_last_settled) o->settled.Add(o->last_settled);
+    o->last_settled = frame;
+    o->has_last_settled = true;
+  }
+}
+
+void NoteReport::Notes::Conclude(Open* entry, ReportEntry e) {
+  Open& o = *entry;
+  if (e.end_s - e.start_s < kShortestNoteSeconds) {
+    // Part of a stretch whose reading wanders; one where the sound has a
+    // pitch and one where it has none are told apart.
+    int pitched = Pitched(o.checks);
+    if (m_unsteady.open && pitched >= 0 && m_unsteady_pitched >= 0 && pitched != m_unsteady_pitched)
+      CloseUnsteady();
+    if (pitched >= 0) m_unsteady_pitched = pitched;
+    if (!m_unsteady.open) {
+      m_unsteady = std::move(o);
+      m_unsteady.open = true;
+    } else {
+      m_unsteady.end_s = o.end_s;
+      m_unsteady.all.Merge(o.all);
+      m_unsteady.checks.Merge(o.checks);
+    }
+    return;
+  }
+  // The filter's glide into the note is the note's start.
+  Open& u = m_unsteady;
+  if (u.open && std::fabs(u.end_s - e.start_s) < 1e-9 &&
+      u.end_s - u.start_s <= GlideSeconds(o.settings)) {
+    e.start_s = u.start_s;
+    u.open = false;
+    m_unsteady_pitched = -1;
+  }
+  CloseUnsteady();
+  Readings readings = o.settled;
+  if (readings.frames == 0 && o.has_last_settled) readings.Add(o.last_settled);
+  if (readings.frames == 0 || e.end_s - e.start_s < 2 * o.settle_s) {
+    // Too short to settle: its second half, for what it is worth.
+    e.settled = false;
+    readings = Readings();
+    double half = 0.5 * (e.start_s + e.end_s);
+    for (const Frame& f : o.early)
+      if (f.start_s >= half || &f == &o.early.back()) readings.Add(f);
+  }
+  e.reading_hz = ReadingHz(readings, o.settings);
+  e.ripple_cents = readings.lo_hz > 0 ? Cents(readings.hi_hz, readings.lo_hz) : -1;
+  e.range = readings.range;
+  m_report.Record(e, o.checks, true);
+}
+
+void NoteReport::Notes::CloseUnsteady() {
+  Open& u = m_unsteady;
+  if (!u.open) return;
+  u.open = false;
+  m_unsteady_pitched = -1;
+  if (u.end_s - u.start_s < kShortestNoteSeconds) return;
+  // The filter's glide out of a note is the note's end.
+  std::vector<ReportEntry>& entries = m_report.m_entries;
+  if (m_report.m_last_listed && entries.back().steady &&
+      std::fabs(u.start_s - entries.back().end_s) < 1e-9 &&
+      u.end_s - u.start_s <= GlideSeconds(u.settings)) {
+    entries.back().end_s = u.end_s;
+    return;
+  }
+  ReportEntry e;
+  e.start_s = u.start_s;
+  e.end_s = u.end_s;
+  e.steady = false;
+  e.settled = false;
+  e.settings = u.settings;
+  e.reading_hz = ReadingHz(u.all, u.settings);
+  e.ripple_cents = u.all.lo_hz > 0 ? Cents(u.all.hi_hz, u.all.lo_hz) : -1;
+  e.range = u.all.range;
+  m_report.Record(e, u.checks, true);
+}
+
+NoteReport::NoteReport(const ReportChoice& choice, double file_rate, double module_rate,
+                       SettingsTimelineList timeline, CheckStage* check)
+    : m_choice(choice),
+      m_file_rate(file_rate),
+      m_module_rate(module_rate),
+      m_settings(std::move(timeline)),
+      m_check(check),
+      m_check_ended(check == nullptr),
+      m_frame_samples(std::max<uint64_t>(1, std::llround(kFrameSeconds * file_rate))),
+      m_longest_frame(std::max<uint64_t>(1, std::llround(kLongestFrameSeconds * file_rate))) {
+  if (choice.kind == ReportChoice::Kind::kSlices)
+    m_segmenter = std::make_unique<Slices>(this, choice.seconds, file_rate);
+  else
+    m_segmenter = std::make_unique<Notes>(this);
+  m_frame.settings = m_settings.At(0);
+  if (check != nullptr) check->SetListener(this);
+}
+
+NoteReport::~NoteReport() = default;
+
+bool NoteReport::Consume(const std::vector<float>&, const std::vector<float>& output,
+                         std::string*) {
+  for (float y : output) Add(y);
+  Drain(false);
+  return true;
+}
+
+bool NoteReport::Finish(std::string*) {
+  if (m_position > m_frame_first) CloseFrame(false);
+  Drain(true);
+  m_segmenter->Close();
+  return true;
+}
+
+// The next sample where a frame must end: a slice's end or a settings change.
+uint64_t NoteReport::NextCut() const {
+  return std::min<uint64_t>(m_settings.NextChange(), m_segmenter->NextCut(m_frame_first));
+}
+
+// Sample m_position, y, into the frames: a frame ends before it when a cut
+// falls there, or a cycle starts there and the frame is long enough.
+void NoteReport::Add(float y) {
+  const bool cycle = std::isfinite(y) && CycleStarts(y);
+  const uint64_t length = m_position - m_frame_first;
+  if (length > 0 && (m_position >= NextCut() || length >= m_longest_frame ||
+                     (cycle && length >= m_frame_samples)))
+    CloseFrame(cycle);
+  if (m_position == m_frame_first) m_frame_starts_cycle = cycle;
+  if (std::isfinite(y)) {
+    m_frame.sum += y;
+    ++m_frame.count;
+    m_frame.lo = m_frame.finite ? std::min(m_frame.lo, y) : y;
+    m_frame.hi = m_frame.finite ? std::max(m_frame.hi, y) : y;
+    m_frame.finite = true;
+  }
+  ++m_position;
+}
+
+bool NoteReport::CycleStarts(float y) {
+  const float rise =
+      static_cast<float>(kCycleRise * (m_frame.finite ? m_frame.hi - m_frame.lo : 0));
+  if (!m_armed) {
+    m_cycle_hi = std::max(m_cycle_hi, y);
+    if (y < m_cycle_hi - rise) {
+      m_armed = true;
+      m_cycle_lo = y;
+    }
+    return false;
+  }
+  m_cycle_lo = std::min(m_cycle_lo, y);
+  if (!(y > m_cycle_lo + rise)) return false;
+  m_armed = false;
+  m_cycle_hi = y;
+  return true;
+}
+
+TableRange NoteReport::RangeOf(float lo, float hi, const Settings& settings) const {
+  if (settings.scale != Scale::kVoltPerOctave) return TableRange::kInside;
+  // Half a step short of the last entry is at it (a resampler's arithmetic
+  // moves the value a little).
+  if (TableHz(hi) >= kTableTopHz - 0.5) return TableRange::kAtTop;
+  if (TableHz(lo) < kTableFirstStepHz) return TableRange::kBelowFirstStep;
+  return TableRange::kInside;
+}
+
+// Ends the filling frame at m_position and starts the next.
+void NoteReport::CloseFrame(bool ends_cycle) {
+  Frame& f = m_frame;
+  f.start_s = m_frame_first / m_file_rate;
+  f.end_s = m_position / m_file_rate;
+  f.whole = m_frame_starts_cycle && ends_cycle;
+  if (f.finite && f.count > 0) {
+    f.hz = ImpliedHz(f.sum / f.count, f.settings, m_module_rate);
+    f.lo_hz = ImpliedHz(f.lo, f.settings, m_module_rate);
+    f.hi_hz = ImpliedHz(f.hi, f.settings, m_module_rate);
+    f.valid = f.hz >= kLowestReadingHz && f.hz <= kHighestReadingHz;
+    if (f.valid) f.cents = Cents(f.hz, 440.0);
+    f.range = RangeOf(f.lo, f.hi, f.settings);
+  }
+  Frame next;
+  f.ends_slice = m_segmenter->EndsSlice(m_position);
+  if (m_settings.NextChange() <= m_position) {
+    next.after_change = true;
+    // The value may jump (another scale): the ripple's cycles start afresh.
+    m_armed = false;
+    m_cycle_hi = -HUGE_VALF;
+  }
+  next.settings = m_settings.At(m_position);
+  m_frames.push_back(f);
+  m_frame = next;
+  m_frame_first = m_position;
+}
+
+// Frames and checked frames in time order; a frame waits until the check
+// has passed its middle, so that every mark lands in the entry of its time.
+void NoteReport::Drain(bool finished) {
+  std::deque<CheckedFrame>& checked = m_checked;
+  const bool check_done = m_check_ended;
+  for (;;) {
+    if (!m_frames.empty()) {
+      const Frame& f = m_frames.front();
+      double middle = 0.5 * (f.start_s + f.end_s);
+      if (!checked.empty() && checked.front().time_s + FilterDelay(f.settings) <= middle) {
+        CheckedFrame moved = checked.front();
+        moved.time_s += FilterDelay(f.settings);
+        checked.pop_front();
+        ApplyChecked(moved);
+        continue;
+      }
+      if (checked.empty() && !check_done) break;
+      Frame frame = f;
+      m_frames.pop_front();
+      m_segmenter->Apply(frame);
+      continue;
+    }
+    if (!finished || checked.empty()) break;
+    CheckedFrame moved = checked.front();
+    moved.time_s += FilterDelay(m_settings.Last());
+    checked.pop_front();
+    ApplyChecked(moved);
+  }
+}
+
+void NoteReport::ApplyChecked(const CheckedFrame& c) {
+  m_last_checked = c;
+  m_has_last_checked = true;
+  if (!m_open.open) {
+    m_between.push_back(c);
+    if (m_between.size() > 2) m_between.pop_front();
+    return;
+  }
+  m_open.pending.push_back(c);
+  // Two hops back, a frame's hop has surely ended within the entry.
+  while (m_open.pending.size() > 2) {
+    Commit(m_open.pending.front(), HUGE_VAL);
+    m_open.pending.pop_front();
+  }
+}
+
+void NoteReport::Commit(const CheckedFrame& c, double end_s) {
+  Checks& k = m_open.checks;
+  ++k.marks[static_cast<int>(c.mark)];
+  k.pitched += c.pitched;
+  k.several_pitches += c.several_pitches;
+  k.level_db = std::max(k.level_db, c.level_db);
+  const double rate = m_check->Rate(), half_hop = 0.5 * c.hop_samples / rate;
+  bool pitched = c.mark != Reliability::kNoPitch;
+  if (pitched && k.tracked.size() < kKeptValues) k.tracked.push_back(c.hz);
+  // Only a frame whose window holds one note can show harmonics.
+  bool evidence = pitched && c.one_note;
+  if (evidence) {
+    m_last_one_note = c;
+    m_has_last_one_note = true;
+    ++k.one_note;
+    k.one_note_crossings += c.hop_crossings;
+    k.one_note_periods += c.hop_samples * c.hz / rate;
+    if (k.window_crossings.size() < kKeptValues)
+      k.window_crossings.push_back(c.crossings_per_period);
+    if (k.one_note_tracked.size() < kKeptValues) k.one_note_tracked.push_back(c.hz);
+  }
+  bool inside = c.time_s - half_hop >= m_open.start_s - 1e-9 && c.time_s + half_hop <= end_s + 1e-9;
+  if (evidence && inside) {
+    k.crossings += c.hop_crossings;
+    k.periods += c.hop_samples * c.hz / rate;
+    if (!k.in_run) ++k.runs;
+  }
+  k.in_run = evidence && inside;
+}
+
+void NoteReport::Readings::Add(const Frame& f) {
+  lo_hz = frames ? std::min(lo_hz, f.lo_hz) : f.lo_hz;
+  hi_hz = frames ? std::max(hi_hz, f.hi_hz) : f.hi_hz;
+  hz += f.hz * f.count;
+  cents += f.cents * f.count;
+  values += f.sum;
+  samples += f.count;
+  ++frames;
+  if (f.range != TableRange::kInside) range = f.range;
+}
+
+void NoteReport::Readings::Merge(const Readings& other) {
+  if (other.frames == 0) return;
+  lo_hz = frames ? std::min(lo_hz, other.lo_hz) : other.lo_hz;
+  hi_hz = frames ? std::max(hi_hz, other.hi_hz) : other.hi_hz;
+  hz += other.hz;
+  cents += other.cents;
+  values += other.values;
+  samples += other.samples;
+  frames += other.frames;
+  if (other.range != TableRange::kInside) range = other.range;
+}
+
+void NoteReport::Checks::Merge(const Checks& other) {
+  for (int m = 0; m < 3; ++m) marks[m] += other.marks[m];
+  pitched += other.pitched;
+  one_note += other.one_note;
+  one_note_crossings += other.one_note_crossings;
+  one_note_periods += other.one_note_periods;
+  for (size_t i = 0; i < other.tracked.size() && tracked.size() < kKeptValues; ++i)
+    tracked.push_back(other.tracked[i]);
+  for (size_t i = 0; i < other.one_note_tracked.size() && one_note_tracked.size() < kKeptValues;
+       ++i)
+    one_note_tracked.push_back(other.one_note_tracked[i]);
+  for (size_t i = 0; i < other.window_crossings.size() && window_crossings.size() < kKeptValues;
+       ++i)
+    window_crossings.push_back(other.window_crossings[i]);
+  crossings += other.crossings;
+  periods += other.periods;
+  runs += other.runs;
+  several_pitches += other.several_pitches;
+  level_db = std::max(level_db, other.level_db);
+}
+
+// 1 when the tracker is sure of a pitch in most checked frames, 0 when in
+// most it is not, -1 for no frames. The gate has no say: it decides marks,
+// not where stretches end.
+int NoteReport::Pitched(const Checks& k) {
+  uint64_t all = k.Frames();
+  if (all == 0) return -1;
+  return 2 * (all - k.pitched) > all ? 0 : 1;
+}
+
+// An entry's own crossings decide, over the hops of frames whose window
+// holds one note: more than two a tracked period (beyond what the ends of
+// each run of such hops can add) make the module read too high, however
+// much of the rest is quiet. Otherwise most of its frames must have a pitch
+// to check against. Hops that reach past the entry (a short one) come next;
+// without any (a stretch between notes), the latest one before it.
+Reliability NoteReport::MarkOf(const Checks& k) const {
+  uint64_t no_pitch = k.marks[static_cast<int>(Reliability::kNoPitch)];
+  uint64_t all = k.Frames();
+  if (all == 0 || m_check == nullptr) return Reliability::kNoPitch;
+  // Mostly a chord: what few frames hold one pitch do not make it a note.
+  if (2 * k.several_pitches > all) return Reliability::kNoPitch;
+  const double per_period = m_check->Options().harmonic_limit;
+  auto judge = [&](double crossings, double periods, double runs) {
+    return crossings > 2.0 * runs + per_period * periods ? Reliability::kHarmonics
+                                                         : Reliability::kOk;
+  };
+  Reliability own = k.periods > 0 ? judge(k.crossings, k.periods, k.runs) : Reliability::kOk;
+  if (own == Reliability::kHarmonics) return own;
+  if (2 * no_pitch > all) return Reliability::kNoPitch;
+  if (k.periods > 0) return own;
+  if (k.one_note > 0) return judge(k.one_note_crossings, k.one_note_periods, k.one_note);
+  // Nothing before it either: the frames' own marks, over their windows.
+  if (!m_has_last_one_note)
+    return 3 * k.marks[static_cast<int>(Reliability::kHarmonics)] >= all ? Reliability::kHarmonics
+                                                                         : Reliability::kOk;
+  const CheckedFrame& c = m_last_one_note;
+  return judge(c.hop_crossings, c.hop_samples * c.hz / m_check->Rate(), 1);
+}
+
+void NoteReport::StartEntry(const Frame& frame) {
+  m_open = Open();
+  m_open.open = true;
+  m_open.start_s = frame.start_s;
+  m_open.settings = frame.settings;
+  m_open.settle_s = SettleSeconds(frame.settings);
+  // Checked frames that came since the last entry closed and lie in this one.
+  for (const CheckedFrame& c : m_between)
+    if (c.time_s >= frame.start_s) m_open.pending.push_back(c);
+  m_between.clear();
+  AddToEntry(frame);
+}
+
+void NoteReport::AddToEntry(const Frame& frame) {
+  m_open.end_s = frame.end_s;
+  m_segmenter->Fill(&m_open, frame);
+}
+
+// The mean reading of frames: in Hz for 1 V/kHz, whose values are linear in
+// Hz, and in cents for 1 V/oct, whose values are linear in cents.
+double NoteReport::ReadingHz(const Readings& r, const Settings& settings) {
+  if (r.samples == 0) return 0;
+  return settings.scale == Scale::kVoltPerOctave ? 440.0 * std::exp2(r.cents / r.samples / 1200.0)
+                                                 : r.hz / r.samples;
+}
+
+void NoteReport::CloseEntry() {
+  if (!m_open.open) return;
+  Open& o = m_open;
+  o.open = false;
+  for (const CheckedFrame& c : o.pending) Commit(c, o.end_s);
+  o.pending.clear();
+  // Too short to hold a checked frame (a settings change just before a
+  // slice's end, the input's last moments): judged by the one before it.
+  if (o.checks.Frames() == 0 && m_has_last_checked) Commit(m_last_checked, o.end_s);
+  ReportEntry e;
+  e.start_s = o.start_s;
+  e.end_s = o.end_s;
+  e.settings = o.settings;
+  m_segmenter->Conclude(&o, e);
+}
+
+void NoteReport::Record(ReportEntry e, const Checks& k, bool join_alike) {
+  e.mark = MarkOf(k);
+  // What is played: where the tracker's window holds one note, if anywhere.
+  const std::vector<double>& played = k.one_note_tracked.empty() ? k.tracked : k.one_note_tracked;
+  const bool note = e.steady && m_choice.kind == ReportChoice::Kind::kNotes;
+  e.tracked_hz = Median(played);
+  // Where one pitch is played, the reading against it decides; the
+  // crossings only say why. Elsewhere they are all there is.
+  if (e.mark != Reliability::kNoPitch && e.reading_hz > 0 &&
+      OnePlayedPitch(played, e.tracked_hz, note ? kOnePitchShareOfNote : kOnePitchShare)) {
+    e.off_cents = Cents(e.reading_hz, e.tracked_hz);
+    e.mark = e.off_cents > kReadsOffCents    ? Reliability::kHarmonics
+             : e.off_cents < -kReadsOffCents ? Reliability::kReadsLow
+                                             : Reliability::kOk;
+  }
+  e.crossings_per_period = k.periods > 0                 ? k.crossings / k.periods
+                           : !k.window_crossings.empty() ? Median(k.window_crossings)
+                           : m_has_last_one_note         ? m_last_one_note.crossings_per_period
+                                                         : 0;
+  e.level_db = k.level_db;
+  e.quiet = m_check != nullptr && k.Frames() > 0 && k.level_db < m_check->Options().gate_db;
+  // Stretches where the tracker finds no pitch, next to each other, make
+  // one line (whatever the gate: it can only take pitches away), and so do chords.
+  e.several_pitches = e.mark == Reliability::kNoPitch &&
+                      2 * k.several_pitches > k.marks[static_cast<int>(Reliability::kNoPitch)];
+  const bool unpitched = Pitched(k) == 0;
+  const bool alike = m_last_listed && m_entries.back().several_pitches == e.several_pitches &&
+                     (e.several_pitches || (unpitched && m_last_unpitched));
+  if (join_alike && alike && e.start_s - m_entries.back().end_s < kNoiseGapSeconds) {
+    ReportEntry& last = m_entries.back();
+    double before = last.end_s - last.start_s, now = e.end_s - e.start_s;
+    last.reading_hz = (last.reading_hz * before + e.reading_hz * now) / (before + now);
+    last.ripple_cents = last.ripple_cents < 0 || e.ripple_cents < 0
+                            ? -1
+                            : std::max(last.ripple_cents, e.ripple_cents);
+    last.level_db = std::max(last.level_db, e.level_db);
+    last.quiet = last.quiet && e.quiet;
+    last.steady = last.steady && e.steady;
+    last.end_s = e.end_s;
+    return;
+  }
+  ++m_total;
+  const int mark = static_cast<int>(e.mark);
+  ++m_marked[mark];
+  if (e.tracked_hz > 0 && (m_lowest_tracked[mark] == 0 || e.tracked_hz < m_lowest_tracked[mark]))
+    m_lowest_tracked[mark] = e.tracked_hz;
+  if (e.range != TableRange::kInside) ++m_beyond_table;
+  if (e.mark == Reliability::kOk && e.range == TableRange::kInside) ++m_reliable;
+  m_last_listed = m_entries.size() < kMaxEntries;
+  m_last_unpitched = unpitched;
+  if (m_last_listed) m_entries.push_back(e);
+}
+
+// Why a reading is off, from its crossings where they say something:
+// "harmonics: 4.0 crossings a period of A2", "0.6 crossings a period of A4:
+// the pre-filter cuts its fundamental", "too short to settle".
+std::string OffReason(const ReportEntry& e, const PrefilterChoice& in_use) {
+  char text[160];
+  const std::string played = NoteOnly(e.tracked_hz);
+  if (e.mark == Reliability::kHarmonics && CrossingsExplain(e)) {
+    std::snprintf(text, sizeof text, "harmonics: %.1f crossings a period of %s",
+                  e.crossings_per_period, played.c_str());
+    return text;
+  }
+  if (e.mark == Reliability::kReadsLow && CrossingsExplain(e)) {
+    std::snprintf(text, sizeof text, "%.1f crossings a period of %s: %s", e.crossings_per_period,
+                  played.c_str(),
+                  in_use.kind == PrefilterChoice::Kind::kOff
+                      ? "a lower sound or a DC offset sets them"
+                      : "the pre-filter cuts its fundamental");
+    return text;
+  }
+  if (RippleReadsFlat(e)) {
+    std::snprintf(text, sizeof text, "1 V/oct reads a ripple of %ld c flat",
+                  std::lround(e.ripple_cents));
+    return text;
+  }
+  if (!e.settled) return "too short to settle";
+  return played + " played";
+}
+
+// What to try where the reading's crossings are right but the filter is
+// not: its ripple, or its settling.
+std::string TryFilter(const ReportEntry& e) {
+  if (RippleReadsFlat(e))
+    return e.settings.order == 1 ? "--order 2 or a lower --cutoff" : "a lower --cutoff";
+  return !e.settled ? "a higher --cutoff" : "";
+}
+
+std::string CheckText(const ReportEntry& e, const PrefilterChoice& in_use) {
+  if (e.range == TableRange::kAtTop)
+    return "unreliable: at the 1 V/oct table's top (" + std::to_string(kPitchTableSize - 1) +
+           " Hz at the module); try a lower --octave";
+  if (e.range == TableRange::kBelowFirstStep)
+    return "unreliable: below the 1 V/oct table's first step; try --order 2, a lower --cutoff "
+           "or a higher --octave";
+  switch (e.mark) {
+    case Reliability::kOk:
+      if (!e.steady) return "ok, unsteady: a glide or short notes";
+      return e.settled ? "ok" : "ok, too short to settle";
+    case Reliability::kHarmonics:
+    case Reliability::kReadsLow: {
+      const bool high = e.mark == Reliability::kHarmonics;
+      std::string text = "unreliable: reads ";
+      if (std::isfinite(e.off_cents))
+        text += std::to_string(std::lround(std::fabs(e.off_cents))) + " c ";
+      text += std::string(high ? "high" : "low") + " (" + OffReason(e, in_use) + ")";
+      std::string tries = !CrossingsExplain(e) && !TryFilter(e).empty() ? TryFilter(e)
+                          : high ? TryHigh(e.tracked_hz, in_use)
+                                 : TryLow(e.tracked_hz, in_use);
+      return tries.empty() ? text : text + "; try " + tries;
+    }
+    case Reliability::kNoPitch:
+      break;
+  }
+  if (e.several_pitches) return "unreliable: no single pitch (a chord, or several sounds)";
+  if (e.tracked_hz <= 0 && e.quiet)
+    return "unreliable: no pitch (quiet: " + std::to_string(std::lround(e.level_db)) + " dBFS)";
+  return "unreliable: no pitch (noise or no clear tone)";
+}
+
+void PrintReport(const NoteReport& report, const PrefilterChoice& in_use, std::FILE* out) {
+  const bool notes = report.Choice().kind == ReportChoice::Kind::kNotes;
+  const uint64_t high = report.Marked(Reliability::kHarmonics),
+                 low = report.Marked(Reliability::kReadsLow),
+                 no_pitch = report.Marked(Reliability::kNoPitch),
+                 unreliable = report.Total() - report.Reliable();
+  if (notes) {
+    uint64_t unsteady =
+        static_cast<uint64_t>(std::count_if(report.Entries().begin(), report.Entries().end(),
+                                            [](const ReportEntry& e) { return !e.steady; }));
+    std::fprintf(out, "\nNotes     %llu stretch%s of the output: %llu stable, %llu unsteady",
+                 static_cast<unsigned long long>(report.Total()), report.Total() == 1 ? "" : "es",
+                 static_cast<unsigned long long>(report.Total() - unsteady),
+                 static_cast<unsigned long long>(unsteady));
+  } else
+    std::fprintf(out, "\nSlices    %llu of %g s", static_cast<unsigned long long>(report.Total()),
+                 report.Choice().seconds);
+  if (unreliable > 0)
+    std::fprintf(out, "; %llu unreliable", static_cast<unsigned long long>(unreliable));
+  std::fprintf(out, "\n");
+  if (report.Total() == 0) {
+    std::fprintf(out,
+                 "          none: the output holds no pitch for %g s anywhere "
+                 "(--report slices:0.5 lists it over time)\n",
+                 kShortestNoteSeconds);
+    return;
+  }
+  std::fprintf(out, "%9s %9s  %10s  %-9s %7s  %s\n", "Start (s)", "End (s)", "Reading Hz", "Note",
+               "Ripple", "Check");
+  for (const ReportEntry& e : report.Entries()) {
+    double cents = 0;
+    std::string note = e.mark == Reliability::kOk && e.steady && e.range == TableRange::kInside
+                           ? NoteName(e.reading_hz, &cents)
+                           : "-";
+    // Rounded before the sign is chosen: never "-0 c".
+    if (note != "-")
+      note += " " + std::string(std::lround(cents) >= 0 ? "+" : "") +
+              std::to_string(std::lround(cents)) + " c";
+    char ripple[16] = "-";
+    if (e.ripple_cents >= 0)
+      std::snprintf(ripple, sizeof ripple, "%ld c", std::lround(std::min(e.ripple_cents, 9999.0)));
+    std::fprintf(out, "%9.2f %9.2f  %10.2f  %-9s %7s  %s\n", e.start_s, e.end_s, e.reading_hz,
+                 note.c_str(), ripple, CheckText(e, in_use).c_str());
+  }
+  if (report.Unlisted() > 0)
+    std::fprintf(out, "          ... %llu more not listed (the first %zu are)\n",
+                 static_cast<unsigned long long>(report.Unlisted()), report.Entries().size());
+  if (high > 0) {
+    const std::string lowest = NoteOnly(report.LowestTracked(Reliability::kHarmonics));
+    std::string ways = "--prefilter note:NOTE for one note";
+    if (PrefilterOption(in_use) != "range:" + lowest)
+      ways += ",\n          --prefilter range:" + lowest + " for notes from " + lowest + " up";
+    if (PrefilterOption(in_use) != "follow") ways += ",\n          --prefilter follow for a line";
+    std::fprintf(out,
+                 "Check     %llu of them read too high, as harmonics add zero crossings: a "
+                 "pre-filter\n          takes them out: %s;\n          tonevolt advise IN "
+                 "suggests settings\n",
+                 static_cast<unsigned long long>(high), ways.c_str());
+  }
+  if (low > 0)
+    std::fprintf(out,
+                 "Check     %llu of them read too low: a pre-filter that cuts the fundamental, a "
+                 "lower sound\n          or DC offset that sets the crossings, or 1 V/oct's "
+                 "ripple (each line says which)\n",
+                 static_cast<unsigned long long>(low));
+  if (report.BeyondTable() > 0)
+    std::fprintf(out,
+                 "Check     %llu of them reach%s an end of the 1 V/oct table, where the module's "
+                 "value\n          stops: the reading there is clipped\n",
+                 static_cast<unsigned long long>(report.BeyondTable()),
+                 report.BeyondTable() == 1 ? "es" : "");
+  if (no_pitch > 0)
+    std::fprintf(out,
+                 "Check     %llu of them %s no clear pitch to check (noise, speech, chords, or "
+                 "quieter than --gate):\n          the reading there means little\n",
+                 static_cast<unsigned long long>(no_pitch), no_pitch == 1 ? "has" : "have");
+}
+
+}  // namespace tonevolt

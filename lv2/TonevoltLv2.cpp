@@ -114,16 +114,13 @@ class ModuleStage {
   FpuControlWords ApplyControls() {
     m_has_run = true;
     m_core.SetCutoff(ClampedOr(m_cutoff, kCutoffMinHz, kCutoffMaxHz, m_cutoff_default));
-    m_core.SetOctaveIndex(
-        NearestWhole(m_octave, kOctaveMin, kOctaveMax, OctavePortValue(kOctaveDefaultIndex)) -
-        OctavePortValue(0));
+    m_core.SetOctaveIndex(OctaveIndexOfShift(
+        NearestWhole(m_octave, kOctaveMin, kOctaveMax, OctaveShiftOfIndex(kOctaveDefaultIndex))));
     m_core.SetFreqScale(
         NearestWhole(m_scale, kScaleVoltPerKhz, kScaleVoltPerOctave, kScaleDefault));
-    // The port counts poles, the module's list from 0.
-    m_core.SetFilterOrder(NearestWhole(m_order, OrderPortValue(kOrderOnePole),
-                                       OrderPortValue(kOrderTwoPoles),
-                                       OrderPortValue(kOrderDefault)) -
-                          OrderPortValue(0));
+    m_core.SetFilterOrder(OrderIndexOfPoles(NearestWhole(m_order, OrderPolesOfIndex(kOrderOnePole),
+                                                         OrderPolesOfIndex(kOrderTwoPoles),
+                                                         OrderPolesOfIndex(kOrderDefault))));
     // The rounding of the call (FpuControl.h): toward zero for 1 V/oct.
     return CallWords(kDefaultFpuControlWords, m_core.VoltPerOctave());
   }

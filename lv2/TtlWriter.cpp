@@ -201,13 +201,13 @@ std::string Describe(const Plugin& plugin, int minor, int micro) {
       Decimal(plugin.tracker ? kTrackerCutoffDefaultHz : kCutoffDefaultHz).c_str(),
       Decimal(kCutoffMinHz).c_str(), Decimal(kCutoffMaxHz).c_str());
   text += ListPort(kPortOctave, "octave", "Octave", "Octave shift of the output.",
-                   kOctaveDefaultIndex, kOctaveLabels, OctavePortValue);
+                   kOctaveDefaultIndex, kOctaveLabels, OctaveShiftOfIndex);
   text += ListPort(kPortScale, "scale", "Freq Scale",
                    "Output scaling: linear in frequency, or logarithmic through the module's "
                    "table.",
                    kScaleDefault, kScaleLabels, Itself);
   text += ListPort(kPortOrder, "order", "Filter Order", "Poles of the low-pass.", kOrderDefault,
-                   kOrderLabels, OrderPortValue);
+                   kOrderLabels, OrderPolesOfIndex);
   if (plugin.tracker) text += TrackerPorts(plugin.output_class);
   return text + "\t] .\n";
 }

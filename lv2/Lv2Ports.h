@@ -1,6 +1,7 @@
 // The LV2 plug-ins' identity and ports, shared by the adapter and the
-// writer of their description (TtlWriter.cpp). Hosts save sessions by URI
-// and port symbol and may refer to ports by index: never change one.
+// writer of the bundle's manifest and description (TtlWriter.cpp). Hosts
+// save sessions by URI and port symbol and may refer to ports by index:
+// never change one.
 #pragma once
 
 #include <cstdint>

@@ -135,9 +135,10 @@ bool Prefilter::Parse(const std::string& text, PrefilterChoice* choice, std::str
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   PrefilterChoice parsed;
   std::string frequency;
-  if (lower == "off" || lower == "follow" || lower == "live") {
+  if (lower == "off" || lower == "follow" || lower == "live" || lower == "live:hold") {
     if (lower == "follow") parsed.kind = PrefilterChoice::Kind::kFollow;
-    if (lower == "live") parsed.kind = PrefilterChoice::Kind::kLive;
+    if (StartsWith(lower, "live")) parsed.kind = PrefilterChoice::Kind::kLive;
+    parsed.hold = lower == "live:hold";
     *choice = parsed;
     return true;
   } else if (StartsWith(lower, "range:")) {
@@ -147,7 +148,8 @@ bool Prefilter::Parse(const std::string& text, PrefilterChoice* choice, std::str
     parsed.kind = PrefilterChoice::Kind::kNote;
     frequency = text.substr(5);
   } else {
-    *error = "unknown pre-filter '" + text + "': use off, follow, live, range:LOWEST or note:NOTE";
+    *error = "unknown pre-filter '" + text +
+             "': use off, follow, live, live:hold, range:LOWEST or note:NOTE";
     return false;
   }
   std::string why;
@@ -288,9 +290,13 @@ std::string Prefilter::Describe(const PrefilterChoice& choice) {
       return "following the tune: for each note, a 2-pole Butterworth high-pass at half its "
              "pitch and an 8-pole elliptic low-pass to 1.3 times it";
     case PrefilterChoice::Kind::kLive:
-      return "following the tune as it comes, as the tracker plug-ins do: for each note, a "
-             "2-pole Butterworth high-pass at half its pitch and an 8-pole elliptic low-pass to "
-             "1.3 times it";
+      return std::string(
+                 "following the tune as it comes, as the tracker plug-ins do: for each note, a "
+                 "2-pole Butterworth high-pass at half its pitch and an 8-pole elliptic low-pass "
+                 "to 1.3 times it") +
+             (choice.hold ? "; behind the module, each note's reading held through the silence "
+                            "after it"
+                          : "");
     case PrefilterChoice::Kind::kOff:
       break;
   }

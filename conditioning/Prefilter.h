@@ -20,6 +20,9 @@ struct PrefilterChoice {
   };
   Kind kind = Kind::kOff;
   double hz = 0;  // LO or F
+  // "live:hold": behind the module, each note's reading held through the
+  // silence after it, as the tracker plug-ins' hold does (NoteHold).
+  bool hold = false;
 };
 
 class Prefilter {
@@ -28,8 +31,8 @@ class Prefilter {
   // stops the second harmonic of a note a fifth below.
   static constexpr double kNoteEdgeFactor = 1.3;
 
-  // Reads "off", "follow", "live", "range:LO" or "note:F", with LO and F in
-  // Hz or as note names.
+  // Reads "off", "follow", "live", "live:hold", "range:LO" or "note:F", with
+  // LO and F in Hz or as note names.
   static bool Parse(const std::string& text, PrefilterChoice* choice, std::string* error);
 
   // Designs the filter for a sample rate; null and a one-line error when it

@@ -23,10 +23,12 @@ constexpr float kCutoffMinHz = 10.0f;
 constexpr float kCutoffMaxHz = 5000.0f;
 constexpr float kCutoffDefaultHz = 40.0f;
 
-// "Octave": list index = shift - kOctaveMin; the default is no shift.
+// "Octave": a list of shifts from kOctaveMin up; the default is no shift.
 constexpr int32_t kOctaveMin = -3;
 constexpr int32_t kOctaveMax = 3;
-constexpr int32_t kOctaveIndexNoShift = -kOctaveMin;
+constexpr int32_t OctaveIndexOfShift(int32_t shift) { return shift - kOctaveMin; }
+constexpr int32_t OctaveShiftOfIndex(int32_t index) { return index + kOctaveMin; }
+constexpr int32_t kOctaveIndexNoShift = OctaveIndexOfShift(0);
 constexpr int32_t kOctaveDefaultIndex = kOctaveIndexNoShift;
 constexpr const char* kOctaveLabels[] = {"-3", "-2", "-1", "0", "+1", "+2", "+3"};
 static_assert(sizeof kOctaveLabels / sizeof kOctaveLabels[0] == kOctaveMax - kOctaveMin + 1,
@@ -41,6 +43,9 @@ constexpr int32_t kOrderOnePole = 0;
 constexpr int32_t kOrderTwoPoles = 1;
 constexpr int32_t kOrderDefault = kOrderOnePole;
 constexpr const char* kOrderLabels[] = {"1-Pole", "2-Pole"};
+// Where "Filter Order" is shown as a number, it counts poles: index + 1.
+constexpr int32_t OrderIndexOfPoles(int32_t poles) { return poles - 1; }
+constexpr int32_t OrderPolesOfIndex(int32_t index) { return index + 1; }
 
 // Output values: 1.0 stands for 10 V.
 constexpr double kVoltsPerUnit = 10.0;

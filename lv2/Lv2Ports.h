@@ -1,6 +1,7 @@
 // The LV2 plug-ins' identity and ports, shared by the adapter and the
-// writer of their description (TtlWriter.cpp). Hosts save sessions by URI
-// and port symbol and may refer to ports by index: never change one.
+// writer of the bundle's manifest and description (TtlWriter.cpp). Hosts
+// save sessions by URI and port symbol and may refer to ports by index:
+// never change one.
 #pragma once
 
 #include <cstdint>
@@ -19,9 +20,9 @@ enum PortIndex : uint32_t {
   kPortInput = 0,
   kPortPitch = 1,
   kPortCutoff = 2,
-  kPortOctave = 3,
+  kPortOctave = 3,  // the shift, not the module's list index (TonevoltPins.h maps them)
   kPortScale = 4,
-  kPortOrder = 5,
+  kPortOrder = 5,  // poles, not the module's list index
   kPortLowest = 6,
   kPortGate = 7,
   kPortThreshold = 8,
@@ -30,12 +31,6 @@ enum PortIndex : uint32_t {
 };
 constexpr uint32_t kPlainPortCount = 6;
 constexpr uint32_t kTrackerPortCount = 11;
-
-// The ports' values against the module's list indices: the octave port
-// takes the shift (index + kOctaveMin), the order port counts poles.
-constexpr int32_t kOrderPortPolesOfIndex0 = 1;
-constexpr int32_t OctavePortValue(int32_t index) { return index + kOctaveMin; }
-constexpr int32_t OrderPortValue(int32_t index) { return index + kOrderPortPolesOfIndex0; }
 
 // The tracker's controls. Its defaults are the tracker's own; `lowest` 0
 // turns it off, and values between 0 and LiveTracker::kLowestHz act as that.

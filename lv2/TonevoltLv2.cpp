@@ -12,11 +12,11 @@
 #include <cstdint>
 #include <memory>
 #include <new>
-#include <vector>
 
 #include "FpuControl.h"
 #include "Lv2Ports.h"
 #include "TonevoltCore.h"
+#include "conditioning/LiveReading.h"
 #include "conditioning/LiveTracker.h"
 
 namespace {
@@ -114,16 +114,13 @@ class ModuleStage {
   FpuControlWords ApplyControls() {
     m_has_run = true;
     m_core.SetCutoff(ClampedOr(m_cutoff, kCutoffMinHz, kCutoffMaxHz, m_cutoff_default));
-    m_core.SetOctaveIndex(
-        NearestWhole(m_octave, kOctaveMin, kOctaveMax, OctavePortValue(kOctaveDefaultIndex)) -
-        OctavePortValue(0));
+    m_core.SetOctaveIndex(OctaveIndexOfShift(
+        NearestWhole(m_octave, kOctaveMin, kOctaveMax, OctaveShiftOfIndex(kOctaveDefaultIndex))));
     m_core.SetFreqScale(
         NearestWhole(m_scale, kScaleVoltPerKhz, kScaleVoltPerOctave, kScaleDefault));
-    // The port counts poles, the module's list from 0.
-    m_core.SetFilterOrder(NearestWhole(m_order, OrderPortValue(kOrderOnePole),
-                                       OrderPortValue(kOrderTwoPoles),
-                                       OrderPortValue(kOrderDefault)) -
-                          OrderPortValue(0));
+    m_core.SetFilterOrder(OrderIndexOfPoles(NearestWhole(m_order, OrderPolesOfIndex(kOrderOnePole),
+                                                         OrderPolesOfIndex(kOrderTwoPoles),
+                                                         OrderPolesOfIndex(kOrderDefault))));
     // The rounding of the call (FpuControl.h): toward zero for 1 V/oct.
     return CallWords(kDefaultFpuControlWords, m_core.VoltPerOctave());
   }
@@ -241,9 +238,7 @@ class TrackerPlugin {
       m_tracker->Reset();
       m_tracker_has_run = false;
     }
-    m_has_note = false;
-    m_gate_was_open = false;
-    m_recent_count = 0;
+    m_note_hold->Reset();
   }
 
   void Run(uint32_t sample_count) {
@@ -270,61 +265,23 @@ class TrackerPlugin {
       m_tracker->Process(m_input + done, m_conditioned.get(), m_gate_piece.get(), piece);
       LoadFpuControlWords(call_words);
       m_module.Process(m_conditioned.get(), m_pitch + done, piece);
-      ReadAtTheHostsRate(m_pitch + done, piece);
-      Hold(m_pitch + done, piece, hold);
+      m_rate_step.Process(m_pitch + done, piece, m_module.VoltPerOctave());
+      m_note_hold->Process(m_pitch + done, m_gate_piece.get(), piece, hold);
       if (m_gate != nullptr) std::copy_n(m_gate_piece.get(), piece, m_gate + done);
       done += piece;
     }
   }
 
  private:
-  // The module's gain is set for kReferenceRate: at another rate it reads a
-  // frequency f as f * kReferenceRate / rate. A tracker is for playing, so
-  // its reading is put back on the note played: a fixed step in 1 V/oct, a
-  // factor in 1 V/kHz. At kReferenceRate nothing changes.
-  void ReadAtTheHostsRate(float* pitch, uint32_t count) const {
-    if (m_sample_rate == kReferenceRate) return;
-    if (m_module.VoltPerOctave()) {
-      for (uint32_t i = 0; i < count; ++i) pitch[i] = static_cast<float>(pitch[i] + m_rate_step);
-    } else {
-      for (uint32_t i = 0; i < count; ++i) pitch[i] = static_cast<float>(pitch[i] * m_rate_factor);
-    }
-  }
-
   // Not real-time: every band the tracker may steer to is designed here.
   void Design(double lowest_hz) {
     const ModuleWords words;
     tonevolt::LiveOptions options;
     options.lowest_hz = lowest_hz;
     m_tracker.reset(new tonevolt::LiveTracker(m_sample_rate, options));
-    m_recent.assign(m_tracker->CloseDelaySamples(), 0.0f);
+    m_note_hold.reset(new tonevolt::NoteHold(m_tracker->CloseDelaySamples()));
     m_designed_lowest = lowest_hz;
     m_tracker_has_run = false;
-  }
-
-  // While the gate is closed after a note, that note's reading instead of
-  // the module's decay toward no pitch: the reading from as far before the
-  // gate closed as its closing can trail the note's end (or from the
-  // note's start, if it was shorter), before its release reached it.
-  void Hold(float* pitch, uint32_t count, bool hold) {
-    const float* gate = m_gate_piece.get();
-    const size_t size = m_recent.size();
-    for (uint32_t i = 0; i < count; ++i) {
-      if (gate[i] != 0.0f) {
-        if (!m_gate_was_open) m_recent_count = 0;
-        m_recent[m_recent_pos] = pitch[i];
-        m_recent_pos = m_recent_pos + 1 == size ? 0 : m_recent_pos + 1;
-        m_recent_count = std::min(m_recent_count + 1, size);
-        m_gate_was_open = true;
-      } else {
-        if (m_gate_was_open) {
-          m_note_value = m_recent[(m_recent_pos + size - m_recent_count) % size];
-          m_has_note = true;
-          m_gate_was_open = false;
-        }
-        if (hold && m_has_note) pitch[i] = m_note_value;
-      }
-    }
   }
 
   const float* m_input = nullptr;
@@ -336,19 +293,13 @@ class TrackerPlugin {
   float* m_latency = nullptr;
   ModuleStage m_module;
   double m_sample_rate;
-  double m_rate_factor = m_sample_rate / kReferenceRate;
-  double m_rate_step = std::log2(m_rate_factor) / kVoltsPerUnit;  // one octave is 1 V
+  tonevolt::RateStep m_rate_step{m_sample_rate};
   std::unique_ptr<tonevolt::LiveTracker> m_tracker;
+  std::unique_ptr<tonevolt::NoteHold> m_note_hold;  // following the tracker's gate
   double m_designed_lowest = 0;
   bool m_tracker_has_run = false;  // since designed or reset
   bool m_on = true;                // `lowest` above 0 at activate()
   std::unique_ptr<float[]> m_conditioned, m_gate_piece;
-  bool m_has_note = false;  // a note has ended since activate()
-  float m_note_value = 0.0f;
-  // The readings of the open gate's last CloseDelaySamples() samples.
-  std::vector<float> m_recent;
-  size_t m_recent_pos = 0, m_recent_count = 0;
-  bool m_gate_was_open = false;
 };
 
 template <class PluginType>

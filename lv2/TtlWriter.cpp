@@ -1,9 +1,10 @@
-// Writes the bundle's tonevolt.ttl from the published contract
-// (TonevoltPins.h), the ports (Lv2Ports.h) and the tracker's constants
-// (conditioning/LiveTracker.h), so that a change to a range,
-// default or list entry reaches the LV2 hosts as it reaches the module.
+// Writes the bundle's manifest.ttl and tonevolt.ttl from the published
+// contract (TonevoltPins.h), the plug-ins and their ports (Lv2Ports.h) and
+// the tracker's constants (conditioning/LiveTracker.h), so that a change to a
+// URI, range, default or list entry reaches the LV2 hosts as it reaches the
+// module. BINARY is the shared object's file name in the bundle.
 //
-//   tonevolt_ttl_writer OUT.ttl MINOR_VERSION MICRO_VERSION
+//   tonevolt_ttl_writer BUNDLE_DIR BINARY MINOR_VERSION MICRO_VERSION
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -201,38 +202,55 @@ std::string Describe(const Plugin& plugin, int minor, int micro) {
       Decimal(plugin.tracker ? kTrackerCutoffDefaultHz : kCutoffDefaultHz).c_str(),
       Decimal(kCutoffMinHz).c_str(), Decimal(kCutoffMaxHz).c_str());
   text += ListPort(kPortOctave, "octave", "Octave", "Octave shift of the output.",
-                   kOctaveDefaultIndex, kOctaveLabels, OctavePortValue);
+                   kOctaveDefaultIndex, kOctaveLabels, OctaveShiftOfIndex);
   text += ListPort(kPortScale, "scale", "Freq Scale",
                    "Output scaling: linear in frequency, or logarithmic through the module's "
                    "table.",
                    kScaleDefault, kScaleLabels, Itself);
   text += ListPort(kPortOrder, "order", "Filter Order", "Poles of the low-pass.", kOrderDefault,
-                   kOrderLabels, OrderPortValue);
+                   kOrderLabels, OrderPolesOfIndex);
   if (plugin.tracker) text += TrackerPorts(plugin.output_class);
   return text + "\t] .\n";
 }
 
-}  // namespace
+// The plug-ins' full descriptions, where the manifest points hosts.
+constexpr char kDescriptionFile[] = "tonevolt.ttl";
 
-int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: tonevolt_ttl_writer OUT.ttl MINOR_VERSION MICRO_VERSION\n");
-    return 2;
+const Plugin kPlugins[] = {
+    {kCvUri, "Tonevolt (CV output)", "CV output, for modular hosts and jalv.", "CVPort", false},
+    {kAudioUri, "Tonevolt (audio output)", "Audio output, for hosts that do not take CV ports.",
+     "AudioPort", false},
+    {kTrackerCvUri, "Tonevolt Tracker (CV output)",
+     "Ahead of it, a melody tracker steers a band-pass to the tune's fundamental and opens a "
+     "gate while a note sounds. CV outputs, for modular hosts and jalv.",
+     "CVPort", true},
+    {kTrackerAudioUri, "Tonevolt Tracker (audio output)",
+     "Ahead of it, a melody tracker steers a band-pass to the tune's fundamental and opens a "
+     "gate while a note sounds. Audio outputs, for hosts that do not take CV ports.",
+     "AudioPort", true},
+};
+
+// What a host reads of every bundle it finds: each plug-in's URI, binary
+// and where its description is.
+std::string Manifest(const char* binary) {
+  std::string text =
+      "@prefix lv2:  <http://lv2plug.in/ns/lv2core#> .\n"
+      "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+      "\n"
+      "# Written by lv2/TtlWriter.cpp from lv2/Lv2Ports.h: edit those, not this.\n";
+  for (const Plugin& plugin : kPlugins) {
+    text += Format(
+        "\n"
+        "<%s>\n"
+        "\ta lv2:Plugin ;\n"
+        "\tlv2:binary <%s> ;\n"
+        "\trdfs:seeAlso <%s> .\n",
+        plugin.uri, binary, kDescriptionFile);
   }
-  const int minor = std::atoi(argv[2]), micro = std::atoi(argv[3]);
-  const Plugin kPlugins[] = {
-      {kCvUri, "Tonevolt (CV output)", "CV output, for modular hosts and jalv.", "CVPort", false},
-      {kAudioUri, "Tonevolt (audio output)", "Audio output, for hosts that do not take CV ports.",
-       "AudioPort", false},
-      {kTrackerCvUri, "Tonevolt Tracker (CV output)",
-       "Ahead of it, a melody tracker steers a band-pass to the tune's fundamental and opens a "
-       "gate while a note sounds. CV outputs, for modular hosts and jalv.",
-       "CVPort", true},
-      {kTrackerAudioUri, "Tonevolt Tracker (audio output)",
-       "Ahead of it, a melody tracker steers a band-pass to the tune's fundamental and opens a "
-       "gate while a note sounds. Audio outputs, for hosts that do not take CV ports.",
-       "AudioPort", true},
-  };
+  return text;
+}
+
+std::string Descriptions(int minor, int micro) {
   std::string text =
       "@prefix doap:   <http://usefulinc.com/ns/doap#> .\n"
       "@prefix foaf:   <http://xmlns.com/foaf/0.1/> .\n"
@@ -247,14 +265,32 @@ int main(int argc, char** argv) {
       "# Hosts save sessions and presets by port symbol: never rename one.\n"
       "# Written by lv2/TtlWriter.cpp from core/TonevoltPins.h: edit those, not this.\n";
   for (const Plugin& plugin : kPlugins) text += "\n" + Describe(plugin, minor, micro);
+  return text;
+}
 
-  // Written beside and renamed, so that a failed run leaves no half file.
-  const std::string out = argv[1], temporary = out + ".part";
+// Written beside and renamed, so that a failed run leaves no half file.
+bool WriteFile(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".part";
   FILE* file = std::fopen(temporary.c_str(), "w");
   if (file == nullptr || std::fputs(text.c_str(), file) < 0 || std::fclose(file) != 0 ||
-      std::rename(temporary.c_str(), out.c_str()) != 0) {
-    std::fprintf(stderr, "tonevolt_ttl_writer: cannot write %s\n", out.c_str());
-    return 1;
+      std::rename(temporary.c_str(), path.c_str()) != 0) {
+    std::fprintf(stderr, "tonevolt_ttl_writer: cannot write %s\n", path.c_str());
+    return false;
   }
-  return 0;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 5) {
+    std::fprintf(stderr,
+                 "usage: tonevolt_ttl_writer BUNDLE_DIR BINARY MINOR_VERSION MICRO_VERSION\n");
+    return 2;
+  }
+  const std::string bundle = argv[1];
+  const int minor = std::atoi(argv[3]), micro = std::atoi(argv[4]);
+  const bool written = WriteFile(bundle + "/" + kDescriptionFile, Descriptions(minor, micro)) &&
+                       WriteFile(bundle + "/manifest.ttl", Manifest(argv[2]));
+  return written ? 0 : 1;
 }

@@ -13,20 +13,21 @@
 # command each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 out=${1:-build/accuracy}
 if [ -z "${TONEVOLT:-}" ]; then
   scripts/deps.sh >&2  # every group: the build configures tests and benchmarks
   build_dir=build/linux-x64
   mkdir -p "$build_dir"
   log=$build_dir/accuracy-build.log
+  : >"$log"
   echo "accuracy: building the tool in $build_dir (log: $log)" >&2
-  if ! { cmake --preset linux-x64 -B "$build_dir" &&
-         cmake --build "$build_dir" -j2 --target tonevolt &&
-         cmake --preset lv2 && cmake --build build/lv2 -j2 --target tonevolt_lv2; } >"$log" 2>&1; then
-    tail -n 60 "$log" >&2
-    echo "accuracy: build failed (full log: $log)" >&2
-    exit 1
-  fi
+  build_tool_and_bundle() {
+    cmake --preset linux-x64 -B "$build_dir" &&
+      cmake --build "$build_dir" -j2 --target tonevolt &&
+      cmake --preset lv2 && cmake --build build/lv2 -j2 --target tonevolt_lv2
+  }
+  run_quietly "$log" "accuracy: build" build_tool_and_bundle
   TONEVOLT=$build_dir/tonevolt
 else
   scripts/deps.sh test lv2 bench >&2  # fluidsynth, its sound font; lv2apply; aubio-tools, numpy

@@ -10,16 +10,17 @@
 # programs (for example --benchmark_min_time=0.5).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 scripts/deps.sh
 mkdir -p build
 log=build/bench-lv2-build.log
+: >"$log"
 echo "bench-lv2: building build/linux-x86 and build/lv2 (log: $log)" >&2
-if ! { cmake --preset linux-x86 && cmake --build --preset linux-x86 --target tonevolt_module_bench &&
-       cmake --preset lv2 && cmake --build --preset lv2 --target tonevolt_lv2_bench; } >"$log" 2>&1; then
-  tail -n 60 "$log" >&2
-  echo "bench-lv2: build failed (full log: $log)" >&2
-  exit 1
-fi
+build_benches() {
+  cmake --preset linux-x86 && cmake --build --preset linux-x86 --target tonevolt_module_bench &&
+    cmake --preset lv2 && cmake --build --preset lv2 --target tonevolt_lv2_bench
+}
+run_quietly "$log" "bench-lv2: build" build_benches
 
 results=build/bench-lv2.csv
 : >"$results"

@@ -7,18 +7,19 @@
 # it under emulation); TONEVOLT_BENCH_BUILD_DIR picks another tree.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 scripts/deps.sh  # every group: the build configures tests and benchmarks
 preset=${TONEVOLT_BENCH_PRESET:-linux-x64}
 build_dir=${TONEVOLT_BENCH_BUILD_DIR:-build/$preset}
 mkdir -p "$build_dir"
 log=$build_dir/bench-build.log
+: >"$log"
 echo "bench: building $build_dir (log: $log)" >&2
-if ! { cmake --preset "$preset" -B "$build_dir" &&
-       cmake --build "$build_dir" -j2 --target tonevolt_bench; } >"$log" 2>&1; then
-  tail -n 60 "$log" >&2
-  echo "bench: build failed (full log: $log)" >&2
-  exit 1
-fi
+build_bench() {
+  cmake --preset "$preset" -B "$build_dir" &&
+    cmake --build "$build_dir" -j2 --target tonevolt_bench
+}
+run_quietly "$log" "bench: build" build_bench
 # Medians of repeated runs: the machine is shared and noisy.
 exec "$build_dir/tonevolt_bench" --benchmark_repetitions=9 --benchmark_min_time=0.2 \
   --benchmark_report_aggregates_only=true "$@"

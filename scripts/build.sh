@@ -7,16 +7,14 @@
 # presets to build instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 mkdir -p build
 log=build/build.log
 : >"$log"
+build_preset() { cmake --preset "$1" && cmake --build --preset "$1"; }
 for preset in "${@:-linux-x64 win32 linux-x86 lv2}"; do
   for p in $preset; do
     echo "build: $p" >&2
-    if ! { cmake --preset "$p" && cmake --build --preset "$p"; } >>"$log" 2>&1; then
-      tail -n 60 "$log" >&2
-      echo "build: $p failed (full log: $log)" >&2
-      exit 1
-    fi
+    run_quietly "$log" "build: $p" build_preset "$p"
   done
 done

@@ -5,14 +5,15 @@
 # Quiet unless the build fails; the log is build/tool.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 scripts/deps.sh tool
 build=build/tool
 mkdir -p build
+: >"$build.log"
 echo "run: building $build (log: $build.log)" >&2
-if ! { cmake --preset linux-x64 -B "$build" -DTONEVOLT_TESTS=OFF &&
-       cmake --build "$build" -j2 --target tonevolt; } >"$build.log" 2>&1; then
-  tail -n 60 "$build.log" >&2
-  echo "run: build failed (full log: $build.log)" >&2
-  exit 1
-fi
+build_tool() {
+  cmake --preset linux-x64 -B "$build" -DTONEVOLT_TESTS=OFF &&
+    cmake --build "$build" -j2 --target tonevolt
+}
+run_quietly "$build.log" "run: build" build_tool
 "$build/tonevolt" demo

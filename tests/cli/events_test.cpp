@@ -28,11 +28,11 @@ TEST(Events, LinesBecomeChangesAtTheirSamples) {
   std::string error;
   ASSERT_TRUE(ParseEvents(text, kPinNames, 48000, &changes, &error)) << error;
   const std::vector<Change> expected = {
-      {24000, PIN_OCTAVE, EncodeOctave(1)},
+      {24000, PIN_OCTAVE, OctaveIndexOfShift(1)},
       {48000, PIN_FILTER_CUTOFF, EncodeCutoff(120.0f)},
       {60000, PIN_FREQ_SCALE, EncodeScale(Scale::kVoltPerOctave)},
-      {96000, PIN_FILTER_ORDER, EncodeOrder(2)},
-      {1000, PIN_OCTAVE, EncodeOctave(-3)},
+      {96000, PIN_FILTER_ORDER, OrderIndexOfPoles(2)},
+      {1000, PIN_OCTAVE, OctaveIndexOfShift(-3)},
   };
   ASSERT_EQ(changes.size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {

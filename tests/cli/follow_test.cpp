@@ -1,7 +1,8 @@
 // The pre-filter that follows the tune, through the built program: on a
 // line of two octaves whose harmonics add crossings, where no fixed filter
-// serves every note, it reads each note; and advise suggests it for such a
-// line, in settings that paste into render.
+// serves every note, it reads each note; advise suggests it for such a
+// line, in settings that paste into render; and live:hold keeps a note's
+// reading through the silence after it.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -144,6 +145,48 @@ TEST_F(FollowTest, AdviseSuggestsFollowingWhereItServes) {
   const std::string suggested = r.out.substr(at + 11, r.out.find('\n', at) - at - 11);
   EXPECT_NE(suggested.find("--prefilter follow"), std::string::npos) << r.out;
   NoteErrors(suggested, true);
+}
+
+// One note between silences: with live:hold the output is live's until the
+// note ends, then stays on the note through the silence after it, where
+// live falls to the no-pitch reading. At the module's rate, and through
+// the resamplers from another.
+TEST_F(FollowTest, LiveHoldKeepsTheNotesReadingAfterIt) {
+  constexpr double kBefore = 0.2, kNote = 0.6, kAfter = 0.8;
+  const double note_hz = NoteHz(57);  // A3
+  for (int rate : {44100, 48000}) {
+    SCOPED_TRACE(rate);
+    std::vector<float> x(static_cast<size_t>((kBefore + kNote + kAfter) * rate), 0.0f);
+    double phase = 0;
+    for (size_t i = static_cast<size_t>(kBefore * rate); i < (kBefore + kNote) * rate; ++i) {
+      const double p = 2 * M_PI * phase;
+      x[i] = static_cast<float>(0.3 * std::sin(p) + 0.2 * std::sin(2 * p + 0.4));
+      phase += note_hz / rate;
+    }
+    WriteWav(Path("note.wav"), x, rate);
+    std::vector<float> out[2];
+    const char* const kKinds[] = {"live", "live:hold"};
+    for (int k = 0; k < 2; ++k) {
+      Result r = Run("render '" + Path("note.wav") + "' '" + Path("out.wav") + "' " +
+                     kLineSettings + " --prefilter " + kKinds[k]);
+      ASSERT_EQ(r.code, 0) << kKinds[k] << "\n" << r.err;
+      out[k] = ReadMono(Path("out.wav"));
+      ASSERT_EQ(out[k].size(), x.size()) << kKinds[k];
+    }
+    const std::vector<float>& live = out[0];
+    const std::vector<float>& held = out[1];
+    const size_t note_end = static_cast<size_t>((kBefore + kNote) * rate);
+    EXPECT_TRUE(SameSamples(std::vector<float>(live.begin(), live.begin() + note_end),
+                            std::vector<float>(held.begin(), held.begin() + note_end)));
+    // The last half of the silence after it.
+    const double gap_from = kBefore + kNote + kAfter / 2, gap_to = kBefore + kNote + kAfter;
+    EXPECT_NEAR(CentsOff(OutputHz(held, rate, gap_from, gap_to), note_hz), 0, kWithinCents);
+    const size_t gap_start = static_cast<size_t>(gap_from * rate);
+    EXPECT_TRUE(SameSamples(std::vector<float>(held.size() - gap_start, held[gap_start]),
+                            std::vector<float>(held.begin() + gap_start, held.end())))
+        << "the held reading moves";
+    EXPECT_NEAR(kVoltsPerUnit * live.back(), kNoPitchVolts, 1e-3) << "live, at the end";
+  }
 }
 
 }  // namespace

@@ -33,20 +33,25 @@ double MeasuredGainDb(Prefilter* filter, double hz, double rate) {
   return Db(AmplitudeAt(y, hz, rate, settle, y.size()) / 0.5);
 }
 
-TEST(Prefilter, ParsesItsThreeForms) {
+TEST(Prefilter, ParsesEveryForm) {
   struct Case {
     const char* text;
     PrefilterChoice::Kind kind;
     double hz;
+    bool hold;
   };
   const Case kCases[] = {
-      {"off", PrefilterChoice::Kind::kOff, 0},
-      {"OFF", PrefilterChoice::Kind::kOff, 0},
-      {"range:110", PrefilterChoice::Kind::kRange, 110},
-      {"range:E1", PrefilterChoice::Kind::kRange, 41.20344461410875},
-      {"note:440", PrefilterChoice::Kind::kNote, 440},
-      {"note:A4", PrefilterChoice::Kind::kNote, 440},
-      {"Note:c#5", PrefilterChoice::Kind::kNote, 554.3652619537442},
+      {"off", PrefilterChoice::Kind::kOff, 0, false},
+      {"OFF", PrefilterChoice::Kind::kOff, 0, false},
+      {"range:110", PrefilterChoice::Kind::kRange, 110, false},
+      {"range:E1", PrefilterChoice::Kind::kRange, 41.20344461410875, false},
+      {"note:440", PrefilterChoice::Kind::kNote, 440, false},
+      {"note:A4", PrefilterChoice::Kind::kNote, 440, false},
+      {"Note:c#5", PrefilterChoice::Kind::kNote, 554.3652619537442, false},
+      {"follow", PrefilterChoice::Kind::kFollow, 0, false},
+      {"live", PrefilterChoice::Kind::kLive, 0, false},
+      {"live:hold", PrefilterChoice::Kind::kLive, 0, true},
+      {"Live:HOLD", PrefilterChoice::Kind::kLive, 0, true},
   };
   for (const Case& c : kCases) {
     PrefilterChoice choice;
@@ -54,9 +59,11 @@ TEST(Prefilter, ParsesItsThreeForms) {
     ASSERT_TRUE(Prefilter::Parse(c.text, &choice, &error)) << c.text << ": " << error;
     EXPECT_EQ(choice.kind, c.kind) << c.text;
     EXPECT_NEAR(choice.hz, c.hz, 1e-9) << c.text;
+    EXPECT_EQ(choice.hold, c.hold) << c.text;
   }
-  for (const char* text : {"", "on", "band:100", "range", "range:", "note:H2", "range:0", "note:-5",
-                           "off:1", "range:110:220"}) {
+  for (const char* text :
+       {"", "on", "band:100", "range", "range:", "note:H2", "range:0", "note:-5", "off:1",
+        "range:110:220", "live:", "live:keep", "follow:hold", "live:hold:1", "livehold"}) {
     PrefilterChoice choice;
     std::string error;
     EXPECT_FALSE(Prefilter::Parse(text, &choice, &error)) << text;

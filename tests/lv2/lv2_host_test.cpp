@@ -1092,8 +1092,9 @@ std::vector<float> ReadFloatWavData(const std::string& path) {
 }  // namespace
 
 // What the tool renders with `--prefilter live` is what the tracker plug-in
-// gives with `hold` off, bit for bit: the same conditioning on i386 and
-// x86-64, the same module.
+// gives with `hold` off, and with `live:hold` what it gives with `hold` on,
+// bit for bit: the same conditioning on i386 and x86-64, the same module,
+// the same hold.
 TEST(Lv2Tracker, TheToolsLiveRenderIsThePlugInsOutput) {
   SKIP_WITHOUT_REFERENCE();
   if (!std::ifstream(TONEVOLT_PROGRAM).good())
@@ -1108,21 +1109,26 @@ TEST(Lv2Tracker, TheToolsLiveRenderIsThePlugInsOutput) {
                                                {0.3, 0, 0}});
   const std::string in = WorkPath("in.wav"), out = WorkPath("out.wav");
   WriteFloatWav(in, input, static_cast<uint32_t>(rate));
-  std::remove(out.c_str());
-  const std::string command = std::string("'") + TONEVOLT_PROGRAM + "' render '" + in + "' '" +
-                              out +
-                              "' --prefilter live --cutoff 40 --scale oct --order 2 > /dev/null";
-  ASSERT_EQ(std::system(command.c_str()), 0) << command;
-  const std::vector<float> tool = ReadFloatWavData(out);
+  for (const auto& [prefilter, hold] : {std::pair<const char*, float>{"live", 0.0f},
+                                        std::pair<const char*, float>{"live:hold", 1.0f}}) {
+    SCOPED_TRACE(prefilter);
+    std::remove(out.c_str());
+    const std::string command = std::string("'") + TONEVOLT_PROGRAM + "' render '" + in + "' '" +
+                                out + "' --prefilter " + prefilter +
+                                " --cutoff 40 --scale oct --order 2 > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const std::vector<float> tool = ReadFloatWavData(out);
 
-  const Settings settings = {40.0f, 0, 1, 2, 41.2f, -50.0f, 0.0f};
-  for (const char* uri : kTrackerUris) {
-    SCOPED_TRACE(uri);
-    RunChecks checks;
-    const TrackerRender plugin =
-        RenderTracker(uri, rate, {{0, settings, settings}}, input, 21, &checks);
-    ExpectRealTimeCitizen(checks, uri);
-    ExpectSameBits(tool, plugin.pitch, "the tool's --prefilter live against the plug-in");
+    const Settings settings = {40.0f, 0, 1, 2, 41.2f, -50.0f, hold};
+    for (const char* uri : kTrackerUris) {
+      SCOPED_TRACE(uri);
+      RunChecks checks;
+      const TrackerRender plugin =
+          RenderTracker(uri, rate, {{0, settings, settings}}, input, 21, &checks);
+      ExpectRealTimeCitizen(checks, uri);
+      ExpectSameBits(tool, plugin.pitch,
+                     std::string("the tool's --prefilter ") + prefilter + " against the plug-in");
+    }
   }
 }
 

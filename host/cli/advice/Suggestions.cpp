@@ -72,7 +72,7 @@ std::string PrefilterOption(const PrefilterChoice& choice) {
     case PrefilterChoice::Kind::kFollow:
       return "follow";
     case PrefilterChoice::Kind::kLive:
-      return "live";
+      return choice.hold ? "live:hold" : "live";
     case PrefilterChoice::Kind::kOff:
     case PrefilterChoice::Kind::kBand:
       break;

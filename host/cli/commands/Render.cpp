@@ -90,7 +90,9 @@ std::vector<Option> RenderRows(RenderOptions* o) {
                      PrefilterOption(o->prefilter) +
                          " (default), follow (a band around each note,\n"
                          "steered by a melody tracker), live (the same as\n"
-                         "it comes, as the tracker plug-ins), note:F (8-pole\n"
+                         "it comes, as the tracker plug-ins), live:hold\n"
+                         "(live, each note's reading held through the\n"
+                         "silence after it, as their hold), note:F (8-pole\n"
                          "elliptic low-pass at 1.3 F) or range:LO (high-pass\n"
                          "at LO/2, 4-pole low-pass at LO); F, LO in Hz (110,\n"
                          "110Hz) or as notes (E1)",

@@ -113,7 +113,9 @@ bool ParseScale(const std::string& text, Scale* scale, std::string* error) {
 
 bool ParseOrder(const std::string& text, int* order, std::string* error) {
   long v;
-  if (!ParseInt(text, 1, 2, &v, error)) return false;
+  if (!ParseInt(text, OrderPolesOfIndex(kOrderOnePole), OrderPolesOfIndex(kOrderTwoPoles), &v,
+                error))
+    return false;
   *order = static_cast<int>(v);
   return true;
 }
@@ -123,11 +125,9 @@ int32_t EncodeCutoff(float hz) {
   std::memcpy(&bits, &hz, sizeof bits);
   return bits;
 }
-int32_t EncodeOctave(int octave) { return octave + kOctaveIndexNoShift; }
 int32_t EncodeScale(Scale scale) {
   return scale == Scale::kVoltPerOctave ? kScaleVoltPerOctave : kScaleVoltPerKhz;
 }
-int32_t EncodeOrder(int order) { return order == 2 ? kOrderTwoPoles : kOrderOnePole; }
 
 bool ParsePinValue(int32_t pin, const std::string& text, int32_t* value, std::string* error) {
   switch (pin) {
@@ -140,7 +140,7 @@ bool ParsePinValue(int32_t pin, const std::string& text, int32_t* value, std::st
     case PIN_OCTAVE: {
       int octave;
       if (!ParseOctave(text, &octave, error)) return false;
-      *value = EncodeOctave(octave);
+      *value = OctaveIndexOfShift(octave);
       return true;
     }
     case PIN_FREQ_SCALE: {
@@ -152,7 +152,7 @@ bool ParsePinValue(int32_t pin, const std::string& text, int32_t* value, std::st
     case PIN_FILTER_ORDER: {
       int order;
       if (!ParseOrder(text, &order, error)) return false;
-      *value = EncodeOrder(order);
+      *value = OrderIndexOfPoles(order);
       return true;
     }
     default:
@@ -163,9 +163,9 @@ bool ParsePinValue(int32_t pin, const std::string& text, int32_t* value, std::st
 
 std::vector<Change> InitialChanges(const Settings& s) {
   return {{0, PIN_FILTER_CUTOFF, EncodeCutoff(s.cutoff)},
-          {0, PIN_OCTAVE, EncodeOctave(s.octave)},
+          {0, PIN_OCTAVE, OctaveIndexOfShift(s.octave)},
           {0, PIN_FREQ_SCALE, EncodeScale(s.scale)},
-          {0, PIN_FILTER_ORDER, EncodeOrder(s.order)}};
+          {0, PIN_FILTER_ORDER, OrderIndexOfPoles(s.order)}};
 }
 
 void ApplyChange(const Change& change, Settings* s) {
@@ -174,13 +174,13 @@ void ApplyChange(const Change& change, Settings* s) {
       std::memcpy(&s->cutoff, &change.value, sizeof s->cutoff);
       break;
     case PIN_OCTAVE:
-      s->octave = change.value - kOctaveIndexNoShift;
+      s->octave = OctaveShiftOfIndex(change.value);
       break;
     case PIN_FREQ_SCALE:
       s->scale = change.value == kScaleVoltPerOctave ? Scale::kVoltPerOctave : Scale::kVoltPerKhz;
       break;
     case PIN_FILTER_ORDER:
-      s->order = change.value == kOrderTwoPoles ? 2 : 1;
+      s->order = OrderPolesOfIndex(change.value);
       break;
     default:
       break;

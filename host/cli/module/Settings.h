@@ -18,12 +18,12 @@ enum class Scale { kVoltPerKhz, kVoltPerOctave };
 // The module's defaults; the help names them too.
 struct Settings {
   float cutoff = kCutoffDefaultHz;
-  int octave = kOctaveDefaultIndex + kOctaveMin;  // kOctaveMin..kOctaveMax
+  int octave = OctaveShiftOfIndex(kOctaveDefaultIndex);  // kOctaveMin..kOctaveMax
   Scale scale = Scale::kVoltPerKhz;
-  int order = 1;  // poles, 1 or 2
+  int order = OrderPolesOfIndex(kOrderDefault);  // poles, 1 or 2
 };
-static_assert(kScaleDefault == kScaleVoltPerKhz && kOrderDefault == kOrderOnePole,
-              "Settings and the help give the module's default scale and order");
+static_assert(kScaleDefault == kScaleVoltPerKhz,
+              "Settings and the help give the module's default scale");
 
 // One setting change, as the module receives it: a pin value at a sample.
 struct Change {
@@ -46,10 +46,10 @@ bool ParseGate(const std::string& text, double* db, std::string* error);
 // A setting pin's value parsed from option syntax into its pin encoding.
 bool ParsePinValue(int32_t pin, const std::string& text, int32_t* value, std::string* error);
 
+// The octave and the order take TonevoltPins.h's OctaveIndexOfShift and
+// OrderIndexOfPoles.
 int32_t EncodeCutoff(float hz);
-int32_t EncodeOctave(int octave);  // list index
 int32_t EncodeScale(Scale scale);
-int32_t EncodeOrder(int order);
 // The changes that bring a fresh instance to these settings at sample 0.
 std::vector<Change> InitialChanges(const Settings& settings);
 // Applies one change to a settings copy (the tool follows what the module holds).

@@ -49,8 +49,9 @@ bool Chain::Build(WBMainProc main, const ChainRequest& request, std::string* err
 void Chain::AddTo(Pipeline* pipeline, BlockStage* watch, BlockStage* readout) {
   // The check tracks the pitch and level of the sound before the pre-filter changes it.
   BlockStage* input_tap = m_check ? m_check->InputTap() : nullptr;
+  BlockStage* hold = m_prefilter ? m_prefilter->Hold() : nullptr;
   for (BlockStage* stage : std::initializer_list<BlockStage*>{
-           m_to_module.get(), input_tap, m_prefilter.get(), m_check.get(), watch, &m_module,
+           m_to_module.get(), input_tap, m_prefilter.get(), m_check.get(), watch, &m_module, hold,
            readout, m_from_module.get()})
     if (stage != nullptr) pipeline->AddStage(stage);
 }

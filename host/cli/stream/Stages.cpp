@@ -50,6 +50,8 @@ std::unique_ptr<PrefilterStage> PrefilterStage::Create(const PrefilterChoice& ch
   }
   if (choice.kind == PrefilterChoice::Kind::kLive) {
     stage->m_live = std::make_unique<LiveTracker>(rate, LiveOptions());
+    if (choice.hold)
+      stage->m_hold.note_hold = std::make_unique<NoteHold>(stage->m_live->CloseDelaySamples());
     return stage;
   }
   stage->m_filter = Prefilter::Create(choice, rate, error);
@@ -66,10 +68,27 @@ bool PrefilterStage::Process(const std::vector<float>& in, std::vector<float>* o
     return true;
   }
   out->resize(in.size());
-  if (m_live)
+  if (m_hold.note_hold) {
+    m_gate.resize(in.size());
+    m_live->Process(in.data(), out->data(), m_gate.data(), in.size());
+    m_hold.gates.insert(m_hold.gates.end(), m_gate.begin(), m_gate.end());
+  } else if (m_live) {
     m_live->Process(in.data(), out->data(), nullptr, in.size());
-  else
+  } else {
     m_filter->Process(in.data(), out->data(), in.size());
+  }
+  return true;
+}
+
+// The module gives back, in order, as many samples as it was given: each
+// takes the gate of the sample it was made from.
+bool PrefilterStage::HoldStage::Process(const std::vector<float>& in, std::vector<float>* out,
+                                        std::string*) {
+  *out = in;
+  const auto end = gates.begin() + static_cast<std::ptrdiff_t>(in.size());
+  run.assign(gates.begin(), end);
+  gates.erase(gates.begin(), end);
+  note_hold->Process(out->data(), run.data(), out->size(), true);
   return true;
 }
 
@@ -121,7 +140,8 @@ double PrefilterStage::DelaySeconds(double hz) const {
 std::string PrefilterStage::Description() const {
   if (m_filter) return m_filter->Description();
   return Prefilter::Describe(
-      {m_live ? PrefilterChoice::Kind::kLive : PrefilterChoice::Kind::kFollow, 0});
+      {m_live ? PrefilterChoice::Kind::kLive : PrefilterChoice::Kind::kFollow, 0,
+       m_hold.note_hold != nullptr});
 }
 
 PitchOptions CheckPitchOptions(int rate, int hop_at_reference) {

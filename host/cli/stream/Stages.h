@@ -12,6 +12,7 @@
 #include "stream/Pipeline.h"
 #include "analysis/Crossings.h"
 #include "conditioning/FollowFilter.h"
+#include "conditioning/LiveReading.h"
 #include "conditioning/LiveTracker.h"
 #include "conditioning/MelodyTracker.h"
 #include "analysis/PitchTracker.h"
@@ -63,13 +64,27 @@ class PrefilterStage : public BlockStage {
   // decided, so that the pitch is tracked once.
   void ShareMelodyWith(PitchTracker* check) { m_shared_with = check; }
   std::string Description() const;
+  // For live:hold, a stage that must run right behind the module: it holds
+  // each note's reading by the gate the live tracker gave the same samples.
+  // Null for any other pre-filter.
+  BlockStage* Hold() { return m_hold.note_hold ? &m_hold : nullptr; }
 
  private:
+  class HoldStage : public BlockStage {
+   public:
+    bool Process(const std::vector<float>& in, std::vector<float>* out, std::string*) override;
+    std::unique_ptr<NoteHold> note_hold;
+    std::deque<float> gates;  // of samples on their way through the module
+    std::vector<float> run;
+  };
+
   void Follow(bool finished, std::vector<float>* out);
 
   double m_rate = 0;
   std::unique_ptr<Prefilter> m_filter;       // fixed
   std::unique_ptr<LiveTracker> m_live;       // following as it comes
+  HoldStage m_hold;                          // behind the module, for live:hold
+  std::vector<float> m_gate;                 // the live tracker's, for m_hold
   std::unique_ptr<MelodyTracker> m_tracker;  // following
   std::unique_ptr<FollowFilter> m_follow;
   PitchTracker* m_shared_with = nullptr;

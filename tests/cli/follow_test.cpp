@@ -1,8 +1,9 @@
 // The pre-filter that follows the tune, through the built program: on a
 // line of two octaves whose harmonics add crossings, where no fixed filter
 // serves every note, it reads each note; advise suggests it for such a
-// line, in settings that paste into render; and live:hold keeps a note's
-// reading through the silence after it.
+// line, in settings that paste into render; no reading off the note played
+// is ok, whatever the pre-filter; and live:hold keeps a note's reading
+// through the silence after it.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -145,6 +146,31 @@ TEST_F(FollowTest, AdviseSuggestsFollowingWhereItServes) {
   const std::string suggested = r.out.substr(at + 11, r.out.find('\n', at) - at - 11);
   EXPECT_NE(suggested.find("--prefilter follow"), std::string::npos) << r.out;
   NoteErrors(suggested, true);
+}
+
+// The check stays a check: on the weak-fundamental line, with pre-filters
+// that leave the module on a note's second harmonic or cut into the line,
+// no row reading more than 50 cents off the note played under it is ok.
+TEST_F(FollowTest, NoReadingOffThePlayedNoteIsOk) {
+  WriteWav(Path("line.wav"), TwoOctaveLine(Timbre::kWeakFundamental, 44100), 44100);
+  for (const char* prefilter : {"off", "note:A2", "note:A3", "range:A3", "follow"}) {
+    SCOPED_TRACE(prefilter);
+    Result r = Run("render '" + Path("line.wav") + "' " + kLineSettings + " --prefilter " +
+                   prefilter + " --report slices:0.1");
+    ASSERT_EQ(r.code, 0) << r.err;
+    int off_rows = 0;
+    for (const Row& row : report_rows::Rows(r.out)) {
+      const size_t note = static_cast<size_t>(row.start / kNoteSeconds);
+      // Rows within one note, past its first 0.2 s, where every setting here settles.
+      if (note >= std::size(kNotes) || row.start < note * kNoteSeconds + 0.2 ||
+          row.end > (note + 1) * kNoteSeconds + 1e-9)
+        continue;
+      if (std::fabs(CentsOff(row.hz, NoteHz(kNotes[note]))) <= 50) continue;
+      ++off_rows;
+      EXPECT_EQ(row.text.find("  ok"), std::string::npos) << row.text << "\n" << r.out;
+    }
+    if (std::string(prefilter) == "off") EXPECT_GT(off_rows, 0) << r.out;
+  }
 }
 
 // One note between silences: with live:hold the output is live's until the

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "conditioning/MelodyTracker.h"
-#include "analysis/Spectrum.h"
+#include "analysis/Partials.h"
 
 namespace tonevolt {
 namespace {
@@ -69,7 +69,7 @@ std::unique_ptr<PitchTracker> PitchTracker::Create(int sample_rate, const PitchO
   }
   tracker->m_melody_hop = shared->Hop();
   tracker->m_longest_period = shared->LongestPeriod();
-  tracker->m_spectrum = std::make_unique<WindowSpectrum>(options.window, sample_rate);
+  tracker->m_partials = std::make_unique<WindowPartials>(options.window, sample_rate);
   return tracker;
 }
 
@@ -182,15 +182,15 @@ void PitchTracker::AddFrames() {
     if (frame.hz > 0 || frame.level_db >= m_options.silence_db) {
       for (int64_t i = 0; i < m_options.window; ++i)
         m_window[static_cast<size_t>(i)] = Sample(centre - half + i);
-      m_spectrum->Analyse(m_window.data());
+      m_partials->Analyse(m_window.data());
       // The tracker taken in by an undertone or a harmonic (an octave off on
       // a weak fundamental) leaves partials outside its series: the series
       // they fit is the note's.
-      const double series = m_spectrum->Series(frame.hz);
+      const double series = m_partials->Series(frame.hz);
       if (frame.hz > 0 && series > 0 && IsOctaveSlip(series / frame.hz)) frame.hz = series;
       frame.several_pitches = series == 0;
       if (m_options.fundamental_peak && frame.hz > 0)
-        frame.hz = m_spectrum->FundamentalPeak(frame.hz);
+        frame.hz = m_partials->FundamentalPeak(frame.hz);
     }
     m_frames.push_back(frame);
   }

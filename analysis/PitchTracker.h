@@ -29,7 +29,7 @@ struct PitchFrame {
   // harmonic series (a chord, or several sounds at once), so the pitch is
   // none of theirs alone.
   // Costs an FFT of twice the window per frame with a pitch
-  // (WindowSpectrum::SeveralPitches).
+  // (WindowPartials::SeveralPitches).
   bool several_pitches = false;
 };
 
@@ -51,7 +51,7 @@ struct PitchOptions {
   bool fundamental_peak = false;
 };
 
-class WindowSpectrum;
+class WindowPartials;
 
 class PitchTracker {
  public:
@@ -103,7 +103,7 @@ class PitchTracker {
   std::deque<MelodyFrame> m_melody_frames;
   uint64_t m_melody_first = 0;
   bool m_melody_ended = false;
-  std::unique_ptr<WindowSpectrum> m_spectrum;
+  std::unique_ptr<WindowPartials> m_partials;
   // The input from sample m_history_first on, as far back as the oldest
   // frame still waiting needs.
   std::vector<float> m_history;

@@ -1,11 +1,11 @@
-// The spectrum's own reading of the pitch, apart from any tracker's: the
-// one harmonic series its partials fit.
+// The partials' own reading of the pitch, apart from any tracker's: the
+// one harmonic series they fit.
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "Signals.h"
-#include "analysis/Spectrum.h"
+#include "analysis/Partials.h"
 
 namespace tonevolt {
 namespace {
@@ -27,7 +27,7 @@ std::vector<float> Tone(const std::vector<double>& fundamentals, double first) {
 // A tracker an octave or a twelfth off (the undertone of a weak
 // fundamental, a strong second harmonic) is put back on the note; a right
 // one is kept; a chord fits no series; noise has no partials to say.
-TEST(WindowSpectrum, SeriesIsThePlayedNoteWhateverTheTrackerSays) {
+TEST(WindowPartials, SeriesIsThePlayedNoteWhateverTheTrackerSays) {
   const double A3 = 220;
   struct Case {
     const char* name;
@@ -42,9 +42,9 @@ TEST(WindowSpectrum, SeriesIsThePlayedNoteWhateverTheTrackerSays) {
       {"read_a_twelfth_high", Tone({A3}, 0.05), 3 * A3, A3},
       {"no_tracked_pitch", Tone({A3}, 1), 0, A3},
       {"major_triad", Tone({261.63, 329.63, 392.0}, 1), 261.63, 0},
-      {"noise", signals::Noise(0.1, kWindow, 3), 300, WindowSpectrum::kNoPartials},
+      {"noise", signals::Noise(0.1, kWindow, 3), 300, WindowPartials::kNoPartials},
   };
-  WindowSpectrum spectrum(kWindow, kRate);
+  WindowPartials spectrum(kWindow, kRate);
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     spectrum.Analyse(c.sound.data());

@@ -1,5 +1,5 @@
-// The spectrum of an analysis window, Hann-weighted and padded to twice its
-// length, and what its partials say of the pitch: the lowest partial that
+// The partials of an analysis window (its Hann-weighted spectrum, padded to
+// twice its length) and what they say of the pitch: the lowest partial that
 // stands out, and whether they all fit one harmonic series. It looks at the
 // sound itself, apart from any tracker's reading: a tracker taken in by an
 // undertone or a harmonic does not take the spectrum with it.
@@ -10,13 +10,13 @@
 
 namespace tonevolt {
 
-class WindowSpectrum {
+class WindowPartials {
  public:
   // window: samples analysed, a power of two.
-  WindowSpectrum(int window, int sample_rate);
-  ~WindowSpectrum();
-  WindowSpectrum(const WindowSpectrum&) = delete;
-  WindowSpectrum& operator=(const WindowSpectrum&) = delete;
+  WindowPartials(int window, int sample_rate);
+  ~WindowPartials();
+  WindowPartials(const WindowPartials&) = delete;
+  WindowPartials& operator=(const WindowPartials&) = delete;
 
   void Analyse(const float* window);
 

@@ -1,4 +1,4 @@
-#include "analysis/Spectrum.h"
+#include "analysis/Partials.h"
 
 #include <fftw3.h>
 
@@ -91,13 +91,13 @@ double Flatness(const float* norm, int bins) {
 
 }  // namespace
 
-struct WindowSpectrum::Transform {
+struct WindowPartials::Transform {
   float* padded = nullptr;
   fftwf_complex* bins = nullptr;
   fftwf_plan plan = nullptr;
 };
 
-WindowSpectrum::WindowSpectrum(int window, int sample_rate)
+WindowPartials::WindowPartials(int window, int sample_rate)
     : m_window(window),
       m_size(2 * window),
       m_rate(sample_rate),
@@ -114,13 +114,13 @@ WindowSpectrum::WindowSpectrum(int window, int sample_rate)
   std::fill(t.padded, t.padded + m_size, 0.0f);
 }
 
-WindowSpectrum::~WindowSpectrum() {
+WindowPartials::~WindowPartials() {
   fftwf_destroy_plan(m_transform->plan);
   fftwf_free(m_transform->padded);
   fftwf_free(m_transform->bins);
 }
 
-void WindowSpectrum::Analyse(const float* window) {
+void WindowPartials::Analyse(const float* window) {
   Transform& t = *m_transform;
   for (int i = 0; i < m_window; ++i) t.padded[i] = window[i] * m_hann[i];
   std::fill(t.padded + m_window, t.padded + m_size, 0.0f);
@@ -129,7 +129,7 @@ void WindowSpectrum::Analyse(const float* window) {
     m_norm[k] = std::sqrt(t.bins[k][0] * t.bins[k][0] + t.bins[k][1] * t.bins[k][1]);
 }
 
-double WindowSpectrum::FundamentalPeak(double hz) const {
+double WindowPartials::FundamentalPeak(double hz) const {
   const int size = m_size;
   const float* norm = m_norm.data();
   const int bins = size / 2 + 1;
@@ -150,7 +150,7 @@ double WindowSpectrum::FundamentalPeak(double hz) const {
   return hz;
 }
 
-double WindowSpectrum::Series(double hz) const {
+double WindowPartials::Series(double hz) const {
   const int size = m_size;
   const double hz_per_bin = static_cast<double>(m_rate) / size;
   const float* norm = m_norm.data();
@@ -222,6 +222,6 @@ double WindowSpectrum::Series(double hz) const {
   return 0;
 }
 
-bool WindowSpectrum::SeveralPitches(double hz) const { return Series(hz) == 0; }
+bool WindowPartials::SeveralPitches(double hz) const { return Series(hz) == 0; }
 
 }  // namespace tonevolt

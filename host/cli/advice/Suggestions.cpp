@@ -9,27 +9,6 @@
 
 namespace tonevolt {
 
-namespace {
-
-constexpr double kRippleCentsAtUnitRatio = 2300;
-constexpr double kSettleCycles = 1.2;
-
-}  // namespace
-
-double ExpectedRippleCents(double cutoff, double hz) {
-  double ratio = cutoff / hz;
-  return kRippleCentsAtUnitRatio * ratio * ratio;
-}
-
-double ExpectedSettleSeconds(double cutoff) { return kSettleCycles / cutoff; }
-
-double ExpectedOctaveBiasCents(double ripple_cents) {
-  // A value m (1 + a sin): the mean of its logarithm is log m + log((1 + sqrt(1 - a^2)) / 2).
-  double q = std::exp2(ripple_cents / 1200);
-  double a = (q - 1) / (q + 1);
-  return 1200 * std::log2((1 + std::sqrt(1 - a * a)) / 2);
-}
-
 float SuggestedCutoff(double lowest_hz) {
   double cutoff = lowest_hz * kCutoffPerLowestNote;
   if (cutoff > 0) {
@@ -95,14 +74,14 @@ std::string SuggestedOptions(const Settings& s, const PrefilterChoice& prefilter
 namespace {
 
 bool PastOctaveTable(double cutoff, double highest_hz) {
-  double peak = highest_hz * std::exp2(ExpectedRippleCents(cutoff, highest_hz) / 2 / 1200);
+  double peak = highest_hz * std::exp2(RippleCents(cutoff, highest_hz) / 2 / 1200);
   return peak > kOctaveTableTopHz;
 }
 
 }  // namespace
 
 Scale SuggestedScale(double cutoff, double lowest_hz, double highest_hz) {
-  double bias = ExpectedOctaveBiasCents(ExpectedRippleCents(cutoff, lowest_hz));
+  double bias = OctaveBiasCents(RippleCents(cutoff, lowest_hz));
   return std::fabs(bias) <= kOctaveBiasLimitCents && !PastOctaveTable(cutoff, highest_hz)
              ? Scale::kVoltPerOctave
              : Scale::kVoltPerKhz;
@@ -114,7 +93,7 @@ std::string ScaleReason(double cutoff, double lowest_hz, double highest_hz) {
     std::snprintf(text, sizeof text, "1 V/oct's table ends at %g Hz, below %s", kOctaveTableTopHz,
                   NoteName(highest_hz).c_str());
   } else {
-    double bias = ExpectedOctaveBiasCents(ExpectedRippleCents(cutoff, lowest_hz));
+    double bias = OctaveBiasCents(RippleCents(cutoff, lowest_hz));
     std::snprintf(text, sizeof text, "1 V/oct reads %+.1f cents at %s from the ripple", bias,
                   NoteName(lowest_hz).c_str());
   }

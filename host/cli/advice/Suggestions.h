@@ -1,29 +1,21 @@
-// What `advise` recommends and expects, from measured rules of the module:
-// with two poles its ripple is about 2300 (cutoff / f)^2 cents peak to peak
-// and it settles within 10 cents in about 1.2 / cutoff seconds, so a cutoff
-// of the lowest note / 16 keeps the ripple near 9 cents; harmonics that add
-// zero crossings need a pre-filter.
+// What `advise` recommends, from the module's filter model
+// (module/FilterModel.h): with two poles a cutoff of the lowest note / 16
+// keeps the ripple near 9 cents; harmonics that add zero crossings need a
+// pre-filter.
 #pragma once
 
 #include <string>
 
 #include "PitchTable.h"
-#include "module/Settings.h"
 #include "conditioning/Prefilter.h"
+#include "module/FilterModel.h"
+#include "module/Settings.h"
 
 namespace tonevolt {
 
 constexpr double kCutoffPerLowestNote = 1.0 / 16;
 // A reading this close to the played note counts as right.
 constexpr double kRightWithinCents = 25;
-
-// Two poles at `cutoff` on a tone of hz.
-double ExpectedRippleCents(double cutoff, double hz);
-double ExpectedSettleSeconds(double cutoff);
-// How far 1 V/oct reads flat: the table takes the logarithm of a value
-// that ripples (as a sine, this far peak to peak), whose mean lies below
-// the logarithm of its mean.
-double ExpectedOctaveBiasCents(double ripple_cents);
 
 // The lowest note / 16, rounded down to two figures, and raised or lowered
 // into the range the module offers (kCutoffMinHz..kCutoffMaxHz).

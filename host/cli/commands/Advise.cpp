@@ -14,20 +14,20 @@
 #include <vector>
 
 #include "advice/Suggestions.h"
-#include "module/Readings.h"
-#include "stream/Stages.h"
+#include "analysis/Crossings.h"
+#include "analysis/PitchTracker.h"
+#include "analysis/Reliability.h"
 #include "commands/Commands.h"
+#include "conditioning/Frequency.h"
+#include "conditioning/MelodyTracker.h"
 #include "files/Files.h"
 #include "files/Paths.h"
+#include "module/Readings.h"
+#include "module/Run.h"
 #include "notes/PitchRuns.h"
 #include "plot/Plot.h"
 #include "stream/Chain.h"
-#include "module/Run.h"
-#include "analysis/Crossings.h"
-#include "conditioning/Frequency.h"
-#include "conditioning/MelodyTracker.h"
-#include "analysis/PitchTracker.h"
-#include "analysis/Reliability.h"
+#include "stream/Stages.h"
 
 namespace tonevolt {
 
@@ -219,53 +219,23 @@ class HopTap : public BlockStage {
   HopTally* m_hops;
 };
 
-// Passes its signal on and watches it as pass one does: the pitch tracker,
-// the module's crossing test over the tracker's windows and hop by hop, into
-// marked frames.
-class AnalysisTap : public BlockStage {
+// Takes the check's frames, as pass one's frames.
+class FrameListener : public CheckListener {
  public:
-  AnalysisTap(std::unique_ptr<PitchTracker> tracker, const ReliabilityOptions& check,
-              std::vector<Frame>* frames)
-      : m_tracker(std::move(tracker)), m_check(check), m_frames(frames) {}
-  bool Process(const std::vector<float>& in, std::vector<float>* out, std::string*) override {
-    *out = in;
-    m_tracker->Process(in.data(), in.size());
-    m_windows.Process(in.data(), in.size());
-    m_hops.Process(in);
-    Collect();
-    return true;
+  explicit FrameListener(std::vector<Frame>* frames) : m_frames(frames) {}
+  void Checked(const CheckedFrame& c) override {
+    Frame f;
+    f.time_s = static_cast<float>(c.time_s);
+    f.hz = static_cast<float>(c.hz);
+    f.level_db = static_cast<float>(c.level_db);
+    f.mark = c.mark;
+    f.several_pitches = c.several_pitches;
+    m_frames->push_back(f);
   }
-  bool Flush(std::vector<float>* out, std::string*) override {
-    out->clear();
-    m_tracker->Finish();
-    m_windows.Finish();
-    Collect();
-    return true;
-  }
-  const HopTally& Hops() const { return m_hops; }
+  void CheckEnded() override {}
 
  private:
-  void Collect() {
-    size_t both = std::min(m_tracker->Frames().size(), m_windows.Windows().size());
-    for (size_t k = 0; k < both; ++k) {
-      const PitchFrame& p = m_tracker->Frames()[k];
-      Frame f;
-      f.time_s = static_cast<float>(p.time_s);
-      f.hz = static_cast<float>(p.hz);
-      f.level_db = static_cast<float>(p.level_db);
-      f.mark = ReliabilityCheck::Classify(p, m_windows.Windows()[k], kRate, m_check);
-      f.several_pitches = ReliabilityCheck::SeveralPitches(p, m_check);
-      m_frames->push_back(f);
-    }
-    m_tracker->DropFrames(both);
-    m_windows.DropWindows(both);
-  }
-
-  std::unique_ptr<PitchTracker> m_tracker;
-  ReliabilityOptions m_check;
   std::vector<Frame>* m_frames;
-  CrossingCounter m_windows{kHop, kWindow};
-  HopTally m_hops;
 };
 
 // The input as read: its length, DC offset, RMS and envelope.
@@ -299,6 +269,7 @@ class InputSink : public BlockSink {
 struct Pass {
   Settings settings;
   PrefilterChoice prefilter;
+  const CheckRequest* check = nullptr;
   BlockStage* watch = nullptr;
   BlockStage* readout = nullptr;
   BlockSink* sink = nullptr;
@@ -315,6 +286,7 @@ bool RunPass(WBMainProc main, const std::string& path, int channel, Pass* pass, 
   request.file_rate = info->sample_rate;
   request.module_rate = kRate;
   request.prefilter = pass->prefilter;
+  request.check = pass->check;
   request.run.settings = pass->settings;
   Chain chain;
   if (!chain.Build(main, request, error)) return false;
@@ -337,29 +309,29 @@ bool RunPass(WBMainProc main, const std::string& path, int channel, Pass* pass, 
   return pipeline.Finish(error);
 }
 
-// Pass one: the pitch tracker, the module's crossing test and the module
-// with its default settings, on the signal at the module's rate.
+// Pass one: the check (the pitch tracker and the module's crossing test
+// over its windows), the crossings hop by hop and the module with its
+// default settings, on the signal at the module's rate.
 bool Analyse(WBMainProc main, const std::string& path, int channel, const ReliabilityOptions& check,
              Analysis* a, std::string* error) {
-  PitchOptions pitch;
-  pitch.window = kWindow;
-  pitch.hop = kHop;
-  pitch.fundamental_peak = true;
+  FrameListener frames(&a->frames);
+  CheckRequest request{check, CheckPitchOptions(kRate, kHop), &frames};
+  request.pitch.fundamental_peak = true;
   // A melody frame for every frame or so, decided as late as the following
   // filter's.
-  pitch.melody_frame_seconds = 0.01;
-  pitch.melody_decision_lag = MelodyOptions().decision_lag;
-  std::unique_ptr<PitchTracker> tracker = PitchTracker::Create(kRate, pitch, error);
-  if (!tracker) return false;
-  AnalysisTap watch(std::move(tracker), check, &a->frames);
+  request.pitch.melody_frame_seconds = 0.01;
+  request.pitch.melody_decision_lag = MelodyOptions().decision_lag;
+  HopTally hops;
+  HopTap watch(&hops);
   ReadingsTap readout(&a->defaults);
   InputSink input(a);
   Pass pass;
+  pass.check = &request;
   pass.watch = &watch;
   pass.readout = &readout;
   pass.sink = &input;
   if (!RunPass(main, path, channel, &pass, &a->info, error)) return false;
-  const std::vector<HopCrossings>& tally = watch.Hops().Hops();
+  const std::vector<HopCrossings>& tally = hops.Hops();
   for (size_t k = 0; k < a->frames.size() && k < tally.size(); ++k) a->frames[k].hop = tally[k];
   return true;
 }
@@ -469,8 +441,7 @@ std::vector<Note> TrackedNotes(const std::vector<Frame>& frames) {
     // that note's level, nor rises above where the note faded out, is its
     // release or its room ringing on: it has no attack of its own.
     const double loudest = *std::max_element(levels.begin(), levels.end());
-    if (!kept.empty() &&
-        loudest < kept.back().quiet_db + kQuietBelowNoteDb - kReleaseBelowNoteDb &&
+    if (!kept.empty() && loudest < kept.back().quiet_db + kQuietBelowNoteDb - kReleaseBelowNoteDb &&
         loudest < frames[kept.back().last].level_db + kReattackRiseDb)
       continue;
     kept.push_back(n);
@@ -1066,8 +1037,8 @@ struct Measurements {
 
 Measurements MeasureNotes(const Analysis& a, const Renders& r, const Suggestion& s) {
   const Settings defaults;
-  const double default_skip = 0.8 / defaults.cutoff;
-  const double suggested_skip = ExpectedSettleSeconds(s.settings.cutoff) + r.prefilter_delay_s;
+  const double default_skip = SettleSeconds(defaults);
+  const double suggested_skip = SettleSeconds(s.settings) + r.prefilter_delay_s;
   Measurements m;
   for (const Note& n : a.notes) {
     MeasuredNote x;
@@ -1124,10 +1095,9 @@ void PrintSuggestion(const Suggestion& s) {
   for (const std::string& reason : s.reasons) std::printf("  %s\n", reason.c_str());
   const double cutoff = s.settings.cutoff;
   std::printf("  expected at %s: ripple %.0f cents peak to peak, settling %.2f s",
-              NoteName(s.lowest_hz).c_str(), ExpectedRippleCents(cutoff, s.lowest_hz),
-              ExpectedSettleSeconds(cutoff));
-  std::printf(", 1 V/oct bias %+.1f cents\n",
-              ExpectedOctaveBiasCents(ExpectedRippleCents(cutoff, s.lowest_hz)));
+              NoteName(s.lowest_hz).c_str(), RippleCents(cutoff, s.lowest_hz),
+              SettleSeconds(s.settings));
+  std::printf(", 1 V/oct bias %+.1f cents\n", OctaveBiasCents(RippleCents(cutoff, s.lowest_hz)));
 }
 
 // "ok", or what is wrong with a note's suggested reading.

@@ -70,7 +70,7 @@ struct Measured {
 // second half, whose start the filters have long settled by.
 bool Measure(WBMainProc main, Tone tone, double hz, const Settings& settings,
              const PrefilterChoice& prefilter, Measured* m, std::string* error) {
-  double seconds = std::max(0.8, 10 * ExpectedSettleSeconds(settings.cutoff));
+  double seconds = std::max(0.8, 10 * TwoPoleSettleSeconds(settings.cutoff));
   std::vector<float> signal = MakeTone(tone, hz, seconds);
   if (prefilter.kind != PrefilterChoice::Kind::kOff) {
     std::unique_ptr<Prefilter> filter = Prefilter::Create(prefilter, kRate, error);
@@ -175,12 +175,12 @@ void PrintHeader(const char* filter_column) {
 }
 
 void PrintRow(const Row& r) {
-  double ripple = ExpectedRippleCents(r.cutoff, r.hz);
+  double ripple = RippleCents(r.cutoff, r.hz);
   char ripples[32], settles[32], octs[32];
   std::snprintf(ripples, sizeof ripples, "%.0f / %.0f", ripple, r.sine.ripple_cents);
-  std::snprintf(settles, sizeof settles, "%.2f / %.2f", ExpectedSettleSeconds(r.cutoff),
+  std::snprintf(settles, sizeof settles, "%.2f / %.2f", TwoPoleSettleSeconds(r.cutoff),
                 r.sine.settle_s);
-  std::snprintf(octs, sizeof octs, "%s / %s", CentsText(ExpectedOctaveBiasCents(ripple)).c_str(),
+  std::snprintf(octs, sizeof octs, "%s / %s", CentsText(OctaveBiasCents(ripple)).c_str(),
                 CentsText(r.sine_oct.error_cents).c_str());
   std::printf("%-8s %8.2f %7g  %-11s %-11s %7s  %-11s  %-9s %-9s\n", NoteLabel(r.hz).c_str(), r.hz,
               r.cutoff, ripples, settles, CentsText(r.sine.error_cents).c_str(), octs,
@@ -289,14 +289,14 @@ int AdviseNotes(const Invocation& invocation, const std::string& range,
   if (roughest->sine.ripple_cents > kRoughCents) {
     std::printf("Ripple    up to %.0f cents peak to peak, at %s", roughest->sine.ripple_cents,
                 NoteLabel(roughest->hz).c_str());
-    if (roughest->sine.ripple_cents <= 2 * ExpectedRippleCents(cutoff, roughest->hz))
+    if (roughest->sine.ripple_cents <= 2 * RippleCents(cutoff, roughest->hz))
       std::printf(": the cutoff is close to the note\n          (%s)\n", CutoffReason(low).c_str());
     else
       std::printf(
           ", more than the %.0f expected at %g Hz: crossings\n"
           "          fall on whole samples, so a high note's are spaced unevenly, in a pattern\n"
           "          slower than the note; a lower --cutoff smooths it and settles slower\n",
-          ExpectedRippleCents(cutoff, roughest->hz), cutoff);
+          RippleCents(cutoff, roughest->hz), cutoff);
     if (khz_reads) std::printf("          the mean stays right\n");
   }
   if (!khz_reads && !oct_reads)

@@ -8,17 +8,17 @@
 #include <memory>
 
 #include "advice/Suggestions.h"
-#include "module/Readings.h"
-#include "stream/Stages.h"
 #include "commands/Commands.h"
+#include "conditioning/Number.h"
 #include "files/Files.h"
-#include "notes/NoteReport.h"
 #include "files/Paths.h"
-#include "stream/Pipeline.h"
+#include "module/Readings.h"
+#include "module/Run.h"
+#include "notes/NoteReport.h"
 #include "plot/Plot.h"
 #include "stream/Chain.h"
-#include "module/Run.h"
-#include "conditioning/Number.h"
+#include "stream/Pipeline.h"
+#include "stream/Stages.h"
 
 namespace tonevolt {
 
@@ -289,12 +289,17 @@ int Render(const Invocation& invocation) {
   if (!reader.Read(read_samples, &input, &error))
     return Fail(error.empty() ? info.name + ": has no samples" : error);
 
+  // The report takes the check's marks as the chain makes them.
+  const double module_rate = ModuleRate(o, info.sample_rate);
+  NoteReport report(o.report, info.sample_rate, module_rate, SettingsTimeline(o.run), &o.check);
+  CheckRequest check{o.check, CheckPitchOptions(static_cast<int>(module_rate), CheckStage::kHop),
+                     &report};
   Chain chain;
   ChainRequest request;
   request.file_rate = info.sample_rate;
-  request.module_rate = ModuleRate(o, info.sample_rate);
+  request.module_rate = module_rate;
   request.prefilter = o.prefilter;
-  request.check = &o.check;
+  request.check = &check;
   request.run = o.run;
   if (!chain.Build(main, request, &error)) return Fail(error);
 
@@ -311,7 +316,6 @@ int Render(const Invocation& invocation) {
   // The chain's stages, then a sink for each thing the options ask for.
   Pipeline pipeline;
   chain.AddTo(&pipeline);
-  const double module_rate = ModuleRate(o, info.sample_rate);
   AudioSink audio;
   if (!o.out.empty()) {
     if (!audio.Open(out_file, info.sample_rate, &error)) return Fail(error);
@@ -326,8 +330,6 @@ int Render(const Invocation& invocation) {
   if (!o.plot.empty()) pipeline.AddSink(&envelopes);
   StatsSink stats;
   pipeline.AddSink(&stats);
-  NoteReport report(o.report, info.sample_rate, module_rate, SettingsTimeline(o.run),
-                    chain.Check());
   pipeline.AddSink(&report);
   const int64_t expected = reader.PromisedFrames();
   ProgressSink progress(isatty(STDERR_FILENO) && expected > kProgressSeconds * info.sample_rate,

@@ -5,12 +5,13 @@
 #include <cstdlib>
 #include <limits>
 
-#include "advice/Suggestions.h"
-#include "module/Readings.h"
 #include "OutputUnits.h"
-#include "notes/PitchRuns.h"
 #include "PitchTable.h"
+#include "advice/Suggestions.h"
 #include "conditioning/Number.h"
+#include "module/FilterModel.h"
+#include "module/Readings.h"
+#include "notes/PitchRuns.h"
 
 namespace tonevolt {
 
@@ -41,17 +42,6 @@ double Median(std::vector<double> values) {
   std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle),
                    values.end());
   return values[middle];
-}
-
-// How late the module's output follows its input: the low-pass stages'
-// delay at low frequencies, 1 / (2 pi cutoff) each.
-double FilterDelay(const Settings& settings) {
-  return settings.order / (2 * M_PI * settings.cutoff);
-}
-
-// Until the module's filter is within about 10 cents of a new note.
-double SettleSeconds(const Settings& settings) {
-  return (settings.order == 2 ? 1.2 : 0.8) / settings.cutoff;
 }
 
 // How long the filter's glide into or out of a note can look: twice its
@@ -104,11 +94,11 @@ bool CrossingsExplain(const ReportEntry& e) {
 }
 
 // 1 V/oct takes the logarithm of the rippling value, which reads flat (see
-// ExpectedOctaveBiasCents): by half the tolerance or more, it explains a
+// OctaveBiasCents): by half the tolerance or more, it explains a
 // reading too low whose crossings are right.
 bool RippleReadsFlat(const ReportEntry& e) {
   return e.settings.scale == Scale::kVoltPerOctave && e.off_cents < 0 && e.ripple_cents > 0 &&
-         !CrossingsExplain(e) && ExpectedOctaveBiasCents(e.ripple_cents) <= -kReadsOffCents / 2;
+         !CrossingsExplain(e) && OctaveBiasCents(e.ripple_cents) <= -kReadsOffCents / 2;
 }
 
 // "--prefilter A or --prefilter B": the first `most` of the candidates that
@@ -391,7 +381,7 @@ void NoteReport::Notes::CloseUnsteady() {
 }
 
 NoteReport::NoteReport(const ReportChoice& choice, double file_rate, double module_rate,
-                       SettingsTimelineList timeline, CheckStage* check)
+                       SettingsTimelineList timeline, const ReliabilityOptions* check)
     : m_choice(choice),
       m_file_rate(file_rate),
       m_module_rate(module_rate),
@@ -405,7 +395,6 @@ NoteReport::NoteReport(const ReportChoice& choice, double file_rate, double modu
   else
     m_segmenter = std::make_unique<Notes>(this);
   m_frame.settings = m_settings.At(0);
-  if (check != nullptr) check->SetListener(this);
 }
 
 NoteReport::~NoteReport() = default;
@@ -512,9 +501,9 @@ void NoteReport::Drain(bool finished) {
     if (!m_frames.empty()) {
       const Frame& f = m_frames.front();
       double middle = 0.5 * (f.start_s + f.end_s);
-      if (!checked.empty() && checked.front().time_s + FilterDelay(f.settings) <= middle) {
+      if (!checked.empty() && checked.front().time_s + DelaySeconds(f.settings) <= middle) {
         CheckedFrame moved = checked.front();
-        moved.time_s += FilterDelay(f.settings);
+        moved.time_s += DelaySeconds(f.settings);
         checked.pop_front();
         ApplyChecked(moved);
         continue;
@@ -527,7 +516,7 @@ void NoteReport::Drain(bool finished) {
     }
     if (!finished || checked.empty()) break;
     CheckedFrame moved = checked.front();
-    moved.time_s += FilterDelay(m_settings.Last());
+    moved.time_s += DelaySeconds(m_settings.Last());
     checked.pop_front();
     ApplyChecked(moved);
   }
@@ -555,7 +544,7 @@ void NoteReport::Commit(const CheckedFrame& c, double end_s) {
   k.pitched += c.pitched;
   k.several_pitches += c.several_pitches;
   k.level_db = std::max(k.level_db, c.level_db);
-  const double rate = m_check->Rate(), half_hop = 0.5 * c.hop_samples / rate;
+  const double rate = m_module_rate, half_hop = 0.5 * c.hop_samples / rate;
   bool pitched = c.mark != Reliability::kNoPitch;
   if (pitched && k.tracked.size() < kKeptValues) k.tracked.push_back(c.hz);
   // Only a frame whose window holds one note can show harmonics.
@@ -644,7 +633,7 @@ Reliability NoteReport::MarkOf(const Checks& k) const {
   if (all == 0 || m_check == nullptr) return Reliability::kNoPitch;
   // Mostly a chord: what few frames hold one pitch do not make it a note.
   if (2 * k.several_pitches > all) return Reliability::kNoPitch;
-  const double per_period = m_check->Options().harmonic_limit;
+  const double per_period = m_check->harmonic_limit;
   auto judge = [&](double crossings, double periods, double runs) {
     return crossings > 2.0 * runs + per_period * periods ? Reliability::kHarmonics
                                                          : Reliability::kOk;
@@ -659,7 +648,7 @@ Reliability NoteReport::MarkOf(const Checks& k) const {
     return 3 * k.marks[static_cast<int>(Reliability::kHarmonics)] >= all ? Reliability::kHarmonics
                                                                          : Reliability::kOk;
   const CheckedFrame& c = m_last_one_note;
-  return judge(c.hop_crossings, c.hop_samples * c.hz / m_check->Rate(), 1);
+  return judge(c.hop_crossings, c.hop_samples * c.hz / m_module_rate, 1);
 }
 
 void NoteReport::StartEntry(const Frame& frame) {
@@ -724,7 +713,7 @@ void NoteReport::Record(ReportEntry e, const Checks& k, bool join_alike) {
                            : m_has_last_one_note         ? m_last_one_note.crossings_per_period
                                                          : 0;
   e.level_db = k.level_db;
-  e.quiet = m_check != nullptr && k.Frames() > 0 && k.level_db < m_check->Options().gate_db;
+  e.quiet = m_check != nullptr && k.Frames() > 0 && k.level_db < m_check->gate_db;
   // Stretches where the tracker finds no pitch, next to each other, make
   // one line (whatever the gate: it can only take pitches away), and so do chords.
   e.several_pitches = e.mark == Reliability::kNoPitch &&

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "stream/Stages.h"
-#include "stream/Pipeline.h"
 #include "stream/Chain.h"
+#include "stream/Pipeline.h"
+#include "stream/Stages.h"
 
 namespace tonevolt {
 
@@ -56,9 +56,10 @@ class NoteReport : public BlockSink, public CheckListener {
   static constexpr size_t kMaxEntries = 10000;
 
   // Output values are read under the settings of `timeline` (file samples)
-  // at module_rate; `check`, when given, hands it the marks as they come.
+  // at module_rate. With `check`, the rules of a check at module_rate whose
+  // marks it listens to (CheckRequest::listener); without, no marks.
   NoteReport(const ReportChoice& choice, double file_rate, double module_rate,
-             SettingsTimelineList timeline, CheckStage* check);
+             SettingsTimelineList timeline, const ReliabilityOptions* check);
   ~NoteReport() override;
 
   bool Consume(const std::vector<float>& input, const std::vector<float>& output,
@@ -191,7 +192,7 @@ class NoteReport : public BlockSink, public CheckListener {
   ReportChoice m_choice;
   double m_file_rate, m_module_rate;
   SettingsCursor m_settings;  // at m_frame_first
-  CheckStage* m_check;
+  const ReliabilityOptions* m_check;
   std::deque<CheckedFrame> m_checked;  // from the check, not yet placed
   bool m_check_ended;
   uint64_t m_frame_samples, m_longest_frame;

@@ -29,8 +29,7 @@ bool Chain::Build(WBMainProc main, const ChainRequest& request, std::string* err
     // The following filter's melody tracker is the check's too: one pitch
     // analysis per pass.
     const MelodyTracker* melody = m_prefilter ? m_prefilter->Melody() : nullptr;
-    m_check = CheckStage::Create(static_cast<int>(module_rate), *request.check, error,
-                                 CheckStage::kHop, melody);
+    m_check = CheckStage::Create(static_cast<int>(module_rate), *request.check, error, melody);
     if (!m_check) {
       *error = "the reliability check cannot run: " + *error;
       return false;

@@ -8,10 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "stream/Stages.h"
 #include "files/Files.h"
-#include "stream/Pipeline.h"
 #include "module/Run.h"
+#include "stream/Pipeline.h"
+#include "stream/Stages.h"
 #include "stream/Summaries.h"
 
 namespace tonevolt {
@@ -54,7 +54,7 @@ struct ChainRequest {
   int file_rate = 0;
   double module_rate = kReferenceRate;
   PrefilterChoice prefilter;
-  const ReliabilityOptions* check = nullptr;
+  const CheckRequest* check = nullptr;
   RunRequest run;
 };
 
@@ -69,7 +69,6 @@ class Chain {
   // module is given, `readout` (may be null) what it gives, at its rate.
   void AddTo(Pipeline* pipeline, BlockStage* watch = nullptr, BlockStage* readout = nullptr);
 
-  CheckStage* Check() { return m_check.get(); }                          // null without a check
   const PrefilterStage* Prefilter() const { return m_prefilter.get(); }  // null for none
   // "off", or the pre-filter's description.
   const std::string& PrefilterText() const { return m_prefilter_text; }

@@ -161,15 +161,15 @@ constexpr double kSameNoteLog = 0.029;
 
 }  // namespace
 
-std::unique_ptr<CheckStage> CheckStage::Create(int rate, const ReliabilityOptions& options,
-                                               std::string* error, int hop,
-                                               const MelodyTracker* melody) {
-  PitchOptions pitch = CheckPitchOptions(rate, hop);
+std::unique_ptr<CheckStage> CheckStage::Create(int rate, const CheckRequest& request,
+                                               std::string* error, const MelodyTracker* melody) {
+  const PitchOptions& pitch = request.pitch;
   std::unique_ptr<PitchTracker> tracker = PitchTracker::Create(rate, pitch, error, melody);
   if (!tracker) return nullptr;
   auto stage = std::make_unique<CheckStage>();
   stage->m_rate = rate;
-  stage->m_options = options;
+  stage->m_options = request.options;
+  stage->m_listener = request.listener;
   stage->m_input_tap.tracker = std::move(tracker);
   stage->m_counter = std::make_unique<CrossingCounter>(pitch.hop, pitch.window);
   stage->m_hop_counter = std::make_unique<CrossingCounter>(pitch.hop, pitch.hop);

@@ -9,16 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "stream/Pipeline.h"
 #include "analysis/Crossings.h"
+#include "analysis/PitchTracker.h"
+#include "analysis/Reliability.h"
+#include "analysis/Resampler.h"
 #include "conditioning/FollowFilter.h"
 #include "conditioning/LiveReading.h"
 #include "conditioning/LiveTracker.h"
 #include "conditioning/MelodyTracker.h"
-#include "analysis/PitchTracker.h"
 #include "conditioning/Prefilter.h"
-#include "analysis/Reliability.h"
-#include "analysis/Resampler.h"
+#include "stream/Pipeline.h"
 
 namespace tonevolt {
 
@@ -129,10 +129,19 @@ class CheckListener {
   virtual void CheckEnded() = 0;
 };
 
+// What a check is built for: the rules of its marks, its pitch tracker's
+// window and hop (CheckPitchOptions), and who takes its frames.
+struct CheckRequest {
+  ReliabilityOptions options;
+  PitchOptions pitch;
+  CheckListener* listener = nullptr;  // null: the marks go unread
+};
+
 // Passes its signal through unchanged and checks it: the module's crossing
 // test runs on it alongside the pitch tracker, and each frame is marked
-// (ReliabilityCheck::Classify) and handed to the listener, which keeps what
-// it needs; without one the marks go unread. The pitch and the gate's level
+// (ReliabilityCheck::Classify) and handed to the request's listener, which
+// keeps what it needs. Render's report and advise's analysis both listen
+// here: one check, whatever reads it. The pitch and the gate's level
 // are taken by InputTap(), a stage that must run ahead of any pre-filter on
 // the same samples: what is played is measured on the sound as given, since
 // a filter that cuts a note's fundamental (or takes a loud note down) would
@@ -145,17 +154,14 @@ class CheckStage : public BlockStage {
 
   // With `melody`, the following filter's tracker (ShareMelodyWith) gives
   // the pitch.
-  static std::unique_ptr<CheckStage> Create(int rate, const ReliabilityOptions& options,
-                                            std::string* error, int hop = kHop,
+  static std::unique_ptr<CheckStage> Create(int rate, const CheckRequest& request,
+                                            std::string* error,
                                             const MelodyTracker* melody = nullptr);
   bool Process(const std::vector<float>& in, std::vector<float>* out, std::string*) override;
   bool Flush(std::vector<float>* out, std::string*) override;
 
   BlockStage* InputTap() { return &m_input_tap; }
   PitchTracker* Tracker() { return m_input_tap.tracker.get(); }
-  void SetListener(CheckListener* listener) { m_listener = listener; }
-  int Rate() const { return m_rate; }
-  const ReliabilityOptions& Options() const { return m_options; }
 
  private:
   // Passes its signal on and tracks its pitch and level.

@@ -25,6 +25,7 @@
 #include "module/Readings.h"
 #include "module/Run.h"
 #include "notes/PitchRuns.h"
+#include "notes/PlayedNotes.h"
 #include "plot/Plot.h"
 #include "stream/Chain.h"
 #include "stream/Stages.h"
@@ -38,98 +39,18 @@ int AdviseNotes(const Invocation& invocation, const std::string& range,
 
 namespace {
 
-constexpr int kRate = static_cast<int>(kReferenceRate);  // where the module is calibrated
-constexpr int kHop = 512;                                // a frame every 11.6 ms
-constexpr int kWindow = 8192;
+// Where the module is calibrated, and where the notes are tracked.
+constexpr int kRate = kTrackedRate;
 constexpr size_t kReadSamples = 16384;
-// A tracked pitch further than this from its note's mean starts another note.
-constexpr double kToleranceCents = 50;
-constexpr double kShortestNoteSeconds = 0.1;
-// Notes this close in pitch, with at most this many frames between (a
-// tracker's octave slip), are one note.
-constexpr size_t kJoinGapFrames = 6;
-// A run this short between two notes may still be a note.
-constexpr size_t kShortestHeardFrames = 3;
-// How far from where the tracker hears a change of note the signal can
-// change: half its window, and a hop either side.
-constexpr size_t kReachHops = kWindow / 2 / kHop + 2;
-// A hop this far below a note's median level is a rest, not the note.
-constexpr double kQuietBelowNoteDb = 20;
-// A release falls this far below its note at once (a clarinet's, into
-// its reverb: 15 dB).
-constexpr double kReleaseBelowNoteDb = 12;
-constexpr double kReattackRiseDb = 3;
-// A dip this far under the quieter of two notes is where one gives way to the next.
-constexpr double kReattackDipDb = 6;
-// Hops either side of a change of note that may hold some of both.
-constexpr size_t kChangeHops = 2;
 // A DC offset beyond this share of the RMS moves where the crossings fall.
 constexpr double kDcShareOfRms = 0.05;
 // Notes listed; the counts cover all.
 constexpr size_t kListedNotes = 200;
-// What is no note, measured on chords (sines, fluidsynth's piano, strings
-// and organ) and espeak-ng's speech against single notes and melodies, as
-// shares of the frames with a pitch (those holding several pitches
-// counted in): chords hold several pitches in 71-100 % of them, a melody
-// in 9-20 % (28 % at eight notes a second, where each window hears two),
-// speech in 4-63 %.
-constexpr double kMostlySeveralPitches = 0.66;
-// Speech glides: the notes found (runs held within kToleranceCents) cover
-// 17-71 % of its frames with a single pitch; a melody's 97-99 % (81 % at
-// eight notes a second), a single note's 84 % or more.
-constexpr double kLeastHeldShare = 0.75;
 
-constexpr double kHopSeconds = static_cast<double>(kHop) / kRate;
 // A note's reading needs this many frames after the filters have settled.
 constexpr size_t kSettledFrames = 4;
 // and leaves out this many at its end.
 constexpr size_t kEndFrames = 2;
-
-// The crossings of hop k, which spans samples [k * hop - hop / 2, k * hop +
-// hop / 2) as frame k's hop does; first and last are offsets into the hop.
-struct HopCrossings {
-  uint16_t count = 0, samples = 0;
-  int16_t first = -1, last = -1;
-};
-
-// The module's crossing test, hop by hop, over a whole signal.
-class HopTally {
- public:
-  void Process(const std::vector<float>& block) {
-    for (float x : block) {
-      size_t k = static_cast<size_t>((m_position + kHop / 2) / kHop);
-      if (k >= m_hops.size()) m_hops.resize(k + 1);
-      HopCrossings& h = m_hops[k];
-      ++h.samples;
-      if (CrossingCounter::IsCrossing(m_prev, x)) {
-        auto offset = static_cast<int16_t>(m_position + kHop / 2 - static_cast<int64_t>(k) * kHop);
-        if (h.count == 0) h.first = offset;
-        h.last = offset;
-        ++h.count;
-      }
-      m_prev = x;
-      ++m_position;
-    }
-  }
-  const std::vector<HopCrossings>& Hops() const { return m_hops; }
-
- private:
-  std::vector<HopCrossings> m_hops;
-  int64_t m_position = 0;
-  float m_prev = 0;  // the input starts after a 0
-};
-
-// Where a crossing in hop k falls, in samples from the start.
-int64_t CrossingAt(size_t k, int16_t offset) {
-  return static_cast<int64_t>(k) * kHop - kHop / 2 + offset;
-}
-
-struct Frame {
-  float time_s = 0, hz = 0, level_db = 0;
-  HopCrossings hop;
-  Reliability mark = Reliability::kNoPitch;
-  bool several_pitches = false;  // ReliabilityCheck::SeveralPitches
-};
 
 // A render's output in the tracker's frames: frame k holds the module's
 // samples [k * hop - hop / 2, k * hop + hop / 2).
@@ -141,7 +62,7 @@ struct Readings {
 
   void Add(const std::vector<float>& values) {
     for (float v : values) {
-      if (count > 0 && (samples + kHop / 2) % kHop == 0) Close();
+      if (count > 0 && (samples + kTrackedHop / 2) % kTrackedHop == 0) Close();
       frame_lo = count ? std::min(frame_lo, v) : v;
       frame_hi = count ? std::max(frame_hi, v) : v;
       sum += v;
@@ -161,29 +82,14 @@ struct Readings {
   }
 };
 
-struct Note {
-  size_t first = 0, last = 0;  // the frames whose hops belong to it
-  double start_s = 0, end_s = 0;
-  // Another note starts at start_s, or follows at end_s, without a rest.
-  bool change_before = false, change_after = false;
-  float quiet_db = 0;                      // hops quieter than this are not its sound
-  size_t heard_first = 0, heard_last = 0;  // the frames the tracker heard it in
-  double hz = 0;                           // median tracked
-  double vibrato_cents = 0;                // VibratoCents
-  double crossings_per_period = 0;
-  bool harmonics = false;
-  double Start() const { return start_s; }
-  double End() const { return end_s; }
-};
-
 struct Analysis {
   AudioInfo info;
   uint64_t samples = 0;  // at the file's rate
   double dc = 0, rms = 0;
-  std::vector<Frame> frames;
+  std::vector<TrackedFrame> frames;
   Readings defaults;
   Envelope input{kEnvelopeColumns};
-  std::vector<Note> notes;
+  std::vector<PlayedNote> notes;
 };
 
 // Passes its signal on and records it, as the module gave it, in frames.
@@ -222,9 +128,9 @@ class HopTap : public BlockStage {
 // Takes the check's frames, as pass one's frames.
 class FrameListener : public CheckListener {
  public:
-  explicit FrameListener(std::vector<Frame>* frames) : m_frames(frames) {}
+  explicit FrameListener(std::vector<TrackedFrame>* frames) : m_frames(frames) {}
   void Checked(const CheckedFrame& c) override {
-    Frame f;
+    TrackedFrame f;
     f.time_s = static_cast<float>(c.time_s);
     f.hz = static_cast<float>(c.hz);
     f.level_db = static_cast<float>(c.level_db);
@@ -235,7 +141,7 @@ class FrameListener : public CheckListener {
   void CheckEnded() override {}
 
  private:
-  std::vector<Frame>* m_frames;
+  std::vector<TrackedFrame>* m_frames;
 };
 
 // The input as read: its length, DC offset, RMS and envelope.
@@ -315,7 +221,7 @@ bool RunPass(WBMainProc main, const std::string& path, int channel, Pass* pass, 
 bool Analyse(WBMainProc main, const std::string& path, int channel, const ReliabilityOptions& check,
              Analysis* a, std::string* error) {
   FrameListener frames(&a->frames);
-  CheckRequest request{check, CheckPitchOptions(kRate, kHop), &frames};
+  CheckRequest request{check, CheckPitchOptions(kRate, kTrackedHop), &frames};
   request.pitch.fundamental_peak = true;
   // A melody frame for every frame or so, decided as late as the following
   // filter's.
@@ -334,407 +240,6 @@ bool Analyse(WBMainProc main, const std::string& path, int channel, const Reliab
   const std::vector<HopCrossings>& tally = hops.Hops();
   for (size_t k = 0; k < a->frames.size() && k < tally.size(); ++k) a->frames[k].hop = tally[k];
   return true;
-}
-
-double Percentile(std::vector<double> values, double share) {
-  if (values.empty()) return 0;
-  size_t at = std::min(values.size() - 1, static_cast<size_t>(share * values.size()));
-  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(at), values.end());
-  return values[at];
-}
-
-double FrameStart(size_t k) { return std::max(0.0, k * kHopSeconds - kHopSeconds / 2); }
-double FrameEnd(size_t k) { return k * kHopSeconds + kHopSeconds / 2; }
-
-// Frames of a run this far from its ends have a window that holds the note
-// alone: no attack, release or neighbouring note.
-constexpr size_t kWindowHops = kWindow / 2 / kHop;
-
-// Half the spread of the middle 90 % of a note's pitch, inside the note:
-// over the runs it was found in (not the slips between them), each without
-// the frames whose window reaches past its ends. 0 for a note too short.
-double VibratoCents(const std::vector<Frame>& frames, const std::vector<Note>& runs,
-                    const Note& n) {
-  std::vector<double> cents;
-  for (const Note& run : runs) {
-    if (run.first < n.first || run.last > n.last || run.last - run.first + 1 < kJoinGapFrames)
-      continue;
-    for (size_t k = run.first + kWindowHops; k + kWindowHops <= run.last; ++k)
-      if (frames[k].mark != Reliability::kNoPitch) cents.push_back(Cents(frames[k].hz, 440.0));
-  }
-  return (Percentile(cents, 0.95) - Percentile(cents, 0.05)) / 2;
-}
-
-// Notes as the tracker hears them: runs of frames with a pitch that stays
-// within kToleranceCents of the run's mean; a slip of a few frames between
-// two runs at one pitch (the tracker's octave errors, a dip in its
-// confidence) joins them. Their pitch is measured here, where the tracker
-// hears them; where they start and end is not: its window reaches half its
-// length either side of a frame, so its pitch changes when the next note
-// fills most of the window, not where the next note starts.
-std::vector<Note> TrackedNotes(const std::vector<Frame>& frames) {
-  std::vector<double> pitches;
-  for (const Frame& f : frames)
-    pitches.push_back(f.mark == Reliability::kNoPitch ? NAN : Cents(f.hz, 440.0));
-  std::vector<Note> runs;
-  for (const PitchRun& found : FindPitchRuns(pitches, kToleranceCents)) {
-    Note run;
-    run.first = found.first;
-    run.last = found.last;
-    runs.push_back(run);
-  }
-
-  auto median_cents = [&](const Note& n) {
-    std::vector<double> cents;
-    for (size_t k = n.first; k <= n.last; ++k)
-      if (frames[k].mark != Reliability::kNoPitch) cents.push_back(Cents(frames[k].hz, 440.0));
-    return Percentile(cents, 0.5);
-  };
-  std::vector<Note> notes;
-  for (const Note& run : runs) {
-    if (run.last - run.first + 1 < kJoinGapFrames) continue;  // a slip, not a note
-    if (!notes.empty() && run.first - notes.back().last <= kJoinGapFrames + 1 &&
-        std::fabs(median_cents(run) - median_cents(notes.back())) <= kToleranceCents) {
-      notes.back().last = run.last;
-      continue;
-    }
-    notes.push_back(run);
-  }
-  // A short run in the gap between two notes may be a short note the
-  // tracker heard in passing: the longest there is kept, to be judged once
-  // its boundaries are placed (MergeHeardInPassing, DropShort).
-  std::vector<Note> with_short;
-  size_t next_run = 0;
-  for (size_t i = 0; i < notes.size(); ++i) {
-    with_short.push_back(notes[i]);
-    if (i + 1 == notes.size()) break;
-    const Note* longest = nullptr;
-    for (; next_run < runs.size() && runs[next_run].first < notes[i + 1].first; ++next_run) {
-      const Note& run = runs[next_run];
-      size_t length = run.last - run.first + 1;
-      if (run.first > notes[i].last && run.last < notes[i + 1].first &&
-          length >= kShortestHeardFrames &&
-          (!longest || length > longest->last - longest->first + 1))
-        longest = &run;
-    }
-    if (longest) with_short.push_back(*longest);
-  }
-  notes = std::move(with_short);
-  std::vector<Note> kept;
-  for (Note& n : notes) {
-    n.start_s = FrameStart(n.first);
-    n.end_s = FrameEnd(n.last);
-    n.heard_first = n.first;
-    n.heard_last = n.last;
-    std::vector<double> cents;
-    std::vector<double> levels;
-    for (size_t k = n.first; k <= n.last; ++k) {
-      const Frame& f = frames[k];
-      levels.push_back(f.level_db);
-      if (f.mark != Reliability::kNoPitch) cents.push_back(Cents(f.hz, 440.0));
-    }
-    double middle = Percentile(cents, 0.5);
-    n.hz = 440.0 * std::exp2(middle / 1200);
-    n.vibrato_cents = VibratoCents(frames, runs, n);
-    n.quiet_db = static_cast<float>(Percentile(levels, 0.5) - kQuietBelowNoteDb);
-    // A run behind a note that never comes within kReleaseBelowNoteDb of
-    // that note's level, nor rises above where the note faded out, is its
-    // release or its room ringing on: it has no attack of its own.
-    const double loudest = *std::max_element(levels.begin(), levels.end());
-    if (!kept.empty() && loudest < kept.back().quiet_db + kQuietBelowNoteDb - kReleaseBelowNoteDb &&
-        loudest < frames[kept.back().last].level_db + kReattackRiseDb)
-      continue;
-    kept.push_back(n);
-  }
-  return kept;
-}
-
-// The spacing of the crossings over hops lo..hi, on a log scale (so that a
-// step counts alike at any pitch): a hop's spacings come as their mean
-// between its first and last crossing, and the one from the hop before.
-struct Spacing {
-  int64_t start;               // the sample of the crossing that begins it
-  double log_spacing, weight;  // weight: spacings in it
-};
-
-std::vector<Spacing> Spacings(const std::vector<Frame>& frames, size_t lo, size_t hi) {
-  std::vector<Spacing> spacings;
-  int64_t prev = -1;
-  for (size_t k = lo; k <= hi && k < frames.size(); ++k) {
-    const HopCrossings& h = frames[k].hop;
-    if (h.count == 0) continue;
-    int64_t first = CrossingAt(k, h.first), last = CrossingAt(k, h.last);
-    if (prev >= 0) spacings.push_back({prev, std::log(static_cast<double>(first - prev)), 1});
-    if (h.count > 1)
-      spacings.push_back({first, std::log(static_cast<double>(last - first) / (h.count - 1)),
-                          static_cast<double>(h.count - 1)});
-    prev = last;
-  }
-  return spacings;
-}
-
-// The weighted median of [from, to) and the weighted absolute deviation from it.
-std::pair<double, double> MedianSpacing(const std::vector<Spacing>& spacings, size_t from,
-                                        size_t to) {
-  std::vector<Spacing> part(spacings.begin() + static_cast<std::ptrdiff_t>(from),
-                            spacings.begin() + static_cast<std::ptrdiff_t>(to));
-  if (part.empty()) return {NAN, 0};
-  std::sort(part.begin(), part.end(),
-            [](const Spacing& x, const Spacing& y) { return x.log_spacing < y.log_spacing; });
-  double total = 0, below = 0;
-  for (const Spacing& p : part) total += p.weight;
-  double median = part.back().log_spacing;
-  for (const Spacing& p : part) {
-    below += p.weight;
-    if (below >= total / 2) {
-      median = p.log_spacing;
-      break;
-    }
-  }
-  double deviation = 0;
-  for (const Spacing& p : part) deviation += p.weight * std::fabs(p.log_spacing - median);
-  return {median, deviation};
-}
-
-// Where the spacing of the crossings changes within hops lo..hi: the split
-// into two runs, each about its own median (one odd spacing pulls nothing),
-// with the least absolute deviation. Returns the sample where the second run
-// starts; -1 when the hops hold too few crossings to tell.
-int64_t SpacingChange(const std::vector<Frame>& frames, size_t lo, size_t hi) {
-  std::vector<Spacing> spacings = Spacings(frames, lo, hi);
-  if (spacings.size() < 2) return -1;
-  size_t best = 1;
-  double least = INFINITY;
-  for (size_t split = 1; split < spacings.size(); ++split) {
-    double d = MedianSpacing(spacings, 0, split).second +
-               MedianSpacing(spacings, split, spacings.size()).second;
-    if (d < least) {
-      least = d;
-      best = split;
-    }
-  }
-  return spacings[best].start;
-}
-
-// A note played again, or tongued into the next, dips the level between
-// the two: where the quietest hop within reach lies well below both notes,
-// the change is there, however the partials blur the crossings' spacing.
-// Returns the sample at that hop's centre; -1 without such a dip.
-int64_t ReattackDip(const std::vector<Frame>& frames, size_t lo, size_t hi, const Note& a,
-                    const Note& b) {
-  size_t dip = lo;
-  for (size_t k = lo; k <= hi && k < frames.size(); ++k)
-    if (frames[k].level_db < frames[dip].level_db) dip = k;
-  // quiet_db lies kQuietBelowNoteDb under a note's median level.
-  const double quieter_note_db = std::min(a.quiet_db, b.quiet_db) + kQuietBelowNoteDb;
-  if (frames[dip].level_db > quieter_note_db - kReattackDipDb) return -1;
-  return static_cast<int64_t>(dip) * kHop;
-}
-
-// The hop that holds sample `at`.
-size_t HopOf(int64_t at) { return static_cast<size_t>(std::max<int64_t>(0, at + kHop / 2) / kHop); }
-
-size_t Middle(size_t first, size_t last) { return (first + last + 1) / 2; }
-
-// Moves each boundary not yet placed to where the signal changes: between
-// two notes with no rest, to where the crossings' spacing changes, within the
-// tracker's reach of where it heard the change (and not past the middle of
-// either note as heard); a start or end at a rest, past the hops too quiet
-// to be the note.
-void PlaceBoundaries(const std::vector<Frame>& frames, std::vector<Note>* notes) {
-  for (Note& n : *notes) {
-    if (!n.change_before) n.first = n.heard_first;
-    if (!n.change_after) n.last = n.heard_last;
-  }
-  for (size_t i = 1; i < notes->size(); ++i) {
-    Note& a = (*notes)[i - 1];
-    Note& b = (*notes)[i];
-    if (a.change_after || b.heard_first > a.heard_last + 2 * kReachHops) continue;
-    bool rest = false;
-    for (size_t k = a.heard_last + 1; k < b.heard_first; ++k)
-      rest = rest || frames[k].level_db < std::min(a.quiet_db, b.quiet_db);
-    if (rest) continue;
-    size_t lo = std::max({Middle(a.heard_first, a.heard_last),
-                          a.heard_last > kReachHops ? a.heard_last - kReachHops : 0, a.first + 1});
-    size_t hi = std::min(Middle(b.heard_first, b.heard_last), b.heard_first + kReachHops);
-    if (b.change_after) hi = std::min(hi, b.last);
-    int64_t at = lo < hi ? ReattackDip(frames, lo, hi, a, b) : -1;
-    if (at < 0 && lo < hi) at = SpacingChange(frames, lo, hi);
-    if (at < 0) continue;
-    size_t hop = std::clamp(HopOf(at), a.first + 1, b.last);
-    a.last = hop - 1;
-    b.first = hop;
-    a.end_s = b.start_s = std::max(0.0, static_cast<double>(at) / kRate);
-    a.change_after = b.change_before = true;
-  }
-  for (Note& n : *notes) {
-    if (!n.change_before) {
-      while (n.first < n.last && frames[n.first].level_db < n.quiet_db) ++n.first;
-      n.start_s = FrameStart(n.first);
-    }
-    if (!n.change_after) {
-      while (n.last > n.first && frames[n.last].level_db < n.quiet_db) --n.last;
-      n.end_s = FrameEnd(n.last);
-    }
-  }
-}
-
-struct CrossingCount {
-  uint64_t crossings = 0;
-  double periods = 0;
-  size_t runs = 0;  // of consecutive hops counted
-  // More than two crossings a period: each run's two ends can hold one
-  // crossing more.
-  bool Harmonics() const {
-    return crossings > 2 * runs + ReliabilityOptions().harmonic_limit * periods;
-  }
-};
-
-// The crossings over a note's hops, against its periods at the tracked
-// pitch (the note's where the tracker hears another). Left out: the hops
-// next to a change of note, which hold some of both, and quiet ones.
-CrossingCount CountCrossings(const std::vector<Frame>& frames, const Note& n,
-                             const std::function<uint16_t(size_t)>& crossings) {
-  CrossingCount count;
-  bool counting = false;
-  for (size_t k = n.first; k <= n.last && k < frames.size(); ++k) {
-    const Frame& f = frames[k];
-    bool near_change = (n.change_before && k < n.first + kChangeHops) ||
-                       (n.change_after && k + kChangeHops > n.last);
-    if (near_change || f.level_db < n.quiet_db) {
-      counting = false;
-      continue;
-    }
-    double hz = f.mark != Reliability::kNoPitch && std::fabs(Cents(f.hz, n.hz)) <= kToleranceCents
-                    ? f.hz
-                    : n.hz;
-    count.crossings += crossings(k);
-    count.periods += f.hop.samples * hz / kRate;
-    count.runs += !counting;
-    counting = true;
-  }
-  return count;
-}
-
-// The median spacing of a note's crossings, on a log scale.
-double NoteSpacing(const std::vector<Frame>& frames, const Note& n) {
-  std::vector<Spacing> spacings = Spacings(frames, n.first, n.last);
-  return MedianSpacing(spacings, 0, spacings.size()).first;
-}
-
-// A note the tracker heard for less than a window may be no note: a window
-// that holds two notes can have a pitch of neither (their common period).
-// Once its boundaries are placed, such a note whose crossings are spaced as
-// a neighbour's, rather than as its own pitch would space them, is part of
-// that neighbour, whose boundary on that side is then placed again.
-bool MergeHeardInPassing(const std::vector<Frame>& frames, std::vector<Note>* notes) {
-  std::vector<Note> kept;
-  bool merged = false, just_merged = false;
-  for (size_t i = 0; i < notes->size(); ++i) {
-    const Note& x = (*notes)[i];
-    bool passing = x.heard_last - x.heard_first < kWindow / kHop && !just_merged;
-    just_merged = false;
-    double own = passing ? NoteSpacing(frames, x) : NAN;
-    // Into a note heard for longer, whose pitch is the surer.
-    auto alike = [&](const Note& n) {
-      return n.heard_last - n.heard_first > x.heard_last - x.heard_first &&
-             std::fabs(own - NoteSpacing(frames, n)) < std::fabs(std::log(n.hz / x.hz)) / 2;
-    };
-    if (passing && x.change_before && !kept.empty() && alike(kept.back())) {
-      Note& n = kept.back();
-      n.heard_last = x.heard_last;
-      n.change_after = false;
-      if (i + 1 < notes->size()) (*notes)[i + 1].change_before = false;
-      merged = just_merged = true;
-    } else if (passing && x.change_after && i + 1 < notes->size() && alike((*notes)[i + 1])) {
-      Note& n = (*notes)[i + 1];
-      n.heard_first = x.heard_first;
-      n.change_before = false;
-      if (!kept.empty()) kept.back().change_after = false;
-      merged = just_merged = true;
-    } else {
-      kept.push_back(x);
-    }
-  }
-  *notes = std::move(kept);
-  return merged;
-}
-
-// Notes shorter than kShortestNoteSeconds go; their neighbours' boundary is
-// placed again.
-bool DropShort(std::vector<Note>* notes) {
-  std::vector<Note> kept;
-  for (const Note& n : *notes) {
-    if (n.End() - n.Start() >= kShortestNoteSeconds) {
-      kept.push_back(n);
-    } else if (!kept.empty()) {
-      kept.back().change_after = false;
-    }
-  }
-  for (size_t i = 1; i < kept.size(); ++i)
-    if (!kept[i - 1].change_after) kept[i].change_before = false;
-  bool dropped = kept.size() < notes->size();
-  *notes = std::move(kept);
-  return dropped;
-}
-
-std::vector<Note> FindNotes(const std::vector<Frame>& frames) {
-  std::vector<Note> notes = TrackedNotes(frames);
-  do {
-    do {
-      PlaceBoundaries(frames, &notes);
-    } while (MergeHeardInPassing(frames, &notes));
-  } while (DropShort(&notes));
-  for (Note& n : notes) {
-    CrossingCount count = CountCrossings(frames, n, [&](size_t k) { return frames[k].hop.count; });
-    n.crossings_per_period = count.periods > 0 ? count.crossings / count.periods : 0;
-    n.harmonics = count.Harmonics();
-  }
-  return notes;
-}
-
-// Why a recording has no note to advise on, as a line for the printout and
-// a reason for the error; empty when it has notes.
-struct NoNote {
-  std::string found, reason;
-};
-
-NoNote WhyNoNote(const std::vector<Frame>& frames, const std::vector<Note>& notes, double gate_db) {
-  size_t pitched = 0, several = 0, held = 0;
-  for (const Frame& f : frames) {
-    pitched += f.mark != Reliability::kNoPitch;
-    several += f.several_pitches;
-  }
-  for (const Note& n : notes) held += n.last - n.first + 1;
-  char line[320], reason[120];
-  const double several_share = several / std::max(1.0, static_cast<double>(pitched + several));
-  if (several_share > kMostlySeveralPitches) {
-    std::snprintf(line, sizeof line,
-                  "no note: %.0f %% of the sound with a pitch holds several pitches at once\n"
-                  "          (chords, or several sounds); the module follows one pitch: its "
-                  "reading means little",
-                  100 * several_share);
-    std::snprintf(reason, sizeof reason, "no single pitch held for %g s: several at once (chords?)",
-                  kShortestNoteSeconds);
-    return {line, reason};
-  }
-  if (!notes.empty() && held < kLeastHeldShare * pitched) {
-    std::snprintf(line, sizeof line,
-                  "no note: a pitch is held for %g s in only %.0f %% of the sound with one;\n"
-                  "          it glides (speech?): the module's reading follows the glide",
-                  kShortestNoteSeconds, 100.0 * held / pitched);
-    std::snprintf(reason, sizeof reason,
-                  "a pitch held for %g s in only %.0f %% of the sound: it glides (speech?)",
-                  kShortestNoteSeconds, 100.0 * held / pitched);
-    return {line, reason};
-  }
-  if (!notes.empty()) return {};
-  std::snprintf(line, sizeof line,
-                "no note: nothing held a pitch for %g s above the gate (%g dBFS)\n"
-                "          (noise, speech, silence or chords); the module's reading of it means "
-                "little",
-                kShortestNoteSeconds, gate_db);
-  return {line, ""};
 }
 
 struct Suggestion {
@@ -758,7 +263,7 @@ Suggestion Suggest(const Analysis& a) {
   s.lowest_hz = a.notes.front().hz;
   s.highest_hz = a.notes.front().hz;
   size_t harmonic_notes = 0;
-  for (const Note& n : a.notes) {
+  for (const PlayedNote& n : a.notes) {
     s.lowest_hz = std::min(s.lowest_hz, n.hz);
     s.highest_hz = std::max(s.highest_hz, n.hz);
     harmonic_notes += n.harmonics;
@@ -839,11 +344,12 @@ struct NoteReading {
   bool settled = true;
 };
 
-NoteReading ReadNote(const Readings& r, const Note& n, const Settings& settings, double skip_s) {
+NoteReading ReadNote(const Readings& r, const PlayedNote& n, const Settings& settings,
+                     double skip_s) {
   NoteReading reading;
   // The last frames may already hear the next note's attack.
   size_t last = std::min(n.last > kEndFrames ? n.last - kEndFrames : n.first, r.mean.size() - 1);
-  size_t first = n.first + static_cast<size_t>(std::ceil(skip_s / kHopSeconds));
+  size_t first = n.first + static_cast<size_t>(std::ceil(skip_s / kTrackedHopSeconds));
   if (first + kSettledFrames > last + 1) {
     reading.settled = false;
     first = (n.first + last + 1) / 2;
@@ -876,7 +382,7 @@ double ErrorCents(const NoteReading& reading, double tracked_hz) {
 }
 
 // Whether the filtered signal still has more than two crossings a period.
-bool StillHarmonic(const Renders& r, const std::vector<Frame>& frames, const Note& n) {
+bool StillHarmonic(const Renders& r, const std::vector<TrackedFrame>& frames, const PlayedNote& n) {
   const std::vector<HopCrossings>& hops = r.hops.Hops();
   return CountCrossings(frames, n,
                         [&](size_t k) { return k < hops.size() ? hops[k].count : uint16_t{0}; })
@@ -899,7 +405,7 @@ bool DrawAdvicePlot(const Analysis& a, const Renders& r, const Suggestion& s, co
                ": what the module reads, default and suggested settings, against "
                "the tracked pitch";
   plot.seconds = a.samples / static_cast<double>(a.info.sample_rate);
-  plot.frame_seconds = kHopSeconds;
+  plot.frame_seconds = kTrackedHopSeconds;
   plot.module_rate = kRate;
   plot.lowest_hz = s.lowest_hz;
   plot.highest_hz = s.highest_hz;
@@ -910,7 +416,7 @@ bool DrawAdvicePlot(const Analysis& a, const Renders& r, const Suggestion& s, co
                           "suggested settings without the pre-filter"});
   plot.bands.push_back({&r.with.lo, &r.with.hi, s.settings, "with", "#2166ac",
                         "suggested: " + SuggestedOptions(s.settings, s.prefilter)});
-  for (const Frame& f : a.frames)
+  for (const TrackedFrame& f : a.frames)
     if (f.mark != Reliability::kNoPitch) plot.tracked.emplace_back(f.time_s, f.hz);
   plot.tracked_title = "tracked pitch";
   plot.input = &a.input;
@@ -967,9 +473,9 @@ struct Findings {
   double vibrato = 0, crossings_low = 1e9, crossings_high = 0;
 };
 
-Findings Summarise(const std::vector<Note>& notes) {
+Findings Summarise(const std::vector<PlayedNote>& notes) {
   Findings f;
-  for (const Note& n : notes) {
+  for (const PlayedNote& n : notes) {
     f.harmonic_notes += n.harmonics;
     f.vibrato = std::max(f.vibrato, n.vibrato_cents);
     f.crossings_low = std::min(f.crossings_low, n.crossings_per_period);
@@ -1022,7 +528,7 @@ struct Tally {
 
 // One note through the module with the default and the suggested settings.
 struct MeasuredNote {
-  const Note* note = nullptr;
+  const PlayedNote* note = nullptr;
   NoteReading defaults, suggested;
   double default_error = NAN, suggested_error = NAN;  // cents from the tracked pitch
   Verdict default_verdict = Verdict::kNoReading, verdict = Verdict::kNoReading;
@@ -1040,7 +546,7 @@ Measurements MeasureNotes(const Analysis& a, const Renders& r, const Suggestion&
   const double default_skip = SettleSeconds(defaults);
   const double suggested_skip = SettleSeconds(s.settings) + r.prefilter_delay_s;
   Measurements m;
-  for (const Note& n : a.notes) {
+  for (const PlayedNote& n : a.notes) {
     MeasuredNote x;
     x.note = &n;
     x.defaults = ReadNote(a.defaults, n, defaults, default_skip);
@@ -1074,7 +580,7 @@ void PrintFindings(const Analysis& a, const Suggestion& s, const Findings& f) {
   std::printf("Pitch     %s (%s) to %s (%s), %zu note%s tracked (a frame every %.1f ms)\n",
               NoteName(s.lowest_hz).c_str(), Hz(s.lowest_hz).c_str(),
               NoteName(s.highest_hz).c_str(), Hz(s.highest_hz).c_str(), a.notes.size(),
-              a.notes.size() == 1 ? "" : "s", 1000 * kHopSeconds);
+              a.notes.size() == 1 ? "" : "s", 1000 * kTrackedHopSeconds);
   std::printf("Crossings %.2f to %.2f a period (a clean tone has 2): ", f.crossings_low,
               f.crossings_high);
   if (f.harmonic_notes > 0)
@@ -1127,7 +633,7 @@ void PrintMeasurements(const Measurements& m) {
       "Check");
   for (size_t i = 0; i < m.notes.size() && i < kListedNotes; ++i) {
     const MeasuredNote& x = m.notes[i];
-    const Note& n = *x.note;
+    const PlayedNote& n = *x.note;
     char ripple[16] = "-";
     if (x.suggested.ripple_cents >= 0)
       std::snprintf(ripple, sizeof ripple, "%.0f c", x.suggested.ripple_cents);

@@ -25,10 +25,6 @@ constexpr double kLongestFrameSeconds = 0.06;
 // A ripple cycle starts where the output rises by this share of the frame's
 // range from its low: well above a resampler's ringing (under a tenth).
 constexpr double kCycleRise = 0.25;
-// A frame further than this from its note's mean starts another note.
-constexpr double kToleranceCents = 50;
-// Shorter stable stretches are passages, not notes.
-constexpr double kShortestNoteSeconds = 0.08;
 // Readings outside this range are no pitch (silence reads near 0 Hz).
 constexpr double kLowestReadingHz = 20, kHighestReadingHz = 20000;
 // Stretches without a pitch this close together are listed as one.
@@ -64,7 +60,7 @@ std::string NoteOnly(double hz) { return NoteName(hz); }
 // A reading further than this from the played pitch is never ok.
 constexpr double kReadsOffCents = 50;
 // A stretch holds one played pitch where this share of its tracked frames
-// lies within kToleranceCents of their median; else (a glide, a slice
+// lies within kNoteToleranceCents of their median; else (a glide, a slice
 // across a change of note) its reading is a mean of several. A note, whose
 // output holds one pitch, needs only a majority: a window across a change
 // of note tracks a pitch of neither (their common period), which in a short
@@ -74,7 +70,7 @@ constexpr double kOnePitchShare = 0.75, kOnePitchShareOfNote = 0.5;
 bool OnePlayedPitch(const std::vector<double>& tracked, double median_hz, double share) {
   if (tracked.empty() || median_hz <= 0) return false;
   size_t near = 0;
-  for (double hz : tracked) near += std::fabs(Cents(hz, median_hz)) <= kToleranceCents;
+  for (double hz : tracked) near += std::fabs(Cents(hz, median_hz)) <= kNoteToleranceCents;
   return near > share * tracked.size();
 }
 
@@ -210,11 +206,11 @@ class NoteReport::Slices : public NoteReport::Segmenter {
   uint64_t m_slice = 0;  // the slice being filled
 };
 
-// Notes: stretches where the output holds within kToleranceCents of their
-// mean; those shorter than kShortestNoteSeconds run together as unsteady.
+// Notes: stretches where the output holds within kNoteToleranceCents of their
+// mean; those shorter than kShortestStretchSeconds run together as unsteady.
 class NoteReport::Notes : public NoteReport::Segmenter {
  public:
-  explicit Notes(NoteReport* report) : m_report(*report), m_held(kToleranceCents) {}
+  explicit Notes(NoteReport* report) : m_report(*report), m_held(kNoteToleranceCents) {}
 
   uint64_t NextCut(uint64_t) const override { return std::numeric_limits<uint64_t>::max(); }
   bool EndsSlice(uint64_t) override { return false; }
@@ -312,7 +308,7 @@ void NoteReport::Notes::Fill(Open* o, const Frame& frame) {
 
 void NoteReport::Notes::Conclude(Open* entry, ReportEntry e) {
   Open& o = *entry;
-  if (e.end_s - e.start_s < kShortestNoteSeconds) {
+  if (e.end_s - e.start_s < kShortestStretchSeconds) {
     // Part of a stretch whose reading wanders; one where the sound has a
     // pitch and one where it has none are told apart.
     int pitched = Pitched(o.checks);
@@ -359,7 +355,7 @@ void NoteReport::Notes::CloseUnsteady() {
   if (!u.open) return;
   u.open = false;
   m_unsteady_pitched = -1;
-  if (u.end_s - u.start_s < kShortestNoteSeconds) return;
+  if (u.end_s - u.start_s < kShortestStretchSeconds) return;
   // The filter's glide out of a note is the note's end.
   std::vector<ReportEntry>& entries = m_report.m_entries;
   if (m_report.m_last_listed && entries.back().steady &&
@@ -838,7 +834,7 @@ void PrintReport(const NoteReport& report, const PrefilterChoice& in_use, std::F
     std::fprintf(out,
                  "          none: the output holds no pitch for %g s anywhere "
                  "(--report slices:0.5 lists it over time)\n",
-                 kShortestNoteSeconds);
+                 kShortestStretchSeconds);
     return;
   }
   std::fprintf(out, "%9s %9s  %10s  %-9s %7s  %s\n", "Start (s)", "End (s)", "Reading Hz", "Note",

@@ -2,7 +2,7 @@
 // tolerance of its running mean. The note report feeds it frames of the
 // module's output weighted by their samples; advise, the tracker's frames.
 // How short a run is too short to be a note is each caller's to say, in its
-// own units.
+// own units, from the lengths below.
 #pragma once
 
 #include <cmath>
@@ -10,6 +10,18 @@
 #include <vector>
 
 namespace tonevolt {
+
+// A pitch further than this from its note's mean starts another note: a
+// quarter tone either side is the note's own (vibrato, the tracker's or the
+// ripple's wobble), the next semitone's middle is not.
+constexpr double kNoteToleranceCents = 50;
+// A note is held at least this long as played (advise's notes, from the
+// tracker's frames). The module's output holds it a little less: the report
+// reads it in frames of at least 20 ms that end where a ripple cycle starts,
+// and one of them can be lost to the glide into the note, so a stretch of
+// the output counts as a note from one such frame less.
+constexpr double kShortestNoteSeconds = 0.1;
+constexpr double kShortestStretchSeconds = 0.08;
 
 class HeldPitch {
  public:

@@ -1,0 +1,445 @@
+#include "notes/PlayedNotes.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+#include "module/Readings.h"
+#include "notes/PitchRuns.h"
+
+namespace tonevolt {
+
+namespace {
+
+// Notes this close in pitch, with at most this many frames between (a
+// tracker's octave slip), are one note.
+constexpr size_t kJoinGapFrames = 6;
+// A run this short between two notes may still be a note.
+constexpr size_t kShortestHeardFrames = 3;
+// How far from where the tracker hears a change of note the signal can
+// change: half its window, and a hop either side.
+constexpr size_t kReachHops = kTrackedWindow / 2 / kTrackedHop + 2;
+// A hop this far below a note's median level is a rest, not the note.
+constexpr double kQuietBelowNoteDb = 20;
+// A release falls this far below its note at once (a clarinet's, into
+// its reverb: 15 dB).
+constexpr double kReleaseBelowNoteDb = 12;
+constexpr double kReattackRiseDb = 3;
+// A dip this far under the quieter of two notes is where one gives way to the next.
+constexpr double kReattackDipDb = 6;
+// Hops either side of a change of note that may hold some of both.
+constexpr size_t kChangeHops = 2;
+// What is no note, measured on chords (sines, fluidsynth's piano, strings
+// and organ) and espeak-ng's speech against single notes and melodies, as
+// shares of the frames with a pitch (those holding several pitches
+// counted in): chords hold several pitches in 71-100 % of them, a melody
+// in 9-20 % (28 % at eight notes a second, where each window hears two),
+// speech in 4-63 %.
+constexpr double kMostlySeveralPitches = 0.66;
+// Speech glides: the notes found (runs held within kNoteToleranceCents) cover
+// 17-71 % of its frames with a single pitch; a melody's 97-99 % (81 % at
+// eight notes a second), a single note's 84 % or more.
+constexpr double kLeastHeldShare = 0.75;
+
+}  // namespace
+
+double Percentile(std::vector<double> values, double share) {
+  if (values.empty()) return 0;
+  size_t at = std::min(values.size() - 1, static_cast<size_t>(share * values.size()));
+  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(at), values.end());
+  return values[at];
+}
+
+double FrameStart(size_t k) {
+  return std::max(0.0, k * kTrackedHopSeconds - kTrackedHopSeconds / 2);
+}
+double FrameEnd(size_t k) { return k * kTrackedHopSeconds + kTrackedHopSeconds / 2; }
+
+namespace {
+
+// Frames of a run this far from its ends have a window that holds the note
+// alone: no attack, release or neighbouring note.
+constexpr size_t kWindowHops = kTrackedWindow / 2 / kTrackedHop;
+
+// Half the spread of the middle 90 % of a note's pitch, inside the note:
+// over the runs it was found in (not the slips between them), each without
+// the frames whose window reaches past its ends. 0 for a note too short.
+double VibratoCents(const std::vector<TrackedFrame>& frames, const std::vector<PlayedNote>& runs,
+                    const PlayedNote& n) {
+  std::vector<double> cents;
+  for (const PlayedNote& run : runs) {
+    if (run.first < n.first || run.last > n.last || run.last - run.first + 1 < kJoinGapFrames)
+      continue;
+    for (size_t k = run.first + kWindowHops; k + kWindowHops <= run.last; ++k)
+      if (frames[k].mark != Reliability::kNoPitch) cents.push_back(Cents(frames[k].hz, 440.0));
+  }
+  return (Percentile(cents, 0.95) - Percentile(cents, 0.05)) / 2;
+}
+
+// Notes as the tracker hears them: runs of frames with a pitch that stays
+// within kNoteToleranceCents of the run's mean; a slip of a few frames between
+// two runs at one pitch (the tracker's octave errors, a dip in its
+// confidence) joins them. Their pitch is measured here, where the tracker
+// hears them; where they start and end is not: its window reaches half its
+// length either side of a frame, so its pitch changes when the next note
+// fills most of the window, not where the next note starts.
+std::vector<PlayedNote> TrackedNotes(const std::vector<TrackedFrame>& frames) {
+  std::vector<double> pitches;
+  for (const TrackedFrame& f : frames)
+    pitches.push_back(f.mark == Reliability::kNoPitch ? NAN : Cents(f.hz, 440.0));
+  std::vector<PlayedNote> runs;
+  for (const PitchRun& found : FindPitchRuns(pitches, kNoteToleranceCents)) {
+    PlayedNote run;
+    run.first = found.first;
+    run.last = found.last;
+    runs.push_back(run);
+  }
+
+  auto median_cents = [&](const PlayedNote& n) {
+    std::vector<double> cents;
+    for (size_t k = n.first; k <= n.last; ++k)
+      if (frames[k].mark != Reliability::kNoPitch) cents.push_back(Cents(frames[k].hz, 440.0));
+    return Percentile(cents, 0.5);
+  };
+  std::vector<PlayedNote> notes;
+  for (const PlayedNote& run : runs) {
+    if (run.last - run.first + 1 < kJoinGapFrames) continue;  // a slip, not a note
+    if (!notes.empty() && run.first - notes.back().last <= kJoinGapFrames + 1 &&
+        std::fabs(median_cents(run) - median_cents(notes.back())) <= kNoteToleranceCents) {
+      notes.back().last = run.last;
+      continue;
+    }
+    notes.push_back(run);
+  }
+  // A short run in the gap between two notes may be a short note the
+  // tracker heard in passing: the longest there is kept, to be judged once
+  // its boundaries are placed (MergeHeardInPassing, DropShort).
+  std::vector<PlayedNote> with_short;
+  size_t next_run = 0;
+  for (size_t i = 0; i < notes.size(); ++i) {
+    with_short.push_back(notes[i]);
+    if (i + 1 == notes.size()) break;
+    const PlayedNote* longest = nullptr;
+    for (; next_run < runs.size() && runs[next_run].first < notes[i + 1].first; ++next_run) {
+      const PlayedNote& run = runs[next_run];
+      size_t length = run.last - run.first + 1;
+      if (run.first > notes[i].last && run.last < notes[i + 1].first &&
+          length >= kShortestHeardFrames &&
+          (!longest || length > longest->last - longest->first + 1))
+        longest = &run;
+    }
+    if (longest) with_short.push_back(*longest);
+  }
+  notes = std::move(with_short);
+  std::vector<PlayedNote> kept;
+  for (PlayedNote& n : notes) {
+    n.start_s = FrameStart(n.first);
+    n.end_s = FrameEnd(n.last);
+    n.heard_first = n.first;
+    n.heard_last = n.last;
+    std::vector<double> cents;
+    std::vector<double> levels;
+    for (size_t k = n.first; k <= n.last; ++k) {
+      const TrackedFrame& f = frames[k];
+      levels.push_back(f.level_db);
+      if (f.mark != Reliability::kNoPitch) cents.push_back(Cents(f.hz, 440.0));
+    }
+    double middle = Percentile(cents, 0.5);
+    n.hz = 440.0 * std::exp2(middle / 1200);
+    n.vibrato_cents = VibratoCents(frames, runs, n);
+    n.quiet_db = static_cast<float>(Percentile(levels, 0.5) - kQuietBelowNoteDb);
+    // A run behind a note that never comes within kReleaseBelowNoteDb of
+    // that note's level, nor rises above where the note faded out, is its
+    // release or its room ringing on: it has no attack of its own.
+    const double loudest = *std::max_element(levels.begin(), levels.end());
+    if (!kept.empty() && loudest < kept.back().quiet_db + kQuietBelowNoteDb - kReleaseBelowNoteDb &&
+        loudest < frames[kept.back().last].level_db + kReattackRiseDb)
+      continue;
+    kept.push_back(n);
+  }
+  return kept;
+}
+
+// The spacing of the crossings over hops lo..hi, on a log scale (so that a
+// step counts alike at any pitch): a hop's spacings come as their mean
+// between its first and last crossing, and the one from the hop before.
+struct Spacing {
+  int64_t start;               // the sample of the crossing that begins it
+  double log_spacing, weight;  // weight: spacings in it
+};
+
+std::vector<Spacing> Spacings(const std::vector<TrackedFrame>& frames, size_t lo, size_t hi) {
+  std::vector<Spacing> spacings;
+  int64_t prev = -1;
+  for (size_t k = lo; k <= hi && k < frames.size(); ++k) {
+    const HopCrossings& h = frames[k].hop;
+    if (h.count == 0) continue;
+    int64_t first = CrossingAt(k, h.first), last = CrossingAt(k, h.last);
+    if (prev >= 0) spacings.push_back({prev, std::log(static_cast<double>(first - prev)), 1});
+    if (h.count > 1)
+      spacings.push_back({first, std::log(static_cast<double>(last - first) / (h.count - 1)),
+                          static_cast<double>(h.count - 1)});
+    prev = last;
+  }
+  return spacings;
+}
+
+// The weighted median of [from, to) and the weighted absolute deviation from it.
+std::pair<double, double> MedianSpacing(const std::vector<Spacing>& spacings, size_t from,
+                                        size_t to) {
+  std::vector<Spacing> part(spacings.begin() + static_cast<std::ptrdiff_t>(from),
+                            spacings.begin() + static_cast<std::ptrdiff_t>(to));
+  if (part.empty()) return {NAN, 0};
+  std::sort(part.begin(), part.end(),
+            [](const Spacing& x, const Spacing& y) { return x.log_spacing < y.log_spacing; });
+  double total = 0, below = 0;
+  for (const Spacing& p : part) total += p.weight;
+  double median = part.back().log_spacing;
+  for (const Spacing& p : part) {
+    below += p.weight;
+    if (below >= total / 2) {
+      median = p.log_spacing;
+      break;
+    }
+  }
+  double deviation = 0;
+  for (const Spacing& p : part) deviation += p.weight * std::fabs(p.log_spacing - median);
+  return {median, deviation};
+}
+
+// Where the spacing of the crossings changes within hops lo..hi: the split
+// into two runs, each about its own median (one odd spacing pulls nothing),
+// with the least absolute deviation. Returns the sample where the second run
+// starts; -1 when the hops hold too few crossings to tell.
+int64_t SpacingChange(const std::vector<TrackedFrame>& frames, size_t lo, size_t hi) {
+  std::vector<Spacing> spacings = Spacings(frames, lo, hi);
+  if (spacings.size() < 2) return -1;
+  size_t best = 1;
+  double least = INFINITY;
+  for (size_t split = 1; split < spacings.size(); ++split) {
+    double d = MedianSpacing(spacings, 0, split).second +
+               MedianSpacing(spacings, split, spacings.size()).second;
+    if (d < least) {
+      least = d;
+      best = split;
+    }
+  }
+  return spacings[best].start;
+}
+
+// A note played again, or tongued into the next, dips the level between
+// the two: where the quietest hop within reach lies well below both notes,
+// the change is there, however the partials blur the crossings' spacing.
+// Returns the sample at that hop's centre; -1 without such a dip.
+int64_t ReattackDip(const std::vector<TrackedFrame>& frames, size_t lo, size_t hi,
+                    const PlayedNote& a, const PlayedNote& b) {
+  size_t dip = lo;
+  for (size_t k = lo; k <= hi && k < frames.size(); ++k)
+    if (frames[k].level_db < frames[dip].level_db) dip = k;
+  // quiet_db lies kQuietBelowNoteDb under a note's median level.
+  const double quieter_note_db = std::min(a.quiet_db, b.quiet_db) + kQuietBelowNoteDb;
+  if (frames[dip].level_db > quieter_note_db - kReattackDipDb) return -1;
+  return static_cast<int64_t>(dip) * kTrackedHop;
+}
+
+// The hop that holds sample `at`.
+size_t HopOf(int64_t at) {
+  return static_cast<size_t>(std::max<int64_t>(0, at + kTrackedHop / 2) / kTrackedHop);
+}
+
+size_t Middle(size_t first, size_t last) { return (first + last + 1) / 2; }
+
+// Moves each boundary not yet placed to where the signal changes: between
+// two notes with no rest, to where the crossings' spacing changes, within the
+// tracker's reach of where it heard the change (and not past the middle of
+// either note as heard); a start or end at a rest, past the hops too quiet
+// to be the note.
+void PlaceBoundaries(const std::vector<TrackedFrame>& frames, std::vector<PlayedNote>* notes) {
+  for (PlayedNote& n : *notes) {
+    if (!n.change_before) n.first = n.heard_first;
+    if (!n.change_after) n.last = n.heard_last;
+  }
+  for (size_t i = 1; i < notes->size(); ++i) {
+    PlayedNote& a = (*notes)[i - 1];
+    PlayedNote& b = (*notes)[i];
+    if (a.change_after || b.heard_first > a.heard_last + 2 * kReachHops) continue;
+    bool rest = false;
+    for (size_t k = a.heard_last + 1; k < b.heard_first; ++k)
+      rest = rest || frames[k].level_db < std::min(a.quiet_db, b.quiet_db);
+    if (rest) continue;
+    size_t lo = std::max({Middle(a.heard_first, a.heard_last),
+                          a.heard_last > kReachHops ? a.heard_last - kReachHops : 0, a.first + 1});
+    size_t hi = std::min(Middle(b.heard_first, b.heard_last), b.heard_first + kReachHops);
+    if (b.change_after) hi = std::min(hi, b.last);
+    int64_t at = lo < hi ? ReattackDip(frames, lo, hi, a, b) : -1;
+    if (at < 0 && lo < hi) at = SpacingChange(frames, lo, hi);
+    if (at < 0) continue;
+    size_t hop = std::clamp(HopOf(at), a.first + 1, b.last);
+    a.last = hop - 1;
+    b.first = hop;
+    a.end_s = b.start_s = std::max(0.0, static_cast<double>(at) / kTrackedRate);
+    a.change_after = b.change_before = true;
+  }
+  for (PlayedNote& n : *notes) {
+    if (!n.change_before) {
+      while (n.first < n.last && frames[n.first].level_db < n.quiet_db) ++n.first;
+      n.start_s = FrameStart(n.first);
+    }
+    if (!n.change_after) {
+      while (n.last > n.first && frames[n.last].level_db < n.quiet_db) --n.last;
+      n.end_s = FrameEnd(n.last);
+    }
+  }
+}
+
+}  // namespace
+
+// The crossings over a note's hops, against its periods at the tracked
+// pitch (the note's where the tracker hears another). Left out: the hops
+// next to a change of note, which hold some of both, and quiet ones.
+CrossingCount CountCrossings(const std::vector<TrackedFrame>& frames, const PlayedNote& n,
+                             const std::function<uint16_t(size_t)>& crossings) {
+  CrossingCount count;
+  bool counting = false;
+  for (size_t k = n.first; k <= n.last && k < frames.size(); ++k) {
+    const TrackedFrame& f = frames[k];
+    bool near_change = (n.change_before && k < n.first + kChangeHops) ||
+                       (n.change_after && k + kChangeHops > n.last);
+    if (near_change || f.level_db < n.quiet_db) {
+      counting = false;
+      continue;
+    }
+    double hz =
+        f.mark != Reliability::kNoPitch && std::fabs(Cents(f.hz, n.hz)) <= kNoteToleranceCents
+            ? f.hz
+            : n.hz;
+    count.crossings += crossings(k);
+    count.periods += f.hop.samples * hz / kTrackedRate;
+    count.runs += !counting;
+    counting = true;
+  }
+  return count;
+}
+
+namespace {
+
+// The median spacing of a note's crossings, on a log scale.
+double NoteSpacing(const std::vector<TrackedFrame>& frames, const PlayedNote& n) {
+  std::vector<Spacing> spacings = Spacings(frames, n.first, n.last);
+  return MedianSpacing(spacings, 0, spacings.size()).first;
+}
+
+// A note the tracker heard for less than a window may be no note: a window
+// that holds two notes can have a pitch of neither (their common period).
+// Once its boundaries are placed, such a note whose crossings are spaced as
+// a neighbour's, rather than as its own pitch would space them, is part of
+// that neighbour, whose boundary on that side is then placed again.
+bool MergeHeardInPassing(const std::vector<TrackedFrame>& frames, std::vector<PlayedNote>* notes) {
+  std::vector<PlayedNote> kept;
+  bool merged = false, just_merged = false;
+  for (size_t i = 0; i < notes->size(); ++i) {
+    const PlayedNote& x = (*notes)[i];
+    bool passing = x.heard_last - x.heard_first < kTrackedWindow / kTrackedHop && !just_merged;
+    just_merged = false;
+    double own = passing ? NoteSpacing(frames, x) : NAN;
+    // Into a note heard for longer, whose pitch is the surer.
+    auto alike = [&](const PlayedNote& n) {
+      return n.heard_last - n.heard_first > x.heard_last - x.heard_first &&
+             std::fabs(own - NoteSpacing(frames, n)) < std::fabs(std::log(n.hz / x.hz)) / 2;
+    };
+    if (passing && x.change_before && !kept.empty() && alike(kept.back())) {
+      PlayedNote& n = kept.back();
+      n.heard_last = x.heard_last;
+      n.change_after = false;
+      if (i + 1 < notes->size()) (*notes)[i + 1].change_before = false;
+      merged = just_merged = true;
+    } else if (passing && x.change_after && i + 1 < notes->size() && alike((*notes)[i + 1])) {
+      PlayedNote& n = (*notes)[i + 1];
+      n.heard_first = x.heard_first;
+      n.change_before = false;
+      if (!kept.empty()) kept.back().change_after = false;
+      merged = just_merged = true;
+    } else {
+      kept.push_back(x);
+    }
+  }
+  *notes = std::move(kept);
+  return merged;
+}
+
+// Notes shorter than kShortestNoteSeconds go; their neighbours' boundary is
+// placed again.
+bool DropShort(std::vector<PlayedNote>* notes) {
+  std::vector<PlayedNote> kept;
+  for (const PlayedNote& n : *notes) {
+    if (n.End() - n.Start() >= kShortestNoteSeconds) {
+      kept.push_back(n);
+    } else if (!kept.empty()) {
+      kept.back().change_after = false;
+    }
+  }
+  for (size_t i = 1; i < kept.size(); ++i)
+    if (!kept[i - 1].change_after) kept[i].change_before = false;
+  bool dropped = kept.size() < notes->size();
+  *notes = std::move(kept);
+  return dropped;
+}
+
+}  // namespace
+
+std::vector<PlayedNote> FindNotes(const std::vector<TrackedFrame>& frames) {
+  std::vector<PlayedNote> notes = TrackedNotes(frames);
+  do {
+    do {
+      PlaceBoundaries(frames, &notes);
+    } while (MergeHeardInPassing(frames, &notes));
+  } while (DropShort(&notes));
+  for (PlayedNote& n : notes) {
+    CrossingCount count = CountCrossings(frames, n, [&](size_t k) { return frames[k].hop.count; });
+    n.crossings_per_period = count.periods > 0 ? count.crossings / count.periods : 0;
+    n.harmonics = count.Harmonics();
+  }
+  return notes;
+}
+
+NoNote WhyNoNote(const std::vector<TrackedFrame>& frames, const std::vector<PlayedNote>& notes,
+                 double gate_db) {
+  size_t pitched = 0, several = 0, held = 0;
+  for (const TrackedFrame& f : frames) {
+    pitched += f.mark != Reliability::kNoPitch;
+    several += f.several_pitches;
+  }
+  for (const PlayedNote& n : notes) held += n.last - n.first + 1;
+  char line[320], reason[120];
+  const double several_share = several / std::max(1.0, static_cast<double>(pitched + several));
+  if (several_share > kMostlySeveralPitches) {
+    std::snprintf(line, sizeof line,
+                  "no note: %.0f %% of the sound with a pitch holds several pitches at once\n"
+                  "          (chords, or several sounds); the module follows one pitch: its "
+                  "reading means little",
+                  100 * several_share);
+    std::snprintf(reason, sizeof reason, "no single pitch held for %g s: several at once (chords?)",
+                  kShortestNoteSeconds);
+    return {line, reason};
+  }
+  if (!notes.empty() && held < kLeastHeldShare * pitched) {
+    std::snprintf(line, sizeof line,
+                  "no note: a pitch is held for %g s in only %.0f %% of the sound with one;\n"
+                  "          it glides (speech?): the module's reading follows the glide",
+                  kShortestNoteSeconds, 100.0 * held / pitched);
+    std::snprintf(reason, sizeof reason,
+                  "a pitch held for %g s in only %.0f %% of the sound: it glides (speech?)",
+                  kShortestNoteSeconds, 100.0 * held / pitched);
+    return {line, reason};
+  }
+  if (!notes.empty()) return {};
+  std::snprintf(line, sizeof line,
+                "no note: nothing held a pitch for %g s above the gate (%g dBFS)\n"
+                "          (noise, speech, silence or chords); the module's reading of it means "
+                "little",
+                kShortestNoteSeconds, gate_db);
+  return {line, ""};
+}
+
+}  // namespace tonevolt

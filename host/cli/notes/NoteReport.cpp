@@ -18,10 +18,9 @@ namespace tonevolt {
 namespace {
 
 // The output is read in frames at least this long (two ripple periods of a
-// 50 Hz note), ending where a ripple cycle starts...
+// 50 Hz note), ending where a ripple cycle starts, or kLongestFrameSeconds
+// long if none does (a glide, silence).
 constexpr double kFrameSeconds = 0.02;
-// ... or this long, if no cycle starts (a glide, silence).
-constexpr double kLongestFrameSeconds = 0.06;
 // A ripple cycle starts where the output rises by this share of the frame's
 // range from its low: well above a resampler's ringing (under a tenth).
 constexpr double kCycleRise = 0.25;
@@ -29,8 +28,6 @@ constexpr double kCycleRise = 0.25;
 constexpr double kLowestReadingHz = 20, kHighestReadingHz = 20000;
 // Stretches without a pitch this close together are listed as one.
 constexpr double kNoiseGapSeconds = 0.25;
-// Tracked values kept per entry for its medians.
-constexpr size_t kKeptValues = 4096;
 
 double Median(std::vector<double> values) {
   if (values.empty()) return 0;
@@ -38,12 +35,6 @@ double Median(std::vector<double> values) {
   std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle),
                    values.end());
   return values[middle];
-}
-
-// How long the filter's glide into or out of a note can look: twice its
-// settling time, or a frame where no ripple cycle showed.
-double GlideSeconds(const Settings& settings) {
-  return std::max(2 * SettleSeconds(settings), kLongestFrameSeconds);
 }
 
 // The frequency the module looked up in its 1 V/oct table for an output
@@ -154,228 +145,6 @@ bool ParseReport(const std::string& text, ReportChoice* choice, std::string* err
   return false;
 }
 
-// Fixed slices: a frame ends at each slice's end, and so does the entry.
-class NoteReport::Slices : public NoteReport::Segmenter {
- public:
-  Slices(NoteReport* report, double seconds, double file_rate)
-      : m_report(*report), m_seconds(seconds), m_file_rate(file_rate) {}
-
-  uint64_t NextCut(uint64_t first) const override {
-    return std::max<uint64_t>(first + 1, std::llround((m_slice + 1) * m_seconds * m_file_rate));
-  }
-
-  bool EndsSlice(uint64_t end) override {
-    if (end < static_cast<uint64_t>(std::llround((m_slice + 1) * m_seconds * m_file_rate)))
-      return false;
-    ++m_slice;
-    return true;
-  }
-
-  void Apply(const Frame& frame) override {
-    // A reading never mixes settings: an entry ends where they change.
-    if (frame.after_change) m_report.CloseEntry();
-    if (!m_report.m_open.open)
-      m_report.StartEntry(frame);
-    else
-      m_report.AddToEntry(frame);
-    if (frame.ends_slice) m_report.CloseEntry();
-  }
-
-  void Fill(Open* o, const Frame& frame) override {
-    if (frame.finite) o->slice.Add(frame);
-    if (frame.finite && frame.whole) o->whole.Add(frame);
-  }
-
-  void Conclude(Open* o, ReportEntry e) override {
-    // Over its whole ripple cycles, where it has some.
-    const Readings& r = o->whole.frames > 0 ? o->whole : o->slice;
-    if (o->slice.frames > 0) {
-      e.reading_hz = ImpliedHz(r.values / r.samples, o->settings, m_report.m_module_rate);
-      e.ripple_cents =
-          o->slice.lo_hz > 0 && o->slice.hi_hz > 0 ? Cents(o->slice.hi_hz, o->slice.lo_hz) : -1;
-      e.range = o->slice.range;
-    }
-    m_report.Record(e, o->checks, false);
-  }
-
-  void Close() override { m_report.CloseEntry(); }
-
- private:
-  NoteReport& m_report;
-  double m_seconds, m_file_rate;
-  uint64_t m_slice = 0;  // the slice being filled
-};
-
-// Notes: stretches where the output holds within kNoteToleranceCents of their
-// mean; those shorter than kShortestStretchSeconds run together as unsteady.
-class NoteReport::Notes : public NoteReport::Segmenter {
- public:
-  explicit Notes(NoteReport* report) : m_report(*report), m_held(kNoteToleranceCents) {}
-
-  uint64_t NextCut(uint64_t) const override { return std::numeric_limits<uint64_t>::max(); }
-  bool EndsSlice(uint64_t) override { return false; }
-  void Apply(const Frame& frame) override;
-  void Fill(Open* o, const Frame& frame) override;
-  void Conclude(Open* o, ReportEntry e) override;
-
-  void Close() override {
-    SettleOutlier();
-    m_report.CloseEntry();
-    CloseUnsteady();
-  }
-
- private:
-  void Start(const Frame& frame) {
-    m_held.Clear();
-    m_report.StartEntry(frame);
-  }
-  bool WithinNote(const Frame& frame) const {
-    return m_report.m_open.open && m_held.Holds(frame.cents);
-  }
-  void SettleOutlier();
-  void StartAtOutlier();
-  void CloseUnsteady();
-
-  NoteReport& m_report;
-  HeldPitch m_held;  // the open entry's pitch
-  Frame m_outlier;   // a frame off the open note, waiting for the next
-  bool m_has_outlier = false;
-  Open m_unsteady;              // the stretches too short to be notes, run together
-  int m_unsteady_pitched = -1;  // whether its sound has a pitch; -1 not known yet
-};
-
-void NoteReport::Notes::Apply(const Frame& frame) {
-  // A reading never mixes settings: an entry ends where they change.
-  if (frame.after_change) {
-    SettleOutlier();
-    m_report.CloseEntry();
-  }
-  if (!frame.valid) {
-    Close();
-    return;
-  }
-  if (m_has_outlier) {
-    // One frame off a note that the next returns to is the note's own
-    // unevenness (a burst of noise, a crossing more), not a note.
-    m_has_outlier = false;
-    if (WithinNote(frame)) {
-      m_report.AddToEntry(m_outlier);
-      m_report.AddToEntry(frame);
-      return;
-    }
-    StartAtOutlier();
-  }
-  if (WithinNote(frame)) {
-    m_report.AddToEntry(frame);
-  } else if (m_report.m_open.open) {
-    m_outlier = frame;
-    m_has_outlier = true;
-  } else {
-    Start(frame);
-  }
-}
-
-// A frame held as an outlier, when no frame follows to judge it by: it
-// starts the next entry.
-void NoteReport::Notes::SettleOutlier() {
-  if (m_has_outlier) StartAtOutlier();
-}
-
-// The held frame starts the next entry, with the checked frames of its time.
-void NoteReport::Notes::StartAtOutlier() {
-  m_has_outlier = false;
-  std::deque<CheckedFrame>& pending = m_report.m_open.pending;
-  while (!pending.empty() && pending.back().time_s >= m_outlier.start_s) {
-    m_report.m_between.push_front(pending.back());
-    pending.pop_back();
-  }
-  m_report.CloseEntry();
-  Start(m_outlier);
-}
-
-void NoteReport::Notes::Fill(Open* o, const Frame& frame) {
-  if (!frame.valid) return;
-  o->all.Add(frame);
-  m_held.Add(frame.cents, static_cast<double>(frame.count));
-  double since = frame.start_s - o->start_s;
-  if (since < 2 * o->settle_s && o->early.size() < kKeptValues) o->early.push_back(frame);
-  if (since >= o->settle_s) {
-    if (o->has_last_settled) o->settled.Add(o->last_settled);
-    o->last_settled = frame;
-    o->has_last_settled = true;
-  }
-}
-
-void NoteReport::Notes::Conclude(Open* entry, ReportEntry e) {
-  Open& o = *entry;
-  if (e.end_s - e.start_s < kShortestStretchSeconds) {
-    // Part of a stretch whose reading wanders; one where the sound has a
-    // pitch and one where it has none are told apart.
-    int pitched = Pitched(o.checks);
-    if (m_unsteady.open && pitched >= 0 && m_unsteady_pitched >= 0 && pitched != m_unsteady_pitched)
-      CloseUnsteady();
-    if (pitched >= 0) m_unsteady_pitched = pitched;
-    if (!m_unsteady.open) {
-      m_unsteady = std::move(o);
-      m_unsteady.open = true;
-    } else {
-      m_unsteady.end_s = o.end_s;
-      m_unsteady.all.Merge(o.all);
-      m_unsteady.checks.Merge(o.checks);
-    }
-    return;
-  }
-  // The filter's glide into the note is the note's start.
-  Open& u = m_unsteady;
-  if (u.open && std::fabs(u.end_s - e.start_s) < 1e-9 &&
-      u.end_s - u.start_s <= GlideSeconds(o.settings)) {
-    e.start_s = u.start_s;
-    u.open = false;
-    m_unsteady_pitched = -1;
-  }
-  CloseUnsteady();
-  Readings readings = o.settled;
-  if (readings.frames == 0 && o.has_last_settled) readings.Add(o.last_settled);
-  if (readings.frames == 0 || e.end_s - e.start_s < 2 * o.settle_s) {
-    // Too short to settle: its second half, for what it is worth.
-    e.settled = false;
-    readings = Readings();
-    double half = 0.5 * (e.start_s + e.end_s);
-    for (const Frame& f : o.early)
-      if (f.start_s >= half || &f == &o.early.back()) readings.Add(f);
-  }
-  e.reading_hz = ReadingHz(readings, o.settings);
-  e.ripple_cents = readings.lo_hz > 0 ? Cents(readings.hi_hz, readings.lo_hz) : -1;
-  e.range = readings.range;
-  m_report.Record(e, o.checks, true);
-}
-
-void NoteReport::Notes::CloseUnsteady() {
-  Open& u = m_unsteady;
-  if (!u.open) return;
-  u.open = false;
-  m_unsteady_pitched = -1;
-  if (u.end_s - u.start_s < kShortestStretchSeconds) return;
-  // The filter's glide out of a note is the note's end.
-  std::vector<ReportEntry>& entries = m_report.m_entries;
-  if (m_report.m_last_listed && entries.back().steady &&
-      std::fabs(u.start_s - entries.back().end_s) < 1e-9 &&
-      u.end_s - u.start_s <= GlideSeconds(u.settings)) {
-    entries.back().end_s = u.end_s;
-    return;
-  }
-  ReportEntry e;
-  e.start_s = u.start_s;
-  e.end_s = u.end_s;
-  e.steady = false;
-  e.settled = false;
-  e.settings = u.settings;
-  e.reading_hz = ReadingHz(u.all, u.settings);
-  e.ripple_cents = u.all.lo_hz > 0 ? Cents(u.all.hi_hz, u.all.lo_hz) : -1;
-  e.range = u.all.range;
-  m_report.Record(e, u.checks, true);
-}
-
 NoteReport::NoteReport(const ReportChoice& choice, double file_rate, double module_rate,
                        SettingsTimelineList timeline, const ReliabilityOptions* check)
     : m_choice(choice),
@@ -386,10 +155,7 @@ NoteReport::NoteReport(const ReportChoice& choice, double file_rate, double modu
       m_check_ended(check == nullptr),
       m_frame_samples(std::max<uint64_t>(1, std::llround(kFrameSeconds * file_rate))),
       m_longest_frame(std::max<uint64_t>(1, std::llround(kLongestFrameSeconds * file_rate))) {
-  if (choice.kind == ReportChoice::Kind::kSlices)
-    m_segmenter = std::make_unique<Slices>(this, choice.seconds, file_rate);
-  else
-    m_segmenter = std::make_unique<Notes>(this);
+  m_segmenter = Segmenter::Create(choice, file_rate, this);
   m_frame.settings = m_settings.At(0);
 }
 
@@ -462,7 +228,7 @@ TableRange NoteReport::RangeOf(float lo, float hi, const Settings& settings) con
 
 // Ends the filling frame at m_position and starts the next.
 void NoteReport::CloseFrame(bool ends_cycle) {
-  Frame& f = m_frame;
+  OutputFrame& f = m_frame;
   f.start_s = m_frame_first / m_file_rate;
   f.end_s = m_position / m_file_rate;
   f.whole = m_frame_starts_cycle && ends_cycle;
@@ -474,7 +240,7 @@ void NoteReport::CloseFrame(bool ends_cycle) {
     if (f.valid) f.cents = Cents(f.hz, 440.0);
     f.range = RangeOf(f.lo, f.hi, f.settings);
   }
-  Frame next;
+  OutputFrame next;
   f.ends_slice = m_segmenter->EndsSlice(m_position);
   if (m_settings.NextChange() <= m_position) {
     next.after_change = true;
@@ -495,7 +261,7 @@ void NoteReport::Drain(bool finished) {
   const bool check_done = m_check_ended;
   for (;;) {
     if (!m_frames.empty()) {
-      const Frame& f = m_frames.front();
+      const OutputFrame& f = m_frames.front();
       double middle = 0.5 * (f.start_s + f.end_s);
       if (!checked.empty() && checked.front().time_s + DelaySeconds(f.settings) <= middle) {
         CheckedFrame moved = checked.front();
@@ -505,7 +271,7 @@ void NoteReport::Drain(bool finished) {
         continue;
       }
       if (checked.empty() && !check_done) break;
-      Frame frame = f;
+      OutputFrame frame = f;
       m_frames.pop_front();
       m_segmenter->Apply(frame);
       continue;
@@ -535,7 +301,7 @@ void NoteReport::ApplyChecked(const CheckedFrame& c) {
 }
 
 void NoteReport::Commit(const CheckedFrame& c, double end_s) {
-  Checks& k = m_open.checks;
+  EntryChecks& k = m_open.checks;
   ++k.marks[static_cast<int>(c.mark)];
   k.pitched += c.pitched;
   k.several_pitches += c.several_pitches;
@@ -564,66 +330,13 @@ void NoteReport::Commit(const CheckedFrame& c, double end_s) {
   k.in_run = evidence && inside;
 }
 
-void NoteReport::Readings::Add(const Frame& f) {
-  lo_hz = frames ? std::min(lo_hz, f.lo_hz) : f.lo_hz;
-  hi_hz = frames ? std::max(hi_hz, f.hi_hz) : f.hi_hz;
-  hz += f.hz * f.count;
-  cents += f.cents * f.count;
-  values += f.sum;
-  samples += f.count;
-  ++frames;
-  if (f.range != TableRange::kInside) range = f.range;
-}
-
-void NoteReport::Readings::Merge(const Readings& other) {
-  if (other.frames == 0) return;
-  lo_hz = frames ? std::min(lo_hz, other.lo_hz) : other.lo_hz;
-  hi_hz = frames ? std::max(hi_hz, other.hi_hz) : other.hi_hz;
-  hz += other.hz;
-  cents += other.cents;
-  values += other.values;
-  samples += other.samples;
-  frames += other.frames;
-  if (other.range != TableRange::kInside) range = other.range;
-}
-
-void NoteReport::Checks::Merge(const Checks& other) {
-  for (int m = 0; m < 3; ++m) marks[m] += other.marks[m];
-  pitched += other.pitched;
-  one_note += other.one_note;
-  one_note_crossings += other.one_note_crossings;
-  one_note_periods += other.one_note_periods;
-  for (size_t i = 0; i < other.tracked.size() && tracked.size() < kKeptValues; ++i)
-    tracked.push_back(other.tracked[i]);
-  for (size_t i = 0; i < other.one_note_tracked.size() && one_note_tracked.size() < kKeptValues;
-       ++i)
-    one_note_tracked.push_back(other.one_note_tracked[i]);
-  for (size_t i = 0; i < other.window_crossings.size() && window_crossings.size() < kKeptValues;
-       ++i)
-    window_crossings.push_back(other.window_crossings[i]);
-  crossings += other.crossings;
-  periods += other.periods;
-  runs += other.runs;
-  several_pitches += other.several_pitches;
-  level_db = std::max(level_db, other.level_db);
-}
-
-// 1 when the tracker is sure of a pitch in most checked frames, 0 when in
-// most it is not, -1 for no frames. The gate has no say: it decides marks,
-// not where stretches end.
-int NoteReport::Pitched(const Checks& k) {
-  uint64_t all = k.Frames();
-  if (all == 0) return -1;
-  return 2 * (all - k.pitched) > all ? 0 : 1;
-}
-
 // An entry's own crossings decide, over the hops of frames whose window
 // holds one note: more than two a tracked period (beyond what the ends of
 // each run of such hops can add) make the module read too high, however
 // much of the rest is quiet. Otherwise most of its frames must have a pitch
 // to check against. Hops that reach past the entry (a short one) come next;
 // without any (a stretch between notes), the latest one before it.
-Reliability NoteReport::MarkOf(const Checks& k) const {
+Reliability NoteReport::MarkOf(const EntryChecks& k) const {
   uint64_t no_pitch = k.marks[static_cast<int>(Reliability::kNoPitch)];
   uint64_t all = k.Frames();
   if (all == 0 || m_check == nullptr) return Reliability::kNoPitch;
@@ -647,8 +360,8 @@ Reliability NoteReport::MarkOf(const Checks& k) const {
   return judge(c.hop_crossings, c.hop_samples * c.hz / m_module_rate, 1);
 }
 
-void NoteReport::StartEntry(const Frame& frame) {
-  m_open = Open();
+void NoteReport::StartEntry(const OutputFrame& frame) {
+  m_open = OpenEntry();
   m_open.open = true;
   m_open.start_s = frame.start_s;
   m_open.settings = frame.settings;
@@ -660,22 +373,14 @@ void NoteReport::StartEntry(const Frame& frame) {
   AddToEntry(frame);
 }
 
-void NoteReport::AddToEntry(const Frame& frame) {
+void NoteReport::AddToEntry(const OutputFrame& frame) {
   m_open.end_s = frame.end_s;
   m_segmenter->Fill(&m_open, frame);
 }
 
-// The mean reading of frames: in Hz for 1 V/kHz, whose values are linear in
-// Hz, and in cents for 1 V/oct, whose values are linear in cents.
-double NoteReport::ReadingHz(const Readings& r, const Settings& settings) {
-  if (r.samples == 0) return 0;
-  return settings.scale == Scale::kVoltPerOctave ? 440.0 * std::exp2(r.cents / r.samples / 1200.0)
-                                                 : r.hz / r.samples;
-}
-
 void NoteReport::CloseEntry() {
   if (!m_open.open) return;
-  Open& o = m_open;
+  OpenEntry& o = m_open;
   o.open = false;
   for (const CheckedFrame& c : o.pending) Commit(c, o.end_s);
   o.pending.clear();
@@ -689,7 +394,24 @@ void NoteReport::CloseEntry() {
   m_segmenter->Conclude(&o, e);
 }
 
-void NoteReport::Record(ReportEntry e, const Checks& k, bool join_alike) {
+void NoteReport::CloseEntryBefore(double start_s) {
+  std::deque<CheckedFrame>& pending = m_open.pending;
+  while (!pending.empty() && pending.back().time_s >= start_s) {
+    m_between.push_front(pending.back());
+    pending.pop_back();
+  }
+  CloseEntry();
+}
+
+bool NoteReport::ExtendLastNote(double start_s, double end_s) {
+  if (!m_last_listed || !m_entries.back().steady ||
+      !(std::fabs(start_s - m_entries.back().end_s) < 1e-9))
+    return false;
+  m_entries.back().end_s = end_s;
+  return true;
+}
+
+void NoteReport::Record(ReportEntry e, const EntryChecks& k, bool join_alike) {
   e.mark = MarkOf(k);
   // What is played: where the tracker's window holds one note, if anywhere.
   const std::vector<double>& played = k.one_note_tracked.empty() ? k.tracked : k.one_note_tracked;
@@ -714,7 +436,7 @@ void NoteReport::Record(ReportEntry e, const Checks& k, bool join_alike) {
   // one line (whatever the gate: it can only take pitches away), and so do chords.
   e.several_pitches = e.mark == Reliability::kNoPitch &&
                       2 * k.several_pitches > k.marks[static_cast<int>(Reliability::kNoPitch)];
-  const bool unpitched = Pitched(k) == 0;
+  const bool unpitched = k.Pitched() == 0;
   const bool alike = m_last_listed && m_entries.back().several_pitches == e.several_pitches &&
                      (e.several_pitches || (unpitched && m_last_unpitched));
   if (join_alike && alike && e.start_s - m_entries.back().end_s < kNoiseGapSeconds) {

@@ -13,45 +13,17 @@
 #include <string>
 #include <vector>
 
-#include "stream/Chain.h"
+#include "module/Run.h"
+#include "notes/Stretches.h"
 #include "stream/Pipeline.h"
 #include "stream/Stages.h"
 
 namespace tonevolt {
 
-struct ReportChoice {
-  enum class Kind { kNotes, kSlices };
-  Kind kind = Kind::kNotes;
-  double seconds = 0;  // slice length
-};
-
 // "notes" or "slices:SECONDS"; false with a reason.
 bool ParseReport(const std::string& text, ReportChoice* choice, std::string* error);
 
-// Where an entry's output lies against the 1 V/oct table's ends, past which
-// the module's value is clipped and the reading means nothing.
-enum class TableRange { kInside, kAtTop, kBelowFirstStep };
-
-struct ReportEntry {
-  double start_s = 0, end_s = 0;
-  bool steady = true;       // a note; false: the reading wanders (a glide, harmonics, noise)
-  double reading_hz = 0;    // what the output implies; 0 for no reading
-  double ripple_cents = 0;  // peak to peak; negative when the output touches zero
-  bool settled = true;      // long enough for the filter to settle
-  Settings settings;        // the module's, all through it
-  Reliability mark = Reliability::kNoPitch;
-  double tracked_hz = 0;  // median tracked pitch; 0 for none
-  // The reading against the tracked pitch, in cents, where the stretch holds
-  // one played pitch; NaN elsewhere (a glide, a slice across a change).
-  double off_cents = NAN;
-  double crossings_per_period = 0;  // the module's crossings per tracked period
-  double level_db = -200;           // the loudest checked frame, on the input as given
-  bool quiet = false;               // all of it quieter than the gate
-  TableRange range = TableRange::kInside;
-  bool several_pitches = false;  // no pitch: most of its frames hold several (a chord)
-};
-
-class NoteReport : public BlockSink, public CheckListener {
+class NoteReport : public BlockSink, public CheckListener, private EntryLedger {
  public:
   static constexpr size_t kMaxEntries = 10000;
 
@@ -81,94 +53,15 @@ class NoteReport : public BlockSink, public CheckListener {
   uint64_t Reliable() const { return m_reliable; }
 
  private:
-  // The output over a frame: from one ripple cycle's start to another's, at
-  // least kFrameSeconds long, so that its mean is the output's mean whatever
-  // the ripple; cut short at a slice's end and a settings change.
-  struct Frame {
-    double start_s = 0, end_s = 0;
-    double sum = 0;  // of the values
-    uint64_t count = 0;
-    float lo = 0, hi = 0;
-    bool finite = false;
-    Settings settings;
-    double hz = 0, cents = 0, lo_hz = 0, hi_hz = 0;
-    bool valid = false;         // implies a pitch in the audible range
-    bool whole = false;         // whole ripple cycles
-    bool ends_slice = false;    // slices: the last frame of one
-    bool after_change = false;  // the first frame under new settings
-    TableRange range = TableRange::kInside;
-  };
-  // What frames with a reading say: their means in Hz and in cents weighted
-  // by their samples, and range.
-  struct Readings {
-    double hz = 0, cents = 0, lo_hz = 0, hi_hz = 0;
-    double values = 0;  // their sum, as the module gave them
-    uint64_t samples = 0, frames = 0;
-    TableRange range = TableRange::kInside;
-    void Add(const Frame& frame);
-    void Merge(const Readings& other);
-  };
-  // What the check found in an entry's time.
-  struct Checks {
-    uint64_t marks[3] = {0, 0, 0};
-    uint64_t pitched = 0;  // frames where the tracker is sure of a pitch, whatever the gate
-    // Frames whose window holds one note, and their hops' crossings and
-    // tracked periods.
-    uint64_t one_note = 0, one_note_crossings = 0;
-    double one_note_periods = 0;
-    std::vector<double> tracked;           // Hz, the first few thousand with a pitch
-    std::vector<double> one_note_tracked;  // likewise, of those whose window holds one note
-    std::vector<double> window_crossings;  // per tracked period over one-note windows, likewise
-    // Over the one-note frames whose hop lies within the entry: the
-    // crossings counted, the periods tracked, and the runs they form (the
-    // ends of each run can hold two crossings more).
-    uint64_t crossings = 0;
-    double periods = 0;
-    uint64_t runs = 0;
-    bool in_run = false;
-    double level_db = -200;
-    uint64_t Frames() const { return marks[0] + marks[1] + marks[2]; }
-    uint64_t several_pitches = 0;  // frames
-    void Merge(const Checks& other);
-  };
-  // An entry in the making.
-  struct Open {
-    bool open = false;
-    double start_s = 0, end_s = 0;
-    Settings settings;  // at its start
-    double settle_s = 0;
-    Readings all, settled;  // notes: all frames, and those after settling
-    // The latest settled frame waits for the next: the frame before a note
-    // ends is often already on its way to the next.
-    Frame last_settled;
-    bool has_last_settled = false;
-    std::vector<Frame> early;  // notes: the frames within twice the settling time
-    Readings slice, whole;     // slices: all frames, and those of whole ripple cycles
-    Checks checks;
-    // Checked frames, their times moved by the module filter's delay: the
-    // latest wait, as their hop may reach past the entry's end.
-    std::deque<CheckedFrame> pending;
-  };
-
-  // How frames become entries: fixed slices, or notes where the output
-  // holds a pitch. Sees each frame once, in time order among the checks.
-  class Segmenter {
-   public:
-    virtual ~Segmenter() = default;
-    // The latest sample where a frame starting at sample `first` may end.
-    virtual uint64_t NextCut(uint64_t first) const = 0;
-    // Whether the frame ending before sample `end` is the last of a slice.
-    virtual bool EndsSlice(uint64_t end) = 0;
-    virtual void Apply(const Frame& frame) = 0;
-    // A frame's reading, into the open entry.
-    virtual void Fill(Open* entry, const Frame& frame) = 0;
-    // An entry just closed, its checks done: its reading, and it is recorded.
-    virtual void Conclude(Open* entry, ReportEntry e) = 0;
-    // The input has ended.
-    virtual void Close() = 0;
-  };
-  class Notes;
-  class Slices;
+  // EntryLedger, for the segmenter.
+  bool EntryOpen() const override { return m_open.open; }
+  void StartEntry(const OutputFrame& frame) override;
+  void AddToEntry(const OutputFrame& frame) override;
+  void CloseEntry() override;
+  void CloseEntryBefore(double start_s) override;
+  void Record(ReportEntry entry, const EntryChecks& checks, bool join_alike) override;
+  bool ExtendLastNote(double start_s, double end_s) override;
+  double ModuleRate() const override { return m_module_rate; }
 
   void Add(float y);
   bool CycleStarts(float y);
@@ -177,16 +70,7 @@ class NoteReport : public BlockSink, public CheckListener {
   void Drain(bool finished);
   void ApplyChecked(const CheckedFrame& checked);
   void Commit(const CheckedFrame& checked, double end_s);
-  void StartEntry(const Frame& frame);
-  void AddToEntry(const Frame& frame);
-  // Ends the open entry: a note, a slice, or part of an unsteady stretch.
-  void CloseEntry();
-  // join_alike: an entry without a pitch, or a chord, just after one like it
-  // joins it.
-  void Record(ReportEntry entry, const Checks& checks, bool join_alike);
-  Reliability MarkOf(const Checks& checks) const;
-  static int Pitched(const Checks& checks);
-  static double ReadingHz(const Readings& readings, const Settings& settings);
+  Reliability MarkOf(const EntryChecks& checks) const;
   TableRange RangeOf(float lo, float hi, const Settings& settings) const;
 
   ReportChoice m_choice;
@@ -197,7 +81,7 @@ class NoteReport : public BlockSink, public CheckListener {
   bool m_check_ended;
   uint64_t m_frame_samples, m_longest_frame;
   uint64_t m_position = 0;  // samples consumed
-  Frame m_frame;            // filling
+  OutputFrame m_frame;      // filling
   uint64_t m_frame_first = 0;
   bool m_frame_starts_cycle = false;
   // The ripple's cycles: a cycle starts where the output, having fallen,
@@ -205,9 +89,9 @@ class NoteReport : public BlockSink, public CheckListener {
   // a resampler's ringing).
   bool m_armed = false;
   float m_cycle_hi = 0, m_cycle_lo = 0;
-  std::deque<Frame> m_frames;  // closed, waiting for the check to pass them
+  std::deque<OutputFrame> m_frames;  // closed, waiting for the check to pass them
   std::unique_ptr<Segmenter> m_segmenter;
-  Open m_open;
+  OpenEntry m_open;
   // Checked frames that came while no entry was open, for the next.
   std::deque<CheckedFrame> m_between;
   CheckedFrame m_last_checked;  // for an entry too short to hold a checked frame

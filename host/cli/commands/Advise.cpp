@@ -54,7 +54,7 @@ constexpr size_t kEndFrames = 2;
 
 // A render's output in the tracker's frames: frame k holds the module's
 // samples [k * hop - hop / 2, k * hop + hop / 2).
-struct Readings {
+struct FramedOutput {
   std::vector<float> mean, lo, hi;
   double sum = 0;
   float frame_lo = 0, frame_hi = 0;
@@ -87,15 +87,15 @@ struct Analysis {
   uint64_t samples = 0;  // at the file's rate
   double dc = 0, rms = 0;
   std::vector<TrackedFrame> frames;
-  Readings defaults;
+  FramedOutput defaults;
   Envelope input{kEnvelopeColumns};
   std::vector<PlayedNote> notes;
 };
 
 // Passes its signal on and records it, as the module gave it, in frames.
-class ReadingsTap : public BlockStage {
+class FramedOutputTap : public BlockStage {
  public:
-  explicit ReadingsTap(Readings* readings) : m_readings(readings) {}
+  explicit FramedOutputTap(FramedOutput* readings) : m_readings(readings) {}
   bool Process(const std::vector<float>& in, std::vector<float>* out, std::string*) override {
     *out = in;
     m_readings->Add(in);
@@ -108,7 +108,7 @@ class ReadingsTap : public BlockStage {
   }
 
  private:
-  Readings* m_readings;
+  FramedOutput* m_readings;
 };
 
 // Passes its signal on and tallies its crossings hop by hop.
@@ -229,7 +229,7 @@ bool Analyse(WBMainProc main, const std::string& path, int channel, const Reliab
   request.pitch.melody_decision_lag = MelodyOptions().decision_lag;
   HopTally hops;
   HopTap watch(&hops);
-  ReadingsTap readout(&a->defaults);
+  FramedOutputTap readout(&a->defaults);
   InputSink input(a);
   Pass pass;
   pass.check = &request;
@@ -312,16 +312,16 @@ Suggestion Suggest(const Analysis& a) {
 // Pass two: the module with the suggested settings, with the pre-filter and,
 // when there is one, without it; and the crossings of the filtered signal.
 struct Renders {
-  Readings with, without;
+  FramedOutput with, without;
   HopTally hops;                 // of the signal the module sees
   double prefilter_delay_s = 0;  // at the lowest note
 };
 
-bool Render(WBMainProc main, const std::string& path, int channel, const Suggestion& s, Renders* r,
-            std::string* error) {
+bool RenderSuggested(WBMainProc main, const std::string& path, int channel, const Suggestion& s,
+                     Renders* r, std::string* error) {
   AudioInfo info;
   HopTap hops(&r->hops);
-  ReadingsTap with(&r->with), without(&r->without);
+  FramedOutputTap with(&r->with), without(&r->without);
   Pass filtered;
   filtered.settings = s.settings;
   filtered.prefilter = s.prefilter;
@@ -344,7 +344,7 @@ struct NoteReading {
   bool settled = true;
 };
 
-NoteReading ReadNote(const Readings& r, const PlayedNote& n, const Settings& settings,
+NoteReading ReadNote(const FramedOutput& r, const PlayedNote& n, const Settings& settings,
                      double skip_s) {
   NoteReading reading;
   // The last frames may already hear the next note's attack.
@@ -707,7 +707,7 @@ int Advise(const Invocation& invocation) {
   PrintSuggestion(s);
 
   Renders r;
-  if (!Render(main, o.in, o.channel, s, &r, &error)) return Fail(error);
+  if (!RenderSuggested(main, o.in, o.channel, s, &r, &error)) return Fail(error);
   const Measurements m = MeasureNotes(a, r, s);
   PrintMeasurements(m);
   PrintWarnings(m, s);

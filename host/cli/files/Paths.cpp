@@ -52,7 +52,7 @@ bool Same(const Identity& a, const Identity& b) {
   return !a.resolved.empty() && a.resolved == b.resolved;
 }
 
-std::string Describe(const NamedPath& named) {
+std::string RoleAndPath(const NamedPath& named) {
   return named.role + " " +
          (named.path == "-" ? std::string("(standard input)") : Printable(named.path));
 }
@@ -67,13 +67,13 @@ bool CheckDistinct(const std::vector<NamedPath>& inputs, const std::vector<Named
     Identity id = Identify(outputs[o].path);
     for (size_t i = 0; i < inputs.size(); ++i) {
       if (!Same(id, input_ids[i])) continue;
-      *error = Describe(outputs[o]) + " is the input " + Describe(inputs[i]) +
+      *error = RoleAndPath(outputs[o]) + " is the input " + RoleAndPath(inputs[i]) +
                "; refusing to overwrite it, nothing written";
       return false;
     }
     for (size_t earlier = 0; earlier < o; ++earlier) {
       if (!Same(id, output_ids[earlier])) continue;
-      *error = Describe(outputs[o]) + " is the same file as " + Describe(outputs[earlier]) +
+      *error = RoleAndPath(outputs[o]) + " is the same file as " + RoleAndPath(outputs[earlier]) +
                "; nothing written";
       return false;
     }

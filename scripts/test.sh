@@ -138,7 +138,7 @@ memcheck() {
     "$1" --gtest_filter="$memcheck_filter"
 }
 stage "valgrind memcheck of the native tonevolt_tests" build/memcheck-x64.log \
-  memcheck build/linux-x64/tests/tonevolt_tests
+  memcheck build/linux-x64/tests/module/tonevolt_tests
 
 stage "fuzz: 60 s from the seed corpus" build/fuzz.log scripts/fuzz.sh 60
 
@@ -147,7 +147,7 @@ if [ "$i386_run" = native ]; then
   stage "linux-x86-asan: the i386 module suite with ASan and UBSan" build/linux-x86-asan.log \
     sanitized_suite linux-x86-asan
   stage "valgrind memcheck of the i386 tonevolt_tests" build/memcheck-x86.log \
-    memcheck build/linux-x86/tests/tonevolt_tests
+    memcheck build/linux-x86/tests/module/tonevolt_tests
 else
   why="i386 programs run under qemu-i386 here, which runs neither the sanitizers nor valgrind"
   skip "linux-x86-asan (the i386 module suite with ASan and UBSan): $why"

@@ -10,22 +10,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "Lv2Rig.h"
 #include "ScalePoints.h"
 #include "TonevoltPins.h"
 #include "conditioning/LiveTracker.h"
 
 namespace {
-
-const char* const kPluginUris[] = {"https://tonevolt.invalid/lv2/tonevolt-cv",
-                                   "https://tonevolt.invalid/lv2/tonevolt-audio",
-                                   "https://tonevolt.invalid/lv2/tonevolt-tracker-cv",
-                                   "https://tonevolt.invalid/lv2/tonevolt-tracker-audio"};
 
 // What a running program printed on standard output.
 std::string Output(const std::string& command) {
@@ -37,14 +32,6 @@ std::string Output(const std::string& command) {
   pclose(pipe);
   return text;
 }
-
-bool HaveTool() { return std::ifstream(TONEVOLT_PROGRAM).good(); }
-
-#define SKIP_WITHOUT_TOOL()                           \
-  if (!HaveTool())                                    \
-  GTEST_SKIP() << "no native tool (" TONEVOLT_PROGRAM \
-                  "): build the linux-x64 preset "    \
-                  "first (scripts/test.sh does)"
 
 std::vector<std::string> Split(const std::string& text, char separator) {
   std::vector<std::string> parts;
@@ -141,14 +128,10 @@ TEST(Contract, TheLv2BundleDescribesItsPortsFromTheContract) {
       {"order", kFirstPoles, kFirstPoles + sizeof kOrderLabels / sizeof kOrderLabels[0] - 1.0f,
        static_cast<float>(kFirstPoles + kOrderDefault), Points(kOrderLabels, kFirstPoles)},
   };
-  LilvWorld* world = lilv_world_new();
-  LilvNode* bundle = lilv_new_file_uri(world, nullptr, TONEVOLT_LV2_BUNDLE);
-  lilv_world_load_bundle(world, bundle);
-  for (const char* uri : kPluginUris) {
+  LilvWorld* world = World();
+  for (const char* uri : kAllPluginUris) {
     SCOPED_TRACE(uri);
-    LilvNode* node = lilv_new_uri(world, uri);
-    const LilvPlugin* plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world), node);
-    lilv_node_free(node);
+    const LilvPlugin* plugin = FindPlugin(uri);
     ASSERT_NE(plugin, nullptr);
     for (const ControlPort& want : kPorts) {
       SCOPED_TRACE(want.symbol);
@@ -196,8 +179,6 @@ TEST(Contract, TheLv2BundleDescribesItsPortsFromTheContract) {
     EXPECT_STREQ(lilv_node_as_string(author), "Tonevolt developers");
     lilv_node_free(author);
   }
-  lilv_node_free(bundle);
-  lilv_world_free(world);
 }
 
 TEST(Contract, TheToolsHelpOffersTheContractsRanges) {

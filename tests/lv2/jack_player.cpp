@@ -30,40 +30,19 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "Float32Files.h"
+#include "FloatBits.h"
+
 namespace {
 
 // Exit status of a play whose graph missed cycles while it ran.
 constexpr int kInconclusive = 3;
-
-uint32_t Bits(float x) {
-  uint32_t bits;
-  std::memcpy(&bits, &x, sizeof bits);
-  return bits;
-}
-
-bool ReadFloats(const std::string& path, std::vector<float>* samples) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  samples->resize(bytes.size() / sizeof(float));
-  std::memcpy(samples->data(), bytes.data(), samples->size() * sizeof(float));
-  return true;
-}
-
-bool WriteFloats(const std::string& path, const std::vector<float>& samples) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(samples.data()),
-            static_cast<std::streamsize>(samples.size() * sizeof(float)));
-  return static_cast<bool>(out);
-}
 
 int WriteSignal(const std::string& path, double rate) {
   const size_t lead = static_cast<size_t>(0.1 * rate), body = static_cast<size_t>(1.0 * rate);

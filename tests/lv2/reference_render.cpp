@@ -9,15 +9,16 @@
 // OCTAVE -3..+3, SCALE 0 (1 V/kHz) or 1 (1 V/oct), ORDER 1 or 2 poles. Each
 // line becomes static pin events at sample AT; the input streams from 0.
 // The input is processed in host blocks of BLOCK samples.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "Float32Files.h"
 #include "TonevoltPins.h"
 #include "WBHost.h"
 
@@ -26,16 +27,6 @@ namespace {
 int Fail(const std::string& message) {
   std::fprintf(stderr, "tonevolt_lv2_reference: %s\n", message.c_str());
   return 1;
-}
-
-bool ReadFloats(const std::string& path, std::vector<float>* samples) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  samples->resize(bytes.size() / sizeof(float));
-  std::copy(bytes.begin(), bytes.begin() + samples->size() * sizeof(float),
-            reinterpret_cast<char*>(samples->data()));
-  return bytes.size() % sizeof(float) == 0;
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include "OutputUnits.h"
 #include "notes/PitchRuns.h"
 #include "PitchTable.h"
-#include "conditioning/Number.h"
+#include "options/Number.h"
 
 namespace tonevolt {
 

@@ -214,6 +214,8 @@ const RefuseCase kRefuseCases[] = {
     {"short_words_run_together", "render in.wav -hx",
      "unknown option -hx (a file name starting with '-' goes after --)", nullptr},
     {"three_dashes", "render in.wav ---x", "unknown option ---x", nullptr},
+    {"two_names_of_one_option", "render in.wav -h,--help",
+     "unknown option -h,--help (a file name starting with '-' goes after --)", nullptr},
     {"equals_without_a_name", "render in.wav --=x", "unknown option --=x", nullptr},
     {"short_flag_banana", "-h=maybe", "-h: 'maybe' is not a yes or no", nullptr},
     {"unknown_option_before_unknown_command", "play --gain 2", "unknown option --gain", nullptr},

@@ -12,10 +12,10 @@ const char kEndOfOptions[] = "--";
 
 bool IsLong(const std::string& word) { return word.size() > 2 && word.compare(0, 2, "--") == 0; }
 
-// "-h,--help" answers to "--help" and "-h".
+// "-h,--help" answers to "--help" and "-h", not to the two typed together.
 bool Answers(const Option& option, const std::string& name) {
   std::string names = "," + option.name + ",";
-  return names.find("," + name + ",") != std::string::npos;
+  return name.find(',') == std::string::npos && names.find("," + name + ",") != std::string::npos;
 }
 
 // The global options and every command's, each name once: any of them may

@@ -1,13 +1,11 @@
 #include "conditioning/Prefilter.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <complex>
 #include <cstdio>
 #include <cstring>
 
-#include "conditioning/Frequency.h"
 #include "conditioning/PortableMath.h"
 
 namespace tonevolt {
@@ -25,10 +23,6 @@ std::string FormatHz(double hz) {
   char text[32];
   std::snprintf(text, sizeof text, "%.6g Hz", hz);
   return text;
-}
-
-bool StartsWith(const std::string& text, const char* prefix) {
-  return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
 struct Biquad {
@@ -129,37 +123,6 @@ bool DesignSections(Family family, Band band, int order, double edge_hz, double 
 }
 
 }  // namespace
-
-bool Prefilter::Parse(const std::string& text, PrefilterChoice* choice, std::string* error) {
-  std::string lower = text;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  PrefilterChoice parsed;
-  std::string frequency;
-  if (lower == "off" || lower == "follow" || lower == "live" || lower == "live:hold") {
-    if (lower == "follow") parsed.kind = PrefilterChoice::Kind::kFollow;
-    if (StartsWith(lower, "live")) parsed.kind = PrefilterChoice::Kind::kLive;
-    parsed.hold = lower == "live:hold";
-    *choice = parsed;
-    return true;
-  } else if (StartsWith(lower, "range:")) {
-    parsed.kind = PrefilterChoice::Kind::kRange;
-    frequency = text.substr(6);
-  } else if (StartsWith(lower, "note:")) {
-    parsed.kind = PrefilterChoice::Kind::kNote;
-    frequency = text.substr(5);
-  } else {
-    *error = "unknown pre-filter '" + text +
-             "': use off, follow, live, live:hold, range:LOWEST or note:NOTE";
-    return false;
-  }
-  std::string why;
-  if (!ParseFrequency(frequency, &parsed.hz, &why)) {
-    *error = "pre-filter '" + text + "': " + why;
-    return false;
-  }
-  *choice = parsed;
-  return true;
-}
 
 bool Prefilter::Design(std::string* error) {
   std::string name = m_choice.kind == PrefilterChoice::Kind::kRange ? "range:" : "note:";
@@ -273,34 +236,6 @@ double Prefilter::DelaySeconds(double hz) const {
   // Each section's phase stays within (-pi, pi]: unwrap a jump across it.
   turn = std::remainder(turn, 2 * M_PI);
   return -turn / (2 * M_PI * 2 * step);
-}
-
-std::string Prefilter::Describe(const PrefilterChoice& choice) {
-  switch (choice.kind) {
-    case PrefilterChoice::Kind::kRange:
-      return "2-pole Butterworth high-pass at " + FormatHz(choice.hz / 2) +
-             ", 4-pole Butterworth low-pass at " + FormatHz(choice.hz);
-    case PrefilterChoice::Kind::kNote:
-      return "8-pole elliptic low-pass, passband to " + FormatHz(kNoteEdgeFactor * choice.hz) +
-             " (0.5 dB ripple), 80 dB stopband";
-    case PrefilterChoice::Kind::kBand:
-      return "2-pole Butterworth high-pass at " + FormatHz(choice.hz / 2) +
-             ", 8-pole elliptic low-pass to " + FormatHz(kNoteEdgeFactor * choice.hz);
-    case PrefilterChoice::Kind::kFollow:
-      return "following the tune: for each note, a 2-pole Butterworth high-pass at half its "
-             "pitch and an 8-pole elliptic low-pass to 1.3 times it";
-    case PrefilterChoice::Kind::kLive:
-      return std::string(
-                 "following the tune as it comes, as the tracker plug-ins do: for each note, a "
-                 "2-pole Butterworth high-pass at half its pitch and an 8-pole elliptic low-pass "
-                 "to 1.3 times it") +
-             (choice.hold ? "; behind the module, each note's reading held through the silence "
-                            "after it"
-                          : "");
-    case PrefilterChoice::Kind::kOff:
-      break;
-  }
-  return "off";
 }
 
 }  // namespace tonevolt

@@ -31,10 +31,6 @@ class Prefilter {
   // stops the second harmonic of a note a fifth below.
   static constexpr double kNoteEdgeFactor = 1.3;
 
-  // Reads "off", "follow", "live", "live:hold", "range:LO" or "note:F", with
-  // LO and F in Hz or as note names.
-  static bool Parse(const std::string& text, PrefilterChoice* choice, std::string* error);
-
   // Designs the filter for a sample rate; null and a one-line error when it
   // cannot be built there (an edge at or above the Nyquist frequency). Not
   // for kFollow and kLive, which are built from kBand filters.
@@ -54,9 +50,6 @@ class Prefilter {
   const PrefilterChoice& Choice() const { return m_choice; }
   // Each section's b0 b1 b2 a1 a2 in the order they run (none for off).
   std::vector<double> Coefficients() const;
-  // Such as "8-pole elliptic low-pass, passband to 572 Hz".
-  std::string Description() const { return Describe(m_choice); }
-  static std::string Describe(const PrefilterChoice& choice);
 
  private:
   // b0 + b1 z^-1 + b2 z^-2 over 1 + a1 z^-1 + a2 z^-2, run in transposed

@@ -23,7 +23,6 @@ groups=(tool i386 win32 test lv2 bench)
 tool=(
   cmake make g++                    # the native build
   libsndfile1-dev                   # audio files for the command-line tool
-  libcli11-dev                      # its option parser (headers only)
   libsoxr-dev libfftw3-dev          # its analysis: resampling, spectra
   gnuplot-nox                       # its plots
 )

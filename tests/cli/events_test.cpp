@@ -1,12 +1,12 @@
 // The events file parser alone: each line becomes a pin value at its exact
 // sample, in the options' own number syntax, and a line that does not parse
 // is named with its number and the reason.
+#include "options/Events.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "module/Settings.h"
 
 namespace tonevolt {
 namespace {

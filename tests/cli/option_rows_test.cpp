@@ -12,7 +12,7 @@
 
 #include "commands/Commands.h"
 #include "options/Options.h"
-#include "module/Settings.h"
+#include "options/Values.h"
 
 namespace tonevolt {
 namespace {

@@ -18,6 +18,7 @@
 #include "conditioning/Frequency.h"
 #include "conditioning/MelodyTracker.h"
 #include "conditioning/Prefilter.h"
+#include "options/Values.h"
 
 namespace tonevolt {
 
@@ -107,23 +108,6 @@ std::string CentsText(double cents) {
   return (rounded >= 0 ? "+" : "") + std::to_string(rounded);
 }
 
-// "E1-A3", "41.2-220", "C-1-C3": split at the dash whose both sides parse.
-bool ParseRange(const std::string& text, double* low, double* high, std::string* error) {
-  for (size_t at = text.find('-'); at != std::string::npos; at = text.find('-', at + 1)) {
-    std::string why;
-    if (at > 0 && ParseFrequency(text.substr(0, at), low, &why) &&
-        ParseFrequency(text.substr(at + 1), high, &why)) {
-      if (*low > *high) {
-        *error = "'" + text + "' runs downwards: give LOW-HIGH";
-        return false;
-      }
-      return true;
-    }
-  }
-  *error = "'" + text + "' is not LOW-HIGH (such as E1-A3 or 41.2-220)";
-  return false;
-}
-
 // Rows: every note named in `names` (semitones above C) within the range,
 // and the range's ends.
 std::vector<double> Rows(double low, double high, std::set<int> names) {
@@ -194,7 +178,7 @@ int AdviseNotes(const Invocation& invocation, const std::string& range,
                 const std::vector<Option>& unused) {
   double low = 0, high = 0;
   std::string error;
-  if (!ParseRange(range, &low, &high, &error)) return UsageError("--notes: " + error);
+  if (!ParseFrequencyRange(range, &low, &high, &error)) return UsageError("--notes: " + error);
   // Lower, the rows and the pre-filter would have no note to name.
   const double lowest_named = MidiNoteHz(0);
   if (low < lowest_named * (1 - 1e-9)) {

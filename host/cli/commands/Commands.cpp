@@ -7,6 +7,7 @@
 
 #include "files/Paths.h"
 #include "module/Run.h"
+#include "options/Values.h"
 #include "TonevoltPins.h"
 
 namespace tonevolt {

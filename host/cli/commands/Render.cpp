@@ -9,12 +9,13 @@
 
 #include "advice/Suggestions.h"
 #include "commands/Commands.h"
-#include "conditioning/Number.h"
 #include "files/Files.h"
 #include "files/Paths.h"
 #include "module/Readings.h"
 #include "module/Run.h"
 #include "notes/NoteReport.h"
+#include "options/Events.h"
+#include "options/Values.h"
 #include "plot/Plot.h"
 #include "stream/Chain.h"
 #include "stream/Pipeline.h"
@@ -96,7 +97,7 @@ std::vector<Option> RenderRows(RenderOptions* o) {
                          "elliptic low-pass at 1.3 F) or range:LO (high-pass\n"
                          "at LO/2, 4-pole low-pass at LO); F, LO in Hz (110,\n"
                          "110Hz) or as notes (E1)",
-                     Prefilter::Parse, &o->prefilter),
+                     ParsePrefilter, &o->prefilter),
       GateOption(&o->check.gate_db),
       Option::Parsed("--report", "KIND", "notes (default) or slices:SECONDS (0.5 or 0.5s)",
                      ParseReport, &o->report),
@@ -119,27 +120,6 @@ int ReadRenderOptions(const Invocation& invocation, RenderOptions* o) {
   // The summary has standard output; a file named "-" is surely not meant.
   if (o->csv == "-") return UsageError("--csv: give a file name; standard output has the summary");
   return 0;
-}
-
-// --csv-every as samples between rows: a whole number of samples, or
-// seconds with an 's'. False with a reason.
-bool ParseCsvStep(const std::string& text, double rate, double* step, std::string* error) {
-  if (text.empty()) {
-    *step = 1;
-    return true;
-  }
-  double value;
-  bool seconds = false;
-  if (!ParseNumber(text, {"s"}, &value, &seconds) || (!seconds && value != std::floor(value))) {
-    *error = "'" + text + "' is not a number of samples, or of seconds with 's' (0.01s)";
-    return false;
-  }
-  *step = seconds ? value * rate : value;
-  if (!(*step >= 1.0)) {
-    *error = text + " is less than one sample at " + std::to_string(static_cast<int>(rate)) + " Hz";
-    return false;
-  }
-  return true;
 }
 
 // How the module's rate relates to the file's, for the summary; empty at 44100 Hz.

@@ -8,10 +8,10 @@
 #include "OutputUnits.h"
 #include "PitchTable.h"
 #include "advice/Suggestions.h"
-#include "conditioning/Number.h"
 #include "module/FilterModel.h"
 #include "module/Readings.h"
 #include "notes/PitchRuns.h"
+#include "options/Number.h"
 
 namespace tonevolt {
 

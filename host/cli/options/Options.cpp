@@ -1,8 +1,8 @@
 #include "options/Options.h"
 
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
+#include <optional>
 
 namespace tonevolt {
 
@@ -12,10 +12,10 @@ const char kEndOfOptions[] = "--";
 
 bool IsLong(const std::string& word) { return word.size() > 2 && word.compare(0, 2, "--") == 0; }
 
-// "-h,--help" answers to "--help" and "-h".
+// "-h,--help" answers to "--help" and "-h", not to the two typed together.
 bool Answers(const Option& option, const std::string& name) {
   std::string names = "," + option.name + ",";
-  return names.find("," + name + ",") != std::string::npos;
+  return name.find(',') == std::string::npos && names.find("," + name + ",") != std::string::npos;
 }
 
 // The global options and every command's, each name once: any of them may
@@ -32,12 +32,6 @@ std::vector<const Option*> AllOptions(const std::vector<Command>& commands,
   add(globals);
   for (const Command& command : commands) add(command.options);
   return all;
-}
-
-const Option* Find(const std::vector<const Option*>& options, const std::string& name) {
-  for (const Option* option : options)
-    if (Answers(*option, name)) return option;
-  return nullptr;
 }
 
 // A flag's value: nothing (on) or a yes or no.
@@ -59,47 +53,78 @@ bool ParseSwitch(const std::string& text, bool* on) {
   return false;
 }
 
-// CLI11 takes a word that starts with '-' for an option, so "--cutoff -inf",
-// "--gate -60dB" or "--csv -x.csv" would lose their value; and it reads
-// "--flag=" as the flag alone. So each value is joined to its option here
-// ("--cutoff=-inf"): an option that takes a value takes the next word unless
-// that starts with "--". A missing or empty value, or a flag's value that is
-// not a yes or no, is refused. Words after "--" are left as they are.
-bool AttachValues(const std::vector<const Option*>& options, std::vector<std::string>* words,
-                  std::string* error) {
-  std::vector<std::string> joined;
-  for (size_t i = 0; i < words->size(); ++i) {
-    const std::string& word = (*words)[i];
+// A word that names an option: "--name", "--name=value", or "-h" and the
+// like. "-" alone, and a '-' before a digit ("-5", "-1e3"), are arguments.
+bool IsOptionWord(const std::string& word) {
+  if (word.size() < 2 || word[0] != '-') return false;
+  return word[1] == '-' || !std::isdigit(static_cast<unsigned char>(word[1]));
+}
+
+// The word's option name for a message: up to its '=', unless that leaves
+// nothing but dashes ("--=x").
+std::string NameOf(const std::string& word) {
+  size_t equals = word.find('=');
+  std::string name = word.substr(0, equals);
+  return name.find_first_not_of('-') == std::string::npos ? word : name;
+}
+
+// What the words say, before it is checked against the command.
+struct Words {
+  std::vector<std::string> positional;
+  // Per option, its last value; "" for a flag turned off, "on" for one on.
+  std::vector<std::optional<std::string>> values;
+  std::string unknown;  // the first word that names no option
+};
+
+// Reads the words in order. An option that takes a value takes the text
+// after its '=', or else the next word unless that starts with "--", so
+// that a value may start with '-' ("--gate -60"); the last of a repeated
+// option counts. A flag takes nothing, or a yes or no after '='. A missing
+// or empty value, or a flag's value that is not a yes or no, fails at once;
+// an unknown option is kept to report once the words are all read. Every
+// word after "--" is an argument.
+bool Lex(const std::vector<const Option*>& options, const std::vector<std::string>& words,
+         Words* lexed, std::string* error) {
+  lexed->values.assign(options.size(), std::nullopt);
+  for (size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
     if (word == kEndOfOptions) {
-      joined.insert(joined.end(), words->begin() + i, words->end());
+      lexed->positional.insert(lexed->positional.end(), words.begin() + i + 1, words.end());
       break;
+    }
+    if (!IsOptionWord(word)) {
+      lexed->positional.push_back(word);
+      continue;
     }
     size_t equals = word.find('=');
     std::string name = word.substr(0, equals);
-    const Option* option = IsLong(word) ? Find(options, name) : nullptr;
-    if (option == nullptr) {
-      joined.push_back(word);
+    size_t index = 0;
+    while (index < options.size() && !Answers(*options[index], name)) ++index;
+    if (index == options.size()) {
+      if (lexed->unknown.empty()) lexed->unknown = word;
       continue;
     }
-    bool flag = option->value.empty();
+    const Option& option = *options[index];
+    bool flag = option.value.empty();
     std::string value;
     if (equals != std::string::npos)
       value = word.substr(equals + 1);
-    else if (!flag && i + 1 < words->size() && (*words)[i + 1].compare(0, 2, "--") != 0)
-      value = (*words)[++i];
-    bool on;
-    if (flag && equals != std::string::npos && !ParseSwitch(value, &on)) {
-      *error = name + ": '" + value +
-               "' is not a yes or no (a flag takes nothing, or true/false, yes/no, on/off, 1/0)";
+    else if (!flag && i + 1 < words.size() && words[i + 1].compare(0, 2, "--") != 0)
+      value = words[++i];
+    if (flag) {
+      bool on = true;
+      if (equals != std::string::npos && !ParseSwitch(value, &on)) {
+        *error = name + ": '" + value +
+                 "' is not a yes or no (a flag takes nothing, or true/false, yes/no, on/off, 1/0)";
+        return false;
+      }
+      value = on ? "on" : "";
+    } else if (value.empty()) {
+      *error = name + " needs " + option.noun;
       return false;
     }
-    if (!flag && value.empty()) {
-      *error = name + " needs " + option->noun;
-      return false;
-    }
-    joined.push_back(flag ? word : name + "=" + value);
+    lexed->values[index] = value;
   }
-  *words = joined;
   return true;
 }
 
@@ -132,38 +157,18 @@ bool ParseCommandLine(int argc, const char* const* argv, const std::vector<Comma
                       const std::vector<Option>& globals, Invocation* invocation,
                       std::string* error) {
   const std::vector<const Option*> options = AllOptions(commands, globals);
-  std::vector<std::string> words(argv + 1, argv + argc);
-  if (!AttachValues(options, &words, error)) return false;
-
-  // One level: the command is the first positional word, so that a
-  // command's options may stand before it and global ones after it.
-  CLI::App app;
-  app.set_help_flag();
-  app.allow_extras();
-  std::vector<std::string> positional;
-  app.add_option("words", positional);
-  std::vector<CLI::Option*> parsed;
-  for (const Option* option : options)
-    parsed.push_back(option->value.empty()
-                         ? app.add_flag(option->name)
-                         : app.add_option(option->name)
-                               ->expected(1)
-                               ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast));
-  std::reverse(words.begin(), words.end());  // CLI11 reads the vector from its end
-  try {
-    app.parse(words);
-  } catch (const CLI::Error& e) {
-    *error = e.what();
+  const std::vector<std::string> words(argv + 1, argv + argc);
+  Words lexed;
+  if (!Lex(options, words, &lexed, error)) return false;
+  if (!lexed.unknown.empty()) {
+    *error = "unknown option " + NameOf(lexed.unknown);
+    if (!IsLong(lexed.unknown)) *error += " (a file name starting with '-' goes after --)";
     return false;
   }
 
-  // Extras are options nobody declared ("--" is CLI11's own mark).
-  for (const std::string& extra : app.remaining()) {
-    if (extra == kEndOfOptions) continue;
-    *error = "unknown option " + extra.substr(0, extra.find('='));
-    if (!IsLong(extra)) *error += " (a file name starting with '-' goes after --)";
-    return false;
-  }
+  // The command is the first argument, so that a command's options may
+  // stand before it and global ones after it.
+  const std::vector<std::string>& positional = lexed.positional;
   if (!positional.empty()) {
     for (const Command& command : commands)
       if (command.name == positional[0]) invocation->command = &command;
@@ -176,7 +181,7 @@ bool ParseCommandLine(int argc, const char* const* argv, const std::vector<Comma
 
   for (size_t i = 0; i < options.size(); ++i) {
     const Option& option = *options[i];
-    if (parsed[i]->count() == 0) continue;
+    if (!lexed.values[i]) continue;
     const Command* command = invocation->command;
     bool global = std::any_of(globals.begin(), globals.end(),
                               [&](const Option& o) { return o.name == option.name; });
@@ -186,10 +191,10 @@ bool ParseCommandLine(int argc, const char* const* argv, const std::vector<Comma
       *error = option.name + " is not an option of " + command->name;
       return false;
     }
-    const std::string& value = parsed[i]->results().back();
-    bool on = true;
-    if (option.value.empty()) ParseSwitch(value, &on);  // checked by AttachValues
-    if (on) invocation->values[option.name] = option.value.empty() ? "" : value;
+    const std::string& value = *lexed.values[i];
+    // A flag that was turned off is as if not given.
+    if (option.value.empty() && value.empty()) continue;
+    invocation->values[option.name] = option.value.empty() ? "" : value;
   }
   return true;
 }

@@ -1,10 +1,12 @@
-// The command line, parsed the same way for every command (on CLI11): any
-// option before or after the command, "--opt value" and "--opt=value" (a
-// value may start with '-': "--gate -60"), the last of a repeated option
-// winning, a flag alone or with a yes or no ("--native-rate=no"), and every
-// word after "--" an argument. Values stay text until a command reads them
-// through its option rows, each with the tool's own parser, so that every
-// message is the tool's.
+// The command line, parsed the same way for every command: any option before
+// or after the command, "--opt value" and "--opt=value" (a value may start
+// with '-': "--gate -60"), the last of a repeated option winning, a flag alone
+// or with a yes or no ("--native-rate=no"), and every word after "--" an
+// argument. Values stay text until a command reads them through its option
+// rows, each with the tool's own parser, so that every message is the tool's.
+// The parser is our own, since the tool's grammar (values that begin with
+// '-', options anywhere, the tool's own messages) had our code lexing every
+// word before an option library ever saw it.
 #pragma once
 
 #include <functional>

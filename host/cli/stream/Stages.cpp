@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "TonevoltPins.h"
+#include "options/Values.h"
 
 namespace tonevolt {
 
@@ -138,10 +139,9 @@ double PrefilterStage::DelaySeconds(double hz) const {
 }
 
 std::string PrefilterStage::Description() const {
-  if (m_filter) return m_filter->Description();
-  return Prefilter::Describe(
-      {m_live ? PrefilterChoice::Kind::kLive : PrefilterChoice::Kind::kFollow, 0,
-       m_hold.note_hold != nullptr});
+  if (m_filter) return DescribePrefilter(m_filter->Choice());
+  return DescribePrefilter({m_live ? PrefilterChoice::Kind::kLive : PrefilterChoice::Kind::kFollow,
+                            0, m_hold.note_hold != nullptr});
 }
 
 PitchOptions CheckPitchOptions(int rate, int hop_at_reference) {

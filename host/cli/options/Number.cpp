@@ -1,4 +1,4 @@
-#include "conditioning/Number.h"
+#include "options/Number.h"
 
 #include <cctype>
 #include <charconv>

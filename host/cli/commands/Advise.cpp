@@ -368,14 +368,6 @@ NoteReading ReadNote(const FramedOutput& r, const PlayedNote& n, const Settings&
   return reading;
 }
 
-std::string CentsText(double cents) {
-  if (!std::isfinite(cents)) return "-";
-  char text[32];
-  long rounded = std::lround(cents);
-  std::snprintf(text, sizeof text, "%s%ld c", rounded >= 0 ? "+" : "", rounded);
-  return text;
-}
-
 // The error of a reading against the tracked note, in cents; NaN for none.
 double ErrorCents(const NoteReading& reading, double tracked_hz) {
   return reading.hz > 0 ? Cents(reading.hz, tracked_hz) : NAN;
@@ -410,7 +402,7 @@ bool DrawAdvicePlot(const Analysis& a, const Renders& r, const Suggestion& s, co
   plot.lowest_hz = s.lowest_hz;
   plot.highest_hz = s.highest_hz;
   plot.bands.push_back({&a.defaults.lo, &a.defaults.hi, defaults, "defaults", "#f4a582",
-                        "default settings: " + Describe(defaults)});
+                        "default settings: " + SettingsText(defaults)});
   if (!r.without.mean.empty())
     plot.bands.push_back({&r.without.lo, &r.without.hi, s.settings, "without", "#92c5de",
                           "suggested settings without the pre-filter"});
@@ -639,8 +631,8 @@ void PrintMeasurements(const Measurements& m) {
       std::snprintf(ripple, sizeof ripple, "%.0f c", x.suggested.ripple_cents);
     std::printf("%7.2f %7.2f  %-5s %10.2f %9.2f  %9s  %9s %9.2f %7s  %s\n", n.Start(), n.End(),
                 NoteName(n.hz).c_str(), n.hz, n.crossings_per_period,
-                CentsText(x.default_error).c_str(), CentsText(x.suggested_error).c_str(),
-                x.suggested.hz, ripple, CheckOf(x));
+                SignedCents(x.default_error, " c").c_str(),
+                SignedCents(x.suggested_error, " c").c_str(), x.suggested.hz, ripple, CheckOf(x));
   }
   const size_t notes = m.notes.size();
   if (notes > kListedNotes)

@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "advice/Suggestions.h"
-#include "module/Readings.h"
 #include "commands/Commands.h"
-#include "module/Run.h"
 #include "conditioning/Frequency.h"
 #include "conditioning/MelodyTracker.h"
 #include "conditioning/Prefilter.h"
+#include "module/Readings.h"
+#include "module/Run.h"
 #include "options/Values.h"
 
 namespace tonevolt {
@@ -102,12 +102,6 @@ bool Measure(WBMainProc main, Tone tone, double hz, const Settings& settings,
   return true;
 }
 
-std::string CentsText(double cents) {
-  if (!std::isfinite(cents)) return "-";
-  long rounded = std::lround(cents);
-  return (rounded >= 0 ? "+" : "") + std::to_string(rounded);
-}
-
 // Rows: every note named in `names` (semitones above C) within the range,
 // and the range's ends.
 std::vector<double> Rows(double low, double high, std::set<int> names) {
@@ -126,7 +120,7 @@ std::vector<double> Rows(double low, double high, std::set<int> names) {
 std::string NoteLabel(double hz) {
   double cents = 0;
   std::string name = NoteName(hz, &cents);
-  return std::fabs(cents) < 0.5 ? name : name + CentsText(cents);
+  return std::fabs(cents) < 0.5 ? name : name + SignedCents(cents);
 }
 
 struct Row {
@@ -164,12 +158,12 @@ void PrintRow(const Row& r) {
   std::snprintf(ripples, sizeof ripples, "%.0f / %.0f", ripple, r.sine.ripple_cents);
   std::snprintf(settles, sizeof settles, "%.2f / %.2f", TwoPoleSettleSeconds(r.cutoff),
                 r.sine.settle_s);
-  std::snprintf(octs, sizeof octs, "%s / %s", CentsText(OctaveBiasCents(ripple)).c_str(),
-                CentsText(r.sine_oct.error_cents).c_str());
+  std::snprintf(octs, sizeof octs, "%s / %s", SignedCents(OctaveBiasCents(ripple)).c_str(),
+                SignedCents(r.sine_oct.error_cents).c_str());
   std::printf("%-8s %8.2f %7g  %-11s %-11s %7s  %-11s  %-9s %-9s\n", NoteLabel(r.hz).c_str(), r.hz,
-              r.cutoff, ripples, settles, CentsText(r.sine.error_cents).c_str(), octs,
-              CentsText(r.rich.error_cents).c_str(),
-              CentsText(r.rich_filtered.error_cents).c_str());
+              r.cutoff, ripples, settles, SignedCents(r.sine.error_cents).c_str(), octs,
+              SignedCents(r.rich.error_cents).c_str(),
+              SignedCents(r.rich_filtered.error_cents).c_str());
 }
 
 }  // namespace
@@ -287,14 +281,14 @@ int AdviseNotes(const Invocation& invocation, const std::string& range,
     std::printf(
         "Scale     no scale reads a sine right across this range: 1 V/kHz %s c at %s,\n"
         "          1 V/oct %s c at %s\n",
-        CentsText(khz_worst->sine.error_cents).c_str(), NoteLabel(khz_worst->hz).c_str(),
-        CentsText(oct_worst->sine_oct.error_cents).c_str(), NoteLabel(oct_worst->hz).c_str());
+        SignedCents(khz_worst->sine.error_cents).c_str(), NoteLabel(khz_worst->hz).c_str(),
+        SignedCents(oct_worst->sine_oct.error_cents).c_str(), NoteLabel(oct_worst->hz).c_str());
   else if (suggested.scale == Scale::kVoltPerOctave)
     std::printf("Scale     --scale oct: 1 V/oct reads a sine within %.0f cents across the range\n",
                 kRightWithinCents);
   else if (!oct_reads)
     std::printf("Scale     1 V/kHz (default): 1 V/oct reads a sine %s c at %s%s\n",
-                CentsText(oct_worst->sine_oct.error_cents).c_str(),
+                SignedCents(oct_worst->sine_oct.error_cents).c_str(),
                 NoteLabel(oct_worst->hz).c_str(),
                 oct_worst->hz > kOctaveTableTopHz ? ", past the end of its table" : "");
   else

@@ -5,10 +5,10 @@
 
 #include <cstdio>
 
+#include "TonevoltPins.h"
 #include "files/Paths.h"
 #include "module/Run.h"
 #include "options/Values.h"
-#include "TonevoltPins.h"
 
 namespace tonevolt {
 

@@ -3,12 +3,12 @@
 #include <string>
 #include <vector>
 
-#include "module/Readings.h"
 #include "commands/Commands.h"
 #include "files/Files.h"
 #include "files/Paths.h"
-#include "plot/Plot.h"
+#include "module/Readings.h"
 #include "module/Run.h"
+#include "plot/Plot.h"
 
 namespace tonevolt {
 
@@ -101,7 +101,7 @@ bool RunScale(WBMainProc main, Scale scale, const std::vector<float>& signal,
 }
 
 void PrintHeading(const Settings& settings, size_t notes) {
-  std::string described = Describe(settings);
+  std::string described = SettingsText(settings);
   std::printf(
       "Tonevolt demo: %zu notes of %.1f s at %.0f Hz, amplitude %.1f, default settings "
       "(%s)\n",

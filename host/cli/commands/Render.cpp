@@ -153,7 +153,8 @@ void PrintSummary(const RenderOptions& o, const AudioInfo& info, const StatsSink
   if (info.channels > 1) std::printf(", channel %d used", o.channel);
   std::printf("\nDuration  %.3f s (%llu sample%s)\n", n / rate, static_cast<unsigned long long>(n),
               n == 1 ? "" : "s");
-  std::printf("Settings  %s; block %d samples", Describe(o.run.settings).c_str(), o.run.block_size);
+  std::printf("Settings  %s; block %d samples", SettingsText(o.run.settings).c_str(),
+              o.run.block_size);
   if (!o.events.empty())
     std::printf("; %zu change%s from %s", o.run.changes.size(),
                 o.run.changes.size() == 1 ? "" : "s", Printable(o.events).c_str());
@@ -227,7 +228,7 @@ void WarnIfTruncated(const AudioReader& reader) {
 bool DrawPlot(const RenderOptions& o, const AudioInfo& info, const EnvelopeSink& envelopes,
               const StagedFile& png, std::string* error) {
   PlotRequest plot;
-  plot.title = info.name + " (" + Describe(o.run.settings) + ")";
+  plot.title = info.name + " (" + SettingsText(o.run.settings) + ")";
   plot.sample_rate = info.sample_rate;
   plot.module_rate = ModuleRate(o, info.sample_rate);
   plot.outputs.push_back({"output, " + ScaleName(o.run.settings.scale) +

@@ -77,4 +77,10 @@ Settled AnalyseNote(const float* values, size_t count, const Settings& settings)
   return result;
 }
 
+std::string SignedCents(double cents, const char* unit) {
+  if (!std::isfinite(cents)) return "-";
+  long rounded = std::lround(cents);
+  return (rounded >= 0 ? "+" : "") + std::to_string(rounded) + unit;
+}
+
 }  // namespace tonevolt

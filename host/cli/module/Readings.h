@@ -22,6 +22,9 @@ double NominalValue(double hz, const Settings& settings, double sample_rate);
 double Cents(double hz, double reference);
 // Nearest note to hz, such as "A4" or "C#5", and how far off, in cents.
 std::string NoteName(double hz, double* cents = nullptr);
+// Cents rounded, with their sign, then unit: "+5 c", "-12"; rounded before
+// the sign is chosen, so never "-0". "-" for none (NaN).
+std::string SignedCents(double cents, const char* unit = "");
 
 struct Settled {
   double mean = 0;            // settled mean value

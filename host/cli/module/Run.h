@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "module/Settings.h"
 #include "WBHost.h"
+#include "module/Settings.h"
 
 namespace tonevolt {
 

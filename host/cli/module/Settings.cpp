@@ -44,7 +44,7 @@ std::string ScaleName(Scale scale) {
   return scale == Scale::kVoltPerOctave ? "1 V/oct" : "1 V/kHz";
 }
 
-std::string Describe(const Settings& s) {
+std::string SettingsText(const Settings& s) {
   std::ostringstream out;
   out << "cutoff " << s.cutoff << " Hz, octave " << (s.octave > 0 ? "+" : "") << s.octave << ", "
       << ScaleName(s.scale) << ", " << s.order << "-pole";

@@ -43,6 +43,6 @@ std::vector<Change> InitialChanges(const Settings& settings);
 void ApplyChange(const Change& change, Settings* settings);
 
 std::string ScaleName(Scale scale);  // "1 V/kHz" or "1 V/oct"
-std::string Describe(const Settings& settings);
+std::string SettingsText(const Settings& settings);
 
 }  // namespace tonevolt

@@ -566,10 +566,7 @@ void PrintReport(const NoteReport& report, const PrefilterChoice& in_use, std::F
     std::string note = e.mark == Reliability::kOk && e.steady && e.range == TableRange::kInside
                            ? NoteName(e.reading_hz, &cents)
                            : "-";
-    // Rounded before the sign is chosen: never "-0 c".
-    if (note != "-")
-      note += " " + std::string(std::lround(cents) >= 0 ? "+" : "") +
-              std::to_string(std::lround(cents)) + " c";
+    if (note != "-") note += " " + SignedCents(cents, " c");
     char ripple[16] = "-";
     if (e.ripple_cents >= 0)
       std::snprintf(ripple, sizeof ripple, "%ld c", std::lround(std::min(e.ripple_cents, 9999.0)));

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "module/Readings.h"
+#include "options/Values.h"
 
 namespace tonevolt {
 
@@ -32,31 +33,6 @@ std::string CutoffReason(double lowest_hz) {
   else
     std::snprintf(text + at, sizeof text - at, "within %g..%g Hz", kCutoffMinHz, kCutoffMaxHz);
   return text;
-}
-
-std::string NoteOption(double hz) {
-  std::string name = NoteName(hz);
-  if (name != "-") return name;
-  char text[32];
-  std::snprintf(text, sizeof text, "%.4g", hz);
-  return text;
-}
-
-std::string PrefilterOption(const PrefilterChoice& choice) {
-  switch (choice.kind) {
-    case PrefilterChoice::Kind::kNote:
-      return "note:" + NoteOption(choice.hz);
-    case PrefilterChoice::Kind::kRange:
-      return "range:" + NoteOption(choice.hz);
-    case PrefilterChoice::Kind::kFollow:
-      return "follow";
-    case PrefilterChoice::Kind::kLive:
-      return choice.hold ? "live:hold" : "live";
-    case PrefilterChoice::Kind::kOff:
-    case PrefilterChoice::Kind::kBand:
-      break;
-  }
-  return "off";
 }
 
 std::string SuggestedOptions(const Settings& s, const PrefilterChoice& prefilter) {

@@ -24,12 +24,6 @@ float SuggestedCutoff(double lowest_hz);
 // the least the module offers, 10 Hz".
 std::string CutoffReason(double lowest_hz);
 
-// A frequency as --prefilter writes it: the nearest note's name, or Hz
-// below the lowest note there is a name for.
-std::string NoteOption(double hz);
-// "note:A2", "range:E1" or "off".
-std::string PrefilterOption(const PrefilterChoice& choice);
-
 // The render options that give these settings and this pre-filter, each
 // left out where it is the default.
 std::string SuggestedOptions(const Settings& settings, const PrefilterChoice& prefilter);

@@ -26,6 +26,7 @@
 #include "module/Run.h"
 #include "notes/PitchRuns.h"
 #include "notes/PlayedNotes.h"
+#include "options/Values.h"
 #include "plot/Plot.h"
 #include "stream/Chain.h"
 #include "stream/Stages.h"

@@ -12,6 +12,7 @@
 #include "module/Readings.h"
 #include "notes/PitchRuns.h"
 #include "options/Number.h"
+#include "options/Values.h"
 
 namespace tonevolt {
 

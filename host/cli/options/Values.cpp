@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "conditioning/Frequency.h"
+#include "module/Readings.h"
 #include "options/Number.h"
 
 namespace tonevolt {
@@ -291,6 +292,31 @@ bool ParseCsvStep(const std::string& text, double rate, double* step, std::strin
     return false;
   }
   return true;
+}
+
+std::string NoteOption(double hz) {
+  std::string name = NoteName(hz);
+  if (name != "-") return name;
+  char text[32];
+  std::snprintf(text, sizeof text, "%.4g", hz);
+  return text;
+}
+
+std::string PrefilterOption(const PrefilterChoice& choice) {
+  switch (choice.kind) {
+    case PrefilterChoice::Kind::kNote:
+      return "note:" + NoteOption(choice.hz);
+    case PrefilterChoice::Kind::kRange:
+      return "range:" + NoteOption(choice.hz);
+    case PrefilterChoice::Kind::kFollow:
+      return "follow";
+    case PrefilterChoice::Kind::kLive:
+      return choice.hold ? "live:hold" : "live";
+    case PrefilterChoice::Kind::kOff:
+    case PrefilterChoice::Kind::kBand:
+      break;
+  }
+  return "off";
 }
 
 }  // namespace tonevolt

@@ -30,6 +30,11 @@ bool ParsePrefilter(const std::string& text, PrefilterChoice* choice, std::strin
 // The filter a choice designs, as the summary names it: "8-pole elliptic
 // low-pass, passband to 572 Hz (0.5 dB ripple), 80 dB stopband".
 std::string DescribePrefilter(const PrefilterChoice& choice);
+// A frequency as --prefilter writes it: the nearest note's name, or Hz
+// below the lowest note there is a name for.
+std::string NoteOption(double hz);
+// The choice as --prefilter takes it: "note:A2", "range:E1", "live:hold" or "off".
+std::string PrefilterOption(const PrefilterChoice& choice);
 
 // A whole number within lo..hi.
 bool ParseInt(const std::string& text, long lo, long hi, long* value, std::string* error);

@@ -7,7 +7,6 @@
 
 #include "OutputUnits.h"
 #include "PitchTable.h"
-#include "advice/Suggestions.h"
 #include "module/FilterModel.h"
 #include "module/Readings.h"
 #include "notes/PitchRuns.h"

@@ -345,6 +345,11 @@ TEST_F(ReportTest, ReadingsOffThePlayedPitchAreNeverOk) {
       // remains of its second and third harmonics, an octave up.
       {"harmonics_past_the_filter_in_use", Partials(220, 2.0, {0, 0.5, 0.3}), "--prefilter note:A3",
        1200, "c high (harmonics: ", "try --prefilter note:A3"},
+      // C5 40 cents flat, read 17 cents flatter by 1 V/oct's ripple: within
+      // 50 cents of the played pitch, but nearer B4 than the C5 played. A
+      // pre-filter cannot help; a smoother filter or 1 V/kHz can.
+      {"nearer_another_note", Partials(511.4, 2.0, {0.5}), "--scale oct --cutoff 80", -17,
+       "c low (1 V/oct reads a ripple of", "--prefilter"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -359,6 +364,96 @@ TEST_F(ReportTest, ReadingsOffThePlayedPitchAreNeverOk) {
       EXPECT_EQ(r.out.find(c.lacks), std::string::npos) << r.out;
     }
     EXPECT_EQ(r.out.find("  ok"), std::string::npos) << r.out;
+  }
+}
+
+// A sine alternating C3 and C5, 0.4 s each, read in slices: a slice where a
+// note starts, or that the filter is still settling on, is never ok and
+// says so, the same way wherever the signal repeats; an ok slice names the
+// note played in it; the summary counts what the lines say.
+TEST_F(ReportTest, SlicesAcrossANoteChangeReadNoNote) {
+  std::vector<Tone> tones;
+  for (int i = 0; i < 8; ++i) tones.push_back({i % 2 == 0 ? 130.81 : 523.25, 0.4});
+  const std::vector<float> in = Tones(tones);
+  for (const char* slices : {"0.2", "0.5"}) {
+    SCOPED_TRACE(std::string("slices of ") + slices);
+    Result r =
+        Render(in, std::string("--order 2 --cutoff 10 --scale oct --report slices:") + slices);
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::vector<Line> lines = report_rows::Rows(r.out);
+    ASSERT_GE(lines.size(), 7u) << r.out;
+    size_t settling = 0;
+    std::vector<std::string> kinds;
+    for (const Line& line : lines) {
+      const bool ok = line.text.find("  ok") != std::string::npos;
+      const bool starts = line.text.find("a note starts in it") != std::string::npos;
+      const bool settles = line.text.find("still settling on the note") != std::string::npos;
+      settling += starts || settles;
+      kinds.push_back(ok ? "ok" : starts ? "starts" : settles ? "settles" : line.text);
+      // Changes at whole multiples of 0.4 s; the filter settles in 0.12 s.
+      const double change = std::floor(line.end / 0.4 - 1e-9) * 0.4;
+      const bool holds_change = change > line.start + 0.05;
+      const bool settled = line.start >= change + 0.12;
+      if (holds_change || !settled) {
+        EXPECT_FALSE(ok) << line.text;
+      }
+      if (ok) {
+        const bool c3 = static_cast<int>(std::floor(line.start / 0.4 + 1e-9)) % 2 == 0;
+        EXPECT_NE(line.text.find(c3 ? " C3 " : " C5 "), std::string::npos) << line.text;
+      }
+    }
+    // The signal repeats every 0.8 s: so do the marks, whole slices apart.
+    const size_t period = std::string(slices) == "0.2" ? 4 : 8;
+    for (size_t i = 0; i + period < kinds.size() - 1; ++i)
+      EXPECT_EQ(kinds[i], kinds[i + period]) << "slices " << i << " and " << i + period << "\n"
+                                             << r.out;
+    EXPECT_GT(settling, 0u) << r.out;
+    EXPECT_NE(r.out.find("Check     " + std::to_string(settling) + " of them hold"),
+              std::string::npos)
+        << r.out;
+  }
+}
+
+// What a line suggests is never a setting already in force, nor one past
+// the module's range, and fits the cause: a reading not yet settled wants a
+// quicker filter, never a smoother one.
+TEST_F(ReportTest, HintsNameOnlySettingsThatCanHelp) {
+  struct Case {
+    const char* name;
+    std::vector<Tone> tones;
+    const char* args;
+    std::vector<const char*> never;
+  };
+  const std::vector<Tone> staccato = {{0, 0.3}, {523.25, 0.06}, {0, 0.3}, {523.25, 0.06}};
+  const Case kCases[] = {
+      {"smoothest_settings_unsettled",
+       staccato,
+       "--order 2 --cutoff 10 --scale oct",
+       {"--order 2", "lower --cutoff"}},
+      {"smoothest_settings_slices",
+       {{130.81, 0.4}, {523.25, 0.4}},
+       "--order 2 --cutoff 10 --scale oct --report slices:0.1",
+       {"--order 2", "lower --cutoff"}},
+      // A ripple that 1 V/oct reads far flat: smoother, never quicker.
+      {"quickest_settings",
+       {{110, 1.0}},
+       "--cutoff 5000 --scale oct --report slices:0.25",
+       {"higher --cutoff"}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Result r = Render(Tones(c.tones), c.args);
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::vector<Line> lines = report_rows::Rows(r.out);
+    ASSERT_FALSE(lines.empty()) << r.out;
+    for (const Line& line : lines) {
+      for (const char* never : c.never) {
+        EXPECT_EQ(line.text.find(never), std::string::npos) << line.text;
+      }
+      if (line.text.find("too short to settle") != std::string::npos) {
+        EXPECT_EQ(line.text.find("lower --cutoff"), std::string::npos) << line.text;
+      }
+    }
   }
 }
 

@@ -26,6 +26,9 @@ constexpr double kFrameSeconds = 0.02;
 constexpr double kCycleRise = 0.25;
 // Readings outside this range are no pitch (silence reads near 0 Hz).
 constexpr double kLowestReadingHz = 20, kHighestReadingHz = 20000;
+// Changes of the played note remembered: the checked frames run a little
+// ahead of the entries, never by this many changes.
+constexpr size_t kKeptChanges = 64;
 // Stretches without a pitch this close together are listed as one.
 constexpr double kNoiseGapSeconds = 0.25;
 
@@ -81,11 +84,28 @@ bool CrossingsExplain(const ReportEntry& e) {
 }
 
 // 1 V/oct takes the logarithm of the rippling value, which reads flat (see
-// OctaveBiasCents): by half the tolerance or more, it explains a
-// reading too low whose crossings are right.
+// OctaveBiasCents): where that bias makes half or more of a reading too
+// low whose crossings are right, the ripple explains it.
 bool RippleReadsFlat(const ReportEntry& e) {
   return e.settings.scale == Scale::kVoltPerOctave && e.off_cents < 0 && e.ripple_cents > 0 &&
-         !CrossingsExplain(e) && OctaveBiasCents(e.ripple_cents) <= -kReadsOffCents / 2;
+         !CrossingsExplain(e) && OctaveBiasCents(e.ripple_cents) <= e.off_cents / 2;
+}
+
+// Within the tolerance of the played pitch, but nearer another note: the
+// played pitch lies near the edge of its note, and the filter's wobble
+// takes the reading over it.
+bool NearAnotherNote(const ReportEntry& e) {
+  return std::isfinite(e.off_cents) && std::fabs(e.off_cents) <= kReadsOffCents;
+}
+
+// A slice where a note starts, or that the filter is still settling on one,
+// reads no played note; that is what its line says, unless harmonics add
+// crossings, which say more.
+bool SettlingSlice(const ReportEntry& e) {
+  return e.holds_change || std::isfinite(e.played_change_s);
+}
+bool ShowsSettling(const ReportEntry& e) {
+  return SettlingSlice(e) && !(e.mark == Reliability::kHarmonics && CrossingsExplain(e));
 }
 
 // "--prefilter A or --prefilter B": the first `most` of the candidates that
@@ -394,6 +414,26 @@ void NoteReport::CloseEntry() {
   m_segmenter->Conclude(&o, e);
 }
 
+// A change of the played note lies between the last frame of one note and
+// the first of the next (the check's frames a hop apart), in the input's
+// time: the filter starts to glide there.
+void NoteReport::Checked(const CheckedFrame& c) {
+  m_checked.push_back(c);
+  if (c.pitched && (m_played_hz == 0 || std::fabs(Cents(c.hz, m_played_hz)) > kNoteToleranceCents))
+    m_played_changes.push_back(m_played_hz == 0
+                                   ? std::max(0.0, c.time_s - 0.5 * c.hop_samples / m_module_rate)
+                                   : 0.5 * (m_played_time_s + c.time_s));
+  if (m_played_changes.size() > kKeptChanges) m_played_changes.pop_front();
+  m_played_hz = c.pitched ? c.hz : 0;
+  m_played_time_s = c.time_s;
+}
+
+double NoteReport::LatestPlayedChange(double t) const {
+  for (auto it = m_played_changes.rbegin(); it != m_played_changes.rend(); ++it)
+    if (*it <= t) return *it;
+  return -HUGE_VAL;
+}
+
 void NoteReport::CloseEntryBefore(double start_s) {
   std::deque<CheckedFrame>& pending = m_open.pending;
   while (!pending.empty() && pending.back().time_s >= start_s) {
@@ -422,9 +462,13 @@ void NoteReport::Record(ReportEntry e, const EntryChecks& k, bool join_alike) {
   if (e.mark != Reliability::kNoPitch && e.reading_hz > 0 &&
       OnePlayedPitch(played, e.tracked_hz, note ? kOnePitchShareOfNote : kOnePitchShare)) {
     e.off_cents = Cents(e.reading_hz, e.tracked_hz);
-    e.mark = e.off_cents > kReadsOffCents    ? Reliability::kHarmonics
-             : e.off_cents < -kReadsOffCents ? Reliability::kReadsLow
-                                             : Reliability::kOk;
+    // Nor is a reading ok whose nearest note is not the played note's,
+    // however few cents apart they are: it names another note.
+    const bool off =
+        std::fabs(e.off_cents) > kReadsOffCents || NoteName(e.reading_hz) != NoteName(e.tracked_hz);
+    e.mark = !off              ? Reliability::kOk
+             : e.off_cents > 0 ? Reliability::kHarmonics
+                               : Reliability::kReadsLow;
   }
   e.crossings_per_period = k.periods > 0                 ? k.crossings / k.periods
                            : !k.window_crossings.empty() ? Median(k.window_crossings)
@@ -453,12 +497,17 @@ void NoteReport::Record(ReportEntry e, const EntryChecks& k, bool join_alike) {
     return;
   }
   ++m_total;
-  const int mark = static_cast<int>(e.mark);
-  ++m_marked[mark];
-  if (e.tracked_hz > 0 && (m_lowest_tracked[mark] == 0 || e.tracked_hz < m_lowest_tracked[mark]))
-    m_lowest_tracked[mark] = e.tracked_hz;
-  if (e.range != TableRange::kInside) ++m_beyond_table;
-  if (e.mark == Reliability::kOk && e.range == TableRange::kInside) ++m_reliable;
+  // Counted by the cause its line gives.
+  if (ShowsSettling(e)) {
+    ++m_unsettled;
+  } else {
+    const int mark = static_cast<int>(e.mark);
+    ++m_marked[mark];
+    if (e.tracked_hz > 0 && (m_lowest_tracked[mark] == 0 || e.tracked_hz < m_lowest_tracked[mark]))
+      m_lowest_tracked[mark] = e.tracked_hz;
+    if (e.range != TableRange::kInside) ++m_beyond_table;
+    if (e.mark == Reliability::kOk && e.range == TableRange::kInside) ++m_reliable;
+  }
   m_last_listed = m_entries.size() < kMaxEntries;
   m_last_unpitched = unpitched;
   if (m_last_listed) m_entries.push_back(e);
@@ -489,24 +538,81 @@ std::string OffReason(const ReportEntry& e, const PrefilterChoice& in_use) {
     return text;
   }
   if (!e.settled) return "too short to settle";
+  if (NearAnotherNote(e))
+    return "nearer " + NoteOnly(e.reading_hz) + " than the " + played + " played";
   return played + " played";
 }
 
+// "a", "a or b", "a, b or c".
+std::string Either(const std::vector<std::string>& ways) {
+  std::string text;
+  for (size_t i = 0; i < ways.size(); ++i)
+    text += (i == 0 ? "" : i + 1 == ways.size() ? " or " : ", ") + ways[i];
+  return text;
+}
+
+// What smooths the reading further, of what the settings leave open.
+std::vector<std::string> SmootherWays(const Settings& s) {
+  std::vector<std::string> ways;
+  if (s.order == 1) ways.push_back("--order 2");
+  if (s.cutoff > kCutoffMinHz) ways.push_back("a lower --cutoff");
+  return ways;
+}
+
+// What lets the reading settle within the note: the filter can only be
+// quicker, or the note longer.
+std::vector<std::string> QuickerWays(const Settings& s) {
+  std::vector<std::string> ways;
+  if (s.cutoff < kCutoffMaxHz) ways.push_back("a higher --cutoff");
+  ways.push_back("a longer note");
+  return ways;
+}
+
 // What to try where the reading's crossings are right but the filter is
-// not: its ripple, or its settling.
+// not: its ripple (1 V/kHz reads a rippling value's mean truly), or its
+// settling.
 std::string TryFilter(const ReportEntry& e) {
-  if (RippleReadsFlat(e))
-    return e.settings.order == 1 ? "--order 2 or a lower --cutoff" : "a lower --cutoff";
-  return !e.settled ? "a higher --cutoff" : "";
+  if (RippleReadsFlat(e)) {
+    std::vector<std::string> ways = SmootherWays(e.settings);
+    ways.push_back("--scale khz");
+    return Either(ways);
+  }
+  if (!e.settled) return Either(QuickerWays(e.settings));
+  return NearAnotherNote(e) ? Either(SmootherWays(e.settings)) : "";
+}
+
+// Where the output leaves the 1 V/oct table: past its top, a lower octave
+// or 1 V/kHz; below its first step, a note not yet settled from silence
+// wants a quicker filter, a settled one a smoother filter or a higher octave.
+std::string TryInTable(const ReportEntry& e) {
+  std::vector<std::string> ways;
+  if (e.range == TableRange::kAtTop) {
+    if (e.settings.octave > kOctaveMin) ways.push_back("a lower --octave");
+    ways.push_back("--scale khz");
+    return Either(ways);
+  }
+  if (!e.settled) return Either(QuickerWays(e.settings));
+  ways = SmootherWays(e.settings);
+  if (e.settings.octave < kOctaveMax) ways.push_back("a higher --octave");
+  if (ways.empty()) ways.push_back("--scale khz");
+  return Either(ways);
 }
 
 std::string CheckText(const ReportEntry& e, const PrefilterChoice& in_use) {
+  char at[64];
+  if (ShowsSettling(e)) {
+    std::snprintf(at, sizeof at, "%.2f", e.played_change_s);
+    if (e.holds_change)
+      return std::string("unreliable: a note starts in it (at ") + at +
+             " s): it reads neither that note nor what came before";
+    return std::string("unreliable: still settling on the note that started at ") + at + " s" +
+           (e.settings.cutoff < kCutoffMaxHz ? "; try a higher --cutoff" : "");
+  }
   if (e.range == TableRange::kAtTop)
     return "unreliable: at the 1 V/oct table's top (" + std::to_string(kPitchTableSize - 1) +
-           " Hz at the module); try a lower --octave";
+           " Hz at the module); try " + TryInTable(e);
   if (e.range == TableRange::kBelowFirstStep)
-    return "unreliable: below the 1 V/oct table's first step; try --order 2, a lower --cutoff "
-           "or a higher --octave";
+    return "unreliable: below the 1 V/oct table's first step; try " + TryInTable(e);
   switch (e.mark) {
     case Reliability::kOk:
       if (!e.steady) return "ok, unsteady: a glide or short notes";
@@ -518,7 +624,10 @@ std::string CheckText(const ReportEntry& e, const PrefilterChoice& in_use) {
       if (std::isfinite(e.off_cents))
         text += std::to_string(std::lround(std::fabs(e.off_cents))) + " c ";
       text += std::string(high ? "high" : "low") + " (" + OffReason(e, in_use) + ")";
-      std::string tries = !CrossingsExplain(e) && !TryFilter(e).empty() ? TryFilter(e)
+      // A pre-filter helps where the crossings are wrong, not a reading a
+      // few cents over a note's edge.
+      std::string tries = !CrossingsExplain(e) && (NearAnotherNote(e) || !TryFilter(e).empty())
+                              ? TryFilter(e)
                           : high ? TryHigh(e.tracked_hz, in_use)
                                  : TryLow(e.tracked_hz, in_use);
       return tries.empty() ? text : text + "; try " + tries;
@@ -563,7 +672,9 @@ void PrintReport(const NoteReport& report, const PrefilterChoice& in_use, std::F
                "Ripple", "Check");
   for (const ReportEntry& e : report.Entries()) {
     double cents = 0;
-    std::string note = e.mark == Reliability::kOk && e.steady && e.range == TableRange::kInside
+    // A note's name only where the reading is the played note's.
+    std::string note = e.mark == Reliability::kOk && e.steady && e.range == TableRange::kInside &&
+                               !SettlingSlice(e)
                            ? NoteName(e.reading_hz, &cents)
                            : "-";
     if (note != "-") note += " " + SignedCents(cents, " c");
@@ -594,6 +705,12 @@ void PrintReport(const NoteReport& report, const PrefilterChoice& in_use, std::F
                  "lower sound\n          or DC offset that sets the crossings, or 1 V/oct's "
                  "ripple (each line says which)\n",
                  static_cast<unsigned long long>(low));
+  if (report.Unsettled() > 0)
+    std::fprintf(out,
+                 "Check     %llu of them hold%s the start of a note or the filter's glide to it: "
+                 "no\n          played note is read there until the filter settles\n",
+                 static_cast<unsigned long long>(report.Unsettled()),
+                 report.Unsettled() == 1 ? "s" : "");
   if (report.BeyondTable() > 0)
     std::fprintf(out,
                  "Check     %llu of them reach%s an end of the 1 V/oct table, where the module's "

@@ -37,7 +37,7 @@ class NoteReport : public BlockSink, public CheckListener, private EntryLedger {
   bool Consume(const std::vector<float>& input, const std::vector<float>& output,
                std::string* error) override;
   bool Finish(std::string* error) override;
-  void Checked(const CheckedFrame& frame) override { m_checked.push_back(frame); }
+  void Checked(const CheckedFrame& frame) override;
   void CheckEnded() override { m_check_ended = true; }
 
   const ReportChoice& Choice() const { return m_choice; }
@@ -51,6 +51,9 @@ class NoteReport : public BlockSink, public CheckListener, private EntryLedger {
   uint64_t BeyondTable() const { return m_beyond_table; }
   // Entries marked ok and inside the table.
   uint64_t Reliable() const { return m_reliable; }
+  // Slices where a note starts, or that the filter is still settling on
+  // one: they read no played note, whatever their mark.
+  uint64_t Unsettled() const { return m_unsettled; }
 
  private:
   // EntryLedger, for the segmenter.
@@ -62,6 +65,7 @@ class NoteReport : public BlockSink, public CheckListener, private EntryLedger {
   void Record(ReportEntry entry, const EntryChecks& checks, bool join_alike) override;
   bool ExtendLastNote(double start_s, double end_s) override;
   double ModuleRate() const override { return m_module_rate; }
+  double LatestPlayedChange(double t) const override;
 
   void Add(float y);
   bool CycleStarts(float y);
@@ -99,6 +103,10 @@ class NoteReport : public BlockSink, public CheckListener, private EntryLedger {
   // The latest frame whose window held one note, for an entry without one.
   CheckedFrame m_last_one_note;
   bool m_has_last_one_note = false;
+  // When the played note changed, as checked frames arrive: the latest few.
+  std::deque<double> m_played_changes;
+  double m_played_hz = 0;      // the latest checked frame's pitch; 0 for none
+  double m_played_time_s = 0;  // and its time
   std::vector<ReportEntry> m_entries;
   uint64_t m_total = 0;
   bool m_last_listed = false;       // the latest entry is the list's last
@@ -106,7 +114,7 @@ class NoteReport : public BlockSink, public CheckListener, private EntryLedger {
   static constexpr int kMarks = 4;  // of Reliability
   uint64_t m_marked[kMarks] = {};
   double m_lowest_tracked[kMarks] = {};
-  uint64_t m_beyond_table = 0, m_reliable = 0;
+  uint64_t m_beyond_table = 0, m_reliable = 0, m_unsettled = 0;
 };
 
 // Prints the report's table and what to try for unreliable entries, never

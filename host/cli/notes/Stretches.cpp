@@ -19,6 +19,9 @@ double GlideSeconds(const Settings& settings) {
   return std::max(2 * SettleSeconds(settings), kLongestFrameSeconds);
 }
 
+// The check's hop: how closely it places a change of note.
+constexpr double kChangePlacedWithinSeconds = CheckStage::kHop / kReferenceRate;
+
 // Fixed slices: a frame ends at each slice's end, and so does the entry.
 class Slices : public Segmenter {
  public:
@@ -52,6 +55,14 @@ class Slices : public Segmenter {
   }
 
   void Conclude(OpenEntry* o, ReportEntry e) override {
+    // A slice is settled once the filter has had its settling time since
+    // the played note last changed; a change inside it leaves it between
+    // two notes. The check places a change within a hop: one that close to
+    // either end of the slice is at that end.
+    const double change = m_ledger.LatestPlayedChange(o->end_s - kChangePlacedWithinSeconds);
+    e.settled = !(o->start_s + kChangePlacedWithinSeconds < change + SettleSeconds(o->settings));
+    e.holds_change = change > o->start_s + kChangePlacedWithinSeconds;
+    if (!e.settled) e.played_change_s = change;
     // Over its whole ripple cycles, where it has some.
     const ReadingSum& r = o->whole.frames > 0 ? o->whole : o->slice;
     if (o->slice.frames > 0) {

@@ -46,6 +46,10 @@ struct ReportEntry {
   bool quiet = false;               // all of it quieter than the gate
   TableRange range = TableRange::kInside;
   bool several_pitches = false;  // no pitch: most of its frames hold several (a chord)
+  // Slices: the played note changes inside it, so that its reading lies
+  // between two notes, at no time (played_change_s, that change's time).
+  bool holds_change = false;
+  double played_change_s = NAN;
 };
 
 // A frame of the output with no ripple cycle in it (a glide, silence) ends
@@ -155,6 +159,10 @@ class EntryLedger {
   virtual bool ExtendLastNote(double start_s, double end_s) = 0;
   // The rate whose settings read the module's values.
   virtual double ModuleRate() const = 0;
+  // When the played note last changed (or sounded after none) at or before
+  // t, as the check found it; -inf for never. The filter's output starts to
+  // glide there, and settles its settling time later.
+  virtual double LatestPlayedChange(double t) const = 0;
 };
 
 // How frames become entries: fixed slices, or notes where the output holds

@@ -390,3 +390,31 @@ TEST_F(CliTest, RendersARealRecording) {
 }
 
 }  // namespace
+
+// A melody in one channel of a stereo file, the other silent: read from
+// the silent one, both commands say where the sound is; read from the
+// other, neither does.
+TEST_F(CliTest, SilentChannelPointsToTheOneWithSound) {
+  constexpr int kRate = 44100;
+  std::vector<float> stereo;
+  for (int i = 0; i < 2 * kRate; ++i) {
+    const double hz = i < kRate ? 220 : 330;
+    stereo.push_back(0.0f);
+    stereo.push_back(static_cast<float>(0.5 * std::sin(2 * M_PI * hz * i / kRate)));
+  }
+  WriteWav(Path("stereo.wav"), stereo, kRate, 2);
+  const std::string hint =
+      "channel 0 is silent and channel 1 holds the sound (peak -6 dBFS): try --channel 1";
+  Result render = Run("render '" + Path("stereo.wav") + "'");
+  EXPECT_EQ(render.code, 0) << render.err;
+  EXPECT_NE(render.out.find("Channel   " + hint), std::string::npos) << render.out;
+  Result advise = Run("advise '" + Path("stereo.wav") + "'");
+  EXPECT_EQ(advise.code, 1) << advise.out;
+  EXPECT_NE(advise.out.find("Channel   " + hint), std::string::npos) << advise.out;
+  EXPECT_NE(advise.err.find(hint), std::string::npos) << advise.err;
+  for (const char* command : {"render", "advise"}) {
+    Result heard = Run(std::string(command) + " '" + Path("stereo.wav") + "' --channel 1");
+    EXPECT_EQ(heard.code, 0) << heard.err;
+    EXPECT_EQ(heard.out.find("Channel "), std::string::npos) << heard.out;
+  }
+}

@@ -91,6 +91,7 @@ struct Analysis {
   FramedOutput defaults;
   Envelope input{kEnvelopeColumns};
   std::vector<PlayedNote> notes;
+  std::string channel_hint;  // SilentChannelHint
 };
 
 // Passes its signal on and records it, as the module gave it, in frames.
@@ -182,6 +183,7 @@ struct Pass {
   BlockSink* sink = nullptr;
   double delay_at_hz = 0;        // the pre-filter's delay is measured there
   double prefilter_delay_s = 0;  // found
+  std::string channel_hint;      // found: SilentChannelHint
 };
 
 bool RunPass(WBMainProc main, const std::string& path, int channel, Pass* pass, AudioInfo* info,
@@ -213,6 +215,7 @@ bool RunPass(WBMainProc main, const std::string& path, int channel, Pass* pass, 
     *error = info->name + ": has no samples";
     return false;
   }
+  pass->channel_hint = SilentChannelHint(reader);
   return pipeline.Finish(error);
 }
 
@@ -238,6 +241,7 @@ bool Analyse(WBMainProc main, const std::string& path, int channel, const Reliab
   pass.readout = &readout;
   pass.sink = &input;
   if (!RunPass(main, path, channel, &pass, &a->info, error)) return false;
+  a->channel_hint = pass.channel_hint;
   const std::vector<HopCrossings>& tally = hops.Hops();
   for (size_t k = 0; k < a->frames.size() && k < tally.size(); ++k) a->frames[k].hop = tally[k];
   return true;
@@ -692,6 +696,10 @@ int Advise(const Invocation& invocation) {
   const NoNote no_note = WhyNoNote(a.frames, a.notes, o.check.gate_db);
   if (!no_note.found.empty()) {
     std::printf("Pitch     %s\n", no_note.found.c_str());
+    if (!a.channel_hint.empty()) {
+      std::printf("Channel   %s\n", a.channel_hint.c_str());
+      return Fail(a.info.name + ": no note to advise on: " + a.channel_hint);
+    }
     return Fail(a.info.name + ": no note to advise on" +
                 (no_note.reason.empty() ? "" : ": " + no_note.reason));
   }

@@ -144,8 +144,8 @@ std::string RateLine(const RenderOptions& o, int file_rate) {
 }
 
 void PrintSummary(const RenderOptions& o, const AudioInfo& info, const StatsSink& stats,
-                  const NoteReport& report, const std::string& prefilter,
-                  size_t events_beyond_end) {
+                  const NoteReport& report, const std::string& prefilter, size_t events_beyond_end,
+                  const std::string& channel_hint) {
   const double rate = info.sample_rate;
   const uint64_t n = stats.Samples();
   std::printf("Input     %s: %s, %d Hz, %d channel%s", info.name.c_str(), info.format.c_str(),
@@ -186,6 +186,9 @@ void PrintSummary(const RenderOptions& o, const AudioInfo& info, const StatsSink
         kVoltsPerUnit);
 
   PrintReport(report, o.prefilter, stdout);
+  // Nothing read right, from a channel with nothing in it.
+  if (report.Reliable() == 0 && !channel_hint.empty())
+    std::printf("Channel   %s\n", channel_hint.c_str());
   if (!o.csv.empty() || !o.plot.empty()) std::printf("\n");
   if (!o.csv.empty()) std::printf("CSV       %s\n", Printable(o.csv).c_str());
   if (!o.plot.empty()) std::printf("Plot      %s\n", Printable(o.plot).c_str());
@@ -331,7 +334,8 @@ int Render(const Invocation& invocation) {
   size_t events_beyond_end = static_cast<size_t>(
       std::count_if(o.run.changes.begin(), o.run.changes.end(),
                     [&](const Change& c) { return c.sample >= stats.Samples(); }));
-  PrintSummary(o, info, stats, report, chain.PrefilterText(), events_beyond_end);
+  PrintSummary(o, info, stats, report, chain.PrefilterText(), events_beyond_end,
+               SilentChannelHint(reader));
   return 0;
 }
 

@@ -6,9 +6,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -271,6 +273,13 @@ bool AudioReader::Read(size_t frames, std::vector<float>* samples, std::string* 
   samples->resize(static_cast<size_t>(got));
   for (size_t i = 0; i < samples->size(); ++i)
     (*samples)[i] = m_interleaved[i * channels + static_cast<size_t>(m_channel)];
+  if (channels > 1) {
+    m_peaks.resize(channels);
+    for (size_t i = 0; i < samples->size() * channels; ++i) {
+      const float x = std::fabs(m_interleaved[i]);
+      if (x > m_peaks[i % channels]) m_peaks[i % channels] = x;  // NaN never is
+    }
+  }
   m_frames_read += static_cast<uint64_t>(got);
   return true;
 }
@@ -278,6 +287,24 @@ bool AudioReader::Read(size_t frames, std::vector<float>* samples, std::string* 
 bool AudioReader::Truncated() const {
   if (m_short_header || EndedEarly(m_file)) return true;
   return m_promised >= 0 && m_frames_read < static_cast<uint64_t>(m_promised);
+}
+
+std::string SilentChannelHint(const AudioReader& reader) {
+  // Silent: 40 dB under the loudest channel, which is above -60 dBFS.
+  constexpr float kSoundPeak = 1e-3f, kSilentBelowLoudest = 1e-2f;
+  const std::vector<float>& peaks = reader.ChannelPeaks();
+  const int used = reader.Channel();
+  if (peaks.size() < 2) return "";
+  const size_t loudest =
+      static_cast<size_t>(std::max_element(peaks.begin(), peaks.end()) - peaks.begin());
+  if (!(peaks[loudest] > kSoundPeak) || peaks[used] > kSilentBelowLoudest * peaks[loudest])
+    return "";
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "channel %d is silent and channel %zu holds the sound (peak %.0f dBFS): try "
+                "--channel %zu",
+                used, loudest, 20 * std::log10(peaks[loudest]), loudest);
+  return text;
 }
 
 bool ReadText(const std::string& path, std::string* text, std::string* error) {

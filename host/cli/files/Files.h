@@ -34,6 +34,7 @@ class AudioReader {
 
   bool Open(const std::string& path, int channel, std::string* error);
   const AudioInfo& Info() const { return m_info; }
+  int Channel() const { return m_channel; }
   // The next samples of the channel, at most `frames`; false at the end or
   // on a read error (then *error says why).
   bool Read(size_t frames, std::vector<float>* samples, std::string* error);
@@ -42,6 +43,8 @@ class AudioReader {
   int64_t PromisedFrames() const { return m_promised; }
   // After the end: fewer frames could be read than the header promises.
   bool Truncated() const;
+  // The loudest sample of each channel read so far, in absolute value.
+  const std::vector<float>& ChannelPeaks() const { return m_peaks; }
 
  private:
   // A file whose header promises more than it holds, opened as far as it goes.
@@ -52,10 +55,16 @@ class AudioReader {
   AudioInfo m_info;
   int m_channel = 0;
   std::vector<float> m_interleaved;
+  std::vector<float> m_peaks;  // per channel
   uint64_t m_frames_read = 0;
   int64_t m_promised = -1;
   bool m_short_header = false;  // the header promises more than the file holds
 };
+
+// Where the channel read is silent and another holds sound: "channel 0 is
+// silent and channel 1 holds the sound (peak -6 dBFS): try --channel 1";
+// empty otherwise. For a reading that found no pitch.
+std::string SilentChannelHint(const AudioReader& reader);
 
 // Reads a whole text file: a regular file of at most 64 MB whose lines are
 // at most 4 KB, so that a device or a runaway file cannot eat the memory.

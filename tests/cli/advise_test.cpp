@@ -282,3 +282,42 @@ TEST_F(CliTest, AdviseNotesRefusesRangesWithoutNames) {
 }
 
 }  // namespace
+
+// advise never recommends settings its own table shows reading fewer notes
+// right than the defaults: a sine gliding A2 to A4 over 3 s, which the
+// defaults follow closely and two poles at 10 Hz trail, keeps the defaults;
+// a line with harmonics, which the defaults read high, takes the suggestion.
+TEST_F(CliTest, AdviseNeverRecommendsWorseThanTheDefaults) {
+  std::vector<float> glide(3 * kRate);
+  double phase = 0;
+  for (size_t i = 0; i < glide.size(); ++i) {
+    glide[i] = static_cast<float>(0.5 * std::sin(2 * M_PI * phase));
+    phase += 110 * std::exp2(2.0 * i / glide.size()) / kRate;
+  }
+  WriteWav(Path("glide.wav"), glide, kRate);
+  WriteWav(Path("line.wav"), Line({{45, 0.6}, {52, 0.6}, {57, 0.6}}, Timbre::kOddHarmonics, 0.002),
+           kRate);
+  const std::string defaults = "suggested: --order " +
+                               std::to_string(OrderPolesOfIndex(kOrderDefault)) + " --cutoff " +
+                               Shortest(kCutoffDefaultHz);
+  for (const auto& [name, keeps_defaults] :
+       {std::pair<const char*, bool>{"glide.wav", true}, {"line.wav", false}}) {
+    SCOPED_TRACE(name);
+    Result r = Run("advise '" + Path(name) + "'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    size_t right_defaults = 0, right_suggested = 0, all = 0;
+    const size_t at = r.out.find("Result    within 25 cents of the tracked pitch: ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    ASSERT_EQ(std::sscanf(r.out.c_str() + at,
+                          "Result    within 25 cents of the tracked pitch: %zu of %zu notes with "
+                          "the defaults",
+                          &right_defaults, &all),
+              2)
+        << r.out;
+    const size_t with = r.out.find(" with the suggested settings", at);
+    const size_t line = r.out.rfind('\n', with);
+    ASSERT_EQ(std::sscanf(r.out.c_str() + line + 1, " %zu of", &right_suggested), 1) << r.out;
+    EXPECT_EQ(keeps_defaults, right_defaults > right_suggested) << r.out;
+    EXPECT_EQ(r.out.find(defaults + "\n") != std::string::npos, keeps_defaults) << r.out;
+  }
+}

@@ -717,7 +717,17 @@ int Advise(const Invocation& invocation) {
       return Fail(error);
     std::printf("Plot      %s\n", Printable(o.plot).c_str());
   }
-  std::printf("suggested: %s\n", SuggestedOptions(s.settings, s.prefilter).c_str());
+  // Never settings that its own table shows reading worse than the defaults.
+  const Settings defaults;
+  const bool keep_defaults = m.defaults.Right() > m.suggested.Right();
+  if (keep_defaults)
+    std::printf(
+        "Advice    the defaults read more notes right: %zu of %zu within %g cents, the settings "
+        "above %zu;\n          keep the defaults\n",
+        m.defaults.Right(), m.notes.size(), kRightWithinCents, m.suggested.Right());
+  std::printf("suggested: %s\n", keep_defaults
+                                     ? SuggestedOptions(defaults, PrefilterChoice()).c_str()
+                                     : SuggestedOptions(s.settings, s.prefilter).c_str());
   return 0;
 }
 

@@ -4,6 +4,7 @@
 // input as given, and non-finite samples as the module counts them.
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <vector>
@@ -454,6 +455,70 @@ TEST_F(ReportTest, HintsNameOnlySettingsThatCanHelp) {
         EXPECT_EQ(line.text.find("lower --cutoff"), std::string::npos) << line.text;
       }
     }
+  }
+}
+
+// Each summary line counts the lines above it that give its cause.
+TEST_F(ReportTest, SummaryCountsTheCausesTheLinesGive) {
+  struct Cause {
+    const char* summary;                // "Check     N of them <summary>"
+    std::vector<const char*> line_has;  // a line gives the cause if it has one of these
+  };
+  const Cause kCauses[] = {
+      {"read too high, as harmonics", {"high (harmonics:"}},
+      {"read too low", {"c low (", "reads low ("}},
+      {"read too high, nearer another note", {"c high (nearer", "c high (C", "high (nearer"}},
+      {"too short for the filter to settle", {"(too short to settle)"}},
+      {"the start of a note", {"a note starts in it", "still settling on the note"}},
+      {"an end of the 1 V/oct table", {"1 V/oct table's"}},
+      {"no clear pitch", {"no pitch (", "no single pitch"}},
+  };
+  std::vector<Tone> jumps, staccato, harmonic;
+  for (int i = 0; i < 6; ++i) {
+    jumps.push_back({i % 2 == 0 ? 130.81 : 523.25, 0.4});
+    staccato.push_back({0, 0.2});
+    staccato.push_back({i % 2 == 0 ? 261.63 : 392.0, 0.07});
+    harmonic.push_back({i % 2 == 0 ? 220.0 : 330.0, 0.3, 0.5, true});
+  }
+  harmonic.push_back({440, 0.5, 0.0001});  // under the gate
+  const struct {
+    const char* name;
+    std::vector<Tone> tones;
+    const char* args;
+  } kInputs[] = {
+      {"jumps_in_slices", jumps, "--order 2 --cutoff 10 --scale oct --report slices:0.1"},
+      {"staccato", staccato, "--order 2 --cutoff 10 --scale oct"},
+      {"harmonics_then_quiet", harmonic, ""},
+      {"table_bottom", {{41, 1.0}}, "--scale oct --octave -3 --report slices:0.25"},
+  };
+  for (const auto& input : kInputs) {
+    SCOPED_TRACE(input.name);
+    Result r = Render(Tones(input.tones), input.args);
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::vector<Line> lines = report_rows::Rows(r.out);
+    ASSERT_FALSE(lines.empty()) << r.out;
+    size_t explained = 0;
+    for (const Cause& cause : kCauses) {
+      size_t giving = 0;
+      for (const Line& line : lines)
+        for (const char* has : cause.line_has)
+          if (line.text.find(has) != std::string::npos) {
+            ++giving;
+            break;
+          }
+      explained += giving;
+      long counted = 0;
+      for (size_t from = r.out.find("Check     "); from != std::string::npos;
+           from = r.out.find("Check     ", from + 1)) {
+        const std::string row = r.out.substr(from, r.out.find('\n', from) - from);
+        if (row.find(cause.summary) == std::string::npos) continue;
+        counted = std::strtol(row.c_str() + 10, nullptr, 10);
+      }
+      EXPECT_EQ(static_cast<long>(giving), counted) << cause.summary << "\n" << r.out;
+    }
+    size_t unreliable = 0;
+    for (const Line& line : lines) unreliable += line.text.find("unreliable") != std::string::npos;
+    EXPECT_EQ(explained, unreliable) << r.out;
   }
 }
 

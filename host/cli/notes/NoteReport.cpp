@@ -108,6 +108,27 @@ bool ShowsSettling(const ReportEntry& e) {
   return SettlingSlice(e) && !(e.mark == Reliability::kHarmonics && CrossingsExplain(e));
 }
 
+// The cause a line gives, in the order CheckText looks for it.
+NoteReport::Cause CauseOf(const ReportEntry& e) {
+  using Cause = NoteReport::Cause;
+  if (ShowsSettling(e)) return Cause::kSettling;
+  if (e.range != TableRange::kInside) return Cause::kTableEnd;
+  switch (e.mark) {
+    case Reliability::kOk:
+      return Cause::kOk;
+    case Reliability::kNoPitch:
+      return Cause::kNoPitch;
+    case Reliability::kHarmonics:
+    case Reliability::kReadsLow:
+      break;
+  }
+  const bool high = e.mark == Reliability::kHarmonics;
+  if (CrossingsExplain(e)) return high ? Cause::kHarmonics : Cause::kReadsLow;
+  if (RippleReadsFlat(e)) return Cause::kReadsLow;
+  if (!e.settled) return Cause::kTooShort;
+  return high ? Cause::kReadsHigh : Cause::kReadsLow;
+}
+
 // "--prefilter A or --prefilter B": the first `most` of the candidates that
 // are not the one in use; empty when none is left.
 std::string PrefilterTries(const std::vector<std::string>& candidates,
@@ -498,16 +519,11 @@ void NoteReport::Record(ReportEntry e, const EntryChecks& k, bool join_alike) {
   }
   ++m_total;
   // Counted by the cause its line gives.
-  if (ShowsSettling(e)) {
-    ++m_unsettled;
-  } else {
-    const int mark = static_cast<int>(e.mark);
-    ++m_marked[mark];
-    if (e.tracked_hz > 0 && (m_lowest_tracked[mark] == 0 || e.tracked_hz < m_lowest_tracked[mark]))
-      m_lowest_tracked[mark] = e.tracked_hz;
-    if (e.range != TableRange::kInside) ++m_beyond_table;
-    if (e.mark == Reliability::kOk && e.range == TableRange::kInside) ++m_reliable;
-  }
+  const Cause cause = CauseOf(e);
+  ++m_counted[static_cast<int>(cause)];
+  if (cause == Cause::kHarmonics && e.tracked_hz > 0 &&
+      (m_lowest_harmonic_hz == 0 || e.tracked_hz < m_lowest_harmonic_hz))
+    m_lowest_harmonic_hz = e.tracked_hz;
   m_last_listed = m_entries.size() < kMaxEntries;
   m_last_unpitched = unpitched;
   if (m_last_listed) m_entries.push_back(e);
@@ -643,9 +659,13 @@ std::string CheckText(const ReportEntry& e, const PrefilterChoice& in_use) {
 
 void PrintReport(const NoteReport& report, const PrefilterChoice& in_use, std::FILE* out) {
   const bool notes = report.Choice().kind == ReportChoice::Kind::kNotes;
-  const uint64_t high = report.Marked(Reliability::kHarmonics),
-                 low = report.Marked(Reliability::kReadsLow),
-                 no_pitch = report.Marked(Reliability::kNoPitch),
+  using Cause = NoteReport::Cause;
+  const uint64_t harmonics = report.Counted(Cause::kHarmonics),
+                 low = report.Counted(Cause::kReadsLow), high = report.Counted(Cause::kReadsHigh),
+                 too_short = report.Counted(Cause::kTooShort),
+                 settling = report.Counted(Cause::kSettling),
+                 table_end = report.Counted(Cause::kTableEnd),
+                 no_pitch = report.Counted(Cause::kNoPitch),
                  unreliable = report.Total() - report.Reliable();
   if (notes) {
     uint64_t unsteady =
@@ -687,8 +707,8 @@ void PrintReport(const NoteReport& report, const PrefilterChoice& in_use, std::F
   if (report.Unlisted() > 0)
     std::fprintf(out, "          ... %llu more not listed (the first %zu are)\n",
                  static_cast<unsigned long long>(report.Unlisted()), report.Entries().size());
-  if (high > 0) {
-    const std::string lowest = NoteOnly(report.LowestTracked(Reliability::kHarmonics));
+  if (harmonics > 0) {
+    const std::string lowest = NoteOnly(report.LowestHarmonicHz());
     std::string ways = "--prefilter note:NOTE for one note";
     if (PrefilterOption(in_use) != "range:" + lowest)
       ways += ",\n          --prefilter range:" + lowest + " for notes from " + lowest + " up";
@@ -697,7 +717,7 @@ void PrintReport(const NoteReport& report, const PrefilterChoice& in_use, std::F
                  "Check     %llu of them read too high, as harmonics add zero crossings: a "
                  "pre-filter\n          takes them out: %s;\n          tonevolt advise IN "
                  "suggests settings\n",
-                 static_cast<unsigned long long>(high), ways.c_str());
+                 static_cast<unsigned long long>(harmonics), ways.c_str());
   }
   if (low > 0)
     std::fprintf(out,
@@ -705,18 +725,26 @@ void PrintReport(const NoteReport& report, const PrefilterChoice& in_use, std::F
                  "lower sound\n          or DC offset that sets the crossings, or 1 V/oct's "
                  "ripple (each line says which)\n",
                  static_cast<unsigned long long>(low));
-  if (report.Unsettled() > 0)
+  if (high > 0)
+    std::fprintf(out,
+                 "Check     %llu of them read too high, nearer another note than the one played "
+                 "(each line\n          says why)\n",
+                 static_cast<unsigned long long>(high));
+  if (too_short > 0)
+    std::fprintf(out,
+                 "Check     %llu of them %s too short for the filter to settle: a higher --cutoff "
+                 "settles\n          sooner\n",
+                 static_cast<unsigned long long>(too_short), too_short == 1 ? "is" : "are");
+  if (settling > 0)
     std::fprintf(out,
                  "Check     %llu of them hold%s the start of a note or the filter's glide to it: "
                  "no\n          played note is read there until the filter settles\n",
-                 static_cast<unsigned long long>(report.Unsettled()),
-                 report.Unsettled() == 1 ? "s" : "");
-  if (report.BeyondTable() > 0)
+                 static_cast<unsigned long long>(settling), settling == 1 ? "s" : "");
+  if (table_end > 0)
     std::fprintf(out,
                  "Check     %llu of them reach%s an end of the 1 V/oct table, where the module's "
                  "value\n          stops: the reading there is clipped\n",
-                 static_cast<unsigned long long>(report.BeyondTable()),
-                 report.BeyondTable() == 1 ? "es" : "");
+                 static_cast<unsigned long long>(table_end), table_end == 1 ? "es" : "");
   if (no_pitch > 0)
     std::fprintf(out,
                  "Check     %llu of them %s no clear pitch to check (noise, speech, chords, or "

@@ -44,16 +44,23 @@ class NoteReport : public BlockSink, public CheckListener, private EntryLedger {
   const std::vector<ReportEntry>& Entries() const { return m_entries; }
   uint64_t Total() const { return m_total; }  // entries, listed or not
   uint64_t Unlisted() const { return m_total - m_entries.size(); }
-  uint64_t Marked(Reliability mark) const { return m_marked[static_cast<int>(mark)]; }
-  // The lowest tracked pitch among the entries with this mark; 0 for none.
-  double LowestTracked(Reliability mark) const { return m_lowest_tracked[static_cast<int>(mark)]; }
-  // Entries beyond the 1 V/oct table, whatever their mark.
-  uint64_t BeyondTable() const { return m_beyond_table; }
-  // Entries marked ok and inside the table.
-  uint64_t Reliable() const { return m_reliable; }
-  // Slices where a note starts, or that the filter is still settling on
-  // one: they read no played note, whatever their mark.
-  uint64_t Unsettled() const { return m_unsettled; }
+  // What a line gives as its cause; the summary counts entries by it.
+  enum class Cause {
+    kOk,         // ok, or ok but unsteady or too short to settle
+    kSettling,   // slices: a note starts in it, or the filter settles on one
+    kTableEnd,   // past an end of the 1 V/oct table
+    kHarmonics,  // reads high, as harmonics add crossings
+    kReadsLow,   // reads low: the crossings, 1 V/oct's ripple, or the played note
+    kReadsHigh,  // reads high for another reason: the played note's edge, or none known
+    kTooShort,   // reads off, too short for the filter to settle
+    kNoPitch,    // nothing to check against
+    kCount
+  };
+  uint64_t Counted(Cause cause) const { return m_counted[static_cast<int>(cause)]; }
+  // The lowest tracked pitch among the entries that read high from harmonics.
+  double LowestHarmonicHz() const { return m_lowest_harmonic_hz; }
+  // Entries read right: ok and inside the table.
+  uint64_t Reliable() const { return Counted(Cause::kOk); }
 
  private:
   // EntryLedger, for the segmenter.
@@ -109,12 +116,10 @@ class NoteReport : public BlockSink, public CheckListener, private EntryLedger {
   double m_played_time_s = 0;  // and its time
   std::vector<ReportEntry> m_entries;
   uint64_t m_total = 0;
-  bool m_last_listed = false;       // the latest entry is the list's last
-  bool m_last_unpitched = false;    // ... and the tracker found no pitch in most of it
-  static constexpr int kMarks = 4;  // of Reliability
-  uint64_t m_marked[kMarks] = {};
-  double m_lowest_tracked[kMarks] = {};
-  uint64_t m_beyond_table = 0, m_reliable = 0, m_unsettled = 0;
+  bool m_last_listed = false;     // the latest entry is the list's last
+  bool m_last_unpitched = false;  // ... and the tracker found no pitch in most of it
+  uint64_t m_counted[static_cast<int>(Cause::kCount)] = {};
+  double m_lowest_harmonic_hz = 0;
 };
 
 // Prints the report's table and what to try for unreliable entries, never

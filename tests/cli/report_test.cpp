@@ -415,6 +415,30 @@ TEST_F(ReportTest, SlicesAcrossANoteChangeReadNoNote) {
   }
 }
 
+// Vibrato is no change of note: an A4 with vibrato up to 100 cents deep at
+// 4 to 8 Hz has no slice where a note starts, after the first.
+TEST_F(ReportTest, VibratoStartsNoNote) {
+  for (const auto& [cents, rate] :
+       {std::pair<double, double>{50, 5.5}, {100, 5.5}, {100, 4}, {100, 8}}) {
+    SCOPED_TRACE("+-" + std::to_string(cents) + " c at " + std::to_string(rate) + " Hz");
+    std::vector<float> samples(3 * kRate);
+    double phase = 0;
+    for (size_t i = 0; i < samples.size(); ++i) {
+      samples[i] = static_cast<float>(0.5 * std::sin(2 * M_PI * phase));
+      phase += 440 * std::exp2(cents / 1200 * std::sin(2 * M_PI * rate * i / kRate)) / kRate;
+      phase -= std::floor(phase);
+    }
+    Result r = Render(samples, "--report slices:0.25");
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::vector<Line> lines = report_rows::Rows(r.out);
+    ASSERT_EQ(lines.size(), 12u) << r.out;
+    for (size_t i = 1; i < lines.size(); ++i) {
+      EXPECT_EQ(lines[i].text.find("a note starts"), std::string::npos) << r.out;
+      EXPECT_EQ(lines[i].text.find("still settling"), std::string::npos) << r.out;
+    }
+  }
+}
+
 // What a line suggests is never a setting already in force, nor one past
 // the module's range, and fits the cause: a reading not yet settled wants a
 // quicker filter, never a smoother one.

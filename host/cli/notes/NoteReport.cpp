@@ -26,6 +26,14 @@ constexpr double kFrameSeconds = 0.02;
 constexpr double kCycleRise = 0.25;
 // Readings outside this range are no pitch (silence reads near 0 Hz).
 constexpr double kLowestReadingHz = 20, kHighestReadingHz = 20000;
+// Frames 46 ms apart: a peak of vibrato at 4 Hz or faster, up to 100 cents
+// deep, lies more than 50 cents off the note in three of them at most. A
+// note held for less than four frames is no change of its own: a slice
+// across it reads neither, and its tracked pitches say so.
+constexpr int kChangeFrames = 4;
+// A note's pitch is the median of this many of its latest checked frames
+// (some 0.7 s).
+constexpr size_t kNoteFramesKept = 16;
 // Changes of the played note remembered: the checked frames run a little
 // ahead of the entries, never by this many changes.
 constexpr size_t kKeptChanges = 64;
@@ -435,18 +443,50 @@ void NoteReport::CloseEntry() {
   m_segmenter->Conclude(&o, e);
 }
 
-// A change of the played note lies between the last frame of one note and
-// the first of the next (the check's frames a hop apart), in the input's
-// time: the filter starts to glide there.
+// A change of the played note: kChangeFrames frames in a row off the
+// note's pitch (the median of its recent frames) and together, so that
+// vibrato, whose peaks hold three of the check's frames at most, is no
+// change. It lies between the note's last frame and the first off it, in
+// the input's time: the filter starts to glide there. A note after none
+// starts half a hop before its first frame.
 void NoteReport::Checked(const CheckedFrame& c) {
   m_checked.push_back(c);
-  if (c.pitched && (m_played_hz == 0 || std::fabs(Cents(c.hz, m_played_hz)) > kNoteToleranceCents))
-    m_played_changes.push_back(m_played_hz == 0
-                                   ? std::max(0.0, c.time_s - 0.5 * c.hop_samples / m_module_rate)
-                                   : 0.5 * (m_played_time_s + c.time_s));
-  if (m_played_changes.size() > kKeptChanges) m_played_changes.pop_front();
-  m_played_hz = c.pitched ? c.hz : 0;
-  m_played_time_s = c.time_s;
+  const double at = c.time_s;
+  if (!c.pitched) {
+    m_note_cents.clear();
+    m_has_candidate = false;
+    m_played_time_s = at;
+    return;
+  }
+  const double cents = Cents(c.hz, 440.0);
+  double change = NAN;
+  if (m_note_cents.empty()) {
+    change = std::max(0.0, at - 0.5 * c.hop_samples / m_module_rate);
+  } else if (std::fabs(cents -
+                       Median(std::vector<double>(m_note_cents.begin(), m_note_cents.end()))) <=
+             kNoteToleranceCents) {
+    m_has_candidate = false;
+  } else if (m_has_candidate && std::fabs(cents - m_candidate_cents) <= kNoteToleranceCents) {
+    if (++m_candidate_frames == kChangeFrames) {
+      change = m_candidate_change_s;
+      m_note_cents.assign(1, m_candidate_cents);
+      m_has_candidate = false;
+    }
+  } else {
+    m_has_candidate = true;
+    m_candidate_frames = 1;
+    m_candidate_cents = cents;
+    m_candidate_change_s = 0.5 * (m_played_time_s + at);
+  }
+  if (!m_has_candidate) {
+    m_note_cents.push_back(cents);
+    if (m_note_cents.size() > kNoteFramesKept) m_note_cents.pop_front();
+  }
+  if (std::isfinite(change)) {
+    m_played_changes.push_back(change);
+    if (m_played_changes.size() > kKeptChanges) m_played_changes.pop_front();
+  }
+  m_played_time_s = at;
 }
 
 double NoteReport::LatestPlayedChange(double t) const {

@@ -112,8 +112,11 @@ class NoteReport : public BlockSink, public CheckListener, private EntryLedger {
   bool m_has_last_one_note = false;
   // When the played note changed, as checked frames arrive: the latest few.
   std::deque<double> m_played_changes;
-  double m_played_hz = 0;      // the latest checked frame's pitch; 0 for none
-  double m_played_time_s = 0;  // and its time
+  std::deque<double> m_note_cents;  // the played note's latest frames; empty for none
+  bool m_has_candidate = false;     // frames off the note, waiting for the next
+  int m_candidate_frames = 0;
+  double m_candidate_cents = 0, m_candidate_change_s = 0;
+  double m_played_time_s = 0;  // the latest checked frame's time
   std::vector<ReportEntry> m_entries;
   uint64_t m_total = 0;
   bool m_last_listed = false;     // the latest entry is the list's last

@@ -168,6 +168,13 @@ TEST(Contract, TheLv2BundleDescribesItsPortsFromTheContract) {
         continue;
       }
       ASSERT_NE(port, nullptr) << symbol_text;
+      // lowest acts only at activation: hosts must not offer it an automation lane.
+      LilvNode* not_automatic =
+          lilv_new_uri(world, "http://lv2plug.in/ns/ext/port-props#notAutomatic");
+      EXPECT_EQ(lilv_port_has_property(plugin, port, not_automatic),
+                std::string(symbol_text) == "lowest")
+          << symbol_text;
+      lilv_node_free(not_automatic);
       LilvNode* fallback;
       lilv_port_get_range(plugin, port, &fallback, nullptr, nullptr);
       EXPECT_EQ(lilv_node_as_float(fallback), static_cast<float>(want)) << symbol_text;

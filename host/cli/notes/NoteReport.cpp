@@ -759,37 +759,34 @@ void PrintReport(const NoteReport& report, const PrefilterChoice& in_use, std::F
                  "suggests settings\n",
                  static_cast<unsigned long long>(harmonics), ways.c_str());
   }
-  if (low > 0)
-    std::fprintf(out,
-                 "Check     %llu of them read too low: a pre-filter that cuts the fundamental, a "
-                 "lower sound\n          or DC offset that sets the crossings, or 1 V/oct's "
-                 "ripple (each line says which)\n",
-                 static_cast<unsigned long long>(low));
-  if (high > 0)
-    std::fprintf(out,
-                 "Check     %llu of them read too high, nearer another note than the one played "
-                 "(each line\n          says why)\n",
-                 static_cast<unsigned long long>(high));
-  if (too_short > 0)
-    std::fprintf(out,
-                 "Check     %llu of them %s too short for the filter to settle: a higher --cutoff "
-                 "settles\n          sooner\n",
-                 static_cast<unsigned long long>(too_short), too_short == 1 ? "is" : "are");
-  if (settling > 0)
-    std::fprintf(out,
-                 "Check     %llu of them hold%s the start of a note or the filter's glide to it: "
-                 "no\n          played note is read there until the filter settles\n",
-                 static_cast<unsigned long long>(settling), settling == 1 ? "s" : "");
-  if (table_end > 0)
-    std::fprintf(out,
-                 "Check     %llu of them reach%s an end of the 1 V/oct table, where the module's "
-                 "value\n          stops: the reading there is clipped\n",
-                 static_cast<unsigned long long>(table_end), table_end == 1 ? "es" : "");
-  if (no_pitch > 0)
-    std::fprintf(out,
-                 "Check     %llu of them %s no clear pitch to check (noise, speech, chords, or "
-                 "quieter than --gate):\n          the reading there means little\n",
-                 static_cast<unsigned long long>(no_pitch), no_pitch == 1 ? "has" : "have");
+  // The other causes, a line each: its count, its verb for one and for
+  // several, and the rest of its text.
+  const struct {
+    uint64_t count;
+    const char *one, *several, *text;
+  } kLines[] = {
+      {low, "read", "read",
+       " too low: a pre-filter that cuts the fundamental, a lower sound\n          or DC offset "
+       "that sets the crossings, or 1 V/oct's ripple (each line says which)"},
+      {high, "read", "read",
+       " too high, nearer another note than the one played (each line\n          says why)"},
+      {too_short, "is", "are",
+       " too short for the filter to settle: a higher --cutoff settles\n          sooner"},
+      {settling, "holds", "hold",
+       " the start of a note or the filter's glide to it: no\n          played note is read "
+       "there until the filter settles"},
+      {table_end, "reaches", "reach",
+       " an end of the 1 V/oct table, where the module's value\n          stops: the reading "
+       "there is clipped"},
+      {no_pitch, "has", "have",
+       " no clear pitch to check (noise, speech, chords, or quieter than --gate):\n          the "
+       "reading there means little"},
+  };
+  for (const auto& line : kLines)
+    if (line.count > 0)
+      std::fprintf(out, "Check     %llu of them %s%s\n",
+                   static_cast<unsigned long long>(line.count),
+                   line.count == 1 ? line.one : line.several, line.text);
 }
 
 }  // namespace tonevolt

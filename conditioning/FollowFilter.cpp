@@ -23,7 +23,9 @@ constexpr size_t kPiece = 512;
 
 }  // namespace
 
-FollowFilter::FollowFilter(double sample_rate, double lowest_hz) : m_rate(sample_rate) {
+FollowFilter::FollowFilter(double sample_rate, double lowest_hz)
+    : m_rate(sample_rate),
+      m_level(static_cast<size_t>(std::max(1L, std::lround(sample_rate / lowest_hz)))) {
   m_highest_note = static_cast<int>(std::floor(
       12 * PortableLog2(kHighestEdgeShare * sample_rate / Prefilter::kNoteEdgeFactor / 440) + 69));
   m_lowest_note =
@@ -45,7 +47,10 @@ FollowFilter::FollowFilter(double sample_rate, double lowest_hz) : m_rate(sample
   m_warm.resize(m_history.size());
   m_old.resize(kPiece);
   m_new.resize(kPiece);
+  m_quiet.resize(kPiece);
 }
+
+void FollowFilter::MuteBelow(double level_db) { m_mute_power = PortablePow10(level_db / 10); }
 
 void FollowFilter::Steer(double hz) {
   if (hz > 0 && std::isfinite(hz)) m_wanted_hz = hz;
@@ -97,6 +102,8 @@ void FollowFilter::Process(const float* in, float* out, size_t count) {
       m_history[m_history_pos] = x[j];
       m_history_pos = (m_history_pos + 1) % size;
     }
+    if (m_mute_power > 0)
+      for (size_t j = 0; j < run; ++j) m_quiet[j] = m_level.Push(x[j]) < m_mute_power;
     if (m_fading) {
       for (size_t j = 0; j < run; ++j) {
         const double weight = m_fade[m_fade_done + j];
@@ -111,6 +118,9 @@ void FollowFilter::Process(const float* in, float* out, size_t count) {
     } else {
       std::copy(m_old.begin(), m_old.begin() + static_cast<std::ptrdiff_t>(run), out + done);
     }
+    if (m_mute_power > 0)
+      for (size_t j = 0; j < run; ++j)
+        if (m_quiet[j]) out[done + j] = 0.0f;
     done += run;
   }
 }

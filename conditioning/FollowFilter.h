@@ -7,10 +7,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
 #include "conditioning/Prefilter.h"
+#include "conditioning/RecentLevel.h"
 
 namespace tonevolt {
 
@@ -29,6 +31,12 @@ class FollowFilter {
   // in place. Before the first pitch the signal passes unchanged. A pitch
   // that arrives during a fade waits for its end.
   void Steer(double hz);
+  // From the next sample on, silence wherever the input over the last period
+  // of the lowest note is below level_db (dBFS): when a note fades into
+  // noise or silence the band would go on ringing near its edge, and the
+  // module would count that ringing as a note above the one played. Off
+  // (every sample passes) until called.
+  void MuteBelow(double level_db);
   // Filters the next block; in == out is allowed.
   void Process(const float* in, float* out, size_t count);
 
@@ -54,6 +62,9 @@ class FollowFilter {
   std::vector<float> m_history;  // the last input, for warming a new band
   size_t m_history_pos = 0;
   std::vector<float> m_old, m_new, m_warm;
+  double m_mute_power = 0;  // mean square below which the output is silence; 0: never
+  RecentLevel m_level;
+  std::vector<uint8_t> m_quiet;  // per sample of a piece: below m_mute_power
 };
 
 }  // namespace tonevolt

@@ -2,11 +2,14 @@
 // line of two octaves whose harmonics add crossings, where no fixed filter
 // serves every note, it reads each note; advise suggests it for such a
 // line, in settings that paste into render; no reading off the note played
-// is ok, whatever the pre-filter; and live:hold keeps a note's reading
-// through the silence after it.
+// is ok, whatever the pre-filter; a note that fades into noise and silence
+// leaves no reading above it; and live:hold keeps a note's reading through
+// the silence after it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -170,6 +173,53 @@ TEST_F(FollowTest, NoReadingOffThePlayedNoteIsOk) {
       EXPECT_EQ(row.text.find("  ok"), std::string::npos) << row.text << "\n" << r.out;
     }
     if (std::string(prefilter) == "off") EXPECT_GT(off_rows, 0) << r.out;
+  }
+}
+
+// E5 with harmonics fades by 70 dB, then noise at -100 dBFS, then digital
+// silence: a band left on the note rings near its edge, a third above it,
+// and the module would read that ringing. Once the note has ended the
+// output may fall, never rise above it; and no stretch after it is ok.
+TEST_F(FollowTest, ANoteFadingIntoSilenceLeavesNoReadingAboveIt) {
+  constexpr int kRate = 48000;
+  constexpr double kHeld = 0.5, kFade = 0.3, kNoise = 0.3, kSilence = 0.5;
+  const double note_hz = NoteHz(76);
+  std::vector<float> x;
+  double phase = 0;
+  uint32_t noise = 1;
+  for (long i = 0; i < std::lround((kHeld + kFade + kNoise + kSilence) * kRate); ++i) {
+    const double t = static_cast<double>(i) / kRate;
+    const double p = 2 * M_PI * phase;
+    double v = 0;
+    if (t < kHeld + kFade) {
+      const double gain = t < kHeld ? 0.3 : 0.3 * std::pow(10.0, -70.0 / 20 * (t - kHeld) / kFade);
+      v = gain * (std::sin(p) + 0.6 * std::sin(2 * p + 0.4) + 0.4 * std::sin(3 * p + 1.1));
+    } else if (t < kHeld + kFade + kNoise) {
+      noise = noise * 1664525u + 1013904223u;
+      v = 1.7e-5 * (static_cast<double>(noise) / 4294967296.0 * 2 - 1);
+    }
+    x.push_back(static_cast<float>(v));
+    phase += note_hz / kRate;
+  }
+  WriteWav(Path("fade.wav"), x, kRate);
+  for (const char* prefilter : {"follow", "live"}) {
+    SCOPED_TRACE(prefilter);
+    Result r = Run("render '" + Path("fade.wav") + "' '" + Path("out.wav") + "' " + kLineSettings +
+                   " --prefilter " + prefilter);
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::vector<float> out = ReadMono(Path("out.wav"));
+    double highest = 0;
+    for (size_t i = static_cast<size_t>(kHeld * kRate); i < out.size(); ++i)
+      highest = std::max(highest, kOctaveReferenceHz *
+                                      std::exp2(kVoltsPerUnit * out[i] - kOctaveReferenceVolts));
+    EXPECT_LT(CentsOff(highest, note_hz), 50) << highest << " Hz";
+    for (const Row& row : report_rows::Rows(r.out)) {
+      if (row.start < kHeld) {
+        EXPECT_NE(row.text.find("  ok"), std::string::npos) << row.text;
+      } else {
+        EXPECT_EQ(row.text.find("  ok"), std::string::npos) << row.text << "\n" << r.out;
+      }
+    }
   }
 }
 

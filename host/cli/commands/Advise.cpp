@@ -177,6 +177,7 @@ class InputSink : public BlockSink {
 struct Pass {
   Settings settings;
   PrefilterChoice prefilter;
+  double gate_db = ReliabilityOptions().gate_db;
   const CheckRequest* check = nullptr;
   BlockStage* watch = nullptr;
   BlockStage* readout = nullptr;
@@ -195,6 +196,7 @@ bool RunPass(WBMainProc main, const std::string& path, int channel, Pass* pass, 
   request.file_rate = info->sample_rate;
   request.module_rate = kRate;
   request.prefilter = pass->prefilter;
+  request.gate_db = pass->gate_db;
   request.check = pass->check;
   request.run.settings = pass->settings;
   Chain chain;
@@ -236,6 +238,7 @@ bool Analyse(WBMainProc main, const std::string& path, int channel, const Reliab
   FramedOutputTap readout(&a->defaults);
   InputSink input(a);
   Pass pass;
+  pass.gate_db = check.gate_db;
   pass.check = &request;
   pass.watch = &watch;
   pass.readout = &readout;
@@ -322,14 +325,15 @@ struct Renders {
   double prefilter_delay_s = 0;  // at the lowest note
 };
 
-bool RenderSuggested(WBMainProc main, const std::string& path, int channel, const Suggestion& s,
-                     Renders* r, std::string* error) {
+bool RenderSuggested(WBMainProc main, const std::string& path, int channel, double gate_db,
+                     const Suggestion& s, Renders* r, std::string* error) {
   AudioInfo info;
   HopTap hops(&r->hops);
   FramedOutputTap with(&r->with), without(&r->without);
   Pass filtered;
   filtered.settings = s.settings;
   filtered.prefilter = s.prefilter;
+  filtered.gate_db = gate_db;
   filtered.watch = &hops;
   filtered.readout = &with;
   filtered.delay_at_hz = s.lowest_hz;
@@ -708,7 +712,7 @@ int Advise(const Invocation& invocation) {
   PrintSuggestion(s);
 
   Renders r;
-  if (!RenderSuggested(main, o.in, o.channel, s, &r, &error)) return Fail(error);
+  if (!RenderSuggested(main, o.in, o.channel, o.check.gate_db, s, &r, &error)) return Fail(error);
   const Measurements m = MeasureNotes(a, r, s);
   PrintMeasurements(m);
   PrintWarnings(m, s);

@@ -283,6 +283,7 @@ int Render(const Invocation& invocation) {
   request.file_rate = info.sample_rate;
   request.module_rate = module_rate;
   request.prefilter = o.prefilter;
+  request.gate_db = o.check.gate_db;
   request.check = &check;
   request.run = o.run;
   if (!chain.Build(main, request, &error)) return Fail(error);

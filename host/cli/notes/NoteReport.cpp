@@ -116,11 +116,17 @@ bool ShowsSettling(const ReportEntry& e) {
   return SettlingSlice(e) && !(e.mark == Reliability::kHarmonics && CrossingsExplain(e));
 }
 
+// Where nothing is played, the output falling below the table (or noise
+// reaching its top) is no fault of the settings: there is no note to read.
+bool ClippedNote(const ReportEntry& e) {
+  return e.range != TableRange::kInside && e.mark != Reliability::kNoPitch;
+}
+
 // The cause a line gives, in the order CheckText looks for it.
 NoteReport::Cause CauseOf(const ReportEntry& e) {
   using Cause = NoteReport::Cause;
   if (ShowsSettling(e)) return Cause::kSettling;
-  if (e.range != TableRange::kInside) return Cause::kTableEnd;
+  if (ClippedNote(e)) return Cause::kTableEnd;
   switch (e.mark) {
     case Reliability::kOk:
       return Cause::kOk;
@@ -664,10 +670,10 @@ std::string CheckText(const ReportEntry& e, const PrefilterChoice& in_use) {
     return std::string("unreliable: still settling on the note that started at ") + at + " s" +
            (e.settings.cutoff < kCutoffMaxHz ? "; try a higher --cutoff" : "");
   }
-  if (e.range == TableRange::kAtTop)
+  if (ClippedNote(e) && e.range == TableRange::kAtTop)
     return "unreliable: at the 1 V/oct table's top (" + std::to_string(kPitchTableSize - 1) +
            " Hz at the module); try " + TryInTable(e);
-  if (e.range == TableRange::kBelowFirstStep)
+  if (ClippedNote(e))
     return "unreliable: below the 1 V/oct table's first step; try " + TryInTable(e);
   switch (e.mark) {
     case Reliability::kOk:

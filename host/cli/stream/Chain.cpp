@@ -21,7 +21,7 @@ bool Chain::Build(WBMainProc main, const ChainRequest& request, std::string* err
     if (!m_to_module || !m_from_module) return false;
   }
   if (request.prefilter.kind != PrefilterChoice::Kind::kOff) {
-    m_prefilter = PrefilterStage::Create(request.prefilter, module_rate, error);
+    m_prefilter = PrefilterStage::Create(request.prefilter, module_rate, request.gate_db, error);
     if (!m_prefilter) return false;
     m_prefilter_text = m_prefilter->Description();
   }

@@ -54,6 +54,9 @@ struct ChainRequest {
   int file_rate = 0;
   double module_rate = kReferenceRate;
   PrefilterChoice prefilter;
+  // --gate: quieter input has no pitch, and the following filter gives the
+  // module silence there rather than its band's ringing.
+  double gate_db = ReliabilityOptions().gate_db;
   const CheckRequest* check = nullptr;
   RunRequest run;
 };

@@ -39,12 +39,13 @@ bool ResampleStage::Flush(std::vector<float>* out, std::string*) {
 }
 
 std::unique_ptr<PrefilterStage> PrefilterStage::Create(const PrefilterChoice& choice, double rate,
-                                                       std::string* error) {
+                                                       double gate_db, std::string* error) {
   auto stage = std::make_unique<PrefilterStage>();
   stage->m_rate = rate;
   if (choice.kind == PrefilterChoice::Kind::kFollow) {
     stage->m_tracker = std::make_unique<MelodyTracker>(rate);
     stage->m_follow = std::make_unique<FollowFilter>(rate, MelodyOptions().lowest_hz);
+    stage->m_follow->MuteBelow(gate_db);
     // The fade ends where the pitch changes, half a frame early at most.
     stage->m_lead = std::lround(FollowFilter::kCrossfadeSeconds * rate);
     return stage;

@@ -51,8 +51,10 @@ class ResampleStage : public BlockStage {
 // with the input.
 class PrefilterStage : public BlockStage {
  public:
+  // gate_db: the following filter gives the module silence where the input
+  // is quieter (FollowFilter::MuteBelow).
   static std::unique_ptr<PrefilterStage> Create(const PrefilterChoice& choice, double rate,
-                                                std::string* error);
+                                                double gate_db, std::string* error);
   bool Process(const std::vector<float>& in, std::vector<float>* out, std::string*) override;
   bool Flush(std::vector<float>* out, std::string*) override;
   // How late a tone at hz comes out (for the following filter, through the

@@ -129,7 +129,7 @@ void WindowPartials::Analyse(const float* window) {
     m_norm[k] = std::sqrt(t.bins[k][0] * t.bins[k][0] + t.bins[k][1] * t.bins[k][1]);
 }
 
-double WindowPartials::FundamentalPeak(double hz) const {
+WindowPartials::LowestPartial WindowPartials::FindLowestPartial(double hz) const {
   const int size = m_size;
   const float* norm = m_norm.data();
   const int bins = size / 2 + 1;
@@ -145,9 +145,9 @@ double WindowPartials::FundamentalPeak(double hz) const {
       if (norm[k] > norm[peak]) peak = k;
     if (!(norm[peak] > norm[peak - 1] && norm[peak] >= norm[peak + 1]) || norm[peak] < floor)
       continue;
-    return PeakBin(norm, peak) * m_rate / size;
+    return {PeakBin(norm, peak) * m_rate / size, harmonic};
   }
-  return hz;
+  return {hz, 1};
 }
 
 double WindowPartials::Series(double hz) const {

@@ -22,10 +22,15 @@ class WindowPartials {
 
   // The lowest partial that stands out (no more than 40 dB below the
   // strongest) among the first four harmonics of hz, placed between bins;
-  // hz itself when none does. A fundamental that is missing (a piano's
-  // lowest notes, an organ's mixtures) is no use to a crossing counter:
-  // behind a low-pass it counts the lowest partial there is.
-  double FundamentalPeak(double hz) const;
+  // hz itself, as the 1st, when none does. A crossing counter behind a
+  // low-pass counts the lowest partial there is: where the fundamental is
+  // missing (a piano's lowest notes, an organ's mixtures, a sound through a
+  // small speaker) that is a harmonic, above the note heard.
+  struct LowestPartial {
+    double hz = 0;
+    int harmonic = 1;  // of hz
+  };
+  LowestPartial FindLowestPartial(double hz) const;
   // The fundamental of the one harmonic series the partials that stand out
   // fit: hz's own where they fit it (hz 0: a tracker found none), else the
   // lowest strong partial's or a half or third of it (the fundamental

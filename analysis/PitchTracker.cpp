@@ -189,8 +189,11 @@ void PitchTracker::AddFrames() {
       const double series = m_partials->Series(frame.hz);
       if (frame.hz > 0 && series > 0 && IsOctaveSlip(series / frame.hz)) frame.hz = series;
       frame.several_pitches = series == 0;
-      if (m_options.fundamental_peak && frame.hz > 0)
-        frame.hz = m_partials->FundamentalPeak(frame.hz);
+      if (frame.hz > 0) {
+        const WindowPartials::LowestPartial lowest = m_partials->FindLowestPartial(frame.hz);
+        frame.lowest_partial = lowest.harmonic;
+        if (m_options.fundamental_peak && lowest.harmonic == 1) frame.hz = lowest.hz;
+      }
     }
     m_frames.push_back(frame);
   }

@@ -31,6 +31,10 @@ struct PitchFrame {
   // Costs an FFT of twice the window per frame with a pitch
   // (WindowPartials::SeveralPitches).
   bool several_pitches = false;
+  // With a pitch: which of its harmonics is the lowest partial that stands
+  // out; from 2 up the fundamental is missing, and a crossing counter reads
+  // that harmonic at best (WindowPartials::FindLowestPartial).
+  int lowest_partial = 1;
 };
 
 struct PitchOptions {
@@ -42,12 +46,12 @@ struct PitchOptions {
   int melody_decision_lag = 8;
   double lowest_hz = 25;     // below A0
   double silence_db = -120;  // quieter has no pitch, nor a spectrum looked at
-  // Moves the pitch to the peak in the spectrum of the lowest partial that
-  // stands out (the fundamental, unless it is missing, as in a piano's
-  // lowest notes or an organ's mixtures). A period follows all partials,
-  // which in a piano run sharp (measured: +16 cents at A2), while the
-  // module, once a low-pass leaves the lowest partial, counts that partial
-  // alone.
+  // Moves the pitch to the peak of its fundamental in the spectrum, where
+  // it stands out. A period follows all partials, which in a piano run
+  // sharp (measured: +16 cents at A2), while the module, once a low-pass
+  // leaves the lowest partial, counts that partial alone. A missing
+  // fundamental moves nothing: the pitch stays the note heard, and
+  // lowest_partial says which harmonic is there instead.
   bool fundamental_peak = false;
 };
 

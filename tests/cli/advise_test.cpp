@@ -321,3 +321,47 @@ TEST_F(CliTest, AdviseNeverRecommendsWorseThanTheDefaults) {
     EXPECT_EQ(r.out.find(defaults + "\n") != std::string::npos, keeps_defaults) << r.out;
   }
 }
+
+// Harmonics 2 to 6 of A2, the fundamental missing: a listener hears A2, the
+// module can count no lower than the 2nd harmonic, A3. Both commands hear
+// A2 and say so in the same words, for A2 or its 2nd harmonic (G3 over C3
+// with a 3rd-harmonic lowest partial too); advise suggests nothing and
+// fails, and no filter render is given sends it round in circles.
+TEST_F(CliTest, AMissingFundamentalIsSaidPlainlyByBothCommands) {
+  struct Case {
+    const char* name;
+    double hz;
+    int first;  // the lowest harmonic present
+    const char* says;
+  } kCases[] = {
+      {"from_2nd", 110, 2,
+       "A2's fundamental is missing: the module reads at best its 2nd harmonic, A3 (--prefilter "
+       "note:A3), a CV an octave above the note heard"},
+      {"from_3rd", 130.81, 3,
+       "C3's fundamental is missing: the module reads at best its 3rd harmonic, G4 (--prefilter "
+       "note:G4), a CV an octave and a fifth above the note heard"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::vector<float> x(2 * kRate);
+    for (size_t i = 0; i < x.size(); ++i) {
+      double v = 0;
+      for (int h = c.first; h <= 6; ++h) v += 0.12 * std::sin(2 * M_PI * h * c.hz * i / kRate + h);
+      x[i] = static_cast<float>(v);
+    }
+    WriteWav(Path("in.wav"), x, kRate);
+    Result advise = Run("advise '" + Path("in.wav") + "'");
+    EXPECT_EQ(advise.code, 1) << advise.out;
+    EXPECT_NE(advise.out.find(c.says), std::string::npos) << advise.out;
+    EXPECT_EQ(advise.out.find("suggested:"), std::string::npos) << advise.out;
+    for (const char* prefilter : {"off", "follow", "note:A2", "note:A3", "range:A2"}) {
+      SCOPED_TRACE(prefilter);
+      Result render = Run("render '" + Path("in.wav") + "' --order 2 --cutoff 10 --scale oct " +
+                          "--prefilter " + prefilter);
+      ASSERT_EQ(render.code, 0) << render.err;
+      EXPECT_NE(render.out.find(c.says), std::string::npos) << render.out;
+      EXPECT_EQ(render.out.find("; try "), std::string::npos) << render.out;
+      EXPECT_EQ(render.out.find("  ok"), std::string::npos) << render.out;
+    }
+  }
+}

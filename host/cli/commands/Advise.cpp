@@ -138,6 +138,7 @@ class FrameListener : public CheckListener {
     f.level_db = static_cast<float>(c.level_db);
     f.mark = c.mark;
     f.several_pitches = c.several_pitches;
+    f.lowest_partial = static_cast<uint8_t>(std::clamp(c.lowest_partial, 1, 4));
     m_frames->push_back(f);
   }
   void CheckEnded() override {}
@@ -681,6 +682,20 @@ void PrintWarnings(const Measurements& m, const Suggestion& s) {
         filtered ? " takes their fundamental down: " : "", follow);
 }
 
+// The harmonic that is the lowest partial in most of a note's frames with
+// a pitch: 1 unless its fundamental is missing.
+int LowestPartial(const std::vector<TrackedFrame>& frames, const PlayedNote& n) {
+  size_t pitched = 0, by_harmonic[5] = {0, 0, 0, 0, 0};
+  for (size_t k = n.heard_first; k <= n.heard_last && k < frames.size(); ++k) {
+    if (frames[k].mark == Reliability::kNoPitch) continue;
+    ++pitched;
+    ++by_harmonic[std::min<int>(frames[k].lowest_partial, 4)];
+  }
+  for (int h = 2; h <= 4; ++h)
+    if (2 * by_harmonic[h] > pitched) return h;
+  return 1;
+}
+
 int Advise(const Invocation& invocation) {
   AdviseOptions o;
   bool handled = false;
@@ -706,6 +721,33 @@ int Advise(const Invocation& invocation) {
     }
     return Fail(a.info.name + ": no note to advise on" +
                 (no_note.reason.empty() ? "" : ": " + no_note.reason));
+  }
+  // No setting reads a note whose fundamental is missing: the module counts
+  // the partials there are. Where most of the playing is such notes, say so
+  // rather than suggest settings that read a harmonic.
+  double missing_s = 0, all_s = 0;
+  const PlayedNote* missing = nullptr;
+  int missing_partial = 1;
+  for (const PlayedNote& n : a.notes) {
+    all_s += n.End() - n.Start();
+    const int partial = LowestPartial(a.frames, n);
+    if (partial < 2) continue;
+    missing_s += n.End() - n.Start();
+    if (missing == nullptr) {
+      missing = &n;
+      missing_partial = partial;
+    }
+  }
+  if (2 * missing_s > all_s) {
+    const std::string text = MissingFundamentalText(missing->hz, missing_partial);
+    std::printf("Pitch     %s (%.2f Hz), %zu note%s tracked, %zu without its fundamental:\n",
+                NoteName(missing->hz).c_str(), missing->hz, a.notes.size(),
+                a.notes.size() == 1 ? "" : "s",
+                static_cast<size_t>(std::count_if(
+                    a.notes.begin(), a.notes.end(),
+                    [&](const PlayedNote& n) { return LowestPartial(a.frames, n) >= 2; })));
+    std::printf("          %s\n", text.c_str());
+    return Fail(a.info.name + ": no settings to suggest: " + text);
   }
   const Suggestion s = Suggest(a);
   PrintFindings(a, s, Summarise(a.notes));

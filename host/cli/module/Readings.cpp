@@ -45,6 +45,17 @@ std::string NoteName(double hz, double* cents) {
   return std::string(kNoteNames[midi % 12]) + std::to_string(midi / 12 - 1);
 }
 
+std::string MissingFundamentalText(double heard_hz, int lowest_partial) {
+  static const char* const kOrdinals[] = {"", "1st", "2nd", "3rd", "4th"};
+  static const char* const kIntervals[] = {"", "", "an octave", "an octave and a fifth",
+                                           "two octaves"};
+  const int h = lowest_partial < 2 ? 2 : lowest_partial > 4 ? 4 : lowest_partial;
+  const std::string heard = NoteName(heard_hz), partial = NoteName(h * heard_hz);
+  return heard + "'s fundamental is missing: the module reads at best its " + kOrdinals[h] +
+         " harmonic, " + partial + " (--prefilter note:" + partial + "), a CV " + kIntervals[h] +
+         " above the note heard";
+}
+
 Settled AnalyseNote(const float* values, size_t count, const Settings& settings) {
   Settled result;
   if (count < 4) return result;

@@ -22,6 +22,10 @@ double NominalValue(double hz, const Settings& settings, double sample_rate);
 double Cents(double hz, double reference);
 // Nearest note to hz, such as "A4" or "C#5", and how far off, in cents.
 std::string NoteName(double hz, double* cents = nullptr);
+// What the module can read of a note heard at heard_hz whose fundamental is
+// missing, its lowest partial that harmonic: "A2's fundamental is missing:
+// ...". The module counts the partials there are.
+std::string MissingFundamentalText(double heard_hz, int lowest_partial);
 // Cents rounded, with their sign, then unit: "+5 c", "-12"; rounded before
 // the sign is chosen, so never "-0". "-" for none (NaN).
 std::string SignedCents(double cents, const char* unit = "");

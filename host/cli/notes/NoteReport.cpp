@@ -122,10 +122,18 @@ bool ClippedNote(const ReportEntry& e) {
   return e.range != TableRange::kInside && e.mark != Reliability::kNoPitch;
 }
 
+// A played note whose fundamental is missing reads off whatever the
+// settings: the module counts the partials there are.
+bool MissingFundamental(const ReportEntry& e) {
+  return e.lowest_partial >= 2 && e.tracked_hz > 0 && e.mark != Reliability::kOk &&
+         e.mark != Reliability::kNoPitch;
+}
+
 // The cause a line gives, in the order CheckText looks for it.
 NoteReport::Cause CauseOf(const ReportEntry& e) {
   using Cause = NoteReport::Cause;
   if (ShowsSettling(e)) return Cause::kSettling;
+  if (MissingFundamental(e)) return Cause::kNoFundamental;
   if (ClippedNote(e)) return Cause::kTableEnd;
   switch (e.mark) {
     case Reliability::kOk:
@@ -364,6 +372,7 @@ void NoteReport::Commit(const CheckedFrame& c, double end_s) {
   const double rate = m_module_rate, half_hop = 0.5 * c.hop_samples / rate;
   bool pitched = c.mark != Reliability::kNoPitch;
   if (pitched && k.tracked.size() < kKeptValues) k.tracked.push_back(c.hz);
+  if (pitched) ++k.lowest_partial[std::clamp(c.lowest_partial, 1, 4)];
   // Only a frame whose window holds one note can show harmonics.
   bool evidence = pitched && c.one_note;
   if (evidence) {
@@ -541,6 +550,10 @@ void NoteReport::Record(ReportEntry e, const EntryChecks& k, bool join_alike) {
                            : !k.window_crossings.empty() ? Median(k.window_crossings)
                            : m_has_last_one_note         ? m_last_one_note.crossings_per_period
                                                          : 0;
+  const uint64_t with_partial = k.lowest_partial[1] + k.lowest_partial[2] + k.lowest_partial[3] +
+                                k.lowest_partial[4];
+  for (int h = 2; h <= 4; ++h)
+    if (2 * k.lowest_partial[h] > with_partial) e.lowest_partial = h;
   e.level_db = k.level_db;
   e.quiet = m_check != nullptr && k.Frames() > 0 && k.level_db < m_check->gate_db;
   // Stretches where the tracker finds no pitch, next to each other, make
@@ -670,6 +683,7 @@ std::string CheckText(const ReportEntry& e, const PrefilterChoice& in_use) {
     return std::string("unreliable: still settling on the note that started at ") + at + " s" +
            (e.settings.cutoff < kCutoffMaxHz ? "; try a higher --cutoff" : "");
   }
+  if (MissingFundamental(e)) return "unreliable: " + MissingFundamentalText(e.tracked_hz, e.lowest_partial);
   if (ClippedNote(e) && e.range == TableRange::kAtTop)
     return "unreliable: at the 1 V/oct table's top (" + std::to_string(kPitchTableSize - 1) +
            " Hz at the module); try " + TryInTable(e);
@@ -784,6 +798,9 @@ void PrintReport(const NoteReport& report, const PrefilterChoice& in_use, std::F
       {table_end, "reaches", "reach",
        " an end of the 1 V/oct table, where the module's value\n          stops: the reading "
        "there is clipped"},
+      {report.Counted(Cause::kNoFundamental), "is a note", "are notes",
+       " whose fundamental is missing: the module counts the partials\n          there are, "
+       "so it reads a harmonic at best, above the note heard"},
       {no_pitch, "has", "have",
        " no clear pitch to check (noise, speech, chords, or quieter than --gate):\n          the "
        "reading there means little"},

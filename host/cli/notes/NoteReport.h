@@ -53,6 +53,7 @@ class NoteReport : public BlockSink, public CheckListener, private EntryLedger {
     kReadsLow,   // reads low: the crossings, 1 V/oct's ripple, or the played note
     kReadsHigh,  // reads high for another reason: the played note's edge, or none known
     kTooShort,   // reads off, too short for the filter to settle
+    kNoFundamental,  // the played note's fundamental is missing: a harmonic is read at best
     kNoPitch,    // nothing to check against
     kCount
   };

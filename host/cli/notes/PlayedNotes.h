@@ -70,6 +70,7 @@ struct TrackedFrame {
   HopCrossings hop;
   Reliability mark = Reliability::kNoPitch;
   bool several_pitches = false;  // ReliabilityCheck::SeveralPitches
+  uint8_t lowest_partial = 1;    // CheckedFrame::lowest_partial
 };
 
 struct PlayedNote {

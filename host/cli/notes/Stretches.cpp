@@ -293,6 +293,7 @@ void EntryChecks::Merge(const EntryChecks& other) {
   periods += other.periods;
   runs += other.runs;
   several_pitches += other.several_pitches;
+  for (int h = 0; h < 5; ++h) lowest_partial[h] += other.lowest_partial[h];
   level_db = std::max(level_db, other.level_db);
 }
 

@@ -46,6 +46,9 @@ struct ReportEntry {
   bool quiet = false;               // all of it quieter than the gate
   TableRange range = TableRange::kInside;
   bool several_pitches = false;  // no pitch: most of its frames hold several (a chord)
+  // Which harmonic of the played pitch is the lowest partial in most of its
+  // frames: from 2 up the fundamental is missing (CheckedFrame).
+  int lowest_partial = 1;
   // Slices: the played note changes inside it, so that its reading lies
   // between two notes, at no time (played_change_s, that change's time).
   bool holds_change = false;
@@ -110,6 +113,8 @@ struct EntryChecks {
   bool in_run = false;
   double level_db = -200;
   uint64_t several_pitches = 0;  // frames
+  // Frames with a pitch, by the harmonic that is their lowest partial (1 to 4).
+  uint64_t lowest_partial[5] = {0, 0, 0, 0, 0};
   uint64_t Frames() const { return marks[0] + marks[1] + marks[2]; }
   // 1 when the tracker is sure of a pitch in most checked frames, 0 when in
   // most it is not, -1 for no frames. The gate has no say: it decides marks,

@@ -229,6 +229,7 @@ void CheckStage::Collect() {
     checked.mark = ReliabilityCheck::Classify(frame, windows[taken], m_rate, m_options);
     checked.pitched = ReliabilityCheck::HasPitch(frame, m_options);
     checked.several_pitches = ReliabilityCheck::SeveralPitches(frame, m_options);
+    checked.lowest_partial = frame.lowest_partial;
     checked.hop_crossings = hops[taken].crossings;
     checked.hop_samples = hops[taken].samples;
     m_staged.push_back(checked);

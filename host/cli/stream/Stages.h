@@ -112,6 +112,9 @@ struct CheckedFrame {
   // change the pitch is one note's and the crossings are of both.
   bool one_note = false;
   bool several_pitches = false;  // no pitch for holding several (ReliabilityCheck::SeveralPitches)
+  // Which harmonic of hz is the lowest partial there (PitchFrame): from 2
+  // up the fundamental is missing and the module can read a harmonic at best.
+  int lowest_partial = 1;
   // The module's crossings in the hop around time_s, so that a stretch of
   // frames counts its own crossings, not its neighbours'.
   uint32_t hop_crossings = 0;

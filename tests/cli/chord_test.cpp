@@ -95,19 +95,16 @@ TEST_F(Chords, ChordsAreNoSinglePitchWithNoPrefilterToTry) {
     ASSERT_EQ(render.code, 0) << render.err;
     EXPECT_NE(render.out.find(kNoSinglePitch), std::string::npos) << render.out;
     EXPECT_EQ(render.out.find("  ok"), std::string::npos) << render.out;
-    // A piano's third fades and swells as its strings beat: a few short
-    // stretches of its chord can still pass for one low note.
-    if (!c.piano) {
-      EXPECT_EQ(render.out.find("try --prefilter"), std::string::npos) << render.out;
-    }
+    // Nor where a piano's third fades and swells as its strings beat: a
+    // stretch that holds several pitches in part of its frames is still the
+    // chord, not one low note with a filter to try.
+    EXPECT_EQ(render.out.find("try --prefilter"), std::string::npos) << render.out;
 
     Result advise = On(x, "advise");
     EXPECT_EQ(advise.code, 1) << advise.out;
     EXPECT_NE(advise.out.find("holds several pitches at once"), std::string::npos) << advise.out;
-    EXPECT_NE(advise.err.find("in.wav: no note to advise on: no single pitch held for 0.1 s: "
-                              "several at once (chords?)"),
-              std::string::npos)
-        << advise.err;
+    EXPECT_NE(advise.err.find("in.wav: no note to advise on: "), std::string::npos) << advise.err;
+    EXPECT_NE(advise.err.find("several at once (chords?)"), std::string::npos) << advise.err;
     EXPECT_EQ(advise.out.find("suggested:"), std::string::npos) << advise.out;
   }
 }

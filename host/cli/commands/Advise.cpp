@@ -683,14 +683,19 @@ void PrintWarnings(const Measurements& m, const Suggestion& s) {
 }
 
 // The harmonic that is the lowest partial in most of a note's frames with
-// a pitch: 1 unless its fundamental is missing.
+// a pitch: 1 unless its fundamental is missing; 0 for a chord (several
+// pitches at once in kChordShareOfFrames of its frames), which has none.
 int LowestPartial(const std::vector<TrackedFrame>& frames, const PlayedNote& n) {
-  size_t pitched = 0, by_harmonic[5] = {0, 0, 0, 0, 0};
+  size_t all = 0, several = 0, pitched = 0, by_harmonic[5] = {0, 0, 0, 0, 0};
   for (size_t k = n.heard_first; k <= n.heard_last && k < frames.size(); ++k) {
+    ++all;
+    several += frames[k].several_pitches;
     if (frames[k].mark == Reliability::kNoPitch) continue;
     ++pitched;
     ++by_harmonic[std::min<int>(frames[k].lowest_partial, 4)];
   }
+  if (all > 0 && static_cast<double>(several) >= kChordShareOfFrames * static_cast<double>(all))
+    return 0;
   for (int h = 2; h <= 4; ++h)
     if (2 * by_harmonic[h] > pitched) return h;
   return 1;
@@ -725,18 +730,28 @@ int Advise(const Invocation& invocation) {
   // No setting reads a note whose fundamental is missing: the module counts
   // the partials there are. Where most of the playing is such notes, say so
   // rather than suggest settings that read a harmonic.
-  double missing_s = 0, all_s = 0;
+  double missing_s = 0, chords_s = 0, all_s = 0;
   const PlayedNote* missing = nullptr;
   int missing_partial = 1;
   for (const PlayedNote& n : a.notes) {
     all_s += n.End() - n.Start();
     const int partial = LowestPartial(a.frames, n);
+    if (partial == 0) chords_s += n.End() - n.Start();
     if (partial < 2) continue;
     missing_s += n.End() - n.Start();
     if (missing == nullptr) {
       missing = &n;
       missing_partial = partial;
     }
+  }
+  // Likewise chords, where the tracker made a note of one of their pitches.
+  if (2 * chords_s > all_s) {
+    std::printf(
+        "Pitch     no note: %.0f %% of the time in notes holds several pitches at once\n"
+        "          (chords, or several sounds); the module follows one pitch: its reading of\n"
+        "          them means little\n",
+        100 * chords_s / all_s);
+    return Fail(a.info.name + ": no note to advise on: several at once (chords?)");
   }
   if (2 * missing_s > all_s) {
     const std::string text = MissingFundamentalText(missing->hz, missing_partial);

@@ -558,8 +558,16 @@ void NoteReport::Record(ReportEntry e, const EntryChecks& k, bool join_alike) {
   e.quiet = m_check != nullptr && k.Frames() > 0 && k.level_db < m_check->gate_db;
   // Stretches where the tracker finds no pitch, next to each other, make
   // one line (whatever the gate: it can only take pitches away), and so do chords.
-  e.several_pitches = e.mark == Reliability::kNoPitch &&
-                      2 * k.several_pitches > k.marks[static_cast<int>(Reliability::kNoPitch)];
+  e.several_pitches = (e.mark == Reliability::kNoPitch &&
+                       2 * k.several_pitches > k.marks[static_cast<int>(Reliability::kNoPitch)]) ||
+                      (k.Frames() > 0 && static_cast<double>(k.several_pitches) >=
+                                             kChordShareOfFrames * static_cast<double>(k.Frames()));
+  if (e.several_pitches) {
+    // A chord: the reading is of no one note played.
+    e.mark = Reliability::kNoPitch;
+    e.off_cents = NAN;
+    e.lowest_partial = 1;
+  }
   const bool unpitched = k.Pitched() == 0;
   const bool alike = m_last_listed && m_entries.back().several_pitches == e.several_pitches &&
                      (e.several_pitches || (unpitched && m_last_unpitched));

@@ -22,6 +22,12 @@ constexpr double kNoteToleranceCents = 50;
 // the output counts as a note from one such frame less.
 constexpr double kShortestNoteSeconds = 0.1;
 constexpr double kShortestStretchSeconds = 0.08;
+// A note, or a stretch of the output, whose frames hold several pitches at
+// once in at least this share of them is a chord, whatever the tracker made
+// of the rest: measured on fluidsynth's piano, guitar, strings and organ
+// triads and sevenths (32-100 % of a chord's frames, once its upper notes
+// have faded), against a melody's note changes (a frame or two of a note).
+constexpr double kChordShareOfFrames = 0.3;
 
 class HeldPitch {
  public:

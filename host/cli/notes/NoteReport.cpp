@@ -31,6 +31,9 @@ constexpr double kLowestReadingHz = 20, kHighestReadingHz = 20000;
 // note held for less than four frames is no change of its own: a slice
 // across it reads neither, and its tracked pitches say so.
 constexpr int kChangeFrames = 4;
+// A window across a note change holds both notes, several pitches, in as
+// many frames as it spans hops: so many are a change, more a chord.
+constexpr uint64_t kChangeWindowFrames = CheckStage::kWindow / CheckStage::kHop;
 // A note's pitch is the median of this many of its latest checked frames
 // (some 0.7 s).
 constexpr size_t kNoteFramesKept = 16;
@@ -560,8 +563,9 @@ void NoteReport::Record(ReportEntry e, const EntryChecks& k, bool join_alike) {
   // one line (whatever the gate: it can only take pitches away), and so do chords.
   e.several_pitches = (e.mark == Reliability::kNoPitch &&
                        2 * k.several_pitches > k.marks[static_cast<int>(Reliability::kNoPitch)]) ||
-                      (k.Frames() > 0 && static_cast<double>(k.several_pitches) >=
-                                             kChordShareOfFrames * static_cast<double>(k.Frames()));
+                      (k.several_pitches > kChangeWindowFrames &&
+                       static_cast<double>(k.several_pitches) >=
+                           kChordShareOfFrames * static_cast<double>(k.Frames()));
   if (e.several_pitches) {
     // A chord: the reading is of no one note played.
     e.mark = Reliability::kNoPitch;

@@ -149,7 +149,7 @@ PitchOptions CheckPitchOptions(int rate, int hop_at_reference) {
   PitchOptions options;
   const double scale = rate / kReferenceRate;
   int window = 1024;
-  while (window < 65536 && window < 8192 * scale) window *= 2;
+  while (window < 65536 && window < CheckStage::kWindow * scale) window *= 2;
   options.window = window;
   options.hop = std::clamp(static_cast<int>(std::lround(hop_at_reference * scale)), 1, window / 2);
   return options;

@@ -156,6 +156,8 @@ class CheckStage : public BlockStage {
   // Render's hop: a frame every 46 ms, under a third of what the tracker
   // costs at 512 samples (the crossing windows span 186 ms either way).
   static constexpr int kHop = 2048;
+  // The tracker's window at 44100 Hz (as long in time at other rates).
+  static constexpr int kWindow = 8192;
 
   // With `melody`, the following filter's tracker (ShareMelodyWith) gives
   // the pitch.

@@ -555,7 +555,9 @@ void NoteReport::Record(ReportEntry e, const EntryChecks& k, bool join_alike) {
                                                          : 0;
   const uint64_t with_partial = k.lowest_partial[1] + k.lowest_partial[2] + k.lowest_partial[3] +
                                 k.lowest_partial[4];
-  for (int h = 2; h <= 4; ++h)
+  // Not at a note change, where the tracker can take the last note's
+  // partials for a new note's upper ones for as long as its window spans.
+  for (int h = 2; h <= 4 && with_partial > kChangeWindowFrames; ++h)
     if (2 * k.lowest_partial[h] > with_partial) e.lowest_partial = h;
   e.level_db = k.level_db;
   e.quiet = m_check != nullptr && k.Frames() > 0 && k.level_db < m_check->gate_db;

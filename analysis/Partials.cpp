@@ -135,17 +135,32 @@ WindowPartials::LowestPartial WindowPartials::FindLowestPartial(double hz) const
   const int bins = size / 2 + 1;
   const float floor = static_cast<float>(*std::max_element(norm + 1, norm + bins) *
                                          std::pow(10.0, kPeakFloorDb / 20));
-  for (int harmonic = 1; harmonic <= kLowestPartialSearched; ++harmonic) {
+  // The peak bin of harmonic n of hz where it stands out; 0 where it does
+  // not, -1 past the spectrum.
+  auto peak_of = [&](int harmonic) {
     double bin = harmonic * hz * size / m_rate;
     int lo = std::max(1, static_cast<int>(std::floor(bin * (1 - kPeakSearch))) - 1);
     int hi = std::min(bins - 2, static_cast<int>(std::ceil(bin * (1 + kPeakSearch))) + 1);
-    if (lo + 1 >= hi) break;
+    if (lo + 1 >= hi) return -1;
     int peak = lo + 1;
     for (int k = lo + 1; k < hi; ++k)
       if (norm[k] > norm[peak]) peak = k;
     if (!(norm[peak] > norm[peak - 1] && norm[peak] >= norm[peak + 1]) || norm[peak] < floor)
-      continue;
-    return {PeakBin(norm, peak) * m_rate / size, harmonic};
+      return 0;
+    return peak;
+  };
+  for (int harmonic = 1; harmonic <= kLowestPartialSearched; ++harmonic) {
+    const int peak = peak_of(harmonic);
+    if (peak < 0) break;
+    if (peak == 0) continue;
+    const double peak_hz = PeakBin(norm, peak) * m_rate / size;
+    if (harmonic == 1) return {peak_hz, 1};
+    // hz is the fundamental heard only if a partial between the lowest one's
+    // multiples stands out (the 3rd beside the 2nd); where none does, the
+    // lowest partial is the note and hz an undertone of it.
+    for (int above = harmonic + 1; above < 2 * harmonic; ++above)
+      if (peak_of(above) > 0) return {peak_hz, harmonic};
+    return {peak_hz, 1};
   }
   return {hz, 1};
 }

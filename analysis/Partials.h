@@ -25,7 +25,9 @@ class WindowPartials {
   // hz itself, as the 1st, when none does. A crossing counter behind a
   // low-pass counts the lowest partial there is: where the fundamental is
   // missing (a piano's lowest notes, an organ's mixtures, a sound through a
-  // small speaker) that is a harmonic, above the note heard.
+  // small speaker) that is a harmonic, above the note heard. A lowest
+  // partial with nothing standing out between its own multiples is the note
+  // itself, hz an undertone of it: the 1st.
   struct LowestPartial {
     double hz = 0;
     int harmonic = 1;  // of hz

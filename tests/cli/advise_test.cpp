@@ -360,7 +360,7 @@ TEST_F(CliTest, AMissingFundamentalIsSaidPlainlyByBothCommands) {
                           "--prefilter " + prefilter);
       ASSERT_EQ(render.code, 0) << render.err;
       EXPECT_NE(render.out.find(c.says), std::string::npos) << render.out;
-      EXPECT_EQ(render.out.find("; try "), std::string::npos) << render.out;
+      EXPECT_EQ(render.out.find("try --prefilter"), std::string::npos) << render.out;
       EXPECT_EQ(render.out.find("  ok"), std::string::npos) << render.out;
     }
   }

@@ -375,7 +375,9 @@ void NoteReport::Commit(const CheckedFrame& c, double end_s) {
   const double rate = m_module_rate, half_hop = 0.5 * c.hop_samples / rate;
   bool pitched = c.mark != Reliability::kNoPitch;
   if (pitched && k.tracked.size() < kKeptValues) k.tracked.push_back(c.hz);
-  if (pitched) ++k.lowest_partial[std::clamp(c.lowest_partial, 1, 4)];
+  // Not where the window holds a note change: the tracker can take the last
+  // note's partials for the upper ones of a note below the new one.
+  if (pitched && c.one_note) ++k.lowest_partial[std::clamp(c.lowest_partial, 1, 4)];
   // Only a frame whose window holds one note can show harmonics.
   bool evidence = pitched && c.one_note;
   if (evidence) {
@@ -555,9 +557,7 @@ void NoteReport::Record(ReportEntry e, const EntryChecks& k, bool join_alike) {
                                                          : 0;
   const uint64_t with_partial = k.lowest_partial[1] + k.lowest_partial[2] + k.lowest_partial[3] +
                                 k.lowest_partial[4];
-  // Not at a note change, where the tracker can take the last note's
-  // partials for a new note's upper ones for as long as its window spans.
-  for (int h = 2; h <= 4 && with_partial > kChangeWindowFrames; ++h)
+  for (int h = 2; h <= 4; ++h)
     if (2 * k.lowest_partial[h] > with_partial) e.lowest_partial = h;
   e.level_db = k.level_db;
   e.quiet = m_check != nullptr && k.Frames() > 0 && k.level_db < m_check->gate_db;

@@ -113,7 +113,8 @@ struct EntryChecks {
   bool in_run = false;
   double level_db = -200;
   uint64_t several_pitches = 0;  // frames
-  // Frames with a pitch, by the harmonic that is their lowest partial (1 to 4).
+  // Frames with a pitch whose window holds one note, by the harmonic that is
+  // their lowest partial (1 to 4).
   uint64_t lowest_partial[5] = {0, 0, 0, 0, 0};
   uint64_t Frames() const { return marks[0] + marks[1] + marks[2]; }
   // 1 when the tracker is sure of a pitch in most checked frames, 0 when in

@@ -47,3 +47,6 @@ constexpr int32_t kHoldDefault = 1;
 // ripple would span a semitone.
 constexpr float kTrackerCutoffDefaultHz =
     kLowestDefaultHz / 16 > kCutoffMinHz ? kLowestDefaultHz / 16 : kCutoffMinHz;
+// Two poles, as the advice for a line gives with that cutoff: at one pole
+// an A2's ripple spans ±250 cents, at two ±12.
+constexpr int32_t kTrackerOrderDefault = kOrderTwoPoles;

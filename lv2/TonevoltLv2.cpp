@@ -74,9 +74,12 @@ class ModuleWords {
 // The module's stage, in every plug-in: its core and its four settings ports.
 class ModuleStage {
  public:
-  // cutoff_default: for a cutoff port without a number (NaN).
-  ModuleStage(float sample_rate, float cutoff_default)
-      : m_sample_rate(sample_rate), m_cutoff_default(cutoff_default) {
+  // The defaults, for a port without a number (NaN): cutoff in Hz, order
+  // as the module's list index.
+  ModuleStage(float sample_rate, float cutoff_default, int32_t order_default)
+      : m_sample_rate(sample_rate),
+        m_cutoff_default(cutoff_default),
+        m_order_default(order_default) {
     OpenCore();
   }
 
@@ -120,7 +123,7 @@ class ModuleStage {
         NearestWhole(m_scale, kScaleVoltPerKhz, kScaleVoltPerOctave, kScaleDefault));
     m_core.SetFilterOrder(OrderIndexOfPoles(NearestWhole(m_order, OrderPolesOfIndex(kOrderOnePole),
                                                          OrderPolesOfIndex(kOrderTwoPoles),
-                                                         OrderPolesOfIndex(kOrderDefault))));
+                                                         OrderPolesOfIndex(m_order_default))));
     // The rounding of the call (FpuControl.h): toward zero for 1 V/oct.
     return CallWords(kDefaultFpuControlWords, m_core.VoltPerOctave());
   }
@@ -151,6 +154,7 @@ class ModuleStage {
   const float* m_order = nullptr;
   float m_sample_rate;
   float m_cutoff_default;
+  int32_t m_order_default;
   bool m_has_run = false;  // since the core was opened
   TonevoltCore m_core;
 };
@@ -158,7 +162,7 @@ class ModuleStage {
 // The module alone.
 class Plugin {
  public:
-  explicit Plugin(float sample_rate) : m_module(sample_rate, kCutoffDefaultHz) {}
+  explicit Plugin(float sample_rate) : m_module(sample_rate, kCutoffDefaultHz, kOrderDefault) {}
 
   void Connect(uint32_t port, void* data) {
     if (m_module.Connect(port, data)) return;
@@ -188,14 +192,17 @@ class Plugin {
 class TrackerPlugin {
  public:
   explicit TrackerPlugin(float sample_rate)
-      : m_module(sample_rate, kTrackerCutoffDefaultHz),
+      : m_module(sample_rate, kTrackerCutoffDefaultHz, kTrackerOrderDefault),
         m_sample_rate(sample_rate),
         m_conditioned(new (std::nothrow) float[kConditionedPiece]),
-        m_gate_piece(new (std::nothrow) float[kConditionedPiece]) {
+        m_gate_piece(new (std::nothrow) float[kConditionedPiece]),
+        m_note_hz_piece(new (std::nothrow) float[kConditionedPiece]) {
     Design(kLowestDefaultHz);
   }
 
-  bool Ready() const { return m_conditioned != nullptr && m_gate_piece != nullptr; }
+  bool Ready() const {
+    return m_conditioned != nullptr && m_gate_piece != nullptr && m_note_hz_piece != nullptr;
+  }
 
   void Connect(uint32_t port, void* data) {
     if (m_module.Connect(port, data)) return;
@@ -262,11 +269,12 @@ class TrackerPlugin {
       // The input is read here before any output of this piece is written,
       // so outputs may share the input's buffer.
       LoadFpuControlWords(kDefaultFpuControlWords);
-      m_tracker->Process(m_input + done, m_conditioned.get(), m_gate_piece.get(), piece);
+      m_tracker->Process(m_input + done, m_conditioned.get(), m_gate_piece.get(), piece,
+                         m_note_hz_piece.get());
       LoadFpuControlWords(call_words);
       m_module.Process(m_conditioned.get(), m_pitch + done, piece);
       m_rate_step.Process(m_pitch + done, piece, m_module.VoltPerOctave());
-      m_note_hold->Process(m_pitch + done, m_gate_piece.get(), piece, hold);
+      m_note_hold->Process(m_pitch + done, m_gate_piece.get(), m_note_hz_piece.get(), piece, hold);
       if (m_gate != nullptr) std::copy_n(m_gate_piece.get(), piece, m_gate + done);
       done += piece;
     }
@@ -279,7 +287,7 @@ class TrackerPlugin {
     tonevolt::LiveOptions options;
     options.lowest_hz = lowest_hz;
     m_tracker.reset(new tonevolt::LiveTracker(m_sample_rate, options));
-    m_note_hold.reset(new tonevolt::NoteHold(m_tracker->CloseDelaySamples()));
+    m_note_hold.reset(new tonevolt::NoteHold(m_tracker->CloseDelaySamples(), m_sample_rate));
     m_designed_lowest = lowest_hz;
     m_tracker_has_run = false;
   }
@@ -299,7 +307,7 @@ class TrackerPlugin {
   double m_designed_lowest = 0;
   bool m_tracker_has_run = false;  // since designed or reset
   bool m_on = true;                // `lowest` above 0 at activate()
-  std::unique_ptr<float[]> m_conditioned, m_gate_piece;
+  std::unique_ptr<float[]> m_conditioned, m_gate_piece, m_note_hz_piece;
 };
 
 template <class PluginType>

@@ -208,8 +208,9 @@ std::string Describe(const Plugin& plugin, int minor, int micro) {
                    "Output scaling: linear in frequency, or logarithmic through the module's "
                    "table.",
                    kScaleDefault, kScaleLabels, Itself);
-  text += ListPort(kPortOrder, "order", "Filter Order", "Poles of the low-pass.", kOrderDefault,
-                   kOrderLabels, OrderPolesOfIndex);
+  text += ListPort(kPortOrder, "order", "Filter Order", "Poles of the low-pass.",
+                   plugin.tracker ? kTrackerOrderDefault : kOrderDefault, kOrderLabels,
+                   OrderPolesOfIndex);
   if (plugin.tracker) text += TrackerPorts(plugin.output_class);
   return text + "\t] .\n";
 }

@@ -28,7 +28,8 @@ class NoteHold {
 
   // Follows the gate over `count` samples of the reading, and with `hold`
   // replaces the reading wherever the gate is closed after a note. note_hz:
-  // LiveTracker's pitch of the same samples.
+  // LiveTracker's pitch of the same samples. In the default control state
+  // (round to nearest), wherever it runs, so that its mean is the same bits.
   void Process(float* pitch, const float* gate, const float* note_hz, size_t count, bool hold);
   // No note yet, as freshly made.
   void Reset();

@@ -9,9 +9,17 @@
 
 namespace tonevolt {
 
+namespace {
+
+// Align() reads its silence in pieces of this many samples.
+constexpr size_t kAlignPiece = 256;
+
+}  // namespace
+
 LiveTracker::LiveTracker(double sample_rate, const LiveOptions& options)
     : m_rate(sample_rate), m_options(options) {
   m_level_window.resize(CloseDelaySamples(sample_rate, options.lowest_hz));
+  m_silence.resize(kAlignPiece);
   SetThreshold(options.threshold_db);
   Reset();
 }
@@ -42,6 +50,7 @@ void LiveTracker::Reset() {
   m_gate_peak_db = -200;
   m_released = false;
   m_least_db = 0;
+  m_taken = 0;
   std::fill(m_level_window.begin(), m_level_window.end(), 0.0);
   m_level_pos = 0;
   m_level_sum = 0;
@@ -50,6 +59,7 @@ void LiveTracker::Reset() {
 void LiveTracker::Process(const float* in, float* out, float* gate, size_t count, float* note_hz) {
   const int64_t close_after = static_cast<int64_t>(kGateCloseSeconds * m_rate);
   const double window = static_cast<double>(m_level_window.size());
+  m_taken += static_cast<int64_t>(count);
   size_t done = 0;
   while (done < count) {
     // Up to the sample that completes the next frame, so that a frame's
@@ -95,6 +105,20 @@ void LiveTracker::Process(const float* in, float* out, float* gate, size_t count
     }
     m_tracker->Pop(m_tracker->Ready());
     done += run;
+  }
+}
+
+int64_t LiveTracker::Hop() const { return m_tracker->Hop(); }
+
+void LiveTracker::Align(int64_t timeline_sample) {
+  const int64_t hop = Hop();
+  int64_t behind = (timeline_sample - m_taken) % hop;
+  if (behind < 0) behind += hop;
+  while (behind > 0) {
+    const size_t piece = static_cast<size_t>(std::min<int64_t>(behind, kAlignPiece));
+    std::fill(m_silence.begin(), m_silence.end(), 0.0f);
+    Process(m_silence.data(), m_silence.data(), nullptr, piece);
+    behind -= static_cast<int64_t>(piece);
   }
 }
 

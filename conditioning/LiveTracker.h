@@ -68,6 +68,16 @@ class LiveTracker {
   // Back to rest, as freshly made.
   void Reset();
 
+  // Puts the tracker's frames on a timeline: the next sample is at
+  // timeline_sample, and frames are centred on the timeline's multiples of
+  // Hop(), so that what it makes of a passage does not depend on how many
+  // samples it ran before it. It reads the samples that bring its frames
+  // into line (fewer than Hop()) as silence; none if they are in line
+  // already. Allocates nothing.
+  void Align(int64_t timeline_sample);
+  // The melody tracker's frame step, in samples.
+  int64_t Hop() const;
+
   // How far the gate's closing can trail the end of a note, in samples (the
   // level's window): a reading held from this far before the gate closed is
   // the note's own.
@@ -105,6 +115,8 @@ class LiveTracker {
   size_t m_level_pos = 0;
   double m_level_sum = 0;
   std::vector<uint8_t> m_quiet;  // per sample of a run: below the closing level
+  int64_t m_taken = 0;           // samples processed since Reset(), aligning ones included
+  std::vector<float> m_silence;  // what Align() reads, a piece at a time
 };
 
 }  // namespace tonevolt

@@ -734,6 +734,96 @@ TEST(Lv2Tracker, TheToolsLiveRenderIsThePlugInsOutput) {
   }
 }
 
+// Hosts run a plug-in through some pre-roll before a render starts, and the
+// tracker's frames fall every 10 ms from its activation: without a
+// position, the first 0.2 to 0.3 s of each note depend on how many samples
+// ran before it. With the host's transport position the frames are on the
+// timeline, and a melody at timeline sample T renders the same bits from T
+// on after any pre-roll. Without urid:map, with a stopped transport, or
+// from timeline sample 0, the render is the one without a position, which
+// the tool's is.
+TEST(Lv2Tracker, ATimelinePositionMakesARenderIndependentOfItsPreRoll) {
+  const double rate = 44100.0;
+  const std::vector<Segment> kLine = {{0.4, 110, -20},   {0.3, 164.8, -26}, {0.1, 0, 0},
+                                      {0.4, 329.6, -20}, {0.3, 220, -14},   {0.3, 0, 0}};
+  const std::vector<float> melody = Saws(rate, kLine);
+  // Where a note began at most 0.3 s before, for the measure.
+  std::vector<bool> note_start(melody.size(), false);
+  const std::vector<size_t> starts = SegmentStarts(rate, kLine);
+  for (size_t k = 0; k < kLine.size(); ++k) {
+    if (kLine[k].hz <= 0) continue;
+    for (size_t i = starts[k]; i < starts[k] + static_cast<size_t>(0.3 * rate); ++i)
+      note_start[i] = true;
+  }
+  const int64_t kAt = 3 * 44100 + 123;  // the melody's first sample on the timeline
+  const Settings s = {10.0f, 0, 1, 2, 41.2f, -50.0f, 1.0f};
+  for (const char* uri : kTrackerUris) {
+    SCOPED_TRACE(uri);
+    RunChecks checks;
+    TrackerRender free_reference, timed_reference;
+    for (const size_t preroll : {480u, 100u, 1024u, 0u}) {
+      SCOPED_TRACE("pre-roll " + std::to_string(preroll));
+      std::vector<float> input(preroll, 0.0f);
+      input.insert(input.end(), melody.begin(), melody.end());
+      const int64_t start = kAt - static_cast<int64_t>(preroll);
+      const uint32_t seed = 50 + static_cast<uint32_t>(preroll);
+      TrackerRender free = RenderTracker(uri, rate, {{0, s, s}}, input, seed, &checks);
+      TrackerRender timed = RenderTracker(uri, rate, {{0, s, s}}, input, seed + 1, &checks, &start);
+      const TrackerRender unmapped =
+          RenderTracker(uri, rate, {{0, s, s}}, input, seed + 2, &checks, &start, false);
+      ExpectSameBits(free.pitch, unmapped.pitch, "pitch with a position but no urid:map");
+      ExpectSameBits(free.gate, unmapped.gate, "gate with a position but no urid:map");
+      for (TrackerRender* render : {&free, &timed}) {
+        render->pitch.erase(render->pitch.begin(), render->pitch.begin() + preroll);
+        render->gate.erase(render->gate.begin(), render->gate.begin() + preroll);
+      }
+      if (timed_reference.pitch.empty()) {
+        free_reference = free;
+        timed_reference = timed;
+        continue;
+      }
+      ExpectSameBits(timed_reference.pitch, timed.pitch, "pitch from T on, given the position");
+      ExpectSameBits(timed_reference.gate, timed.gate, "gate from T on, given the position");
+      double most_starting = 0, most_after = 0;
+      for (size_t i = 0; i < free.pitch.size(); ++i) {
+        const double difference = std::fabs(free.pitch[i] - free_reference.pitch[i]);
+        double& most = note_start[i] ? most_starting : most_after;
+        most = std::max(most, difference);
+      }
+      if (uri == kTrackerCvUri) {
+        std::printf(
+            "[ timeline ] no position, pre-roll %zu against 480: pitch differs by up to %.4f "
+            "(%.0f cents) in a note's first 0.3 s, %.1e (%.1e cents) elsewhere\n",
+            preroll, most_starting, most_starting * kVoltsPerUnit * 1200, most_after,
+            most_after * kVoltsPerUnit * 1200);
+      }
+    }
+    ExpectRealTimeCitizen(checks, uri);
+
+    // From timeline sample 0 the frames are where activation puts them.
+    const int64_t zero = 0;
+    const TrackerRender free = RenderTracker(uri, rate, {{0, s, s}}, melody, 60, &checks);
+    const TrackerRender from_zero =
+        RenderTracker(uri, rate, {{0, s, s}}, melody, 61, &checks, &zero);
+    ExpectSameBits(free.pitch, from_zero.pitch, "pitch from timeline sample 0");
+    ExpectSameBits(free.gate, from_zero.gate, "gate from timeline sample 0");
+
+    // A stopped transport does not advance: its position changes nothing.
+    Lv2Instance instance(FindPlugin(uri), rate);
+    instance.Set(s);
+    instance.Activate();
+    std::vector<float> stopped(melody.size()), gate(melody.size());
+    for (uint32_t done = 0; done < melody.size(); done += 512) {
+      const uint32_t count = std::min<uint32_t>(512, static_cast<uint32_t>(melody.size()) - done);
+      instance.SetPosition(kAt, 0.0f);
+      instance.Run(melody.data() + done, stopped.data() + done, count, kHostStates[5], &checks,
+                   gate.data() + done);
+    }
+    ExpectSameBits(free.pitch, stopped, "pitch with the transport stopped");
+    ExpectRealTimeCitizen(checks, uri);
+  }
+}
+
 // `lowest` is read at activation: a change takes effect at the next one.
 TEST(Lv2Tracker, LowestTakesEffectAtTheNextActivation) {
   const double rate = 44100.0;
@@ -791,11 +881,16 @@ TEST(Lv2Description, TheTrackerPluginsAddTheirPortsToThePlainOnes) {
   LilvNode* reports_latency = uri_node(LV2_CORE__reportsLatency);
   LilvNode* latency = uri_node(LV2_CORE__latency);
   LilvNode* unit = uri_node("http://lv2plug.in/ns/extensions/units#unit");
+  LilvNode* atom_port = uri_node("http://lv2plug.in/ns/ext/atom#AtomPort");
+  LilvNode* buffer_type = uri_node("http://lv2plug.in/ns/ext/atom#bufferType");
+  LilvNode* sequence = uri_node("http://lv2plug.in/ns/ext/atom#Sequence");
+  LilvNode* time_position = uri_node("http://lv2plug.in/ns/ext/time#Position");
+  LilvNode* urid_map = uri_node("http://lv2plug.in/ns/ext/urid#map");
   struct Own {
     uint32_t index;
     const char* symbol;
     bool output;
-    const char* kind;  // "control", or "outputs" for the outputs' class
+    const char* kind;  // "control", "outputs" for the outputs' class, or "position"
     float minimum, maximum, fallback;
     const char* unit;
   };
@@ -806,6 +901,7 @@ TEST(Lv2Description, TheTrackerPluginsAddTheirPortsToThePlainOnes) {
       {kThreshold, "threshold", false, "control", -120.0f, 0.0f, -50.0f, "db"},
       {kHold, "hold", false, "control", 0.0f, 1.0f, 1.0f, nullptr},
       {kLatency, "latency", true, "control", kNaN, kNaN, kNaN, "frame"},
+      {kPosition, "position", false, "position", kNaN, kNaN, kNaN, nullptr},
   };
   for (const auto& [tracker_uri, plain_uri] :
        {std::pair<const char*, const char*>{kTrackerCvUri, kCvUri},
@@ -853,6 +949,16 @@ TEST(Lv2Description, TheTrackerPluginsAddTheirPortsToThePlainOnes) {
         EXPECT_EQ(lilv_port_is_a(plugin, port, audio), lilv_port_is_a(plugin, pitch, audio));
         continue;
       }
+      if (kind == "position") {
+        // An atom sequence that takes the transport's position, which hosts
+        // send to ports that say they support it.
+        EXPECT_TRUE(lilv_port_is_a(plugin, port, atom_port));
+        EXPECT_TRUE(lilv_port_supports_event(plugin, port, time_position));
+        LilvNodes* buffer_types = lilv_port_get_value(plugin, port, buffer_type);
+        EXPECT_TRUE(lilv_nodes_contains(buffer_types, sequence));
+        lilv_nodes_free(buffer_types);
+        continue;
+      }
       EXPECT_TRUE(lilv_port_is_a(plugin, port, control));
       if (!std::isnan(want.fallback)) {
         EXPECT_EQ(minimum[want.index], want.minimum);
@@ -870,8 +976,17 @@ TEST(Lv2Description, TheTrackerPluginsAddTheirPortsToThePlainOnes) {
     const LilvPort* designated = lilv_plugin_get_port_by_designation(plugin, output, latency);
     ASSERT_NE(designated, nullptr);
     EXPECT_EQ(lilv_port_get_index(plugin, designated), kLatency);
+    // urid:map, which the position needs, is optional: without it the
+    // plug-in runs as before.
+    LilvNodes* optional = lilv_plugin_get_optional_features(plugin);
+    LilvNodes* required = lilv_plugin_get_required_features(plugin);
+    EXPECT_TRUE(lilv_nodes_contains(optional, urid_map));
+    EXPECT_EQ(lilv_nodes_size(required), 0u);
+    lilv_nodes_free(optional);
+    lilv_nodes_free(required);
   }
-  for (LilvNode* node : {cv, audio, control, output, toggled, reports_latency, latency, unit}) {
+  for (LilvNode* node : {cv, audio, control, output, toggled, reports_latency, latency, unit,
+                         atom_port, buffer_type, sequence, time_position, urid_map}) {
     lilv_node_free(node);
   }
 }

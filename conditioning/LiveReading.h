@@ -10,26 +10,41 @@
 
 namespace tonevolt {
 
-// While LiveTracker's gate is closed after a note, that note's reading
-// instead of the module's decay toward no pitch: the reading from as far
-// before the gate closed as its closing can trail the note's end (or from
-// the note's start, if it was shorter), before its release reached it.
-// Before the first note the reading passes unchanged.
+// While LiveTracker's gate is closed after a note, that note's settled
+// reading instead of the module's decay toward no pitch. The reading
+// ripples at the note's period (hundreds of cents at a low cutoff on a low
+// note), so one sample of it is as far off as the ripple is deep: what is
+// held is the mean of the readings over whole periods of the note, as many
+// as fit in the longest period, ending as far before the gate closed as its
+// closing can trail the note's end (or from the note's start, if it was
+// shorter), before its release reached it. In 1 V/oct that is the mean of
+// the values, a cent or so from the note. Before the first note the reading
+// passes unchanged.
 class NoteHold {
  public:
   // close_delay: LiveTracker::CloseDelaySamples() of the tracker whose gate
-  // it follows.
-  explicit NoteHold(size_t close_delay);
+  // it follows, at sample_rate.
+  NoteHold(size_t close_delay, double sample_rate);
 
   // Follows the gate over `count` samples of the reading, and with `hold`
-  // replaces the reading wherever the gate is closed after a note.
-  void Process(float* pitch, const float* gate, size_t count, bool hold);
+  // replaces the reading wherever the gate is closed after a note. note_hz:
+  // LiveTracker's pitch of the same samples. In the default control state
+  // (round to nearest), wherever it runs, so that its mean is the same bits.
+  void Process(float* pitch, const float* gate, const float* note_hz, size_t count, bool hold);
   // No note yet, as freshly made.
   void Reset();
 
  private:
-  // The readings of the open gate's last close_delay samples.
-  std::vector<float> m_recent;
+  // The mean over whole periods of the note of the recorded readings.
+  float SettledReading() const;
+  // The j-th of the recorded samples, oldest first.
+  size_t RecentIndex(size_t j) const;
+
+  double m_rate;
+  size_t m_close_delay;
+  // The readings of the open gate's last 2 * close_delay samples (the
+  // close delay, and the longest period before it) and the pitch of each.
+  std::vector<float> m_recent, m_recent_hz;
   size_t m_recent_pos = 0, m_recent_count = 0;
   bool m_gate_was_open = false;
   bool m_has_note = false;  // a note has ended since Reset()

@@ -9,9 +9,17 @@
 
 namespace tonevolt {
 
+namespace {
+
+// Align() reads its silence in pieces of this many samples.
+constexpr size_t kAlignPiece = 256;
+
+}  // namespace
+
 LiveTracker::LiveTracker(double sample_rate, const LiveOptions& options)
     : m_rate(sample_rate), m_options(options) {
   m_level_window.resize(CloseDelaySamples(sample_rate, options.lowest_hz));
+  m_silence.resize(kAlignPiece);
   SetThreshold(options.threshold_db);
   Reset();
 }
@@ -36,14 +44,22 @@ void LiveTracker::Reset() {
   m_gate_open = false;
   m_frame_opens = false;
   m_pitchless = 0;
+  m_note_hz = 0;
+  m_frame_level_db = -200;
+  m_gate_note_hz = 0;
+  m_gate_peak_db = -200;
+  m_released = false;
+  m_least_db = 0;
+  m_taken = 0;
   std::fill(m_level_window.begin(), m_level_window.end(), 0.0);
   m_level_pos = 0;
   m_level_sum = 0;
 }
 
-void LiveTracker::Process(const float* in, float* out, float* gate, size_t count) {
+void LiveTracker::Process(const float* in, float* out, float* gate, size_t count, float* note_hz) {
   const int64_t close_after = static_cast<int64_t>(kGateCloseSeconds * m_rate);
   const double window = static_cast<double>(m_level_window.size());
+  m_taken += static_cast<int64_t>(count);
   size_t done = 0;
   while (done < count) {
     // Up to the sample that completes the next frame, so that a frame's
@@ -61,11 +77,16 @@ void LiveTracker::Process(const float* in, float* out, float* gate, size_t count
       m_level_pos = m_level_pos + 1 == m_level_window.size() ? 0 : m_level_pos + 1;
       const double power = m_level_sum / window;
       m_quiet[i] = power < m_close_power;
-      if (m_gate_open && (m_quiet[i] || m_pitchless + static_cast<int64_t>(i) >= close_after))
+      if (m_quiet[i]) m_released = false;
+      if (m_gate_open && (m_quiet[i] || m_pitchless + static_cast<int64_t>(i) >= close_after)) {
         m_gate_open = false;
-      else if (!m_gate_open && m_frame_opens && power >= m_open_power)
+      } else if (!m_gate_open && !m_released && m_frame_opens && power >= m_open_power) {
         m_gate_open = true;
+        m_gate_note_hz = m_note_hz;
+        m_gate_peak_db = m_frame_level_db;
+      }
       if (gate != nullptr) gate[done + i] = m_gate_open ? 1.0f : 0.0f;
+      if (note_hz != nullptr) note_hz[done + i] = static_cast<float>(m_note_hz);
     }
     m_filter->Process(in + done, out + done, run);
     for (size_t i = 0; i < run; ++i)
@@ -74,11 +95,51 @@ void LiveTracker::Process(const float* in, float* out, float* gate, size_t count
     for (size_t i = 0; i < m_tracker->Ready(); ++i) {
       const MelodyFrame& frame = m_tracker->Frame(i);
       m_filter->Steer(frame.hz);
-      if (frame.hz > 0) m_pitchless = 0;
+      if (frame.hz > 0) {
+        m_pitchless = 0;
+        m_note_hz = frame.hz;
+      }
       m_frame_opens = frame.hz > 0 && frame.level_db >= m_options.threshold_db;
+      m_frame_level_db = frame.level_db;
+      FollowNote(frame);
     }
     m_tracker->Pop(m_tracker->Ready());
     done += run;
+  }
+}
+
+int64_t LiveTracker::Hop() const { return m_tracker->Hop(); }
+
+void LiveTracker::Align(int64_t timeline_sample) {
+  const int64_t hop = Hop();
+  int64_t behind = (timeline_sample - m_taken) % hop;
+  if (behind < 0) behind += hop;
+  while (behind > 0) {
+    const size_t piece = static_cast<size_t>(std::min<int64_t>(behind, kAlignPiece));
+    std::fill(m_silence.begin(), m_silence.end(), 0.0f);
+    Process(m_silence.data(), m_silence.data(), nullptr, piece);
+    behind -= static_cast<int64_t>(piece);
+  }
+}
+
+void LiveTracker::FollowNote(const MelodyFrame& frame) {
+  if (m_released) {
+    m_least_db = std::min(m_least_db, frame.level_db);
+    if (frame.level_db >= m_least_db + kOnsetDb) m_released = false;
+    return;
+  }
+  if (!m_gate_open || frame.hz <= 0) return;
+  const double leap_cents = 1200 * std::fabs(PortableLog2(frame.hz / m_gate_note_hz));
+  if (leap_cents <= kReleaseLeapCents) {
+    m_gate_note_hz = frame.hz;
+    m_gate_peak_db = std::max(m_gate_peak_db, frame.level_db);
+  } else if (frame.level_db > m_gate_peak_db - kReleaseDb) {
+    m_gate_note_hz = frame.hz;  // legato: the next note
+    m_gate_peak_db = frame.level_db;
+  } else {
+    m_gate_open = false;
+    m_released = true;
+    m_least_db = frame.level_db;
   }
 }
 

@@ -15,7 +15,7 @@ constexpr char kAudioUri[] = "https://tonevolt.invalid/lv2/tonevolt-audio";
 constexpr char kTrackerCvUri[] = "https://tonevolt.invalid/lv2/tonevolt-tracker-cv";
 constexpr char kTrackerAudioUri[] = "https://tonevolt.invalid/lv2/tonevolt-tracker-audio";
 
-// Ports 0 to 5 are every plug-in's; the tracker plug-ins add 6 to 10.
+// Ports 0 to 5 are every plug-in's; the tracker plug-ins add 6 to 11.
 enum PortIndex : uint32_t {
   kPortInput = 0,
   kPortPitch = 1,
@@ -28,9 +28,10 @@ enum PortIndex : uint32_t {
   kPortThreshold = 8,
   kPortHold = 9,
   kPortLatency = 10,
+  kPortPosition = 11,  // atom input: the host's time:Position
 };
 constexpr uint32_t kPlainPortCount = 6;
-constexpr uint32_t kTrackerPortCount = 11;
+constexpr uint32_t kTrackerPortCount = 12;
 
 // The tracker's controls. Its defaults are the tracker's own; `lowest` 0
 // turns it off, and values between 0 and LiveTracker::kLowestHz act as that.
@@ -47,3 +48,6 @@ constexpr int32_t kHoldDefault = 1;
 // ripple would span a semitone.
 constexpr float kTrackerCutoffDefaultHz =
     kLowestDefaultHz / 16 > kCutoffMinHz ? kLowestDefaultHz / 16 : kCutoffMinHz;
+// Two poles, as the advice for a line gives with that cutoff: at one pole
+// an A2's ripple spans ±250 cents, at two ±12.
+constexpr int32_t kTrackerOrderDefault = kOrderTwoPoles;

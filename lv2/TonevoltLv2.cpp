@@ -5,11 +5,16 @@
 // equals the 32-bit module's bit for bit: each run() is one piece of the
 // module's processing with the settings applied at its first sample, under
 // the control state the module runs in, whatever the host thread's state.
+#include <lv2/atom/atom.h>
+#include <lv2/atom/util.h>
 #include <lv2/core/lv2.h>
+#include <lv2/time/time.h>
+#include <lv2/urid/urid.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -74,9 +79,12 @@ class ModuleWords {
 // The module's stage, in every plug-in: its core and its four settings ports.
 class ModuleStage {
  public:
-  // cutoff_default: for a cutoff port without a number (NaN).
-  ModuleStage(float sample_rate, float cutoff_default)
-      : m_sample_rate(sample_rate), m_cutoff_default(cutoff_default) {
+  // The defaults, for a port without a number (NaN): cutoff in Hz, order
+  // as the module's list index.
+  ModuleStage(float sample_rate, float cutoff_default, int32_t order_default)
+      : m_sample_rate(sample_rate),
+        m_cutoff_default(cutoff_default),
+        m_order_default(order_default) {
     OpenCore();
   }
 
@@ -120,7 +128,7 @@ class ModuleStage {
         NearestWhole(m_scale, kScaleVoltPerKhz, kScaleVoltPerOctave, kScaleDefault));
     m_core.SetFilterOrder(OrderIndexOfPoles(NearestWhole(m_order, OrderPolesOfIndex(kOrderOnePole),
                                                          OrderPolesOfIndex(kOrderTwoPoles),
-                                                         OrderPolesOfIndex(kOrderDefault))));
+                                                         OrderPolesOfIndex(m_order_default))));
     // The rounding of the call (FpuControl.h): toward zero for 1 V/oct.
     return CallWords(kDefaultFpuControlWords, m_core.VoltPerOctave());
   }
@@ -151,6 +159,7 @@ class ModuleStage {
   const float* m_order = nullptr;
   float m_sample_rate;
   float m_cutoff_default;
+  int32_t m_order_default;
   bool m_has_run = false;  // since the core was opened
   TonevoltCore m_core;
 };
@@ -158,7 +167,7 @@ class ModuleStage {
 // The module alone.
 class Plugin {
  public:
-  explicit Plugin(float sample_rate) : m_module(sample_rate, kCutoffDefaultHz) {}
+  explicit Plugin(float sample_rate) : m_module(sample_rate, kCutoffDefaultHz, kOrderDefault) {}
 
   void Connect(uint32_t port, void* data) {
     if (m_module.Connect(port, data)) return;
@@ -182,20 +191,87 @@ class Plugin {
   ModuleStage m_module;
 };
 
+// The URIDs a time:Position is read with, when the host maps URIs.
+struct PositionUrids {
+  bool mapped = false;
+  LV2_URID sequence = 0, object = 0, blank = 0, position = 0, frame = 0, speed = 0;
+  LV2_URID atom_long = 0, atom_int = 0, atom_float = 0, atom_double = 0;
+
+  void Map(const LV2_Feature* const* features) {
+    const LV2_URID_Map* map = nullptr;
+    for (size_t i = 0; features != nullptr && features[i] != nullptr; ++i) {
+      if (std::strcmp(features[i]->URI, LV2_URID__map) == 0)
+        map = static_cast<const LV2_URID_Map*>(features[i]->data);
+    }
+    if (map == nullptr) return;
+    auto urid = [map](const char* uri) { return map->map(map->handle, uri); };
+    sequence = urid(LV2_ATOM__Sequence);
+    object = urid(LV2_ATOM__Object);
+    blank = urid(LV2_ATOM__Blank);
+    position = urid(LV2_TIME__Position);
+    frame = urid(LV2_TIME__frame);
+    speed = urid(LV2_TIME__speed);
+    atom_long = urid(LV2_ATOM__Long);
+    atom_int = urid(LV2_ATOM__Int);
+    atom_float = urid(LV2_ATOM__Float);
+    atom_double = urid(LV2_ATOM__Double);
+    mapped = true;
+  }
+
+  // A number atom's value; false for any other atom.
+  bool Number(const LV2_Atom* atom, double* value) const {
+    if (atom == nullptr) return false;
+    if (atom->type == atom_long && atom->size >= sizeof(int64_t)) {
+      *value = static_cast<double>(reinterpret_cast<const LV2_Atom_Long*>(atom)->body);
+    } else if (atom->type == atom_int && atom->size >= sizeof(int32_t)) {
+      *value = reinterpret_cast<const LV2_Atom_Int*>(atom)->body;
+    } else if (atom->type == atom_float && atom->size >= sizeof(float)) {
+      *value = reinterpret_cast<const LV2_Atom_Float*>(atom)->body;
+    } else if (atom->type == atom_double && atom->size >= sizeof(double)) {
+      *value = reinterpret_cast<const LV2_Atom_Double*>(atom)->body;
+    } else {
+      return false;
+    }
+    return std::isfinite(*value);
+  }
+
+  // The timeline sample of a time:Position while the transport plays at
+  // its own speed (a position without a speed is taken as playing); false
+  // for anything else, a stopped or varispeed transport included, where
+  // the timeline does not advance one sample a sample.
+  bool PlayingFrame(const LV2_Atom* atom, int64_t* frame_out) const {
+    if (atom->type != object && atom->type != blank) return false;
+    const LV2_Atom_Object* body = reinterpret_cast<const LV2_Atom_Object*>(atom);
+    if (body->body.otype != position) return false;
+    const LV2_Atom* frame_atom = nullptr;
+    const LV2_Atom* speed_atom = nullptr;
+    lv2_atom_object_get(body, frame, &frame_atom, speed, &speed_atom, 0);
+    double frame_value = 0, speed_value = 1;
+    if (!Number(frame_atom, &frame_value)) return false;
+    if (speed_atom != nullptr && (!Number(speed_atom, &speed_value) || speed_value != 1))
+      return false;
+    *frame_out = static_cast<int64_t>(frame_value);
+    return true;
+  }
+};
+
 // The live tracker's conditioning and gate ahead of the module, and the
 // hold after it. The tracker runs in the module's default state, the core
 // in its call's; `lowest` needs new designs and so is read at activate().
 class TrackerPlugin {
  public:
   explicit TrackerPlugin(float sample_rate)
-      : m_module(sample_rate, kTrackerCutoffDefaultHz),
+      : m_module(sample_rate, kTrackerCutoffDefaultHz, kTrackerOrderDefault),
         m_sample_rate(sample_rate),
         m_conditioned(new (std::nothrow) float[kConditionedPiece]),
-        m_gate_piece(new (std::nothrow) float[kConditionedPiece]) {
+        m_gate_piece(new (std::nothrow) float[kConditionedPiece]),
+        m_note_hz_piece(new (std::nothrow) float[kConditionedPiece]) {
     Design(kLowestDefaultHz);
   }
 
-  bool Ready() const { return m_conditioned != nullptr && m_gate_piece != nullptr; }
+  bool Ready() const {
+    return m_conditioned != nullptr && m_gate_piece != nullptr && m_note_hz_piece != nullptr;
+  }
 
   void Connect(uint32_t port, void* data) {
     if (m_module.Connect(port, data)) return;
@@ -220,6 +296,9 @@ class TrackerPlugin {
         break;
       case kPortLatency:
         m_latency = static_cast<float*>(data);
+        break;
+      case kPortPosition:
+        m_position = static_cast<const LV2_Atom_Sequence*>(data);
         break;
       default:
         break;
@@ -257,29 +336,55 @@ class TrackerPlugin {
         ClampedOr(m_threshold, kThresholdMinDb, kThresholdMaxDb, kThresholdDefaultDb));
     const bool hold = ToggleFromPort(m_hold, kHoldDefault != 0);
     m_tracker_has_run = true;
-    for (uint32_t done = 0; done < sample_count;) {
-      const uint32_t piece = std::min(sample_count - done, kConditionedPiece);
+    // Each position puts the tracker's frames on the timeline from its
+    // event's sample on.
+    uint32_t done = 0;
+    if (m_position != nullptr && m_urids.mapped && m_position->atom.type == m_urids.sequence) {
+      LV2_ATOM_SEQUENCE_FOREACH(m_position, event) {
+        int64_t frame = 0;
+        if (!m_urids.PlayingFrame(&event->body, &frame)) continue;
+        const uint32_t at = static_cast<uint32_t>(
+            std::clamp<int64_t>(event->time.frames, done, static_cast<int64_t>(sample_count)));
+        RunTracked(done, at, hold, call_words);
+        done = at;
+        LoadFpuControlWords(kDefaultFpuControlWords);
+        m_tracker->Align(frame);
+      }
+    }
+    RunTracked(done, sample_count, hold, call_words);
+  }
+
+  void MapUrids(const LV2_Feature* const* features) { m_urids.Map(features); }
+
+ private:
+  // Samples [from, to) of this run() through tracker, module, rate step and
+  // hold, in pieces of the conditioned buffer.
+  void RunTracked(uint32_t from, uint32_t to, bool hold, const FpuControlWords& call_words) {
+    for (uint32_t done = from; done < to;) {
+      const uint32_t piece = std::min(to - done, kConditionedPiece);
       // The input is read here before any output of this piece is written,
       // so outputs may share the input's buffer.
       LoadFpuControlWords(kDefaultFpuControlWords);
-      m_tracker->Process(m_input + done, m_conditioned.get(), m_gate_piece.get(), piece);
+      m_tracker->Process(m_input + done, m_conditioned.get(), m_gate_piece.get(), piece,
+                         m_note_hz_piece.get());
       LoadFpuControlWords(call_words);
       m_module.Process(m_conditioned.get(), m_pitch + done, piece);
       m_rate_step.Process(m_pitch + done, piece, m_module.VoltPerOctave());
-      m_note_hold->Process(m_pitch + done, m_gate_piece.get(), piece, hold);
+      // The hold's mean rounds as the tool's does: to nearest.
+      LoadFpuControlWords(kDefaultFpuControlWords);
+      m_note_hold->Process(m_pitch + done, m_gate_piece.get(), m_note_hz_piece.get(), piece, hold);
       if (m_gate != nullptr) std::copy_n(m_gate_piece.get(), piece, m_gate + done);
       done += piece;
     }
   }
 
- private:
   // Not real-time: every band the tracker may steer to is designed here.
   void Design(double lowest_hz) {
     const ModuleWords words;
     tonevolt::LiveOptions options;
     options.lowest_hz = lowest_hz;
     m_tracker.reset(new tonevolt::LiveTracker(m_sample_rate, options));
-    m_note_hold.reset(new tonevolt::NoteHold(m_tracker->CloseDelaySamples()));
+    m_note_hold.reset(new tonevolt::NoteHold(m_tracker->CloseDelaySamples(), m_sample_rate));
     m_designed_lowest = lowest_hz;
     m_tracker_has_run = false;
   }
@@ -291,6 +396,8 @@ class TrackerPlugin {
   const float* m_threshold = nullptr;
   const float* m_hold = nullptr;
   float* m_latency = nullptr;
+  const LV2_Atom_Sequence* m_position = nullptr;
+  PositionUrids m_urids;
   ModuleStage m_module;
   double m_sample_rate;
   tonevolt::RateStep m_rate_step{m_sample_rate};
@@ -299,7 +406,7 @@ class TrackerPlugin {
   double m_designed_lowest = 0;
   bool m_tracker_has_run = false;  // since designed or reset
   bool m_on = true;                // `lowest` above 0 at activate()
-  std::unique_ptr<float[]> m_conditioned, m_gate_piece;
+  std::unique_ptr<float[]> m_conditioned, m_gate_piece, m_note_hz_piece;
 };
 
 template <class PluginType>
@@ -310,12 +417,13 @@ LV2_Handle Instantiate(const LV2_Descriptor*, double sample_rate, const char*,
 
 template <>
 LV2_Handle Instantiate<TrackerPlugin>(const LV2_Descriptor*, double sample_rate, const char*,
-                                      const LV2_Feature* const*) {
+                                      const LV2_Feature* const* features) {
   TrackerPlugin* plugin = new (std::nothrow) TrackerPlugin(static_cast<float>(sample_rate));
   if (plugin != nullptr && !plugin->Ready()) {
     delete plugin;
     return nullptr;
   }
+  if (plugin != nullptr) plugin->MapUrids(features);
   return plugin;
 }
 

@@ -143,13 +143,24 @@ std::string TrackerPorts(const char* output_class) {
       "still delays the fundamental by its group delay (docs/lv2.md).\" ;\n"
       "\t\tlv2:designation lv2:latency ;\n"
       "\t\tlv2:portProperty lv2:reportsLatency , lv2:integer ;\n"
-      "\t\tunits:unit units:frame\n",
+      "\t\tunits:unit units:frame\n"
+      "\t] , [\n"
+      "\t\ta lv2:InputPort , atom:AtomPort ;\n"
+      "\t\tatom:bufferType atom:Sequence ;\n"
+      "\t\tatom:supports time:Position ;\n"
+      "\t\tlv2:index %d ;\n"
+      "\t\tlv2:symbol \"position\" ;\n"
+      "\t\tlv2:name \"Transport Position\" ;\n"
+      "\t\trdfs:comment \"The host's transport position (time:frame, time:speed). While the "
+      "transport plays, the tracker's frames are put on the timeline, so that a render does not "
+      "depend on how many samples the plug-in ran before it. Needs the host's urid:map; without "
+      "it, or without a position, the frames start at activation.\"\n",
       kPortLowest, tonevolt::LiveTracker::kLowestHz, tonevolt::LiveTracker::kLowestHz,
       Decimal(kLowestDefaultHz).c_str(), Decimal(kLowestOffHz).c_str(),
       Decimal(kLowestMaxHz).c_str(), output_class, kPortGate,
       tonevolt::LiveTracker::kGateHysteresisDb, tonevolt::LiveTracker::kGateCloseSeconds,
       kPortThreshold, Decimal(kThresholdDefaultDb).c_str(), Decimal(kThresholdMinDb).c_str(),
-      Decimal(kThresholdMaxDb).c_str(), kPortHold, kHoldDefault, kPortLatency);
+      Decimal(kThresholdMaxDb).c_str(), kPortHold, kHoldDefault, kPortLatency, kPortPosition);
 }
 
 std::string Describe(const Plugin& plugin, int minor, int micro) {
@@ -174,7 +185,7 @@ std::string Describe(const Plugin& plugin, int minor, int micro) {
       ";\n"
       "\tlv2:minorVersion %d ;\n"
       "\tlv2:microVersion %d ;\n"
-      "\tlv2:optionalFeature lv2:hardRTCapable ;\n"
+      "\tlv2:optionalFeature lv2:hardRTCapable%s ;\n"
       "\tlv2:port [\n"
       "\t\ta lv2:InputPort , lv2:AudioPort ;\n"
       "\t\tlv2:index %d ;\n"
@@ -198,8 +209,8 @@ std::string Describe(const Plugin& plugin, int minor, int micro) {
       "\t\tlv2:maximum %s ;\n"
       "\t\tunits:unit units:hz ;\n"
       "\t\tlv2:portProperty pprops:logarithmic\n",
-      plugin.uri, plugin.name, plugin.use, minor, micro, kPortInput, plugin.output_class,
-      kPortPitch, pitch_comment.c_str(), kPortCutoff,
+      plugin.uri, plugin.name, plugin.use, minor, micro, plugin.tracker ? " , urid:map" : "",
+      kPortInput, plugin.output_class, kPortPitch, pitch_comment.c_str(), kPortCutoff,
       Decimal(plugin.tracker ? kTrackerCutoffDefaultHz : kCutoffDefaultHz).c_str(),
       Decimal(kCutoffMinHz).c_str(), Decimal(kCutoffMaxHz).c_str());
   text += ListPort(kPortOctave, "octave", "Octave", "Octave shift of the output.",
@@ -208,8 +219,9 @@ std::string Describe(const Plugin& plugin, int minor, int micro) {
                    "Output scaling: linear in frequency, or logarithmic through the module's "
                    "table.",
                    kScaleDefault, kScaleLabels, Itself);
-  text += ListPort(kPortOrder, "order", "Filter Order", "Poles of the low-pass.", kOrderDefault,
-                   kOrderLabels, OrderPolesOfIndex);
+  text += ListPort(kPortOrder, "order", "Filter Order", "Poles of the low-pass.",
+                   plugin.tracker ? kTrackerOrderDefault : kOrderDefault, kOrderLabels,
+                   OrderPolesOfIndex);
   if (plugin.tracker) text += TrackerPorts(plugin.output_class);
   return text + "\t] .\n";
 }
@@ -253,13 +265,16 @@ std::string Manifest(const char* binary) {
 
 std::string Descriptions(int minor, int micro) {
   std::string text =
+      "@prefix atom:   <http://lv2plug.in/ns/ext/atom#> .\n"
       "@prefix doap:   <http://usefulinc.com/ns/doap#> .\n"
       "@prefix foaf:   <http://xmlns.com/foaf/0.1/> .\n"
       "@prefix lv2:    <http://lv2plug.in/ns/lv2core#> .\n"
       "@prefix pprops: <http://lv2plug.in/ns/ext/port-props#> .\n"
       "@prefix rdf:    <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
       "@prefix rdfs:   <http://www.w3.org/2000/01/rdf-schema#> .\n"
+      "@prefix time:   <http://lv2plug.in/ns/ext/time#> .\n"
       "@prefix units:  <http://lv2plug.in/ns/extensions/units#> .\n"
+      "@prefix urid:   <http://lv2plug.in/ns/ext/urid#> .\n"
       "\n"
       "# Two pairs of plug-ins: the module alone, and the module behind the live tracker.\n"
       "# In each pair only the outputs' class differs.\n"

@@ -265,4 +265,57 @@ TEST_F(FollowTest, LiveHoldKeepsTheNotesReadingAfterIt) {
   }
 }
 
+// What live:hold holds is the note's settled reading, at either order: not
+// one sample of the ripple (at --cutoff 10 with one pole an A2's reading
+// ripples ±250 cents), and not a partial the tracker took for the pitch as
+// the note faded (a clarinet's third outlasting its fundamental): the gate
+// closes on that release first. Each note ends in silence; the held value
+// is read at the end of it.
+TEST_F(FollowTest, LiveHoldKeepsEachNotesSettledReading) {
+  struct Case {
+    const char* name;
+    int midi;
+    const char* order;
+    double release_seconds;  // the fundamental's fade to 1/e; 0: cut off
+    double within_cents;
+  };
+  const Case kCases[] = {
+      {"A2, one pole", 45, "1", 0, 8},
+      {"A2, two poles", 45, "2", 0, 2},
+      {"C4, one pole", 60, "1", 0, 8},
+      {"C4, two poles", 60, "2", 0, 2},
+      {"E5 fading, two poles", 76, "2", 0.03, 10},
+  };
+  constexpr int kRate = 44100;
+  constexpr double kBefore = 0.2, kNote = 0.6, kAfter = 1.0;
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const double hz = NoteHz(c.midi);
+    std::vector<float> x(static_cast<size_t>((kBefore + kNote + kAfter) * kRate), 0.0f);
+    double phase = 0;
+    for (size_t i = static_cast<size_t>(kBefore * kRate); i < x.size(); ++i) {
+      const double t = static_cast<double>(i) / kRate - kBefore - kNote;
+      if (t >= 0 && c.release_seconds <= 0) break;
+      // A third that fades four times as slowly as the fundamental.
+      const double fundamental = t < 0 ? 1 : std::exp(-t / c.release_seconds);
+      const double third = t < 0 ? 1 : std::exp(-t / (4 * c.release_seconds));
+      const double p = 2 * M_PI * phase;
+      x[i] = static_cast<float>(0.2 * fundamental * std::sin(p) +
+                                0.12 * third * std::sin(3 * p + 0.3) +
+                                0.05 * fundamental * std::sin(5 * p + 0.9));
+      phase += hz / kRate;
+      phase -= std::floor(phase);
+    }
+    WriteWav(Path("note.wav"), x, kRate);
+    Result r = Run("render '" + Path("note.wav") + "' '" + Path("out.wav") +
+                   "' --cutoff 10 --scale oct --order " + c.order + " --prefilter live:hold");
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::vector<float> held = ReadMono(Path("out.wav"));
+    ASSERT_EQ(held.size(), x.size());
+    const double volts = kVoltsPerUnit * held.back();
+    const double read = kOctaveReferenceHz * std::exp2(volts - kOctaveReferenceVolts);
+    EXPECT_NEAR(CentsOff(read, hz), 0, c.within_cents);
+  }
+}
+
 }  // namespace

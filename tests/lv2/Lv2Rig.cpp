@@ -1,6 +1,9 @@
 #include "Lv2Rig.h"
 
+#include <lv2/atom/forge.h>
 #include <lv2/core/lv2.h>
+#include <lv2/time/time.h>
+#include <lv2/urid/urid.h>
 
 #include <algorithm>
 #include <atomic>
@@ -9,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <map>
+#include <mutex>
 #include <random>
 
 #include "AllocationCounter.h"
@@ -159,9 +164,30 @@ std::vector<float> ModuleRender(double rate, const std::vector<Change>& changes,
 
 // ---------------------------------------------------------- the LV2 render
 
-Lv2Instance::Lv2Instance(const LilvPlugin* plugin, double rate)
-    : m_tracker(lilv_plugin_get_num_ports(plugin) == kTrackerPorts) {
-  const LV2_Feature* const features[] = {nullptr};
+namespace {
+
+// urid:map for every instance: one table, URIDs from 1.
+LV2_URID MapUri(LV2_URID_Map_Handle, const char* uri) {
+  static std::mutex mutex;
+  static std::map<std::string, LV2_URID> urids;
+  const std::lock_guard<std::mutex> lock(mutex);
+  return urids.emplace(uri, static_cast<LV2_URID>(urids.size() + 1)).first->second;
+}
+
+LV2_URID_Map g_map = {nullptr, MapUri};
+const LV2_Feature g_map_feature = {LV2_URID__map, &g_map};
+
+constexpr size_t kSequenceBytes = 4096;
+
+}  // namespace
+
+Lv2Instance::Lv2Instance(const LilvPlugin* plugin, double rate, bool map_urids)
+    : m_tracker(lilv_plugin_get_num_ports(plugin) == kTrackerPorts),
+      m_sequence(kSequenceBytes / sizeof(uint64_t)) {
+  const LV2_Feature* const mapped[] = {&g_map_feature, nullptr};
+  const LV2_Feature* const unmapped[] = {nullptr};
+  const LV2_Feature* const* features = map_urids ? mapped : unmapped;
+  m_positions.reserve(16);
   const FpuControlWords own = ReadFpuControlWords();
   LoadFpuControlWords(kHostStates[0]);
   m_instance = lilv_plugin_instantiate(plugin, rate, features);
@@ -175,7 +201,32 @@ Lv2Instance::Lv2Instance(const LilvPlugin* plugin, double rate)
     lilv_instance_connect_port(m_instance, kThreshold, &m_controls[5]);
     lilv_instance_connect_port(m_instance, kHold, &m_controls[6]);
     lilv_instance_connect_port(m_instance, kLatency, &m_latency);
+    WriteSequence();
+    lilv_instance_connect_port(m_instance, kPosition, m_sequence.data());
   }
+}
+
+void Lv2Instance::SetPosition(int64_t frame, float speed, uint32_t at) {
+  if (m_tracker) m_positions.push_back({frame, speed, at});
+}
+
+void Lv2Instance::WriteSequence() {
+  LV2_Atom_Forge forge;
+  lv2_atom_forge_init(&forge, &g_map);
+  lv2_atom_forge_set_buffer(&forge, reinterpret_cast<uint8_t*>(m_sequence.data()), kSequenceBytes);
+  LV2_Atom_Forge_Frame sequence, object;
+  lv2_atom_forge_sequence_head(&forge, &sequence, 0);
+  for (const Position& position : m_positions) {
+    lv2_atom_forge_frame_time(&forge, position.at);
+    lv2_atom_forge_object(&forge, &object, 0, MapUri(nullptr, LV2_TIME__Position));
+    lv2_atom_forge_key(&forge, MapUri(nullptr, LV2_TIME__frame));
+    lv2_atom_forge_long(&forge, position.frame);
+    lv2_atom_forge_key(&forge, MapUri(nullptr, LV2_TIME__speed));
+    lv2_atom_forge_float(&forge, position.speed);
+    lv2_atom_forge_pop(&forge, &object);
+  }
+  lv2_atom_forge_pop(&forge, &sequence);
+  m_positions.clear();
 }
 
 Lv2Instance::~Lv2Instance() {
@@ -211,6 +262,7 @@ void Lv2Instance::Run(const float* input, float* output, uint32_t count,
       gate = m_spare_gate.data();
     }
     lilv_instance_connect_port(m_instance, kGate, gate);
+    WriteSequence();
   }
   const FpuControlWords own = ReadFpuControlWords();
   allocation_counter::Start();
@@ -251,7 +303,7 @@ class BlockLengths {
 
 std::vector<float> Lv2Render(Lv2Instance& instance, const std::vector<Change>& changes,
                              const std::vector<float>& input, uint32_t seed, bool in_place,
-                             RunChecks* checks, std::vector<float>* gate) {
+                             RunChecks* checks, std::vector<float>* gate, const int64_t* timeline) {
   std::vector<float> output(input.size(), FromBits(0x7fbadbadu));
   if (in_place) output = input;
   if (gate != nullptr) gate->assign(input.size(), FromBits(0x7fbadbadu));
@@ -264,6 +316,7 @@ std::vector<float> Lv2Render(Lv2Instance& instance, const std::vector<Change>& c
     }
     if (next_change < changes.size()) end = changes[next_change].at;
     const uint32_t count = std::min(lengths.Next(), end - done);
+    if (timeline != nullptr) instance.SetPosition(*timeline + done, 1.0f);
     const float* in = in_place ? output.data() + done : input.data() + done;
     instance.Run(in, output.data() + done, count,
                  kHostStates[state++ % (sizeof kHostStates / sizeof kHostStates[0])], checks,
@@ -378,13 +431,14 @@ std::vector<std::pair<size_t, size_t>> OpenStretches(const std::vector<float>& g
 }
 
 TrackerRender RenderTracker(const char* uri, double rate, const std::vector<Change>& changes,
-                            const std::vector<float>& input, uint32_t seed, RunChecks* checks) {
-  Lv2Instance instance(FindPlugin(uri), rate);
+                            const std::vector<float>& input, uint32_t seed, RunChecks* checks,
+                            const int64_t* timeline, bool map_urids) {
+  Lv2Instance instance(FindPlugin(uri), rate, map_urids);
   instance.Set(changes[0].ports);
   instance.Activate();
   TrackerRender render;
-  render.pitch =
-      Lv2Render(instance, changes, input, seed, uri == kTrackerAudioUri, checks, &render.gate);
+  render.pitch = Lv2Render(instance, changes, input, seed, uri == kTrackerAudioUri, checks,
+                           &render.gate, timeline);
   EXPECT_EQ(instance.Latency(), 0.0f) << uri << ": the latency port";
   return render;
 }

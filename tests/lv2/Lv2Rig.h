@@ -34,7 +34,7 @@ inline constexpr const char* kAllPluginUris[] = {kCvUri, kAudioUri, kTrackerCvUr
 // Port indices, as the bundle numbers them (the description test checks them).
 inline constexpr uint32_t kInput = 0, kPitch = 1, kCutoff = 2, kOctave = 3, kScale = 4;
 inline constexpr uint32_t kOrder = 5, kLowest = 6, kGate = 7, kThreshold = 8, kHold = 9;
-inline constexpr uint32_t kLatency = 10, kTrackerPorts = 11;
+inline constexpr uint32_t kLatency = 10, kPosition = 11, kTrackerPorts = 12;
 
 inline const float kNaN = std::numeric_limits<float>::quiet_NaN();
 inline const float kInf = std::numeric_limits<float>::infinity();
@@ -141,10 +141,11 @@ struct RunChecks {
   std::string first_state_change;
 };
 
-// One instance of a plug-in, driven as a host drives it.
+// One instance of a plug-in, driven as a host drives it. It offers the
+// plug-in urid:map unless told not to.
 class Lv2Instance {
  public:
-  Lv2Instance(const LilvPlugin* plugin, double rate);
+  Lv2Instance(const LilvPlugin* plugin, double rate, bool map_urids = true);
   ~Lv2Instance();
   Lv2Instance(const Lv2Instance&) = delete;
   Lv2Instance& operator=(const Lv2Instance&) = delete;
@@ -159,6 +160,11 @@ class Lv2Instance {
   // What the latency port read after the last run().
   float Latency() const { return m_latency; }
 
+  // A time:Position (frame, speed) at sample `at` of the next run(), as a
+  // host sends its transport's; a tracker's position port is otherwise an
+  // empty sequence.
+  void SetPosition(int64_t frame, float speed, uint32_t at = 0);
+
   // One run() on these buffers under a host state, checked as a real-time
   // host needs: nothing allocated, the thread's state as it was. A tracker
   // writes its gate to gate, or to a buffer of its own when null.
@@ -166,8 +172,19 @@ class Lv2Instance {
            RunChecks* checks, float* gate = nullptr);
 
  private:
+  // The position port's sequence: empty, or the positions set since the
+  // last run().
+  void WriteSequence();
+
   LilvInstance* m_instance = nullptr;
   bool m_tracker;
+  struct Position {
+    int64_t frame;
+    float speed;
+    uint32_t at;
+  };
+  std::vector<Position> m_positions;
+  std::vector<uint64_t> m_sequence;  // 8-byte aligned, as atoms are
   float m_controls[7] = {40.0f, 0.0f, 0.0f, 1.0f, 41.2f, -50.0f, 1.0f};
   float m_latency = kNaN;
   std::vector<float> m_spare_gate;
@@ -177,10 +194,12 @@ class Lv2Instance {
 // first sample of the run() that starts at it; blocks are random between
 // changes; the host state before each run() cycles through kHostStates.
 // In place, input and output share one buffer. A tracker's gate goes to
-// *gate when given.
+// *gate when given. With a timeline, the input's first sample is at
+// *timeline on a playing transport: each run() carries its position.
 std::vector<float> Lv2Render(Lv2Instance& instance, const std::vector<Change>& changes,
                              const std::vector<float>& input, uint32_t seed, bool in_place,
-                             RunChecks* checks, std::vector<float>* gate = nullptr);
+                             RunChecks* checks, std::vector<float>* gate = nullptr,
+                             const int64_t* timeline = nullptr);
 
 // --------------------------------------------------------------- checks
 
@@ -213,7 +232,8 @@ struct TrackerRender {
   std::vector<float> pitch, gate;
 };
 TrackerRender RenderTracker(const char* uri, double rate, const std::vector<Change>& changes,
-                            const std::vector<float>& input, uint32_t seed, RunChecks* checks);
+                            const std::vector<float>& input, uint32_t seed, RunChecks* checks,
+                            const int64_t* timeline = nullptr, bool map_urids = true);
 
 // ------------------------------------------------------ the tool's files
 

@@ -14,9 +14,9 @@ uris=(https://tonevolt.invalid/lv2/tonevolt-cv https://tonevolt.invalid/lv2/tone
 names=("Tonevolt (CV output)" "Tonevolt (audio output)" "Tonevolt Tracker (CV output)"
   "Tonevolt Tracker (audio output)")
 outputs=("CV" "Audio" "CV" "Audio")
-port_counts=(6 6 11 11)
+port_counts=(6 6 12 12)
 plain_symbols="input pitch cutoff octave scale order"
-tracker_symbols="$plain_symbols lowest gate threshold hold latency"
+tracker_symbols="$plain_symbols lowest gate threshold hold latency position"
 
 fail() {
   echo "FAIL: $*" >&2

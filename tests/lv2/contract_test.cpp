@@ -147,11 +147,16 @@ TEST(Contract, TheLv2BundleDescribesItsPortsFromTheContract) {
       // the module's least.
       const bool tracker_cutoff = std::string(want.symbol) == "cutoff" &&
                                   std::string(uri).find("tracker") != std::string::npos;
+      // Their order defaults to two poles, what the advice gives a line
+      // with that cutoff.
+      const bool tracker_order = std::string(want.symbol) == "order" &&
+                                 std::string(uri).find("tracker") != std::string::npos;
       EXPECT_EQ(
           lilv_node_as_float(fallback),
           tracker_cutoff
               ? std::max(kCutoffMinHz, static_cast<float>(tonevolt::LiveOptions{}.lowest_hz / 16))
-              : want.fallback);
+          : tracker_order ? static_cast<float>(OrderPolesOfIndex(kOrderTwoPoles))
+                          : want.fallback);
       for (LilvNode* n : {fallback, minimum, maximum}) lilv_node_free(n);
       EXPECT_EQ(ScalePoints(plugin, port), want.points);
     }
@@ -179,6 +184,22 @@ TEST(Contract, TheLv2BundleDescribesItsPortsFromTheContract) {
       lilv_port_get_range(plugin, port, &fallback, nullptr, nullptr);
       EXPECT_EQ(lilv_node_as_float(fallback), static_cast<float>(want)) << symbol_text;
       lilv_node_free(fallback);
+    }
+    // The trackers take the host's transport position on their last port,
+    // after every port hosts knew before it.
+    {
+      LilvNode* symbol = lilv_new_string(world, "position");
+      const LilvPort* port = lilv_plugin_get_port_by_symbol(plugin, symbol);
+      lilv_node_free(symbol);
+      if (lilv_plugin_get_num_ports(plugin) == 6) {
+        EXPECT_EQ(port, nullptr);
+      } else {
+        ASSERT_NE(port, nullptr);
+        EXPECT_EQ(lilv_port_get_index(plugin, port), lilv_plugin_get_num_ports(plugin) - 1);
+        LilvNode* position = lilv_new_uri(world, "http://lv2plug.in/ns/ext/time#Position");
+        EXPECT_TRUE(lilv_port_supports_event(plugin, port, position));
+        lilv_node_free(position);
+      }
     }
     // Hosts name the maker from doap:maintainer; without one they show "Unknown".
     LilvNode* author = lilv_plugin_get_author_name(plugin);

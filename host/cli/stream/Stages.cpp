@@ -53,7 +53,8 @@ std::unique_ptr<PrefilterStage> PrefilterStage::Create(const PrefilterChoice& ch
   if (choice.kind == PrefilterChoice::Kind::kLive) {
     stage->m_live = std::make_unique<LiveTracker>(rate, LiveOptions());
     if (choice.hold)
-      stage->m_hold.note_hold = std::make_unique<NoteHold>(stage->m_live->CloseDelaySamples());
+      stage->m_hold.note_hold =
+          std::make_unique<NoteHold>(stage->m_live->CloseDelaySamples(), rate);
     return stage;
   }
   stage->m_filter = Prefilter::Create(choice, rate, error);
@@ -72,8 +73,10 @@ bool PrefilterStage::Process(const std::vector<float>& in, std::vector<float>* o
   out->resize(in.size());
   if (m_hold.note_hold) {
     m_gate.resize(in.size());
-    m_live->Process(in.data(), out->data(), m_gate.data(), in.size());
+    m_note_hz.resize(in.size());
+    m_live->Process(in.data(), out->data(), m_gate.data(), in.size(), m_note_hz.data());
     m_hold.gates.insert(m_hold.gates.end(), m_gate.begin(), m_gate.end());
+    m_hold.note_hz.insert(m_hold.note_hz.end(), m_note_hz.begin(), m_note_hz.end());
   } else if (m_live) {
     m_live->Process(in.data(), out->data(), nullptr, in.size());
   } else {
@@ -83,14 +86,17 @@ bool PrefilterStage::Process(const std::vector<float>& in, std::vector<float>* o
 }
 
 // The module gives back, in order, as many samples as it was given: each
-// takes the gate of the sample it was made from.
+// takes the gate and pitch of the sample it was made from.
 bool PrefilterStage::HoldStage::Process(const std::vector<float>& in, std::vector<float>* out,
                                         std::string*) {
   *out = in;
   const auto end = gates.begin() + static_cast<std::ptrdiff_t>(in.size());
   run.assign(gates.begin(), end);
   gates.erase(gates.begin(), end);
-  note_hold->Process(out->data(), run.data(), out->size(), true);
+  const auto hz_end = note_hz.begin() + static_cast<std::ptrdiff_t>(in.size());
+  run_hz.assign(note_hz.begin(), hz_end);
+  note_hz.erase(note_hz.begin(), hz_end);
+  note_hold->Process(out->data(), run.data(), run_hz.data(), out->size(), true);
   return true;
 }
 

@@ -76,8 +76,9 @@ class PrefilterStage : public BlockStage {
    public:
     bool Process(const std::vector<float>& in, std::vector<float>* out, std::string*) override;
     std::unique_ptr<NoteHold> note_hold;
-    std::deque<float> gates;  // of samples on their way through the module
-    std::vector<float> run;
+    // Gate and pitch of samples on their way through the module.
+    std::deque<float> gates, note_hz;
+    std::vector<float> run, run_hz;
   };
 
   void Follow(bool finished, std::vector<float>* out);
@@ -86,7 +87,7 @@ class PrefilterStage : public BlockStage {
   std::unique_ptr<Prefilter> m_filter;       // fixed
   std::unique_ptr<LiveTracker> m_live;       // following as it comes
   HoldStage m_hold;                          // behind the module, for live:hold
-  std::vector<float> m_gate;                 // the live tracker's, for m_hold
+  std::vector<float> m_gate, m_note_hz;      // the live tracker's, for m_hold
   std::unique_ptr<MelodyTracker> m_tracker;  // following
   std::unique_ptr<FollowFilter> m_follow;
   PitchTracker* m_shared_with = nullptr;

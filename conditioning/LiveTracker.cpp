@@ -17,8 +17,9 @@ constexpr size_t kAlignPiece = 256;
 }  // namespace
 
 LiveTracker::LiveTracker(double sample_rate, const LiveOptions& options)
-    : m_rate(sample_rate), m_options(options) {
-  m_level_window.resize(CloseDelaySamples(sample_rate, options.lowest_hz));
+    : m_rate(sample_rate),
+      m_options(options),
+      m_level(CloseDelaySamples(sample_rate, options.lowest_hz)) {
   m_silence.resize(kAlignPiece);
   SetThreshold(options.threshold_db);
   Reset();
@@ -51,14 +52,11 @@ void LiveTracker::Reset() {
   m_released = false;
   m_least_db = 0;
   m_taken = 0;
-  std::fill(m_level_window.begin(), m_level_window.end(), 0.0);
-  m_level_pos = 0;
-  m_level_sum = 0;
+  m_level.Reset();
 }
 
 void LiveTracker::Process(const float* in, float* out, float* gate, size_t count, float* note_hz) {
   const int64_t close_after = static_cast<int64_t>(kGateCloseSeconds * m_rate);
-  const double window = static_cast<double>(m_level_window.size());
   m_taken += static_cast<int64_t>(count);
   size_t done = 0;
   while (done < count) {
@@ -70,12 +68,7 @@ void LiveTracker::Process(const float* in, float* out, float* gate, size_t count
     // The input is read before the filter may overwrite it.
     m_tracker->Process(in + done, run);
     for (size_t i = 0; i < run; ++i) {
-      const double x = std::isfinite(in[done + i]) ? static_cast<double>(in[done + i]) : 0.0;
-      double& oldest = m_level_window[m_level_pos];
-      m_level_sum += x * x - oldest;
-      oldest = x * x;
-      m_level_pos = m_level_pos + 1 == m_level_window.size() ? 0 : m_level_pos + 1;
-      const double power = m_level_sum / window;
+      const double power = m_level.Push(in[done + i]);
       m_quiet[i] = power < m_close_power;
       if (m_quiet[i]) m_released = false;
       if (m_gate_open && (m_quiet[i] || m_pitchless + static_cast<int64_t>(i) >= close_after)) {

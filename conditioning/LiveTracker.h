@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "conditioning/RecentLevel.h"
+
 namespace tonevolt {
 
 class MelodyTracker;
@@ -86,7 +88,7 @@ class LiveTracker {
     const long samples = std::lround(sample_rate / lowest);
     return static_cast<size_t>(samples > 1 ? samples : 1);
   }
-  size_t CloseDelaySamples() const { return m_level_window.size(); }
+  size_t CloseDelaySamples() const { return m_level.Window(); }
 
   // Samples the conditioning holds its output back by: none.
   static constexpr uint32_t kLatencySamples = 0;
@@ -110,10 +112,7 @@ class LiveTracker {
   double m_least_db = 0;    // the least frame level since the release
   int64_t m_pitchless = 0;  // samples since the last frame with a pitch
   double m_note_hz = 0;     // the newest frame's pitch above 0
-  // The input's squares over the last longest period, and their sum.
-  std::vector<double> m_level_window;
-  size_t m_level_pos = 0;
-  double m_level_sum = 0;
+  RecentLevel m_level;  // over the last longest period
   std::vector<uint8_t> m_quiet;  // per sample of a run: below the closing level
   int64_t m_taken = 0;           // samples processed since Reset(), aligning ones included
   std::vector<float> m_silence;  // what Align() reads, a piece at a time

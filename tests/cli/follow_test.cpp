@@ -172,7 +172,9 @@ TEST_F(FollowTest, NoReadingOffThePlayedNoteIsOk) {
       ++off_rows;
       EXPECT_EQ(row.text.find("  ok"), std::string::npos) << row.text << "\n" << r.out;
     }
-    if (std::string(prefilter) == "off") EXPECT_GT(off_rows, 0) << r.out;
+    if (std::string(prefilter) == "off") {
+      EXPECT_GT(off_rows, 0) << r.out;
+    }
   }
 }
 

@@ -1,10 +1,12 @@
-// advise through the built program: where it puts note boundaries and what
-// it calls harmonics, on lines of tones made here whose boundaries are
-// known; and that what it suggests agrees with what it measured, and pastes
-// into render.
+// advise through the built program: where it puts note boundaries, what it
+// calls harmonics and how deep it finds a vibrato, on lines of tones made
+// here whose notes are known; and that what it suggests agrees with what it
+// measured, and pastes into render.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <sstream>
@@ -25,7 +27,23 @@ struct Played {
   double seconds;
 };
 
-enum class Timbre { kSine, kOddHarmonics };
+enum class Timbre { kSine, kOddHarmonics, kSawtooth };
+
+// One sample at this phase (radians).
+double Wave(Timbre timbre, double phase) {
+  switch (timbre) {
+    case Timbre::kSine:
+      return 0.5 * std::sin(phase);
+    case Timbre::kOddHarmonics:
+      return 0.25 * std::sin(phase) + 0.3 * std::sin(3 * phase + 0.3) +
+             0.2 * std::sin(5 * phase + 0.9);
+    case Timbre::kSawtooth: {
+      const double cycles = phase / (2 * M_PI);
+      return cycles - std::floor(cycles) - 0.5;
+    }
+  }
+  return 0;
+}
 
 // A line of notes with no rests, its phase running on across each change;
 // with a noise floor of this RMS, as a recording has.
@@ -38,10 +56,7 @@ std::vector<float> Line(const std::vector<Played>& notes, Timbre timbre, double 
     double hz = 440.0 * std::exp2((n.midi - 69) / 12.0);
     size_t count = static_cast<size_t>(std::lround(n.seconds * kRate));
     for (size_t i = 0; i < count; ++i) {
-      double v = timbre == Timbre::kSine
-                     ? 0.5 * std::sin(phase)
-                     : 0.25 * std::sin(phase) + 0.3 * std::sin(3 * phase + 0.3) +
-                           0.2 * std::sin(5 * phase + 0.9);
+      double v = Wave(timbre, phase);
       x.push_back(static_cast<float>(noise > 0 ? v + floor(engine) : v));
       phase += 2 * M_PI * hz / kRate;
     }
@@ -131,6 +146,25 @@ const LineCase kLines[] = {
      Timbre::kOddHarmonics,
      kHarmonicsWithin,
      {{52, 0.5}, {55, 0.4}, {59, 0.6}, {64, 0.3}, {62, 0.5}, {57, 0.8}}},
+    // A semitone each way and back, as a vibrato swings but held: no swing.
+    {"sine_semitone_steps",
+     Timbre::kSine,
+     kSineWithin,
+     {{69, 0.2},
+      {70, 0.2},
+      {71, 0.2},
+      {70, 0.2},
+      {69, 0.2},
+      {70, 0.2},
+      {69, 0.2},
+      {68, 0.2},
+      {69, 0.2},
+      {68, 0.2},
+      {67, 0.2}}},
+    {"sine_semitone_turns",
+     Timbre::kSine,
+     kSineWithin,
+     {{69, 0.15}, {70, 0.15}, {69, 0.15}, {70, 0.15}, {69, 0.15}, {70, 0.15}, {69, 0.15}}},
 };
 
 class AdviseLineTest : public CliTest, public ::testing::WithParamInterface<LineCase> {};

@@ -22,6 +22,11 @@ constexpr double kNoteToleranceCents = 50;
 // the output counts as a note from one such frame less.
 constexpr double kShortestNoteSeconds = 0.1;
 constexpr double kShortestStretchSeconds = 0.08;
+// Vibrato, a note's pitch swinging about its own, as played: 4 Hz or
+// faster, up to 100 cents either side. It is no change of note, however
+// far past the tolerance its swing takes the pitch.
+constexpr double kSlowestVibratoHz = 4;
+constexpr double kDeepestVibratoCents = 100;
 
 class HeldPitch {
  public:

@@ -80,7 +80,7 @@ struct PlayedNote {
   float quiet_db = 0;                      // hops quieter than this are not its sound
   size_t heard_first = 0, heard_last = 0;  // the frames the tracker heard it in
   double hz = 0;                           // median tracked
-  double vibrato_cents = 0;                // VibratoCents
+  double vibrato_cents = 0;                // HeardSwing
   double crossings_per_period = 0;
   bool harmonics = false;
   double Start() const { return start_s; }

@@ -50,6 +50,15 @@ constexpr size_t kLongestSwingFrames =
     static_cast<size_t>(0.5 / kSlowestVibratoHz / kTrackedHopSeconds) + 2;
 constexpr size_t kFewestSwings = 3;
 constexpr size_t kFramesBetweenSwings = 3;
+// Crossings a period within this of a whole number come in whole periods.
+constexpr double kWholeCrossingsWithin = 0.05;
+// Spans further off the note than a vibrato goes, out of all: more, and
+// the crossings are not the note's.
+constexpr double kStraySpansShare = 0.1;
+// Of a vibrato's swing, the share that the tracker's window keeps at least,
+// up to 8 Hz (measured on sines and sawtooths 15 to 100 cents deep: a
+// third at 8 Hz and 15 cents).
+constexpr double kTrackedShareOfSwing = 0.25;
 
 }  // namespace
 
@@ -253,7 +262,7 @@ std::vector<PlayedNote> TrackedNotes(const std::vector<TrackedFrame>& frames,
     }
     double middle = Percentile(cents, 0.5);
     n.hz = 440.0 * std::exp2(middle / 1200);
-    n.vibrato_cents = HeardSwing(heard_held.heard, runs, n);
+    n.vibrato_cents = HeardSwing(heard_held.heard, runs, n);  // FindNotes measures it again
     n.quiet_db = static_cast<float>(Percentile(levels, 0.5) - kQuietBelowNoteDb);
     // A run behind a note that never comes within kReleaseBelowNoteDb of
     // that note's level, nor rises above where the note faded out, is its
@@ -492,6 +501,100 @@ bool DropShort(std::vector<PlayedNote>* notes) {
   return dropped;
 }
 
+// A note's pitch over spans of whole periods from its crossings, one from
+// each hop's first crossing, about a hop long: half the spread of the
+// middle 90 % of them, in cents. The crossings follow a vibrato period by
+// period, where the tracker's window holds much of a cycle. NaN where they
+// measure no swing: where they come in no whole number a period (partials
+// that cross zero now and then, noise), where too many spans lie further
+// off the note than a vibrato goes (a crossing gained or lost), and where
+// the pitch moves more from one hop to the next than about the note (as
+// their jitter does, where a vibrato moves smoothly).
+double CrossingSwing(const std::vector<TrackedFrame>& frames, const PlayedNote& n, size_t lo,
+                     size_t hi) {
+  const double per_period = n.crossings_per_period;
+  const auto whole = static_cast<uint64_t>(std::lround(per_period));
+  if (whole < 2 || std::fabs(per_period - static_cast<double>(whole)) > kWholeCrossingsWithin)
+    return NAN;
+  struct Point {
+    size_t hop;
+    bool first;      // of its hop
+    double at;       // samples
+    uint64_t index;  // of its crossing in the note
+  };
+  // Points of consecutive hops inside the note and loud enough to be it.
+  std::vector<std::vector<Point>> stretches;
+  uint64_t index = 0;
+  bool inside = false;
+  for (size_t k = n.first; k <= n.last && k < frames.size(); ++k) {
+    const HopCrossings& h = frames[k].hop;
+    const bool usable = k >= lo && k <= hi && frames[k].level_db >= n.quiet_db;
+    if (usable && !inside) stretches.emplace_back();
+    if (usable && h.count > 0)
+      stretches.back().push_back({k, true, CrossingTime(k, h.first, h.first_lead), index});
+    if (usable && h.count > 1)
+      stretches.back().push_back(
+          {k, false, CrossingTime(k, h.last, h.last_lead), index + h.count - 1});
+    index += h.count;
+    inside = usable;
+  }
+  const double longest = 2 * kTrackedHop + kTrackedRate / n.hz;
+  struct Estimate {
+    size_t hop;
+    double cents;
+  };
+  std::vector<Estimate> estimates;
+  size_t stray = 0;
+  for (const std::vector<Point>& points : stretches) {
+    for (size_t i = 0; i < points.size(); ++i) {
+      if (!points[i].first) continue;
+      for (size_t j = i + 1; j < points.size(); ++j) {
+        const double span = points[j].at - points[i].at;
+        if (span > longest) break;
+        const uint64_t crossings = points[j].index - points[i].index;
+        if (crossings % whole != 0 || span < kTrackedHop) continue;
+        const double hz = static_cast<double>(crossings / whole) * kTrackedRate / span;
+        const double off = Cents(hz, n.hz);
+        if (std::fabs(off) <= 2 * kDeepestVibratoCents)
+          estimates.push_back({points[i].hop, off});
+        else
+          ++stray;
+        break;
+      }
+    }
+  }
+  if (estimates.empty() || stray > kStraySpansShare * static_cast<double>(estimates.size() + stray))
+    return NAN;
+  double mean = 0;
+  for (const Estimate& e : estimates) mean += e.cents / estimates.size();
+  double about = 0, step = 0;
+  size_t steps = 0;
+  std::vector<double> cents;
+  for (size_t i = 0; i < estimates.size(); ++i) {
+    about += (estimates[i].cents - mean) * (estimates[i].cents - mean);
+    if (i > 0 && estimates[i].hop == estimates[i - 1].hop + 1) {
+      step += (estimates[i].cents - estimates[i - 1].cents) *
+              (estimates[i].cents - estimates[i - 1].cents);
+      ++steps;
+    }
+    cents.push_back(estimates[i].cents);
+  }
+  if (steps == 0 || step / steps >= about / estimates.size()) return NAN;
+  return (Percentile(cents, 0.95) - Percentile(cents, 0.05)) / 2;
+}
+
+// How far a note's pitch swings about its own, inside the note (without
+// the hops whose window reaches past its ends): as its crossings measure
+// it, where they measure no more than the tracker hears allows (its window
+// keeps at least kTrackedShareOfSwing of a vibrato up to 8 Hz: more is
+// partials' crossings coming and going); else as the tracker hears it.
+double VibratoCents(const std::vector<TrackedFrame>& frames, const PlayedNote& n,
+                    double heard_swing) {
+  if (n.last < n.first + 2 * kWindowHops) return heard_swing;
+  const double swing = CrossingSwing(frames, n, n.first + kWindowHops, n.last - kWindowHops);
+  return swing <= heard_swing / kTrackedShareOfSwing ? swing : heard_swing;
+}
+
 }  // namespace
 
 std::vector<PlayedNote> FindNotes(const std::vector<TrackedFrame>& frames) {
@@ -505,6 +608,7 @@ std::vector<PlayedNote> FindNotes(const std::vector<TrackedFrame>& frames) {
     CrossingCount count = CountCrossings(frames, n, [&](size_t k) { return frames[k].hop.count; });
     n.crossings_per_period = count.periods > 0 ? count.crossings / count.periods : 0;
     n.harmonics = count.Harmonics();
+    n.vibrato_cents = VibratoCents(frames, n, n.vibrato_cents);
   }
   return notes;
 }

@@ -55,6 +55,10 @@ constexpr double kWholeCrossingsWithin = 0.05;
 // Spans further off the note than a vibrato goes, out of all: more, and
 // the crossings are not the note's.
 constexpr double kStraySpansShare = 0.1;
+// A pitch that moves smoothly, as a vibrato up to 8 Hz does, moves less
+// from one hop to the next than this share of how far it lies about its
+// mean (in squares: a third at 8 Hz); jitter, twice as far.
+constexpr double kSmoothSteps = 0.5;
 // Of a vibrato's swing, the share that the tracker's window keeps at least,
 // up to 8 Hz (measured on sines and sawtooths 15 to 100 cents deep: a
 // third at 8 Hz and 15 cents).
@@ -508,8 +512,8 @@ bool DropShort(std::vector<PlayedNote>* notes) {
 // measure no swing: where they come in no whole number a period (partials
 // that cross zero now and then, noise), where too many spans lie further
 // off the note than a vibrato goes (a crossing gained or lost), and where
-// the pitch moves more from one hop to the next than about the note (as
-// their jitter does, where a vibrato moves smoothly).
+// the pitch does not move smoothly from hop to hop (kSmoothSteps), as
+// their jitter does not.
 double CrossingSwing(const std::vector<TrackedFrame>& frames, const PlayedNote& n, size_t lo,
                      size_t hi) {
   const double per_period = n.crossings_per_period;
@@ -579,7 +583,7 @@ double CrossingSwing(const std::vector<TrackedFrame>& frames, const PlayedNote& 
     }
     cents.push_back(estimates[i].cents);
   }
-  if (steps == 0 || step / steps >= about / estimates.size()) return NAN;
+  if (steps == 0 || step / steps >= kSmoothSteps * about / estimates.size()) return NAN;
   return (Percentile(cents, 0.95) - Percentile(cents, 0.05)) / 2;
 }
 

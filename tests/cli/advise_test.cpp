@@ -1,10 +1,12 @@
-// advise through the built program: where it puts note boundaries and what
-// it calls harmonics, on lines of tones made here whose boundaries are
-// known; and that what it suggests agrees with what it measured, and pastes
-// into render.
+// advise through the built program: where it puts note boundaries, what it
+// calls harmonics and how deep it finds a vibrato, on lines of tones made
+// here whose notes are known; and that what it suggests agrees with what it
+// measured, and pastes into render.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <sstream>
@@ -25,7 +27,23 @@ struct Played {
   double seconds;
 };
 
-enum class Timbre { kSine, kOddHarmonics };
+enum class Timbre { kSine, kOddHarmonics, kSawtooth };
+
+// One sample at this phase (radians).
+double Wave(Timbre timbre, double phase) {
+  switch (timbre) {
+    case Timbre::kSine:
+      return 0.5 * std::sin(phase);
+    case Timbre::kOddHarmonics:
+      return 0.25 * std::sin(phase) + 0.3 * std::sin(3 * phase + 0.3) +
+             0.2 * std::sin(5 * phase + 0.9);
+    case Timbre::kSawtooth: {
+      const double cycles = phase / (2 * M_PI);
+      return cycles - std::floor(cycles) - 0.5;
+    }
+  }
+  return 0;
+}
 
 // A line of notes with no rests, its phase running on across each change;
 // with a noise floor of this RMS, as a recording has.
@@ -38,10 +56,7 @@ std::vector<float> Line(const std::vector<Played>& notes, Timbre timbre, double 
     double hz = 440.0 * std::exp2((n.midi - 69) / 12.0);
     size_t count = static_cast<size_t>(std::lround(n.seconds * kRate));
     for (size_t i = 0; i < count; ++i) {
-      double v = timbre == Timbre::kSine
-                     ? 0.5 * std::sin(phase)
-                     : 0.25 * std::sin(phase) + 0.3 * std::sin(3 * phase + 0.3) +
-                           0.2 * std::sin(5 * phase + 0.9);
+      double v = Wave(timbre, phase);
       x.push_back(static_cast<float>(noise > 0 ? v + floor(engine) : v));
       phase += 2 * M_PI * hz / kRate;
     }
@@ -131,6 +146,25 @@ const LineCase kLines[] = {
      Timbre::kOddHarmonics,
      kHarmonicsWithin,
      {{52, 0.5}, {55, 0.4}, {59, 0.6}, {64, 0.3}, {62, 0.5}, {57, 0.8}}},
+    // A semitone each way and back, as a vibrato swings but held: no swing.
+    {"sine_semitone_steps",
+     Timbre::kSine,
+     kSineWithin,
+     {{69, 0.2},
+      {70, 0.2},
+      {71, 0.2},
+      {70, 0.2},
+      {69, 0.2},
+      {70, 0.2},
+      {69, 0.2},
+      {68, 0.2},
+      {69, 0.2},
+      {68, 0.2},
+      {67, 0.2}}},
+    {"sine_semitone_turns",
+     Timbre::kSine,
+     kSineWithin,
+     {{69, 0.15}, {70, 0.15}, {69, 0.15}, {70, 0.15}, {69, 0.15}, {70, 0.15}, {69, 0.15}}},
 };
 
 class AdviseLineTest : public CliTest, public ::testing::WithParamInterface<LineCase> {};
@@ -176,6 +210,58 @@ TEST_P(AdviseLineTest, BoundariesAndHarmonics) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, AdviseLineTest, ::testing::ValuesIn(kLines),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct VibratoCase {
+  const char* name;
+  Timbre timbre;
+  double cents, hz;  // either side of A4, so many times a second
+};
+
+const VibratoCase kVibratos[] = {
+    {"sine_15c_4Hz", Timbre::kSine, 15, 4},      {"sine_15c_8Hz", Timbre::kSine, 15, 8},
+    {"sine_30c_5_5Hz", Timbre::kSine, 30, 5.5},  {"sine_50c_4Hz", Timbre::kSine, 50, 4},
+    {"sine_50c_5_5Hz", Timbre::kSine, 50, 5.5},  {"sine_50c_8Hz", Timbre::kSine, 50, 8},
+    {"sine_100c_4Hz", Timbre::kSine, 100, 4},    {"sine_100c_5_5Hz", Timbre::kSine, 100, 5.5},
+    {"sine_100c_8Hz", Timbre::kSine, 100, 8},    {"saw_15c_5_5Hz", Timbre::kSawtooth, 15, 5.5},
+    {"saw_30c_8Hz", Timbre::kSawtooth, 30, 8},   {"saw_50c_5_5Hz", Timbre::kSawtooth, 50, 5.5},
+    {"saw_100c_4Hz", Timbre::kSawtooth, 100, 4}, {"saw_100c_5_5Hz", Timbre::kSawtooth, 100, 5.5},
+    {"saw_100c_8Hz", Timbre::kSawtooth, 100, 8},
+};
+
+class AdviseVibratoTest : public CliTest, public ::testing::WithParamInterface<VibratoCase> {};
+
+// An A4 held for 3 s with vibrato is one note at A4, the centre of its
+// swing, however deep and fast the swing (up to 100 cents either side, 4 to
+// 8 Hz), and the Vibrato line gives its depth within 3 cents or a tenth.
+TEST_P(AdviseVibratoTest, OneNoteAndItsDepth) {
+  const VibratoCase& c = GetParam();
+  std::vector<float> x(3 * kRate);
+  double phase = 0;
+  for (size_t i = 0; i < x.size(); ++i) {
+    x[i] = static_cast<float>(Wave(c.timbre, phase));
+    phase +=
+        2 * M_PI * 440 * std::exp2(c.cents / 1200 * std::sin(2 * M_PI * c.hz * i / kRate)) / kRate;
+  }
+  WriteWav(Path("vibrato.wav"), x, kRate);
+  Result r = Run("advise '" + Path("vibrato.wav") + "'");
+  ASSERT_EQ(r.code, 0) << r.err;
+  double hz = 0;
+  const size_t pitch = r.out.find("Pitch     A4 (");
+  ASSERT_NE(pitch, std::string::npos) << r.out;
+  ASSERT_EQ(std::sscanf(r.out.c_str() + pitch, "Pitch     A4 (%lf Hz) to A4", &hz), 1) << r.out;
+  EXPECT_NEAR(1200 * std::log2(hz / 440), 0, 5) << r.out;
+  EXPECT_NE(r.out.find(", 1 note tracked"), std::string::npos) << r.out;
+  EXPECT_EQ(MeasuredStarts(r.out).size(), 1u) << r.out;
+
+  double depth = 0;
+  const size_t vibrato = r.out.find("Vibrato   up to +-");
+  ASSERT_NE(vibrato, std::string::npos) << r.out;
+  ASSERT_EQ(std::sscanf(r.out.c_str() + vibrato, "Vibrato   up to +-%lf cents", &depth), 1);
+  EXPECT_NEAR(depth, c.cents, std::max(3.0, 0.1 * c.cents)) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Vibratos, AdviseVibratoTest, ::testing::ValuesIn(kVibratos),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A line of odd harmonics over three octaves, where no fixed filter serves

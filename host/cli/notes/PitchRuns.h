@@ -29,6 +29,12 @@ constexpr double kShortestStretchSeconds = 0.08;
 // have faded), against a melody's note changes (a frame or two of a note).
 constexpr double kChordShareOfFrames = 0.3;
 
+// Vibrato, a note's pitch swinging about its own, as played: 4 Hz or
+// faster, up to 100 cents either side. It is no change of note, however
+// far past the tolerance its swing takes the pitch.
+constexpr double kSlowestVibratoHz = 4;
+constexpr double kDeepestVibratoCents = 100;
+
 class HeldPitch {
  public:
   explicit HeldPitch(double tolerance_cents) : m_tolerance(tolerance_cents) {}

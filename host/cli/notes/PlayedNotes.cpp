@@ -41,6 +41,28 @@ constexpr double kMostlySeveralPitches = 0.66;
 // 17-71 % of its frames with a single pitch; a melody's 97-99 % (81 % at
 // eight notes a second), a single note's 84 % or more.
 constexpr double kLeastHeldShare = 0.75;
+// A vibrato's swing, as the tracker hears it: a run of frames beyond the
+// tolerance on one side of the note's pitch, then one on the other, each
+// half a cycle long at most (placed to a frame at either end), at least
+// three of them (there, back and there again), with a few frames between
+// (those across the middle, an octave slip).
+constexpr size_t kLongestSwingFrames =
+    static_cast<size_t>(0.5 / kSlowestVibratoHz / kTrackedHopSeconds) + 2;
+constexpr size_t kFewestSwings = 3;
+constexpr size_t kFramesBetweenSwings = 3;
+// Crossings a period within this of a whole number come in whole periods.
+constexpr double kWholeCrossingsWithin = 0.05;
+// Spans further off the note than a vibrato goes, out of all: more, and
+// the crossings are not the note's.
+constexpr double kStraySpansShare = 0.1;
+// A pitch that moves smoothly, as a vibrato up to 8 Hz does, moves less
+// from one hop to the next than this share of how far it lies about its
+// mean (in squares: a third at 8 Hz); jitter, twice as far.
+constexpr double kSmoothSteps = 0.5;
+// Of a vibrato's swing, the share that the tracker's window keeps at least,
+// up to 8 Hz (measured on sines and sawtooths 15 to 100 cents deep: a
+// third at 8 Hz and 15 cents).
+constexpr double kTrackedShareOfSwing = 0.25;
 
 }  // namespace
 
@@ -62,32 +84,129 @@ namespace {
 // alone: no attack, release or neighbouring note.
 constexpr size_t kWindowHops = kTrackedWindow / 2 / kTrackedHop;
 
-// Half the spread of the middle 90 % of a note's pitch, inside the note:
-// over the runs it was found in (not the slips between them), each without
-// the frames whose window reaches past its ends. 0 for a note too short.
-double VibratoCents(const std::vector<TrackedFrame>& frames, const std::vector<PlayedNote>& runs,
-                    const PlayedNote& n) {
+struct Vibrato {
+  size_t first = 0, last = 0;    // frames
+  double centre = 0, width = 0;  // cents; width: from one side's swings to the other's
+};
+
+// Where the heard pitch swings as a vibrato does (kLongestSwingFrames):
+// runs of frames held within the tolerance, each on the other side of the
+// one before and back within the tolerance of the one before that, so that
+// their centre holds. Notes that change stay apart: a line moves on rather
+// than back, and a note held longer than half a vibrato's cycle is no swing.
+std::vector<Vibrato> FindVibratos(const std::vector<double>& heard) {
+  struct Swing {
+    size_t first, last;
+    double mean;
+  };
+  std::vector<Swing> swings;
+  for (const PitchRun& run : FindPitchRuns(heard, kNoteToleranceCents)) {
+    if (run.Length() < kShortestHeardFrames) continue;  // passing
+    double sum = 0;
+    for (size_t k = run.first; k <= run.last; ++k) sum += heard[k];
+    swings.push_back({run.first, run.last, sum / run.Length()});
+  }
+  std::vector<Vibrato> found;
+  // Swings [from, to) as one vibrato, centred between its two sides.
+  auto close = [&](size_t from, size_t to) {
+    if (to - from < kFewestSwings) return false;
+    double sum[2] = {0, 0}, count[2] = {0, 0};
+    for (size_t i = from; i < to; ++i) {
+      sum[(i - from) % 2] += swings[i].mean;
+      ++count[(i - from) % 2];
+    }
+    const double side[2] = {sum[0] / count[0], sum[1] / count[1]};
+    found.push_back({swings[from].first, swings[to - 1].last, (side[0] + side[1]) / 2,
+                     std::fabs(side[0] - side[1])});
+    return true;
+  };
+  auto follows = [&](size_t i) {
+    const Swing &a = swings[i - 1], &b = swings[i];
+    return b.first - a.last - 1 <= kFramesBetweenSwings &&
+           std::fabs(b.mean - a.mean) <= 2 * kDeepestVibratoCents;
+  };
+  auto swings_back = [&](size_t i) {
+    const Swing &a = swings[i - 2], &b = swings[i - 1], &c = swings[i];
+    return (c.mean - b.mean) * (b.mean - a.mean) < 0 &&
+           std::fabs(c.mean - a.mean) <= kNoteToleranceCents;
+  };
+  size_t from = 0;
+  for (size_t i = 0; i < swings.size(); ++i) {
+    const bool short_enough = swings[i].last - swings[i].first + 1 <= kLongestSwingFrames;
+    if (short_enough && (i == from || (follows(i) && (i < from + 2 || swings_back(i))))) continue;
+    const bool closed = close(from, i);
+    if (!short_enough)
+      from = i + 1;
+    else
+      from = !closed && i > from && follows(i) ? i - 1 : i;
+  }
+  close(from, swings.size());
+  return found;
+}
+
+// The tracker's pitch of each frame, in cents from A4, NaN where it has
+// none: as heard, and as notes hold it (a vibrato's frames all at its
+// centre).
+struct FramePitches {
+  std::vector<double> heard, held;
+};
+
+FramePitches PitchesOf(const std::vector<TrackedFrame>& frames) {
+  FramePitches p;
+  // A window across a deep vibrato holds both ends of its swing, where the
+  // pitch lingers, and so two harmonic series, as a chord's would: the
+  // check gives such a frame no pitch, but its tracked pitch is one of the
+  // ends, and counts in a vibrato.
+  std::vector<double> swinging;
+  for (const TrackedFrame& f : frames) {
+    const bool pitched = f.mark != Reliability::kNoPitch;
+    p.heard.push_back(pitched ? Cents(f.hz, 440.0) : NAN);
+    swinging.push_back(pitched || (f.several_pitches && f.hz > 0) ? Cents(f.hz, 440.0) : NAN);
+  }
+  p.held = p.heard;
+  for (const Vibrato& v : FindVibratos(swinging)) {
+    // A window holds two series only across a swing wider than a
+    // semitone: about a narrower one, they are several sounds (voices, a
+    // note ringing on), and the check's word stands.
+    bool several = false;
+    for (size_t k = v.first; k <= v.last; ++k)
+      several = several || (std::isnan(p.heard[k]) && !std::isnan(swinging[k]));
+    if (several && v.width <= 2 * kNoteToleranceCents) continue;
+    for (size_t k = v.first; k <= v.last; ++k) {
+      p.heard[k] = swinging[k];
+      p.held[k] = v.centre;
+    }
+  }
+  return p;
+}
+
+// Half the spread of the middle 90 % of a note's pitch as the tracker
+// hears it, inside the note: over the runs it was found in (not the slips
+// between them), each without the frames whose window reaches past its
+// ends. 0 for a note too short.
+double HeardSwing(const std::vector<double>& heard, const std::vector<PlayedNote>& runs,
+                  const PlayedNote& n) {
   std::vector<double> cents;
   for (const PlayedNote& run : runs) {
     if (run.first < n.first || run.last > n.last || run.last - run.first + 1 < kJoinGapFrames)
       continue;
     for (size_t k = run.first + kWindowHops; k + kWindowHops <= run.last; ++k)
-      if (frames[k].mark != Reliability::kNoPitch) cents.push_back(Cents(frames[k].hz, 440.0));
+      if (!std::isnan(heard[k])) cents.push_back(heard[k]);
   }
   return (Percentile(cents, 0.95) - Percentile(cents, 0.05)) / 2;
 }
 
-// Notes as the tracker hears them: runs of frames with a pitch that stays
-// within kNoteToleranceCents of the run's mean; a slip of a few frames between
+// Notes as the tracker hears them: runs of frames with a pitch (a
+// vibrato's at its centre: FramePitches::held) that stays within
+// kNoteToleranceCents of the run's mean; a slip of a few frames between
 // two runs at one pitch (the tracker's octave errors, a dip in its
 // confidence) joins them. Their pitch is measured here, where the tracker
 // hears them; where they start and end is not: its window reaches half its
 // length either side of a frame, so its pitch changes when the next note
 // fills most of the window, not where the next note starts.
-std::vector<PlayedNote> TrackedNotes(const std::vector<TrackedFrame>& frames) {
-  std::vector<double> pitches;
-  for (const TrackedFrame& f : frames)
-    pitches.push_back(f.mark == Reliability::kNoPitch ? NAN : Cents(f.hz, 440.0));
+std::vector<PlayedNote> TrackedNotes(const std::vector<TrackedFrame>& frames,
+                                     const FramePitches& heard_held) {
+  const std::vector<double>& pitches = heard_held.held;
   std::vector<PlayedNote> runs;
   for (const PitchRun& found : FindPitchRuns(pitches, kNoteToleranceCents)) {
     PlayedNote run;
@@ -99,7 +218,7 @@ std::vector<PlayedNote> TrackedNotes(const std::vector<TrackedFrame>& frames) {
   auto median_cents = [&](const PlayedNote& n) {
     std::vector<double> cents;
     for (size_t k = n.first; k <= n.last; ++k)
-      if (frames[k].mark != Reliability::kNoPitch) cents.push_back(Cents(frames[k].hz, 440.0));
+      if (!std::isnan(pitches[k])) cents.push_back(pitches[k]);
     return Percentile(cents, 0.5);
   };
   std::vector<PlayedNote> notes;
@@ -143,11 +262,11 @@ std::vector<PlayedNote> TrackedNotes(const std::vector<TrackedFrame>& frames) {
     for (size_t k = n.first; k <= n.last; ++k) {
       const TrackedFrame& f = frames[k];
       levels.push_back(f.level_db);
-      if (f.mark != Reliability::kNoPitch) cents.push_back(Cents(f.hz, 440.0));
+      if (!std::isnan(pitches[k])) cents.push_back(pitches[k]);
     }
     double middle = Percentile(cents, 0.5);
     n.hz = 440.0 * std::exp2(middle / 1200);
-    n.vibrato_cents = VibratoCents(frames, runs, n);
+    n.vibrato_cents = HeardSwing(heard_held.heard, runs, n);  // FindNotes measures it again
     n.quiet_db = static_cast<float>(Percentile(levels, 0.5) - kQuietBelowNoteDb);
     // A run behind a note that never comes within kReleaseBelowNoteDb of
     // that note's level, nor rises above where the note faded out, is its
@@ -386,10 +505,104 @@ bool DropShort(std::vector<PlayedNote>* notes) {
   return dropped;
 }
 
+// A note's pitch over spans of whole periods from its crossings, one from
+// each hop's first crossing, about a hop long: half the spread of the
+// middle 90 % of them, in cents. The crossings follow a vibrato period by
+// period, where the tracker's window holds much of a cycle. NaN where they
+// measure no swing: where they come in no whole number a period (partials
+// that cross zero now and then, noise), where too many spans lie further
+// off the note than a vibrato goes (a crossing gained or lost), and where
+// the pitch does not move smoothly from hop to hop (kSmoothSteps), as
+// their jitter does not.
+double CrossingSwing(const std::vector<TrackedFrame>& frames, const PlayedNote& n, size_t lo,
+                     size_t hi) {
+  const double per_period = n.crossings_per_period;
+  const auto whole = static_cast<uint64_t>(std::lround(per_period));
+  if (whole < 2 || std::fabs(per_period - static_cast<double>(whole)) > kWholeCrossingsWithin)
+    return NAN;
+  struct Point {
+    size_t hop;
+    bool first;      // of its hop
+    double at;       // samples
+    uint64_t index;  // of its crossing in the note
+  };
+  // Points of consecutive hops inside the note and loud enough to be it.
+  std::vector<std::vector<Point>> stretches;
+  uint64_t index = 0;
+  bool inside = false;
+  for (size_t k = n.first; k <= n.last && k < frames.size(); ++k) {
+    const HopCrossings& h = frames[k].hop;
+    const bool usable = k >= lo && k <= hi && frames[k].level_db >= n.quiet_db;
+    if (usable && !inside) stretches.emplace_back();
+    if (usable && h.count > 0)
+      stretches.back().push_back({k, true, CrossingTime(k, h.first, h.first_lead), index});
+    if (usable && h.count > 1)
+      stretches.back().push_back(
+          {k, false, CrossingTime(k, h.last, h.last_lead), index + h.count - 1});
+    index += h.count;
+    inside = usable;
+  }
+  const double longest = 2 * kTrackedHop + kTrackedRate / n.hz;
+  struct Estimate {
+    size_t hop;
+    double cents;
+  };
+  std::vector<Estimate> estimates;
+  size_t stray = 0;
+  for (const std::vector<Point>& points : stretches) {
+    for (size_t i = 0; i < points.size(); ++i) {
+      if (!points[i].first) continue;
+      for (size_t j = i + 1; j < points.size(); ++j) {
+        const double span = points[j].at - points[i].at;
+        if (span > longest) break;
+        const uint64_t crossings = points[j].index - points[i].index;
+        if (crossings % whole != 0 || span < kTrackedHop) continue;
+        const double hz = static_cast<double>(crossings / whole) * kTrackedRate / span;
+        const double off = Cents(hz, n.hz);
+        if (std::fabs(off) <= 2 * kDeepestVibratoCents)
+          estimates.push_back({points[i].hop, off});
+        else
+          ++stray;
+        break;
+      }
+    }
+  }
+  if (estimates.empty() || stray > kStraySpansShare * static_cast<double>(estimates.size() + stray))
+    return NAN;
+  double mean = 0;
+  for (const Estimate& e : estimates) mean += e.cents / estimates.size();
+  double about = 0, step = 0;
+  size_t steps = 0;
+  std::vector<double> cents;
+  for (size_t i = 0; i < estimates.size(); ++i) {
+    about += (estimates[i].cents - mean) * (estimates[i].cents - mean);
+    if (i > 0 && estimates[i].hop == estimates[i - 1].hop + 1) {
+      step += (estimates[i].cents - estimates[i - 1].cents) *
+              (estimates[i].cents - estimates[i - 1].cents);
+      ++steps;
+    }
+    cents.push_back(estimates[i].cents);
+  }
+  if (steps == 0 || step / steps >= kSmoothSteps * about / estimates.size()) return NAN;
+  return (Percentile(cents, 0.95) - Percentile(cents, 0.05)) / 2;
+}
+
+// How far a note's pitch swings about its own, inside the note (without
+// the hops whose window reaches past its ends): as its crossings measure
+// it, where they measure no more than the tracker hears allows (its window
+// keeps at least kTrackedShareOfSwing of a vibrato up to 8 Hz: more is
+// partials' crossings coming and going); else as the tracker hears it.
+double VibratoCents(const std::vector<TrackedFrame>& frames, const PlayedNote& n,
+                    double heard_swing) {
+  if (n.last < n.first + 2 * kWindowHops) return heard_swing;
+  const double swing = CrossingSwing(frames, n, n.first + kWindowHops, n.last - kWindowHops);
+  return swing <= heard_swing / kTrackedShareOfSwing ? swing : heard_swing;
+}
+
 }  // namespace
 
 std::vector<PlayedNote> FindNotes(const std::vector<TrackedFrame>& frames) {
-  std::vector<PlayedNote> notes = TrackedNotes(frames);
+  std::vector<PlayedNote> notes = TrackedNotes(frames, PitchesOf(frames));
   do {
     do {
       PlaceBoundaries(frames, &notes);
@@ -399,6 +612,7 @@ std::vector<PlayedNote> FindNotes(const std::vector<TrackedFrame>& frames) {
     CrossingCount count = CountCrossings(frames, n, [&](size_t k) { return frames[k].hop.count; });
     n.crossings_per_period = count.periods > 0 ? count.crossings / count.periods : 0;
     n.harmonics = count.Harmonics();
+    n.vibrato_cents = VibratoCents(frames, n, n.vibrato_cents);
   }
   return notes;
 }
@@ -406,9 +620,11 @@ std::vector<PlayedNote> FindNotes(const std::vector<TrackedFrame>& frames) {
 NoNote WhyNoNote(const std::vector<TrackedFrame>& frames, const std::vector<PlayedNote>& notes,
                  double gate_db) {
   size_t pitched = 0, several = 0, held = 0;
-  for (const TrackedFrame& f : frames) {
-    pitched += f.mark != Reliability::kNoPitch;
-    several += f.several_pitches;
+  // A vibrato's frames have its pitch, though the check hears two in some.
+  const std::vector<double> pitches = PitchesOf(frames).held;
+  for (size_t k = 0; k < frames.size(); ++k) {
+    pitched += !std::isnan(pitches[k]);
+    several += frames[k].several_pitches && std::isnan(pitches[k]);
   }
   for (const PlayedNote& n : notes) held += n.last - n.first + 1;
   char line[320], reason[120];

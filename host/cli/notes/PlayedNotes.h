@@ -6,6 +6,7 @@
 // held pitch (PitchRuns.h).
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -26,11 +27,23 @@ constexpr int kTrackedWindow = 8192;
 constexpr double kTrackedHopSeconds = static_cast<double>(kTrackedHop) / kTrackedRate;
 
 // The crossings of hop k, which spans samples [k * hop - hop / 2, k * hop +
-// hop / 2) as frame k's hop does; first and last are offsets into the hop.
+// hop / 2) as frame k's hop does; first and last are offsets into the hop,
+// of the samples the module counts them at. The signal crossed zero a
+// little before each: the leads, on the line from the sample before.
 struct HopCrossings {
   uint16_t count = 0, samples = 0;
   int16_t first = -1, last = -1;
+  uint8_t first_lead = 0, last_lead = 0;  // in kLeadSteps of a sample
 };
+
+constexpr int kLeadSteps = 256;
+
+// How far before x the signal crossed zero on its way from prev, in
+// kLeadSteps of a sample: 0 where x is zero itself.
+inline uint8_t CrossingLead(float prev, float x) {
+  const float lead = x / (x - prev);
+  return lead > 0 && lead < 1 ? static_cast<uint8_t>(std::lround(lead * (kLeadSteps - 1))) : 0;
+}
 
 // The module's crossing test, hop by hop, over a whole signal.
 class HopTally {
@@ -44,8 +57,13 @@ class HopTally {
       if (CrossingCounter::IsCrossing(m_prev, x)) {
         auto offset = static_cast<int16_t>(m_position + kTrackedHop / 2 -
                                            static_cast<int64_t>(k) * kTrackedHop);
-        if (h.count == 0) h.first = offset;
+        const uint8_t lead = CrossingLead(m_prev, x);
+        if (h.count == 0) {
+          h.first = offset;
+          h.first_lead = lead;
+        }
         h.last = offset;
+        h.last_lead = lead;
         ++h.count;
       }
       m_prev = x;
@@ -64,6 +82,10 @@ class HopTally {
 inline int64_t CrossingAt(size_t k, int16_t offset) {
   return static_cast<int64_t>(k) * kTrackedHop - kTrackedHop / 2 + offset;
 }
+// And where the signal crossed zero, between samples.
+inline double CrossingTime(size_t k, int16_t offset, uint8_t lead) {
+  return static_cast<double>(CrossingAt(k, offset)) - static_cast<double>(lead) / (kLeadSteps - 1);
+}
 
 struct TrackedFrame {
   float time_s = 0, hz = 0, level_db = 0;
@@ -81,7 +103,7 @@ struct PlayedNote {
   float quiet_db = 0;                      // hops quieter than this are not its sound
   size_t heard_first = 0, heard_last = 0;  // the frames the tracker heard it in
   double hz = 0;                           // median tracked
-  double vibrato_cents = 0;                // VibratoCents
+  double vibrato_cents = 0;                // VibratoCents: how far its pitch swings
   double crossings_per_period = 0;
   bool harmonics = false;
   double Start() const { return start_s; }

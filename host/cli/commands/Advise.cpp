@@ -684,7 +684,8 @@ void PrintWarnings(const Measurements& m, const Suggestion& s) {
 
 // The harmonic that is the lowest partial in most of a note's frames with
 // a pitch: 1 unless its fundamental is missing; 0 for a chord (several
-// pitches at once in kChordShareOfFrames of its frames), which has none.
+// pitches at once in kChordShareOfFrames of its frames, and no vibrato
+// swinging it past a note's tolerance), which has none.
 int LowestPartial(const std::vector<TrackedFrame>& frames, const PlayedNote& n) {
   size_t all = 0, several = 0, pitched = 0, by_harmonic[5] = {0, 0, 0, 0, 0};
   for (size_t k = n.heard_first; k <= n.heard_last && k < frames.size(); ++k) {
@@ -694,7 +695,10 @@ int LowestPartial(const std::vector<TrackedFrame>& frames, const PlayedNote& n) 
     ++pitched;
     ++by_harmonic[std::min<int>(frames[k].lowest_partial, 4)];
   }
-  if (all > 0 && static_cast<double>(several) >= kChordShareOfFrames * static_cast<double>(all))
+  // A deep vibrato's window holds both ends of its swing, which look like
+  // two pitches: its note is one note all the same.
+  if (all > 0 && n.vibrato_cents <= kNoteToleranceCents &&
+      static_cast<double>(several) >= kChordShareOfFrames * static_cast<double>(all))
     return 0;
   for (int h = 2; h <= 4; ++h)
     if (2 * by_harmonic[h] > pitched) return h;

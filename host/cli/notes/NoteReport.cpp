@@ -79,6 +79,38 @@ bool OnePlayedPitch(const std::vector<double>& tracked, double median_hz, double
   return near > share * tracked.size();
 }
 
+// A held note's vibrato: the tracker's pitches swing about their median by
+// more than a note's tolerance, most of them no further than the deepest
+// vibrato. Its window, across both ends of a deep swing, can look like two
+// pitches, and some frames read off on either side: the note is one all the
+// same. A chord's pitches hold still.
+bool SwingsAboutOnePitch(std::vector<double> heard, double* centre_hz) {
+  if (heard.size() < 8) return false;
+  std::sort(heard.begin(), heard.end());
+  const double median = heard[heard.size() / 2];
+  const double low = Cents(heard[heard.size() / 10], median),
+               high = Cents(heard[heard.size() * 9 / 10], median);
+  if (!(high - low > kNoteToleranceCents && low >= -kDeepestVibratoCents &&
+        high <= kDeepestVibratoCents))
+    return false;
+  *centre_hz = median;
+  return true;
+}
+
+// A vibrato too quick for the tracker's window to follow (8 Hz: its window
+// spans one and a half cycles) still swings the reading, by no more than the
+// deepest vibrato either way, about the pitch the tracker hears.
+bool SwingsInTheReading(const ReportEntry& e, const std::vector<double>& heard,
+                        double* centre_hz) {
+  if (heard.size() < 8 || !(e.ripple_cents > kNoteToleranceCents &&
+                            e.ripple_cents <= 2 * kDeepestVibratoCents + kNoteToleranceCents))
+    return false;
+  const double median = Median(heard);
+  if (!(std::fabs(Cents(e.reading_hz, median)) <= kNoteToleranceCents)) return false;
+  *centre_hz = median;
+  return true;
+}
+
 // Crossings per tracked period that say something: more than a clean
 // tone's two (harmonics), or fewer (the fundamental is missing, or a lower
 // sound sets them), by more than the check's margin.
@@ -375,6 +407,7 @@ void NoteReport::Commit(const CheckedFrame& c, double end_s) {
   const double rate = m_module_rate, half_hop = 0.5 * c.hop_samples / rate;
   bool pitched = c.mark != Reliability::kNoPitch;
   if (pitched && k.tracked.size() < kKeptValues) k.tracked.push_back(c.hz);
+  if (c.hz > 0 && k.heard.size() < kKeptValues) k.heard.push_back(c.hz);
   // Not where the window holds a note change: the tracker can take the last
   // note's partials for the upper ones of a note below the new one.
   if (pitched && c.one_note) ++k.lowest_partial[std::clamp(c.lowest_partial, 1, 4)];
@@ -538,10 +571,19 @@ void NoteReport::Record(ReportEntry e, const EntryChecks& k, bool join_alike) {
   const std::vector<double>& played = k.one_note_tracked.empty() ? k.tracked : k.one_note_tracked;
   const bool note = e.steady && m_choice.kind == ReportChoice::Kind::kNotes;
   e.tracked_hz = Median(played);
+  double centre_hz = 0;
+  const bool vibrato =
+      note && e.reading_hz > 0 &&
+      (SwingsAboutOnePitch(k.heard, &centre_hz) || SwingsInTheReading(e, k.heard, &centre_hz));
+  if (vibrato) {
+    e.tracked_hz = centre_hz;
+    e.mark = Reliability::kOk;  // decided by the reading below
+  }
   // Where one pitch is played, the reading against it decides; the
   // crossings only say why. Elsewhere they are all there is.
   if (e.mark != Reliability::kNoPitch && e.reading_hz > 0 &&
-      OnePlayedPitch(played, e.tracked_hz, note ? kOnePitchShareOfNote : kOnePitchShare)) {
+      (vibrato ||
+       OnePlayedPitch(played, e.tracked_hz, note ? kOnePitchShareOfNote : kOnePitchShare))) {
     e.off_cents = Cents(e.reading_hz, e.tracked_hz);
     // Nor is a reading ok whose nearest note is not the played note's,
     // however few cents apart they are: it names another note.
@@ -563,11 +605,13 @@ void NoteReport::Record(ReportEntry e, const EntryChecks& k, bool join_alike) {
   e.quiet = m_check != nullptr && k.Frames() > 0 && k.level_db < m_check->gate_db;
   // Stretches where the tracker finds no pitch, next to each other, make
   // one line (whatever the gate: it can only take pitches away), and so do chords.
-  e.several_pitches = (e.mark == Reliability::kNoPitch &&
-                       2 * k.several_pitches > k.marks[static_cast<int>(Reliability::kNoPitch)]) ||
-                      (k.several_pitches > kChangeWindowFrames &&
-                       static_cast<double>(k.several_pitches) >=
-                           kChordShareOfFrames * static_cast<double>(k.Frames()));
+  e.several_pitches =
+      !vibrato &&
+      ((e.mark == Reliability::kNoPitch &&
+        2 * k.several_pitches > k.marks[static_cast<int>(Reliability::kNoPitch)]) ||
+       (k.several_pitches > kChangeWindowFrames &&
+        static_cast<double>(k.several_pitches) >=
+            kChordShareOfFrames * static_cast<double>(k.Frames())));
   if (e.several_pitches) {
     // A chord: the reading is of no one note played.
     e.mark = Reliability::kNoPitch;

@@ -50,6 +50,7 @@ class HeldPitch {
     m_weight += weight;
   }
   void Clear() { m_sum = m_weight = 0; }
+  double Mean() const { return m_weight > 0 ? m_sum / m_weight : 0; }
 
  private:
   double m_tolerance;

@@ -108,14 +108,34 @@ class Notes : public Segmenter {
   bool WithinNote(const OutputFrame& frame) const {
     return m_ledger.EntryOpen() && m_held.Holds(frame.cents);
   }
+  // Whether a frame off the open note may still be its vibrato's swing, or
+  // its own unevenness, with the frames off it before: within the deepest
+  // swing from one side to the other, for no longer than the slowest
+  // vibrato's cycle, and past half of one only while it moves by more than
+  // a note's tolerance (a new note holds its pitch; a swing keeps moving).
+  bool MaySwing(const OutputFrame& frame) const {
+    const double cycle = 1 / kSlowestVibratoHz;
+    if (!(std::fabs(frame.cents - m_held.Mean()) <= 2 * kDeepestVibratoCents) ||
+        frame.end_s - m_swing.front().start_s > cycle)
+      return false;
+    if (frame.end_s - m_swing.front().start_s < cycle / 2) return true;
+    double lowest = frame.cents, highest = frame.cents;
+    for (const OutputFrame& off : m_swing) {
+      lowest = std::min(lowest, off.cents);
+      highest = std::max(highest, off.cents);
+    }
+    return highest - lowest > kNoteToleranceCents;
+  }
   void SettleOutlier();
   void StartAtOutlier();
   void CloseUnsteady();
 
   EntryLedger& m_ledger;
-  HeldPitch m_held;       // the open entry's pitch
-  OutputFrame m_outlier;  // a frame off the open note, waiting for the next
-  bool m_has_outlier = false;
+  HeldPitch m_held;  // the open entry's pitch
+  // Frames off the open note, waiting: where the pitch returns within half
+  // a vibrato's cycle they were its swing, or its unevenness (a burst of
+  // noise, a crossing more), and join it; else the first starts the next.
+  std::vector<OutputFrame> m_swing;
   OpenEntry m_unsteady;         // the stretches too short to be notes, run together
   int m_unsteady_pitched = -1;  // whether its sound has a pitch; -1 not known yet
 };
@@ -130,13 +150,15 @@ void Notes::Apply(const OutputFrame& frame) {
     Close();
     return;
   }
-  if (m_has_outlier) {
-    // One frame off a note that the next returns to is the note's own
-    // unevenness (a burst of noise, a crossing more), not a note.
-    m_has_outlier = false;
+  if (!m_swing.empty()) {
     if (WithinNote(frame)) {
-      m_ledger.AddToEntry(m_outlier);
+      for (const OutputFrame& off : m_swing) m_ledger.AddToEntry(off);
+      m_swing.clear();
       m_ledger.AddToEntry(frame);
+      return;
+    }
+    if (MaySwing(frame)) {
+      m_swing.push_back(frame);
       return;
     }
     StartAtOutlier();
@@ -144,24 +166,38 @@ void Notes::Apply(const OutputFrame& frame) {
   if (WithinNote(frame)) {
     m_ledger.AddToEntry(frame);
   } else if (m_ledger.EntryOpen()) {
-    m_outlier = frame;
-    m_has_outlier = true;
+    m_swing.push_back(frame);
   } else {
     Start(frame);
   }
 }
 
-// A frame held as an outlier, when no frame follows to judge it by: it
-// starts the next entry.
+// Frames held off the note, when no frame follows to judge them by: a
+// swing still moving, or too short yet to be a note of its own, is the
+// note's, as it ends; else (or one frame alone) they start the next entry.
 void Notes::SettleOutlier() {
-  if (m_has_outlier) StartAtOutlier();
+  if (m_swing.size() > 1) {
+    const auto [lowest, highest] = std::minmax_element(
+        m_swing.begin(), m_swing.end(),
+        [](const OutputFrame& a, const OutputFrame& b) { return a.cents < b.cents; });
+    const bool short_of_a_note =
+        m_swing.back().end_s - m_swing.front().start_s < 0.5 / kSlowestVibratoHz;
+    if (short_of_a_note || highest->cents - lowest->cents > kNoteToleranceCents) {
+      for (const OutputFrame& off : m_swing) m_ledger.AddToEntry(off);
+      m_swing.clear();
+    }
+  }
+  while (!m_swing.empty()) StartAtOutlier();
 }
 
-// The held frame starts the next entry, with the checked frames of its time.
+// The first frame held off the note starts the next entry, with the
+// checked frames of its time; the others are taken again after it.
 void Notes::StartAtOutlier() {
-  m_has_outlier = false;
-  m_ledger.CloseEntryBefore(m_outlier.start_s);
-  Start(m_outlier);
+  std::vector<OutputFrame> waiting;
+  waiting.swap(m_swing);
+  m_ledger.CloseEntryBefore(waiting.front().start_s);
+  Start(waiting.front());
+  for (size_t i = 1; i < waiting.size(); ++i) Apply(waiting[i]);
 }
 
 void Notes::Fill(OpenEntry* o, const OutputFrame& frame) {
@@ -283,6 +319,8 @@ void EntryChecks::Merge(const EntryChecks& other) {
   one_note_periods += other.one_note_periods;
   for (size_t i = 0; i < other.tracked.size() && tracked.size() < kKeptValues; ++i)
     tracked.push_back(other.tracked[i]);
+  for (size_t i = 0; i < other.heard.size() && heard.size() < kKeptValues; ++i)
+    heard.push_back(other.heard[i]);
   for (size_t i = 0; i < other.one_note_tracked.size() && one_note_tracked.size() < kKeptValues;
        ++i)
     one_note_tracked.push_back(other.one_note_tracked[i]);

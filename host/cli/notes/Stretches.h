@@ -102,6 +102,7 @@ struct EntryChecks {
   uint64_t one_note = 0, one_note_crossings = 0;
   double one_note_periods = 0;
   std::vector<double> tracked;           // Hz, the first few thousand with a pitch
+  std::vector<double> heard;             // likewise, of all the tracker gave a pitch, marks aside
   std::vector<double> one_note_tracked;  // likewise, of those whose window holds one note
   std::vector<double> window_crossings;  // per tracked period over one-note windows, likewise
   // Over the one-note frames whose hop lies within the entry: the

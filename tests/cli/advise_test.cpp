@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "CliRig.h"
+#include "ReportRows.h"
 
 namespace {
 
@@ -450,4 +451,59 @@ TEST_F(CliTest, AMissingFundamentalIsSaidPlainlyByBothCommands) {
       EXPECT_EQ(render.out.find("  ok"), std::string::npos) << render.out;
     }
   }
+}
+
+// advise's verdict on a note with its suggested settings is render's on
+// the same note with the same settings: a line of two octaves whose last
+// note fades out into noise and silence, where a band that rang on would
+// read a note above it in one command's window and not the other's.
+TEST_F(CliTest, AdviseAndRenderGiveANoteTheSameVerdict) {
+  std::vector<float> x = Line({{48, 0.5}, {72, 0.5}, {48, 0.5}, {72, 0.5}, {52, 0.5}, {76, 0.5}},
+                              Timbre::kOddHarmonics);
+  const double last_hz = 440.0 * std::exp2((76 - 69) / 12.0);
+  double phase = 0;
+  std::mt19937 engine(5);
+  std::uniform_real_distribution<double> noise(-1.7e-5, 1.7e-5);
+  for (size_t i = 0; i < static_cast<size_t>(0.4 * kRate); ++i) {
+    const double gain = std::pow(10.0, -70.0 / 20 * i / (0.4 * kRate));
+    x.push_back(static_cast<float>(gain * Wave(Timbre::kOddHarmonics, phase)));
+    phase += 2 * M_PI * last_hz / kRate;
+  }
+  for (size_t i = 0; i < static_cast<size_t>(0.3 * kRate); ++i)
+    x.push_back(static_cast<float>(noise(engine)));
+  x.resize(x.size() + kRate / 2, 0.0f);
+  WriteWav(Path("line.wav"), x, kRate);
+
+  Result advise = Run("advise '" + Path("line.wav") + "'");
+  ASSERT_EQ(advise.code, 0) << advise.err;
+  const size_t at = advise.out.rfind("suggested: ");
+  ASSERT_NE(at, std::string::npos) << advise.out;
+  const std::string suggested =
+      advise.out.substr(at + 11, advise.out.find('\n', at) - at - 11);
+  Result render = Run("render '" + Path("line.wav") + "' " + suggested);
+  ASSERT_EQ(render.code, 0) << render.err;
+  const std::vector<report_rows::Row> stretches = report_rows::Rows(render.out);
+
+  std::istringstream lines(advise.out.substr(advise.out.find("Measured")));
+  std::string line;
+  std::getline(lines, line);
+  std::getline(lines, line);  // the column heads
+  size_t rows = 0;
+  while (std::getline(lines, line) && !line.empty()) {
+    ++rows;
+    double start = 0, end = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "%lf %lf", &start, &end), 2) << line;
+    const double middle = (start + end) / 2;
+    const bool advise_ok = line.find("  ok") != std::string::npos;
+    bool found = false;
+    for (const report_rows::Row& s : stretches) {
+      if (!(s.start <= middle && middle < s.end)) continue;
+      found = true;
+      EXPECT_EQ(s.text.find("  ok") != std::string::npos, advise_ok)
+          << "advise: " << line << "\nrender: " << s.text << "\n"
+          << advise.out << render.out;
+    }
+    EXPECT_TRUE(found) << line << "\n" << render.out;
+  }
+  EXPECT_EQ(rows, 6u) << advise.out;
 }

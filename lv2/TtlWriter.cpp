@@ -151,10 +151,11 @@ std::string TrackerPorts(const char* output_class) {
       "\t\tlv2:index %d ;\n"
       "\t\tlv2:symbol \"position\" ;\n"
       "\t\tlv2:name \"Transport Position\" ;\n"
+      "\t\tlv2:portProperty lv2:connectionOptional ;\n"
       "\t\trdfs:comment \"The host's transport position (time:frame, time:speed). While the "
       "transport plays, the tracker's frames are put on the timeline, so that a render does not "
       "depend on how many samples the plug-in ran before it. Needs the host's urid:map; without "
-      "it, or without a position, the frames start at activation.\"\n",
+      "it, without a position or left unconnected, the frames start at activation.\"\n",
       kPortLowest, tonevolt::LiveTracker::kLowestHz, tonevolt::LiveTracker::kLowestHz,
       Decimal(kLowestDefaultHz).c_str(), Decimal(kLowestOffHz).c_str(),
       Decimal(kLowestMaxHz).c_str(), output_class, kPortGate,

@@ -2,7 +2,9 @@
 # What hosts see of the bundle before any plug-in runs: the .ttl files pass
 # lv2_validate, lv2info describes each plug-in without an error or warning
 # (it exits 0 on some errors, so its output is read), the shared object is
-# x86-64 and exports lv2_descriptor alone, and an installed copy is found.
+# x86-64 and exports lv2_descriptor alone, an installed copy is found, and
+# a host that connects audio and control ports alone (lv2apply) runs each
+# plug-in: any other port must be optional.
 #
 #   check_bundle.sh BUNDLE LV2_PATH_DIR BUILD_DIR INSTALL_PREFIX
 #
@@ -64,6 +66,24 @@ check_lv2info() {
 for k in "${!uris[@]}"; do
   check_lv2info "$lv2_path:/usr/lib/lv2" "${uris[$k]}" "${names[$k]}" "${outputs[$k]}" \
     "${port_counts[$k]}"
+done
+
+# ---------------------------------------------------------------- lv2apply
+tone=$(mktemp --suffix=.wav) rendered=$(mktemp --suffix=.wav)
+trap 'rm -f "$errors" "$tone" "$rendered"' EXIT
+# 0.1 s of A4 at 44100 Hz, 16-bit mono.
+python3 - "$tone" <<'PY'
+import math, struct, sys, wave
+with wave.open(sys.argv[1], "wb") as w:
+    w.setnchannels(1); w.setsampwidth(2); w.setframerate(44100)
+    w.writeframes(b"".join(struct.pack("<h", int(16000 * math.sin(2 * math.pi * 440 * i / 44100)))
+                           for i in range(4410)))
+PY
+for k in "${!uris[@]}"; do
+  [[ "${outputs[$k]}" == Audio ]] || continue # lv2apply takes audio ports alone
+  LV2_PATH="$lv2_path" lv2apply -i "$tone" -o "$rendered" "${uris[$k]}" 2>"$errors" ||
+    fail "lv2apply ${uris[$k]}: $(cat "$errors")"
+  echo "lv2apply ${uris[$k]}: ran"
 done
 
 # ---------------------------------------------------------------- exports

@@ -115,6 +115,12 @@ void LiveTracker::Align(int64_t timeline_sample) {
   }
 }
 
+bool LiveTracker::IsPartialOf(double hz, double note_hz) {
+  const double multiple = std::round(hz / note_hz);
+  return multiple >= 2 &&
+         std::fabs(1200 * PortableLog2(hz / (multiple * note_hz))) <= kPartialCents;
+}
+
 void LiveTracker::FollowNote(const MelodyFrame& frame) {
   if (m_released) {
     m_least_db = std::min(m_least_db, frame.level_db);
@@ -126,7 +132,8 @@ void LiveTracker::FollowNote(const MelodyFrame& frame) {
   if (leap_cents <= kReleaseLeapCents) {
     m_gate_note_hz = frame.hz;
     m_gate_peak_db = std::max(m_gate_peak_db, frame.level_db);
-  } else if (frame.level_db > m_gate_peak_db - kReleaseDb) {
+  } else if (frame.level_db > m_gate_peak_db - kReleaseDb ||
+             !IsPartialOf(frame.hz, m_gate_note_hz)) {
     m_gate_note_hz = frame.hz;  // legato: the next note
     m_gate_peak_db = frame.level_db;
   } else {

@@ -36,12 +36,14 @@ struct LiveOptions {
 // the module would count that ringing, however faint.
 //
 // It also closes on a note's release: a frame whose pitch leaps more than
-// kReleaseLeapCents from the note while its level is kReleaseDb or more
-// below the note's loudest frame. A fading note's fundamental often dies
-// before its upper partials (a clarinet's third), and the tracker then
-// takes a partial for the pitch: the band would move to it, and the reading
-// with it, with the level still above the gate's. A leap at a level near
-// the note's is a new note, legato. After a release the gate opens again
+// kReleaseLeapCents from the note to one of its partials (within
+// kPartialCents of a multiple) while its level is kReleaseDb or more below
+// the note's loudest frame. A fading note's fundamental often dies before
+// its upper partials (a clarinet's third), and the tracker then takes a
+// partial for the pitch: the band would move to it, and the reading with
+// it, with the level still above the gate's. A leap at a level near the
+// note's, or to a pitch that is none of its partials (a new note below it,
+// rising out of its fading), is a new note, legato. After a release the gate opens again
 // only on a new note: once the level has risen kOnsetDb above its least
 // since, or after the level has fallen below the closing level.
 class LiveTracker {
@@ -52,6 +54,7 @@ class LiveTracker {
   static constexpr double kReleaseDb = 12;
   static constexpr double kReleaseLeapCents = 300;
   static constexpr double kOnsetDb = 6;
+  static constexpr double kPartialCents = 50;
 
   // Designs every band it can steer to and sizes every buffer: Process
   // allocates nothing.
@@ -102,17 +105,18 @@ class LiveTracker {
   // Follows the note the gate is open for, frame by frame, and closes the
   // gate on its release.
   void FollowNote(const MelodyFrame& frame);
+  static bool IsPartialOf(double hz, double note_hz);
 
   bool m_gate_open = false;
   bool m_frame_opens = false;  // the newest frame has a pitch above the threshold
   double m_frame_level_db = -200;
   // The open gate's note: its pitch and its loudest frame's level.
   double m_gate_note_hz = 0, m_gate_peak_db = -200;
-  bool m_released = false;  // closed on a release, no new note since
-  double m_least_db = 0;    // the least frame level since the release
-  int64_t m_pitchless = 0;  // samples since the last frame with a pitch
-  double m_note_hz = 0;     // the newest frame's pitch above 0
-  RecentLevel m_level;  // over the last longest period
+  bool m_released = false;       // closed on a release, no new note since
+  double m_least_db = 0;         // the least frame level since the release
+  int64_t m_pitchless = 0;       // samples since the last frame with a pitch
+  double m_note_hz = 0;          // the newest frame's pitch above 0
+  RecentLevel m_level;           // over the last longest period
   std::vector<uint8_t> m_quiet;  // per sample of a run: below the closing level
   int64_t m_taken = 0;           // samples processed since Reset(), aligning ones included
   std::vector<float> m_silence;  // what Align() reads, a piece at a time

@@ -320,4 +320,39 @@ TEST_F(FollowTest, LiveHoldKeepsEachNotesSettledReading) {
   }
 }
 
+// A note fading into a softer one a fifth below, legato: the leap comes
+// at a level well under the first note's, as a release's leap to a partial
+// does, but the new pitch is no partial of the old note. It is the next
+// note: live:hold reads it, and does not hold the first through it.
+TEST_F(FollowTest, LiveHoldReadsASofterNextNoteBelow) {
+  constexpr int kRate = 44100;
+  constexpr double kFirst = 0.6, kFade = 0.3, kNext = 0.8;
+  const double first_hz = NoteHz(53), next_hz = NoteHz(46);  // F3, A#2
+  std::vector<float> x;
+  double phase = 0;
+  const size_t count = static_cast<size_t>((kFirst + kFade + kNext) * kRate);
+  for (size_t i = 0; i < count; ++i) {
+    const double t = static_cast<double>(i) / kRate;
+    double gain = 0.3, hz = first_hz;
+    if (t >= kFirst && t < kFirst + kFade) {
+      gain = 0.3 * std::pow(10.0, -18.0 / 20 * (t - kFirst) / kFade);
+    } else if (t >= kFirst + kFade) {
+      gain = 0.06;
+      hz = next_hz;
+    }
+    const double p = 2 * M_PI * phase;
+    x.push_back(static_cast<float>(gain * (std::sin(p) + 0.5 * std::sin(2 * p + 0.4) +
+                                           0.3 * std::sin(3 * p + 1.1))));
+    phase += hz / kRate;
+    phase -= std::floor(phase);
+  }
+  WriteWav(Path("legato.wav"), x, kRate);
+  Result r = Run("render '" + Path("legato.wav") + "' '" + Path("out.wav") +
+                 "' --order 2 --cutoff 10 --scale oct --prefilter live:hold");
+  ASSERT_EQ(r.code, 0) << r.err;
+  const std::vector<float> out = ReadMono(Path("out.wav"));
+  const double next_from = kFirst + kFade + 0.35;
+  EXPECT_NEAR(CentsOff(OutputHz(out, kRate, next_from, kFirst + kFade + kNext), next_hz), 0, 25);
+}
+
 }  // namespace

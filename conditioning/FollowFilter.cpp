@@ -50,7 +50,10 @@ FollowFilter::FollowFilter(double sample_rate, double lowest_hz)
   m_quiet.resize(kPiece);
 }
 
-void FollowFilter::MuteBelow(double level_db) { m_mute_power = PortablePow10(level_db / 10); }
+void FollowFilter::MuteBelow(double level_db) {
+  m_mute_power = PortablePow10(level_db / 10);
+  m_unmute_power = PortablePow10((level_db + kUnmuteAboveDb) / 10);
+}
 
 void FollowFilter::Steer(double hz) {
   if (hz > 0 && std::isfinite(hz)) m_wanted_hz = hz;
@@ -103,7 +106,14 @@ void FollowFilter::Process(const float* in, float* out, size_t count) {
       m_history_pos = (m_history_pos + 1) % size;
     }
     if (m_mute_power > 0)
-      for (size_t j = 0; j < run; ++j) m_quiet[j] = m_level.Push(x[j]) < m_mute_power;
+      for (size_t j = 0; j < run; ++j) {
+        const double power = m_level.Push(x[j]);
+        if (power < m_mute_power)
+          m_muted = true;
+        else if (power >= m_unmute_power)
+          m_muted = false;
+        m_quiet[j] = m_muted;
+      }
     if (m_fading) {
       for (size_t j = 0; j < run; ++j) {
         const double weight = m_fade[m_fade_done + j];

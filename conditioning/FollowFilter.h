@@ -35,8 +35,11 @@ class FollowFilter {
   // of the lowest note is below level_db (dBFS): when a note fades into
   // noise or silence the band would go on ringing near its edge, and the
   // module would count that ringing as a note above the one played. Off
-  // (every sample passes) until called.
+  // (every sample passes) until called. Once silent it stays so until the
+  // level is kUnmuteAboveDb above level_db: a note's tail that wavers about
+  // the level would else be cut into pieces, whose edges the module counts.
   void MuteBelow(double level_db);
+  static constexpr double kUnmuteAboveDb = 6;
   // Filters the next block; in == out is allowed.
   void Process(const float* in, float* out, size_t count);
 
@@ -63,6 +66,8 @@ class FollowFilter {
   size_t m_history_pos = 0;
   std::vector<float> m_old, m_new, m_warm;
   double m_mute_power = 0;  // mean square below which the output is silence; 0: never
+  double m_unmute_power = 0;
+  bool m_muted = false;
   RecentLevel m_level;
   std::vector<uint8_t> m_quiet;  // per sample of a piece: below m_mute_power
 };

@@ -39,6 +39,19 @@ std::vector<float> Tones(const std::vector<Tone>& tones) {
   return samples;
 }
 
+// Three seconds of an A4, a sine or a sawtooth, its pitch swung `cents`
+// either way `rate_hz` times a second.
+std::vector<float> VibratoA4(double cents, double rate_hz, bool saw) {
+  std::vector<float> samples(3 * kRate);
+  double phase = 0;
+  for (size_t i = 0; i < samples.size(); ++i) {
+    samples[i] = static_cast<float>(saw ? 0.5 * (2 * phase - 1) : 0.5 * std::sin(2 * M_PI * phase));
+    phase += 440 * std::exp2(cents / 1200 * std::sin(2 * M_PI * rate_hz * i / kRate)) / kRate;
+    phase -= std::floor(phase);
+  }
+  return samples;
+}
+
 using Line = report_rows::Row;
 using report_rows::CentsOff;
 
@@ -79,6 +92,13 @@ class ReportTest : public CliTest {
   Result Render(const std::vector<float>& samples, const std::string& args) {
     WriteWav(Path("in.wav"), samples, kRate);
     return Run("render '" + Path("in.wav") + "' '" + Path("out.wav") + "' " + args);
+  }
+  // Renders and reads the report's rows: none where the render fails.
+  std::vector<Line> RenderRows(const std::vector<float>& samples, const std::string& args,
+                               Result* r) {
+    *r = Render(samples, args);
+    EXPECT_EQ(r->code, 0) << r->err;
+    return r->code == 0 ? report_rows::Rows(r->out) : std::vector<Line>{};
   }
   std::vector<float> Output() { return ReadMono(Path("out.wav")); }
 };
@@ -166,9 +186,8 @@ TEST_F(ReportTest, MelodiesAreCheckedNoteByNote) {
       SCOPED_TRACE(std::string(c.name) + (harmonic ? " with harmonics" : " as sines"));
       std::vector<Tone> tones;
       for (double hz : c.notes) tones.push_back({hz, c.seconds, 0.5, harmonic});
-      Result r = Render(Tones(tones), "");
-      ASSERT_EQ(r.code, 0) << r.err;
-      std::vector<Line> lines = report_rows::Rows(r.out);
+      Result r;
+      std::vector<Line> lines = RenderRows(Tones(tones), "", &r);
       ASSERT_EQ(lines.size(), c.notes.size()) << r.out;
       for (size_t i = 0; i < lines.size(); ++i) {
         EXPECT_NEAR(lines[i].start, i * c.seconds, 0.05) << r.out;
@@ -225,9 +244,8 @@ TEST_F(ReportTest, SlicesNeverMixSettings) {
 // A slice at the end shorter than the check's hop is judged by the frames
 // before it, not as silence.
 TEST_F(ReportTest, ShortLastSliceIsJudgedByItsNeighbours) {
-  Result r = Render(Tones({{440, 1.02}}), "--report slices:0.5");
-  ASSERT_EQ(r.code, 0) << r.err;
-  std::vector<Line> lines = report_rows::Rows(r.out);
+  Result r;
+  std::vector<Line> lines = RenderRows(Tones({{440, 1.02}}), "--report slices:0.5", &r);
   ASSERT_EQ(lines.size(), 3u) << r.out;
   EXPECT_NEAR(lines[2].start, 1.0, 1e-9);
   EXPECT_NE(lines[2].text.find("  ok"), std::string::npos) << r.out;
@@ -254,9 +272,8 @@ TEST_F(ReportTest, TableEndsAreMarked) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    Result r = Render(Tones({{c.hz, 1.0}}), c.args);
-    ASSERT_EQ(r.code, 0) << r.err;
-    std::vector<Line> lines = report_rows::Rows(r.out);
+    Result r;
+    std::vector<Line> lines = RenderRows(Tones({{c.hz, 1.0}}), c.args, &r);
     ASSERT_EQ(lines.size(), 1u) << r.out;
     if (c.text == nullptr) {
       EXPECT_NE(lines[0].text.find("  ok"), std::string::npos) << r.out;
@@ -276,9 +293,8 @@ TEST_F(ReportTest, GateDecidesMarksNotStretches) {
   std::vector<float> in = Tones({{220, 0.6}, {330, 0.6, 0.0003}, {262, 0.6}});
   std::vector<std::vector<double>> bounds;
   for (const char* gate : {"-60", "-100", "-5"}) {
-    Result r = Render(in, std::string("--gate ") + gate);
-    ASSERT_EQ(r.code, 0) << r.err;
-    std::vector<Line> lines = report_rows::Rows(r.out);
+    Result r;
+    std::vector<Line> lines = RenderRows(in, std::string("--gate ") + gate, &r);
     ASSERT_EQ(lines.size(), 3u) << gate << "\n" << r.out;
     std::vector<double> these;
     for (const Line& line : lines) these.insert(these.end(), {line.start, line.end, line.hz});
@@ -300,9 +316,8 @@ TEST_F(ReportTest, GateDecidesMarksNotStretches) {
 // pre-filter for A3 takes 80 dB down, is still checked (the module reads
 // it, and so does the tracker), not "no pitch" under the gate.
 TEST_F(ReportTest, GateIsMeasuredBeforeThePrefilter) {
-  Result r = Render(Tones({{220, 0.6}, {880, 1.2}}), "--prefilter note:A3");
-  ASSERT_EQ(r.code, 0) << r.err;
-  std::vector<Line> lines = report_rows::Rows(r.out);
+  Result r;
+  std::vector<Line> lines = RenderRows(Tones({{220, 0.6}, {880, 1.2}}), "--prefilter note:A3", &r);
   ASSERT_GE(lines.size(), 2u) << r.out;
   EXPECT_NEAR(CentsOff(lines.back().hz, 880), 0, 5) << r.out;
   EXPECT_NE(lines.back().text.find("  ok"), std::string::npos) << r.out;
@@ -359,9 +374,8 @@ TEST_F(ReportTest, ReadingsOffThePlayedPitchAreNeverOk) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    Result r = Render(c.samples, c.args);
-    ASSERT_EQ(r.code, 0) << r.err;
-    std::vector<Line> lines = report_rows::Rows(r.out);
+    Result r;
+    std::vector<Line> lines = RenderRows(c.samples, c.args, &r);
     ASSERT_FALSE(lines.empty()) << r.out;
     const Line& held = lines.back();  // after the filter has settled
     if (!std::isnan(c.off_cents)) EXPECT_NEAR(ReadsOff(held.text), c.off_cents, 15) << r.out;
@@ -426,16 +440,8 @@ TEST_F(ReportTest, VibratoStartsNoNote) {
   for (const auto& [cents, rate] :
        {std::pair<double, double>{50, 5.5}, {100, 5.5}, {100, 4}, {100, 8}}) {
     SCOPED_TRACE("+-" + std::to_string(cents) + " c at " + std::to_string(rate) + " Hz");
-    std::vector<float> samples(3 * kRate);
-    double phase = 0;
-    for (size_t i = 0; i < samples.size(); ++i) {
-      samples[i] = static_cast<float>(0.5 * std::sin(2 * M_PI * phase));
-      phase += 440 * std::exp2(cents / 1200 * std::sin(2 * M_PI * rate * i / kRate)) / kRate;
-      phase -= std::floor(phase);
-    }
-    Result r = Render(samples, "--report slices:0.25");
-    ASSERT_EQ(r.code, 0) << r.err;
-    std::vector<Line> lines = report_rows::Rows(r.out);
+    Result r;
+    std::vector<Line> lines = RenderRows(VibratoA4(cents, rate, false), "--report slices:0.25", &r);
     ASSERT_EQ(lines.size(), 12u) << r.out;
     for (size_t i = 1; i < lines.size(); ++i) {
       EXPECT_EQ(lines[i].text.find("a note starts"), std::string::npos) << r.out;
@@ -460,16 +466,9 @@ TEST_F(ReportTest, AHeldNoteWithVibratoIsOneNoteReadAtItsCentre) {
   for (const Case& c : kCases) {
     SCOPED_TRACE("+-" + std::to_string(c.cents) + " c at " + std::to_string(c.rate) + " Hz" +
                  (c.saw ? ", saw" : ", sine"));
-    std::vector<float> samples(3 * kRate);
-    double phase = 0;
-    for (size_t i = 0; i < samples.size(); ++i) {
-      samples[i] = static_cast<float>(c.saw ? 0.5 * (2 * phase - 1) : 0.5 * std::sin(2 * M_PI * phase));
-      phase += 440 * std::exp2(c.cents / 1200 * std::sin(2 * M_PI * c.rate * i / kRate)) / kRate;
-      phase -= std::floor(phase);
-    }
-    Result r = Render(samples, "--order 2 --cutoff 27 --scale oct");
-    ASSERT_EQ(r.code, 0) << r.err;
-    std::vector<Line> lines = report_rows::Rows(r.out);
+    Result r;
+    std::vector<Line> lines =
+        RenderRows(VibratoA4(c.cents, c.rate, c.saw), "--order 2 --cutoff 27 --scale oct", &r);
     ASSERT_EQ(lines.size(), 1u) << r.out;
     EXPECT_NEAR(report_rows::CentsOff(lines[0].hz, 440), 0, 5) << r.out;
     EXPECT_NE(lines[0].text.find("A4 "), std::string::npos) << r.out;
@@ -505,9 +504,8 @@ TEST_F(ReportTest, HintsNameOnlySettingsThatCanHelp) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    Result r = Render(Tones(c.tones), c.args);
-    ASSERT_EQ(r.code, 0) << r.err;
-    std::vector<Line> lines = report_rows::Rows(r.out);
+    Result r;
+    std::vector<Line> lines = RenderRows(Tones(c.tones), c.args, &r);
     ASSERT_FALSE(lines.empty()) << r.out;
     for (const Line& line : lines) {
       for (const char* never : c.never) {
@@ -555,9 +553,8 @@ TEST_F(ReportTest, SummaryCountsTheCausesTheLinesGive) {
   };
   for (const auto& input : kInputs) {
     SCOPED_TRACE(input.name);
-    Result r = Render(Tones(input.tones), input.args);
-    ASSERT_EQ(r.code, 0) << r.err;
-    std::vector<Line> lines = report_rows::Rows(r.out);
+    Result r;
+    std::vector<Line> lines = RenderRows(Tones(input.tones), input.args, &r);
     ASSERT_FALSE(lines.empty()) << r.out;
     size_t explained = 0;
     for (const Cause& cause : kCauses) {
@@ -597,9 +594,8 @@ TEST_F(ReportTest, HighNotesAreCheckedAgainstTheirOwnPitch) {
       for (double under : {0.25, 0.75, 1.25}) x += 0.03 * std::sin(2 * M_PI * under * hz * t);
       samples[i] = static_cast<float>(x);
     }
-    Result r = Render(samples, "--order 2 --scale oct --cutoff 10");
-    ASSERT_EQ(r.code, 0) << r.err;
-    std::vector<Line> lines = report_rows::Rows(r.out);
+    Result r;
+    std::vector<Line> lines = RenderRows(samples, "--order 2 --scale oct --cutoff 10", &r);
     ASSERT_EQ(lines.size(), 1u) << r.out;
     EXPECT_NE(lines[0].text.find(std::string(note) + " +0 c"), std::string::npos) << r.out;
     EXPECT_NE(lines[0].text.find("  ok"), std::string::npos) << r.out;

@@ -6,8 +6,7 @@
 
 #include <cstdint>
 
-#include "TonevoltPins.h"
-#include "conditioning/LiveTracker.h"
+#include "plugin/Controls.h"
 
 constexpr char kCvUri[] = "https://tonevolt.invalid/lv2/tonevolt-cv";
 constexpr char kAudioUri[] = "https://tonevolt.invalid/lv2/tonevolt-audio";
@@ -32,22 +31,3 @@ enum PortIndex : uint32_t {
 };
 constexpr uint32_t kPlainPortCount = 6;
 constexpr uint32_t kTrackerPortCount = 12;
-
-// The tracker's controls. Its defaults are the tracker's own; `lowest` 0
-// turns it off, and values between 0 and LiveTracker::kLowestHz act as that.
-constexpr float kLowestOffHz = 0.0f;
-constexpr float kLowestMaxHz = 1000.0f;
-constexpr float kLowestDefaultHz = static_cast<float>(tonevolt::LiveOptions{}.lowest_hz);
-constexpr float kThresholdMinDb = -120.0f;
-constexpr float kThresholdMaxDb = 0.0f;
-constexpr float kThresholdDefaultDb = static_cast<float>(tonevolt::LiveOptions{}.threshold_db);
-constexpr int32_t kHoldDefault = 1;
-// The tracker's cutoff by default: two poles' worth of smoothing for its
-// lowest note, lowest / 16 raised to the module's least (what the tool's
-// advice gives a line from E1). At the plain plug-ins' 40 Hz a bass note's
-// ripple would span a semitone.
-constexpr float kTrackerCutoffDefaultHz =
-    kLowestDefaultHz / 16 > kCutoffMinHz ? kLowestDefaultHz / 16 : kCutoffMinHz;
-// Two poles, as the advice for a line gives with that cutoff: at one pole
-// an A2's ripple spans ±250 cents, at two ±12.
-constexpr int32_t kTrackerOrderDefault = kOrderTwoPoles;

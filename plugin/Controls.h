@@ -58,6 +58,8 @@ struct ControlSpec {
   // Whole steps from min to max, each named by labels[value - min]; a
   // continuous control has no labels.
   const char* const* labels;
+  // A knob or lane over the range moves in equal ratios, not equal steps.
+  bool logarithmic = false;
 
   bool Stepped() const { return labels != nullptr; }
   float Default(bool tracker) const { return tracker ? tracker_default : plain_default; }
@@ -65,7 +67,7 @@ struct ControlSpec {
 
 constexpr ControlSpec kControls[kTrackerControlCount] = {
     {kControlCutoff, "cutoff", "Filter Cutoff", "Hz", kCutoffMinHz, kCutoffMaxHz,
-     kCutoffDefaultHz, kTrackerCutoffDefaultHz, nullptr},
+     kCutoffDefaultHz, kTrackerCutoffDefaultHz, nullptr, true},
     {kControlOctave, "octave", "Octave", "", kOctaveMin, kOctaveMax,
      OctaveShiftOfIndex(kOctaveDefaultIndex), OctaveShiftOfIndex(kOctaveDefaultIndex),
      kOctaveLabels},

@@ -17,7 +17,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-groups=(tool i386 win32 test lv2 bench)
+groups=(tool i386 win32 test lv2 plugins bench)
 
 # Building the native module and the tool, and running it.
 tool=(
@@ -54,6 +54,15 @@ lv2=(
   pkgconf lv2-dev
   liblilv-dev lilv-utils sordi      # test host, lv2info, lv2_validate's sord_validate
   jackd2 libjack-jackd2-dev jalv
+)
+# The CLAP and VST3 plug-ins for Linux and Windows x86-64: the interface
+# headers, the Windows compiler, wine64 for the Windows builds' tests, and a
+# DAW to load the Linux VST3 in.
+plugins=(
+  dpf-source                        # CLAP headers, VST3 C interface headers
+  g++-mingw-w64-x86-64              # the Windows x86-64 builds
+  wine64                            # their tests
+  ardour                            # a DAW (ardour7-lua, headless) for the Linux VST3's test
 )
 # Google Benchmark; the full builds configure the benchmarks too. The
 # accuracy benchmark's reference tracker and its scoring.

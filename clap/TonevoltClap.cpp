@@ -129,8 +129,8 @@ void Plugin::RestartIfLowestChanged(float lowest_before) {
 }
 
 void Plugin::Apply(const clap_event_header_t* event) {
-  if (event->space_id != CLAP_CORE_EVENT_SPACE_ID || event->type != CLAP_EVENT_PARAM_VALUE ||
-      event->size < sizeof(clap_event_param_value_t))
+  if (event == nullptr || event->space_id != CLAP_CORE_EVENT_SPACE_ID ||
+      event->type != CLAP_EVENT_PARAM_VALUE || event->size < sizeof(clap_event_param_value_t))
     return;
   const auto* change = reinterpret_cast<const clap_event_param_value_t*>(event);
   if (!HasControl(change->param_id)) return;
@@ -168,22 +168,22 @@ clap_process_status Plugin::Process(const clap_process_t* process) {
   if (audio) process->audio_outputs[kPitchPort].constant_mask = 0;
   if (gate != nullptr) process->audio_outputs[kGatePort].constant_mask = 0;
 
-  auto run_to = [&](uint32_t end, uint32_t& done) {
-    if (audio && end > done)
+  uint32_t done = 0;
+  auto run_to = [&](uint32_t end) {
+    if (end <= done) return;
+    if (audio)
       m_engine->Process(in + done, pitch + done, gate != nullptr ? gate + done : nullptr,
                         end - done);
-    done = std::max(done, end);
+    done = end;
   };
-  uint32_t done = 0;
   const clap_input_events_t* events = process->in_events;
   const uint32_t event_count = events != nullptr ? events->size(events) : 0;
   for (uint32_t i = 0; i < event_count; ++i) {
     const clap_event_header_t* event = events->get(events, i);
-    if (event == nullptr) continue;
-    run_to(std::min(event->time, frames), done);
+    if (event != nullptr) run_to(std::min(event->time, frames));
     Apply(event);
   }
-  run_to(frames, done);
+  run_to(frames);
   return audio || frames == 0 ? CLAP_PROCESS_CONTINUE : CLAP_PROCESS_ERROR;
 }
 

@@ -12,6 +12,7 @@
 #include <xmmintrin.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdint>
@@ -30,6 +31,8 @@
 #include "travesty/host.h"
 
 #if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #else
 #include <dlfcn.h>
@@ -141,33 +144,51 @@ struct Event {
   double normalized;  // as the plug-in's controller maps it
 };
 
-// Lines "AT ID VALUE"; blank lines are skipped. VALUE is read with strtod in
-// the "C" locale (this program never sets another), so hex floats work.
-bool ReadEvents(const std::string& path, std::vector<Event>* events) {
-  FILE* file = std::fopen(path.c_str(), "r");
-  if (file == nullptr) return false;
-  char line[512];
-  bool ok = true;
-  while (ok && std::fgets(line, sizeof line, file) != nullptr) {
-    char* cursor = line;
+// One line "AT ID VALUE": AT and ID unsigned decimals, VALUE read with
+// strtod in the "C" locale (this program never sets another), so hex floats
+// work.
+bool ParseEvent(const char* line, Event* event) {
+  const char* cursor = line;
+  auto skip_blanks = [&cursor] {
     while (*cursor == ' ' || *cursor == '\t') ++cursor;
-    if (*cursor == '\n' || *cursor == '\r' || *cursor == '\0') continue;
-    char* end = nullptr;
+  };
+  char* end = nullptr;
+  skip_blanks();
+  if (!std::isdigit(static_cast<unsigned char>(*cursor))) return false;
+  event->at = std::strtoull(cursor, &end, 10);
+  cursor = end;
+  skip_blanks();
+  if (!std::isdigit(static_cast<unsigned char>(*cursor))) return false;
+  const unsigned long id = std::strtoul(cursor, &end, 10);
+  if (id > UINT32_MAX) return false;
+  event->id = static_cast<v3_param_id>(id);
+  cursor = end;
+  event->value = std::strtod(cursor, &end);
+  if (end == cursor) return false;
+  cursor = end;
+  skip_blanks();
+  return *cursor == '\0' || *cursor == '\n' || *cursor == '\r';
+}
+
+// Blank lines are skipped; false on any other line that is not an event.
+bool ParseEvents(const std::vector<uint8_t>& text, std::vector<Event>* events) {
+  std::string line;
+  for (size_t start = 0; start < text.size();) {
+    size_t stop = start;
+    while (stop < text.size() && text[stop] != '\n') ++stop;
+    line.assign(text.begin() + start, text.begin() + stop);
+    start = stop + 1;
+    if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
     Event event{};
-    event.at = std::strtoull(cursor, &end, 10);
-    ok = end != cursor;
-    cursor = end;
-    event.id = static_cast<v3_param_id>(std::strtoul(cursor, &end, 10));
-    ok = ok && end != cursor;
-    cursor = end;
-    event.value = std::strtod(cursor, &end);
-    ok = ok && end != cursor;
-    if (ok) events->push_back(event);
+    if (!ParseEvent(line.c_str(), &event)) {
+      std::fprintf(stderr, "not an event (AT ID VALUE): %s\n", line.c_str());
+      return false;
+    }
+    events->push_back(event);
   }
-  std::fclose(file);
   std::stable_sort(events->begin(), events->end(),
                    [](const Event& a, const Event& b) { return a.at < b.at; });
-  return ok;
+  return true;
 }
 
 // Block lengths from 1 to kMaxBlock, the same on every platform.
@@ -710,9 +731,13 @@ int Run(const Options& options) {
   }
   job.in.resize(in_bytes.size() / sizeof(float));
   if (!in_bytes.empty()) std::memcpy(job.in.data(), in_bytes.data(), in_bytes.size());
-  if (!options.events_path.empty() && !ReadEvents(options.events_path, &job.events)) {
-    std::fprintf(stderr, "cannot read %s as lines AT ID VALUE\n", options.events_path.c_str());
-    return kExitUsage;
+  if (!options.events_path.empty()) {
+    std::vector<uint8_t> text;
+    if (!ReadFile(options.events_path, &text)) {
+      std::fprintf(stderr, "cannot read %s\n", options.events_path.c_str());
+      return kExitIo;
+    }
+    if (!ParseEvents(text, &job.events)) return kExitUsage;
   }
   if (!options.load_state_path.empty() && !ReadFile(options.load_state_path, &job.state)) {
     std::fprintf(stderr, "cannot read %s\n", options.load_state_path.c_str());
@@ -747,6 +772,10 @@ int Run(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(_WIN32)
+  // --params prints the same bytes as on Linux: no CR before each LF.
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
   Options options;
   if (!ParseOptions(argc, argv, &options)) {
     Usage();

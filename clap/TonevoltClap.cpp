@@ -43,20 +43,6 @@ constexpr size_t kStateReadLimit = 256;
 constexpr clap_id kPitchPort = 0;
 constexpr clap_id kGatePort = 1;
 
-// The process's default floating-point state while in scope, the host
-// thread's given back after: the adapter's own arithmetic (a host's double
-// to the engine's float) rounds as it would anywhere.
-class DefaultFpState {
- public:
-  DefaultFpState() : m_host(ReadFpuControlWords()) { LoadFpuControlWords(kDefaultFpuControlWords); }
-  ~DefaultFpState() { LoadFpuControlWords(m_host); }
-  DefaultFpState(const DefaultFpState&) = delete;
-  DefaultFpState& operator=(const DefaultFpState&) = delete;
-
- private:
-  const FpuControlWords m_host;
-};
-
 class Plugin {
  public:
   Plugin(const clap_plugin_descriptor_t* descriptor, const PluginIdentity& identity,
@@ -142,7 +128,7 @@ void Plugin::Apply(const clap_event_header_t* event) {
 
 void Plugin::Flush(const clap_input_events_t* events) {
   if (events == nullptr) return;
-  const DefaultFpState fp_state;
+  const DefaultFpuScope fp_state;
   const uint32_t count = events->size(events);
   for (uint32_t i = 0; i < count; ++i) Apply(events->get(events, i));
 }
@@ -158,7 +144,7 @@ float* Channel(const clap_audio_buffer_t* ports, uint32_t port_count, uint32_t p
 // Each setting applies from its event's sample: the block is run in pieces
 // between them. Events past the block apply at its end.
 clap_process_status Plugin::Process(const clap_process_t* process) {
-  const DefaultFpState fp_state;
+  const DefaultFpuScope fp_state;
   const uint32_t frames = process->frames_count;
   const float* in = Channel(process->audio_inputs, process->audio_inputs_count, 0);
   float* pitch = Channel(process->audio_outputs, process->audio_outputs_count, kPitchPort);

@@ -57,3 +57,19 @@ inline void MaskFpuExceptions() {
   words.mxcsr |= kMxcsrExceptionMasks;
   LoadFpuControlWords(words);
 }
+
+// The default state while in scope, the thread's own given back after,
+// exactly, flags included: what a plug-in does around each call from a
+// host, whose thread may flush denormals, round otherwise or trap.
+class DefaultFpuScope {
+ public:
+  DefaultFpuScope() : m_thread(ReadFpuControlWords()) {
+    LoadFpuControlWords(kDefaultFpuControlWords);
+  }
+  ~DefaultFpuScope() { LoadFpuControlWords(m_thread); }
+  DefaultFpuScope(const DefaultFpuScope&) = delete;
+  DefaultFpuScope& operator=(const DefaultFpuScope&) = delete;
+
+ private:
+  const FpuControlWords m_thread;
+};

@@ -18,20 +18,6 @@ constexpr uint32_t kMaxPiece = 1u << 30;
 // the tracker and the core; longer host blocks go in pieces.
 constexpr uint32_t kConditionedPiece = 2048;
 
-// The module's floating-point state while in scope, the host thread's given
-// back after: even reading a setting must not trap on an exception the
-// host unmasked, and designs must not round as the host's thread does.
-class ModuleWords {
- public:
-  ModuleWords() : m_host(ReadFpuControlWords()) { LoadFpuControlWords(kDefaultFpuControlWords); }
-  ~ModuleWords() { LoadFpuControlWords(m_host); }
-  ModuleWords(const ModuleWords&) = delete;
-  ModuleWords& operator=(const ModuleWords&) = delete;
-
- private:
-  const FpuControlWords m_host;
-};
-
 // A value as Set() keeps it; NaN takes the default.
 float Normalized(const ControlSpec& spec, float value, float fallback) {
   if (std::isnan(value)) return fallback;
@@ -81,14 +67,14 @@ bool PluginEngine::Ready() const {
 void PluginEngine::Set(ControlId id, float value) {
   if (id >= ControlCount()) return;
   // A host's value may be a signaling NaN, and its thread may trap on one.
-  const ModuleWords words;
+  const DefaultFpuScope words;
   m_values[id] = Normalized(kControls[id], value, kControls[id].Default(m_tracker_kind));
 }
 
 float PluginEngine::Get(ControlId id) const { return id < ControlCount() ? m_values[id] : 0.0f; }
 
 void PluginEngine::OpenCore() {
-  const ModuleWords words;
+  const DefaultFpuScope words;
   m_core.Open(static_cast<float>(m_sample_rate));
   m_core.BuildPitchTable();
   m_core_has_run = false;
@@ -96,7 +82,7 @@ void PluginEngine::OpenCore() {
 
 // Not real-time: every band the tracker may steer to is designed here.
 void PluginEngine::Design(double lowest_hz) {
-  const ModuleWords words;
+  const DefaultFpuScope words;
   LiveOptions options;
   options.lowest_hz = lowest_hz;
   m_tracker.reset(new (std::nothrow) LiveTracker(m_sample_rate, options));
@@ -120,7 +106,7 @@ void PluginEngine::Activate() {
     Design(lowest);
     if (!Ready()) return;
   } else if (m_tracker_has_run) {
-    const ModuleWords words;
+    const DefaultFpuScope words;
     m_tracker->Reset();
     m_tracker_has_run = false;
   }
@@ -139,7 +125,7 @@ void PluginEngine::ApplySettings() {
 void PluginEngine::Process(const float* in, float* pitch, float* gate, uint32_t count) {
   // No sample, no setting change to observe: the state stays as it is.
   if (count == 0 || !Ready()) return;
-  const ModuleWords words;
+  const DefaultFpuScope words;
   ApplySettings();
   // The rounding of the call (FpuControl.h): toward zero for 1 V/oct.
   const FpuControlWords call_words = CallWords(kDefaultFpuControlWords, m_core.VoltPerOctave());
@@ -176,7 +162,7 @@ void PluginEngine::Process(const float* in, float* pitch, float* gate, uint32_t 
 
 void PluginEngine::Align(int64_t frame) {
   if (!m_tracker_kind || !Ready()) return;
-  const ModuleWords words;
+  const DefaultFpuScope words;
   m_tracker->Align(frame);
 }
 
@@ -200,7 +186,7 @@ size_t PluginEngine::SaveState(uint8_t* bytes, size_t capacity) const {
 
 bool PluginEngine::LoadState(const uint8_t* bytes, size_t size) {
   if (bytes == nullptr || size < kStateHeader) return false;
-  const ModuleWords words;
+  const DefaultFpuScope words;
   if (std::memcmp(bytes, kStateMagic, sizeof kStateMagic) != 0 || bytes[3] != kStateVersion)
     return false;
   if (bytes[4] != (m_tracker_kind ? 1 : 0) || bytes[5] != ControlCount()) return false;

@@ -13,6 +13,8 @@
 #include <memory>
 #include <new>
 
+#include "FpuControl.h"
+#include "conditioning/PortableMath.h"
 #include "plugin/Engine.h"
 #include "plugin/Identity.h"
 #include "travesty/audio_processor.h"
@@ -73,7 +75,7 @@ double PlainOf(const ControlSpec& spec, double normalized, bool tracker) {
   if (spec.Stepped()) return min + std::round(normalized * StepCount(spec));
   if (normalized == 0.0) return min;
   if (normalized == 1.0) return max;
-  if (spec.logarithmic) return min * std::pow(max / min, normalized);
+  if (spec.logarithmic) return min * tonevolt::PortableExp(normalized * tonevolt::PortableLog(max / min));
   return min + normalized * (max - min);
 }
 
@@ -82,7 +84,7 @@ double NormalizedOf(const ControlSpec& spec, double plain, bool tracker) {
   const double min = spec.min, max = spec.max;
   plain = std::clamp(plain, min, max);
   if (spec.Stepped()) return std::round(plain - min) / StepCount(spec);
-  if (spec.logarithmic) return std::log(plain / min) / std::log(max / min);
+  if (spec.logarithmic) return tonevolt::PortableLog(plain / min) / tonevolt::PortableLog(max / min);
   return (plain - min) / (max - min);
 }
 
@@ -257,6 +259,8 @@ class Plugin {
   // Real-time: the points are gathered in m_points, and the block is run
   // in pieces from one point's sample to the next.
   v3_result Process(v3_process_data* data) {
+    // Normalized values become settings as they would on any thread.
+    const DefaultFpuScope fp_state;
     if (data == nullptr) return V3_INVALID_ARG;
     if (data->symbolic_sample_size != V3_SAMPLE_32) return V3_INVALID_ARG;
     const uint32_t frames = data->nframes > 0 ? static_cast<uint32_t>(data->nframes) : 0;

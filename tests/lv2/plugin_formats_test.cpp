@@ -148,7 +148,7 @@ void AddSettings(std::vector<Event>* events, uint32_t at, const Settings& s, boo
 struct ParamLine {
   uint32_t id;
   std::string name;
-  double min, max, def, value;
+  float min, max, def, value;  // printed as %.9g: each float exactly
 };
 
 std::vector<ParamLine> ParseParams(const std::string& text) {
@@ -164,10 +164,10 @@ std::vector<ParamLine> ParseParams(const std::string& text) {
         !std::getline(fields, def, '\t') || !std::getline(fields, value))
       continue;
     p.id = static_cast<uint32_t>(std::stoul(id));
-    p.min = std::strtod(min.c_str(), nullptr);
-    p.max = std::strtod(max.c_str(), nullptr);
-    p.def = std::strtod(def.c_str(), nullptr);
-    p.value = std::strtod(value.c_str(), nullptr);
+    p.min = std::strtof(min.c_str(), nullptr);
+    p.max = std::strtof(max.c_str(), nullptr);
+    p.def = std::strtof(def.c_str(), nullptr);
+    p.value = std::strtof(value.c_str(), nullptr);
     lines.push_back(p);
   }
   return lines;

@@ -50,11 +50,9 @@ constexpr char kEffectCategory[] = "Audio Module Class";
 constexpr int32_t kMaxBlock = 4096;
 
 // A DAW's audio thread: every exception masked, flush-to-zero and
-// denormals-are-zero on. The status flags (bits 0-5) are what arithmetic
-// leaves behind, not a setting, and are not compared.
+// denormals-are-zero on. The plug-in gives it back exactly, flags included.
 constexpr uint32_t kHostMxcsr = 0x9FC0;
 constexpr uint32_t kDefaultMxcsr = 0x1F80;
-constexpr uint32_t kMxcsrFlags = 0x003F;
 
 uint16_t X87ControlWord() {
   uint16_t word;
@@ -616,7 +614,7 @@ bool Render(v3_audio_processor** processor, const std::vector<Event>& events, ui
     const uint32_t mxcsr_after = _mm_getcsr();
     const uint16_t x87_after = X87ControlWord();
     _mm_setcsr(kDefaultMxcsr);
-    if ((mxcsr_after & ~kMxcsrFlags) != kHostMxcsr) {
+    if (mxcsr_after != kHostMxcsr) {
       std::fprintf(stderr, "process left MXCSR 0x%04" PRIX32 ", was given 0x%04" PRIX32 "\n",
                    mxcsr_after, kHostMxcsr);
       *failure = kExitFpState;

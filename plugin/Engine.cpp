@@ -185,18 +185,26 @@ size_t PluginEngine::SaveState(uint8_t* bytes, size_t capacity) const {
 }
 
 bool PluginEngine::LoadState(const uint8_t* bytes, size_t size) {
+  float values[kTrackerControlCount];
+  if (!DecodeState(bytes, size, m_tracker_kind, values)) return false;
+  std::copy_n(values, ControlCount(), m_values);
+  return true;
+}
+
+bool PluginEngine::DecodeState(const uint8_t* bytes, size_t size, bool tracker,
+                               float (&values)[kTrackerControlCount]) {
+  const uint32_t count = tonevolt::ControlCount(tracker);
   if (bytes == nullptr || size < kStateHeader) return false;
   const DefaultFpuScope words;
   if (std::memcmp(bytes, kStateMagic, sizeof kStateMagic) != 0 || bytes[3] != kStateVersion)
     return false;
-  if (bytes[4] != (m_tracker_kind ? 1 : 0) || bytes[5] != ControlCount()) return false;
-  if (size != kStateHeader + kStateEntry * ControlCount()) return false;
-  float values[kTrackerControlCount];
+  if (bytes[4] != (tracker ? 1 : 0) || bytes[5] != count) return false;
+  if (size != kStateHeader + kStateEntry * count) return false;
   bool seen[kTrackerControlCount] = {};
   const uint8_t* entry = bytes + kStateHeader;
-  for (uint32_t i = 0; i < ControlCount(); ++i, entry += kStateEntry) {
+  for (uint32_t i = 0; i < count; ++i, entry += kStateEntry) {
     const uint32_t id = entry[0];
-    if (id >= ControlCount() || seen[id]) return false;
+    if (id >= count || seen[id]) return false;
     uint32_t bits = 0;
     for (int byte = 0; byte < 4; ++byte) bits |= static_cast<uint32_t>(entry[1 + byte]) << (8 * byte);
     float value;
@@ -206,7 +214,6 @@ bool PluginEngine::LoadState(const uint8_t* bytes, size_t size) {
     values[id] = value;
     seen[id] = true;
   }
-  std::copy_n(values, ControlCount(), m_values);
   return true;
 }
 

@@ -65,6 +65,10 @@ class PluginEngine {
   static constexpr size_t kStateBytes = 6 + 5 * kTrackerControlCount;
   size_t SaveState(uint8_t* bytes, size_t capacity) const;
   bool LoadState(const uint8_t* bytes, size_t size);
+  // What LoadState would take, into values (by id), without an engine:
+  // for a controller that shows a state's settings.
+  static bool DecodeState(const uint8_t* bytes, size_t size, bool tracker,
+                          float (&values)[kTrackerControlCount]);
 
  private:
   struct Buffers;

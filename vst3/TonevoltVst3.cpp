@@ -299,9 +299,9 @@ class Plugin {
     uint8_t bytes[kStateReadLimit];
     size_t size = 0;
     if (!ReadAll(stream, bytes, &size)) return V3_FALSE;
-    PluginEngine reader(static_cast<float>(m_setup_rate), m_tracker);
-    if (!reader.LoadState(bytes, size)) return V3_FALSE;
-    TakeNormalized(reader);
+    float values[tonevolt::kTrackerControlCount];
+    if (!PluginEngine::DecodeState(bytes, size, m_tracker, values)) return V3_FALSE;
+    TakeNormalized(values);
     return V3_OK;
   }
   int32_t ParameterCount() const { return static_cast<int32_t>(Count()); }
@@ -433,10 +433,14 @@ class Plugin {
     return count;
   }
 
-  void TakeNormalized(const PluginEngine& engine) {
+  void TakeNormalized(const float (&values)[tonevolt::kTrackerControlCount]) {
     for (uint32_t id = 0; id < Count(); ++id)
-      m_normalized[id] =
-          NormalizedOf(kControls[id], engine.Get(static_cast<ControlId>(id)), m_tracker);
+      m_normalized[id] = NormalizedOf(kControls[id], values[id], m_tracker);
+  }
+  void TakeNormalized(const PluginEngine& engine) {
+    float values[tonevolt::kTrackerControlCount] = {};
+    for (uint32_t id = 0; id < Count(); ++id) values[id] = engine.Get(static_cast<ControlId>(id));
+    TakeNormalized(values);
   }
 
   const bool m_tracker;

@@ -622,33 +622,31 @@ v3_result V3_API CreateInstance(void*, const v3_tuid class_id, const v3_tuid iid
   if (result != V3_OK) delete plugin;
   return result;
 }
-v3_result V3_API GetClassInfo2(void*, int32_t index, v3_class_info_2* info) {
+// Class info 2 and 3 differ only in the text type of their names.
+template <class Info, class CopyName>
+v3_result FillClassInfo(int32_t index, Info* info, CopyName copy_name) {
   if (info == nullptr || index < 0 || index >= kClassCount) return V3_INVALID_ARG;
   const PluginIdentity& identity = tonevolt::kPluginIdentities[index];
   std::memset(info, 0, sizeof *info);
   std::memcpy(info->class_id, identity.vst3_class_id, sizeof(v3_tuid));
   info->cardinality = kManyInstances;
   CopyText(info->category, sizeof info->category, kEffectCategory);
-  CopyText(info->name, sizeof info->name, identity.name);
   CopyText(info->sub_categories, sizeof info->sub_categories, kSubCategories);
-  CopyText(info->vendor, sizeof info->vendor, tonevolt::kVendor);
-  CopyText(info->version, sizeof info->version, tonevolt::kVersion);
-  CopyText(info->sdk_version, sizeof info->sdk_version, kSdkVersion);
+  copy_name(info->name, identity.name);
+  copy_name(info->vendor, tonevolt::kVendor);
+  copy_name(info->version, tonevolt::kVersion);
+  copy_name(info->sdk_version, kSdkVersion);
   return V3_OK;
 }
+v3_result V3_API GetClassInfo2(void*, int32_t index, v3_class_info_2* info) {
+  return FillClassInfo(index, info, [](char(&out)[64], const char* text) {
+    CopyText(out, sizeof out, text);
+  });
+}
 v3_result V3_API GetClassInfoUtf16(void*, int32_t index, v3_class_info_3* info) {
-  if (info == nullptr || index < 0 || index >= kClassCount) return V3_INVALID_ARG;
-  const PluginIdentity& identity = tonevolt::kPluginIdentities[index];
-  std::memset(info, 0, sizeof *info);
-  std::memcpy(info->class_id, identity.vst3_class_id, sizeof(v3_tuid));
-  info->cardinality = kManyInstances;
-  CopyText(info->category, sizeof info->category, kEffectCategory);
-  CopyUtf16(info->name, 64, identity.name);
-  CopyText(info->sub_categories, sizeof info->sub_categories, kSubCategories);
-  CopyUtf16(info->vendor, 64, tonevolt::kVendor);
-  CopyUtf16(info->version, 64, tonevolt::kVersion);
-  CopyUtf16(info->sdk_version, 64, kSdkVersion);
-  return V3_OK;
+  return FillClassInfo(index, info, [](int16_t(&out)[64], const char* text) {
+    CopyUtf16(out, 64, text);
+  });
 }
 v3_result V3_API SetHostContext(void*, v3_funknown**) { return V3_OK; }
 

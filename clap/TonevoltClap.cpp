@@ -35,10 +35,6 @@ constexpr uint32_t kIdentityCount = sizeof tonevolt::kPluginIdentities / sizeof(
 // activation at another rate replaces it.
 constexpr double kRateBeforeActivation = 48000;
 
-// The most a saved state is read to: anything longer than the engine's
-// own is refused anyway.
-constexpr size_t kStateReadLimit = 256;
-
 // Output port ids; the input is port 0.
 constexpr clap_id kPitchPort = 0;
 constexpr clap_id kGatePort = 1;
@@ -93,11 +89,8 @@ bool Plugin::Init() {
 bool Plugin::Activate(double sample_rate) {
   if (!(sample_rate > 0) || !std::isfinite(sample_rate)) return false;
   if (sample_rate != m_engine_rate) {
-    std::unique_ptr<PluginEngine> engine(
-        new (std::nothrow) PluginEngine(static_cast<float>(sample_rate), Tracker()));
-    if (!engine || !engine->Ready()) return false;
-    uint8_t state[PluginEngine::kStateBytes];
-    engine->LoadState(state, m_engine->SaveState(state, sizeof state));
+    std::unique_ptr<PluginEngine> engine = m_engine->AtRate(static_cast<float>(sample_rate));
+    if (!engine) return false;
     m_engine = std::move(engine);
     m_engine_rate = sample_rate;
   }
@@ -187,7 +180,7 @@ bool Plugin::SaveState(const clap_ostream_t* stream) const {
 // The engine takes only a state it saved, or refuses it and keeps its
 // settings.
 bool Plugin::LoadState(const clap_istream_t* stream) {
-  uint8_t state[kStateReadLimit];
+  uint8_t state[PluginEngine::kStateReadLimit];
   size_t size = 0;
   while (size < sizeof state) {
     const int64_t read = stream->read(stream, state + size, sizeof state - size);

@@ -188,8 +188,8 @@ const void* ExtensionData(const char*) { return nullptr; }
 
 template <bool kTracker>
 constexpr LV2_Descriptor DescriptorOf(const char* uri) {
-  return {uri, Instantiate<kTracker>, ConnectPort, Activate, Run, Deactivate, Cleanup,
-          ExtensionData};
+  return {uri,     Instantiate<kTracker>, ConnectPort, Activate, Run, Deactivate,
+          Cleanup, ExtensionData};
 }
 
 const LV2_Descriptor kDescriptors[] = {

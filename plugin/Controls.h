@@ -66,13 +66,13 @@ struct ControlSpec {
 };
 
 constexpr ControlSpec kControls[kTrackerControlCount] = {
-    {kControlCutoff, "cutoff", "Filter Cutoff", "Hz", kCutoffMinHz, kCutoffMaxHz,
-     kCutoffDefaultHz, kTrackerCutoffDefaultHz, nullptr, true},
+    {kControlCutoff, "cutoff", "Filter Cutoff", "Hz", kCutoffMinHz, kCutoffMaxHz, kCutoffDefaultHz,
+     kTrackerCutoffDefaultHz, nullptr, true},
     {kControlOctave, "octave", "Octave", "", kOctaveMin, kOctaveMax,
      OctaveShiftOfIndex(kOctaveDefaultIndex), OctaveShiftOfIndex(kOctaveDefaultIndex),
      kOctaveLabels},
-    {kControlScale, "scale", "Freq Scale", "", kScaleVoltPerKhz, kScaleVoltPerOctave,
-     kScaleDefault, kScaleDefault, kScaleLabels},
+    {kControlScale, "scale", "Freq Scale", "", kScaleVoltPerKhz, kScaleVoltPerOctave, kScaleDefault,
+     kScaleDefault, kScaleLabels},
     {kControlOrder, "order", "Filter Order", "", OrderPolesOfIndex(kOrderOnePole),
      OrderPolesOfIndex(kOrderTwoPoles), OrderPolesOfIndex(kOrderDefault),
      OrderPolesOfIndex(kTrackerOrderDefault), kOrderLabels},

@@ -64,6 +64,14 @@ bool PluginEngine::Ready() const {
   return !m_tracker_kind || (m_buffers && m_rate_step && m_tracker && m_note_hold);
 }
 
+std::unique_ptr<PluginEngine> PluginEngine::AtRate(float sample_rate) const {
+  std::unique_ptr<PluginEngine> engine(new (std::nothrow)
+                                           PluginEngine(sample_rate, m_tracker_kind));
+  if (!engine || !engine->Ready()) return nullptr;
+  std::copy_n(m_values, kTrackerControlCount, engine->m_values);
+  return engine;
+}
+
 void PluginEngine::Set(ControlId id, float value) {
   if (id >= ControlCount()) return;
   // A host's value may be a signaling NaN, and its thread may trap on one.
@@ -86,8 +94,8 @@ void PluginEngine::Design(double lowest_hz) {
   LiveOptions options;
   options.lowest_hz = lowest_hz;
   m_tracker.reset(new (std::nothrow) LiveTracker(m_sample_rate, options));
-  m_note_hold.reset(m_tracker ? new (std::nothrow) NoteHold(m_tracker->CloseDelaySamples(),
-                                                            m_sample_rate)
+  m_note_hold.reset(m_tracker ? new (std::nothrow)
+                                    NoteHold(m_tracker->CloseDelaySamples(), m_sample_rate)
                               : nullptr);
   m_designed_lowest = lowest_hz;
   m_tracker_has_run = false;
@@ -206,7 +214,8 @@ bool PluginEngine::DecodeState(const uint8_t* bytes, size_t size, bool tracker,
     const uint32_t id = entry[0];
     if (id >= count || seen[id]) return false;
     uint32_t bits = 0;
-    for (int byte = 0; byte < 4; ++byte) bits |= static_cast<uint32_t>(entry[1 + byte]) << (8 * byte);
+    for (int byte = 0; byte < 4; ++byte)
+      bits |= static_cast<uint32_t>(entry[1 + byte]) << (8 * byte);
     float value;
     std::memcpy(&value, &bits, sizeof value);
     // Only what Set() keeps: a number in range, a list's whole entry.

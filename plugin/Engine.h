@@ -30,6 +30,9 @@ class PluginEngine {
   PluginEngine& operator=(const PluginEngine&) = delete;
 
   bool Ready() const;
+  // These settings in a new engine for another rate. Not real-time; null
+  // when memory ran out.
+  std::unique_ptr<PluginEngine> AtRate(float sample_rate) const;
   bool Tracker() const { return m_tracker_kind; }
   uint32_t ControlCount() const { return tonevolt::ControlCount(m_tracker_kind); }
 
@@ -63,6 +66,8 @@ class PluginEngine {
   // kind, unknown ids, values out of range, short or long data), changing
   // nothing.
   static constexpr size_t kStateBytes = 6 + 5 * kTrackerControlCount;
+  // How much of a host's stream an adapter reads: more is not a state of ours.
+  static constexpr size_t kStateReadLimit = 256;
   size_t SaveState(uint8_t* bytes, size_t capacity) const;
   bool LoadState(const uint8_t* bytes, size_t size);
   // What LoadState would take, into values (by id), without an engine:

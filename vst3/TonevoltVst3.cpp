@@ -48,8 +48,6 @@ constexpr double kFirstRate = 44100;
 // Parameter changes taken from one process call; a queue that does not fit
 // keeps its first points and its last.
 constexpr size_t kMaxPoints = 1024;
-// Saved state is far smaller: a stream this long is no state of ours.
-constexpr size_t kStateReadLimit = 256;
 
 void CopyText(char* out, size_t capacity, const char* text) {
   std::snprintf(out, capacity, "%s", text);
@@ -75,7 +73,8 @@ double PlainOf(const ControlSpec& spec, double normalized, bool tracker) {
   if (spec.Stepped()) return min + std::round(normalized * StepCount(spec));
   if (normalized == 0.0) return min;
   if (normalized == 1.0) return max;
-  if (spec.logarithmic) return min * tonevolt::PortableExp(normalized * tonevolt::PortableLog(max / min));
+  if (spec.logarithmic)
+    return min * tonevolt::PortableExp(normalized * tonevolt::PortableLog(max / min));
   return min + normalized * (max - min);
 }
 
@@ -84,7 +83,8 @@ double NormalizedOf(const ControlSpec& spec, double plain, bool tracker) {
   const double min = spec.min, max = spec.max;
   plain = std::clamp(plain, min, max);
   if (spec.Stepped()) return std::round(plain - min) / StepCount(spec);
-  if (spec.logarithmic) return tonevolt::PortableLog(plain / min) / tonevolt::PortableLog(max / min);
+  if (spec.logarithmic)
+    return tonevolt::PortableLog(plain / min) / tonevolt::PortableLog(max / min);
   return (plain - min) / (max - min);
 }
 
@@ -95,14 +95,14 @@ const PluginIdentity* IdentityOf(const v3_tuid class_id) {
   return nullptr;
 }
 
-// Reads a whole stream of at most kStateReadLimit bytes; false for a
+// Reads a whole stream of at most PluginEngine::kStateReadLimit bytes; false for a
 // longer one or a failed read.
-bool ReadAll(v3_bstream** stream, uint8_t (&bytes)[kStateReadLimit], size_t* size) {
+bool ReadAll(v3_bstream** stream, uint8_t (&bytes)[PluginEngine::kStateReadLimit], size_t* size) {
   *size = 0;
   if (stream == nullptr) return false;
-  while (*size < kStateReadLimit) {
+  while (*size < PluginEngine::kStateReadLimit) {
     int32_t read = 0;
-    const int32_t wanted = static_cast<int32_t>(kStateReadLimit - *size);
+    const int32_t wanted = static_cast<int32_t>(PluginEngine::kStateReadLimit - *size);
     if (v3_cpp_obj(stream)->read(stream, bytes + *size, wanted, &read) != V3_OK) return false;
     if (read <= 0 || read > wanted) return true;
     *size += static_cast<size_t>(read);
@@ -204,11 +204,8 @@ class Plugin {
   v3_result SetActive(bool active) {
     if (!active) return V3_OK;
     if (static_cast<float>(m_setup_rate) != static_cast<float>(m_engine_rate)) {
-      std::unique_ptr<PluginEngine> engine(
-          new (std::nothrow) PluginEngine(static_cast<float>(m_setup_rate), m_tracker));
-      if (!engine || !engine->Ready()) return V3_NOMEM;
-      uint8_t bytes[PluginEngine::kStateBytes];
-      engine->LoadState(bytes, m_engine->SaveState(bytes, sizeof bytes));
+      std::unique_ptr<PluginEngine> engine = m_engine->AtRate(static_cast<float>(m_setup_rate));
+      if (!engine) return V3_NOMEM;
       m_engine = std::move(engine);
       m_engine_rate = m_setup_rate;
     }
@@ -217,7 +214,7 @@ class Plugin {
   }
 
   v3_result SetState(v3_bstream** stream) {
-    uint8_t bytes[kStateReadLimit];
+    uint8_t bytes[PluginEngine::kStateReadLimit];
     size_t size = 0;
     if (!ReadAll(stream, bytes, &size) || !m_engine->LoadState(bytes, size)) return V3_FALSE;
     TakeNormalized(*m_engine);
@@ -296,7 +293,7 @@ class Plugin {
   // IEditController: a normalized copy of each setting, as the host last
   // set it or a state gave it.
   v3_result SetComponentState(v3_bstream** stream) {
-    uint8_t bytes[kStateReadLimit];
+    uint8_t bytes[PluginEngine::kStateReadLimit];
     size_t size = 0;
     if (!ReadAll(stream, bytes, &size)) return V3_FALSE;
     float values[tonevolt::kTrackerControlCount];
@@ -597,14 +594,22 @@ v3_result V3_API GetFactoryInfo(void*, v3_factory_info* info) {
   return V3_OK;
 }
 int32_t V3_API NumClasses(void*) { return kClassCount; }
-v3_result V3_API GetClassInfo(void*, int32_t index, v3_class_info* info) {
-  if (info == nullptr || index < 0 || index >= kClassCount) return V3_INVALID_ARG;
+// What every version of class info starts with; null for an index out of
+// range.
+template <class Info>
+const PluginIdentity* FillClassHead(int32_t index, Info* info) {
+  if (info == nullptr || index < 0 || index >= kClassCount) return nullptr;
   const PluginIdentity& identity = tonevolt::kPluginIdentities[index];
   std::memset(info, 0, sizeof *info);
   std::memcpy(info->class_id, identity.vst3_class_id, sizeof(v3_tuid));
   info->cardinality = kManyInstances;
   CopyText(info->category, sizeof info->category, kEffectCategory);
-  CopyText(info->name, sizeof info->name, identity.name);
+  return &identity;
+}
+v3_result V3_API GetClassInfo(void*, int32_t index, v3_class_info* info) {
+  const PluginIdentity* identity = FillClassHead(index, info);
+  if (identity == nullptr) return V3_INVALID_ARG;
+  CopyText(info->name, sizeof info->name, identity->name);
   return V3_OK;
 }
 v3_result V3_API CreateInstance(void*, const v3_tuid class_id, const v3_tuid iid, void** object) {
@@ -625,28 +630,22 @@ v3_result V3_API CreateInstance(void*, const v3_tuid class_id, const v3_tuid iid
 // Class info 2 and 3 differ only in the text type of their names.
 template <class Info, class CopyName>
 v3_result FillClassInfo(int32_t index, Info* info, CopyName copy_name) {
-  if (info == nullptr || index < 0 || index >= kClassCount) return V3_INVALID_ARG;
-  const PluginIdentity& identity = tonevolt::kPluginIdentities[index];
-  std::memset(info, 0, sizeof *info);
-  std::memcpy(info->class_id, identity.vst3_class_id, sizeof(v3_tuid));
-  info->cardinality = kManyInstances;
-  CopyText(info->category, sizeof info->category, kEffectCategory);
+  const PluginIdentity* identity = FillClassHead(index, info);
+  if (identity == nullptr) return V3_INVALID_ARG;
   CopyText(info->sub_categories, sizeof info->sub_categories, kSubCategories);
-  copy_name(info->name, identity.name);
+  copy_name(info->name, identity->name);
   copy_name(info->vendor, tonevolt::kVendor);
   copy_name(info->version, tonevolt::kVersion);
   copy_name(info->sdk_version, kSdkVersion);
   return V3_OK;
 }
 v3_result V3_API GetClassInfo2(void*, int32_t index, v3_class_info_2* info) {
-  return FillClassInfo(index, info, [](char(&out)[64], const char* text) {
-    CopyText(out, sizeof out, text);
-  });
+  return FillClassInfo(index, info,
+                       [](char(&out)[64], const char* text) { CopyText(out, sizeof out, text); });
 }
 v3_result V3_API GetClassInfoUtf16(void*, int32_t index, v3_class_info_3* info) {
-  return FillClassInfo(index, info, [](int16_t(&out)[64], const char* text) {
-    CopyUtf16(out, 64, text);
-  });
+  return FillClassInfo(index, info,
+                       [](int16_t(&out)[64], const char* text) { CopyUtf16(out, 64, text); });
 }
 v3_result V3_API SetHostContext(void*, v3_funknown**) { return V3_OK; }
 

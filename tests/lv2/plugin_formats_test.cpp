@@ -41,15 +41,18 @@ const Target kTargets[] = {
      TONEVOLT_WIN64_DIR "/vst3/Tonevolt.vst3", true},
 };
 
-bool Exists(const std::string& path) { return std::ifstream(path).good() || std::ifstream(path + "/.").good(); }
+bool Exists(const std::string& path) {
+  return std::ifstream(path).good() || std::ifstream(path + "/.").good();
+}
 
 // The Windows targets need the win64 tree and wine64; without them their
 // cases are left out and the test says so.
 bool Available(const Target& target) {
   if (!Exists(target.host) || !Exists(target.plugin)) {
     if (target.windows)
-      std::printf("partly skipped: %s: no %s (build the win64 preset first; scripts/test.sh does)\n",
-                  target.name, target.host);
+      std::printf(
+          "partly skipped: %s: no %s (build the win64 preset first; scripts/test.sh does)\n",
+          target.name, target.host);
     else
       ADD_FAILURE() << target.name << ": " << target.host << " or " << target.plugin << " missing";
     return false;
@@ -113,7 +116,8 @@ Render RunHost(const Target& target, bool tracker, double rate, uint32_t seed,
   std::remove(pitch.c_str());
   std::remove(gate.c_str());
   char numbers[96];
-  std::snprintf(numbers, sizeof numbers, " %s %.17g %u ", tracker ? "tracker" : "plain", rate, seed);
+  std::snprintf(numbers, sizeof numbers, " %s %.17g %u ", tracker ? "tracker" : "plain", rate,
+                seed);
   std::string command;
   if (target.windows)
     command = "WINEPREFIX=" + Quoted(TONEVOLT_WINE_PREFIX) + " WINEDEBUG=-all " + kWine64 + " ";
@@ -206,7 +210,8 @@ TEST(PluginFormats, PlainPlugInsEqualTheModuleWithChangesMidBlock) {
       SCOPED_TRACE(std::string(target.name) + " at " + std::to_string(c.rate));
       const std::vector<float> input = TestSignal(c.rate, 31);
       RunOptions options;
-      for (const Change& change : c.changes) AddSettings(&options.events, change.at, change.ports, false);
+      for (const Change& change : c.changes)
+        AddSettings(&options.events, change.at, change.ports, false);
       const Render render = RunHost(target, false, c.rate, 7, input, options);
       ExpectSameBits(ModuleRender(c.rate, c.changes, input), render.pitch, target.name);
       EXPECT_NE(render.run.err.find("latency 0"), std::string::npos) << render.run.err;
@@ -220,7 +225,8 @@ TEST(PluginFormats, TrackersEqualTheLv2Tracker) {
   const std::vector<Segment> melody = {{0.3, 0, -200}, {0.6, 110.0, -12}, {0.4, 146.83, -18},
                                        {0.2, 0, -200}, {0.7, 220.0, -9},  {0.5, 196.0, -30},
                                        {0.4, 0, -200}};
-  const Settings start = {kTrackerCutoffDefaultHz, 0, 1, 2, kLowestDefaultHz, kThresholdDefaultDb, 1};
+  const Settings start = {kTrackerCutoffDefaultHz, 0, 1, 2, kLowestDefaultHz,
+                          kThresholdDefaultDb,     1};
   struct Case {
     double rate;
     std::vector<Change> changes;
@@ -238,10 +244,12 @@ TEST(PluginFormats, TrackersEqualTheLv2Tracker) {
       SCOPED_TRACE(std::string(target.name) + " at " + std::to_string(c.rate));
       const std::vector<float> input = Saws(c.rate, melody);
       RunOptions options;
-      for (const Change& change : c.changes) AddSettings(&options.events, change.at, change.ports, true);
+      for (const Change& change : c.changes)
+        AddSettings(&options.events, change.at, change.ports, true);
       const Render render = RunHost(target, true, c.rate, 11, input, options);
       RunChecks checks;
-      const TrackerRender lv2 = RenderTracker(kTrackerAudioUri, c.rate, c.changes, input, 5, &checks);
+      const TrackerRender lv2 =
+          RenderTracker(kTrackerAudioUri, c.rate, c.changes, input, 5, &checks);
       ExpectSameBits(lv2.pitch, render.pitch, std::string(target.name) + " pitch");
       ExpectSameBits(lv2.gate, render.gate, std::string(target.name) + " gate");
       EXPECT_FALSE(OpenStretches(render.gate).empty()) << "the gate never opened";
@@ -253,12 +261,14 @@ TEST(PluginFormats, TrackersEqualTheLv2Tracker) {
 // setting back, `lowest` included, and renders as the settings it holds.
 TEST(PluginFormats, ParametersAndStateRoundTrip) {
   const double rate = 48000.0;
-  const std::vector<float> input = Saws(rate, {{0.5, 130.81, -12}, {0.5, 0, -200}, {0.5, 261.63, -20}});
+  const std::vector<float> input =
+      Saws(rate, {{0.5, 130.81, -12}, {0.5, 0, -200}, {0.5, 261.63, -20}});
   for (const Target& target : kTargets) {
     if (!Available(target)) continue;
     for (const bool tracker : {false, true}) {
       SCOPED_TRACE(std::string(target.name) + (tracker ? " tracker" : " plain"));
-      const std::string state = WorkPath(std::string(target.name) + (tracker ? ".tracker" : ".plain") + ".state");
+      const std::string state =
+          WorkPath(std::string(target.name) + (tracker ? ".tracker" : ".plain") + ".state");
       RunOptions first;
       const Settings chosen = {123.5f, -1, 1, 2, 80.0f, -45.5f, 0};
       AddSettings(&first.events, 0, chosen, tracker);
@@ -281,7 +291,7 @@ TEST(PluginFormats, ParametersAndStateRoundTrip) {
       second.load_state = state;
       second.params = true;
       const Render restored = RunHost(target, tracker, rate, 4, input, second);
-      const float values[] = {chosen.cutoff, chosen.octave, chosen.scale, chosen.order,
+      const float values[] = {chosen.cutoff, chosen.octave,    chosen.scale, chosen.order,
                               chosen.lowest, chosen.threshold, chosen.hold};
       const std::vector<ParamLine> back = ParseParams(restored.run.out);
       ASSERT_EQ(back.size(), tonevolt::ControlCount(tracker)) << restored.run.out;
@@ -311,7 +321,8 @@ TEST(PluginFormats, CorruptOrForeignStateIsRefused) {
     std::string good[2];
     for (const bool tracker : {false, true}) {
       RunOptions save;
-      save.save_state = WorkPath(std::string(target.name) + (tracker ? ".tracker" : ".plain") + ".good");
+      save.save_state =
+          WorkPath(std::string(target.name) + (tracker ? ".tracker" : ".plain") + ".good");
       AddSettings(&save.events, 0, {300.0f, 1, 1, 2, 41.2f, -30.0f, 0}, tracker);
       RunHost(target, tracker, rate, 1, input, save);
       good[tracker] = Slurp(save.save_state);

@@ -7,12 +7,14 @@
                              must hold as many samples already
   plan FORMAT LV2_PATH_DIR DIR
                              DIR/plan.txt: for each case a track, the plug-in
-                             (vst3 or lv2) and its settings as the host takes
-                             them, for the Lua scripts
+                             (vst3 or lv2) and its settings, for the Lua scripts
   references RATE REFERENCE MODULE LV2_PATH_DIR DIR
                              DIR/NAME.ref.wav for each case: the plain plug-in's
                              from the 32-bit module, the tracker's from the LV2
                              tracker through lv2apply
+  forget SESSION.ardour     strips the session of Ardour's own copies of its
+                             VST3 plug-ins' parameters: what is left is each
+                             plug-in's saved state
   check DIR AUDIO_DIR SUFFIX each case's bounce AUDIO_DIR/NAME+SUFFIX(%L, %R).wav
                              equals its reference, sample for sample
 
@@ -28,19 +30,21 @@ import struct
 import subprocess
 import sys
 import tempfile
+from xml.etree import ElementTree
 
 import numpy as np
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "scripts", "accuracy"))
-from melodies import midi_bytes, render  # noqa: E402
+from melodies import SOUNDFONT, midi_bytes  # noqa: E402
 from wavfile import read_wav  # noqa: E402
 
-# A clarinet line, legato so that no filter settles towards 0 between notes:
-# (onset s, offset s, MIDI note), A3 to E5.
+# A clarinet line, A3 to E5, with one short rest, where the tracker's gate
+# closes: (onset s, offset s, MIDI note). The rest is too short for any
+# filter to settle into the subnormal range.
 CLARINET = 71
-MELODY = [(0.05, 0.35, 57), (0.35, 0.6, 60), (0.6, 0.85, 64), (0.85, 1.25, 69),
-          (1.25, 1.5, 67), (1.5, 1.75, 72), (1.75, 2.0, 76), (2.0, 2.5, 62)]
+MELODY = [(0.05, 0.35, 57), (0.35, 0.6, 60), (0.6, 0.85, 64), (0.85, 1.2, 69),
+          (1.4, 1.65, 67), (1.65, 1.9, 72), (1.9, 2.15, 76), (2.15, 2.6, 62)]
 SWEEP_HZ = (55.0, 1760.0)
 SWEEP_S = 1.5
 SWEEP_LEVEL = 0.5
@@ -52,7 +56,7 @@ def make_input(rate, out_dir):
     mid = os.path.join(out_dir, "melody.mid")
     with open(mid, "wb") as f:
         f.write(midi_bytes(CLARINET, notes, 0, random.Random(7)))
-    melody = render(mid, rate)[: int(MELODY[-1][1] * rate)]
+    melody = play(mid, rate)[: int(MELODY[-1][1] * rate)]
     melody *= 0.7 / np.max(np.abs(melody))
     t = np.arange(int(SWEEP_S * rate)) / rate
     low, high = SWEEP_HZ
@@ -63,6 +67,18 @@ def make_input(rate, out_dir):
     signal.tofile(os.path.join(out_dir, "input.f32"))
     write_float_wav(os.path.join(out_dir, "input.wav"), signal, rate)
     print(len(signal))
+
+
+def play(mid, rate):
+    """fluidsynth's render of MID, mono, without reverb or chorus: the notes
+    end, and the rest is quiet."""
+    with tempfile.TemporaryDirectory() as tmp:
+        stereo = os.path.join(tmp, "stereo.wav")
+        subprocess.run(["fluidsynth", "-ni", "-R", "0", "-C", "0", "-O", "float", "-T", "wav",
+                        "-F", stereo, "-r", str(rate), SOUNDFONT, mid],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        samples = read_float_wav(stereo)
+    return samples.astype(np.float64).mean(axis=1)
 
 
 def write_float_wav(path, samples, rate):
@@ -85,12 +101,17 @@ def replace(session_wav, f32):
 # Each case: a track of that name, the plug-in (plain or tracker) and the
 # settings changed from its defaults, by the name hosts show, plain values.
 # The plain plug-in at its defaults and as the module's usual pitch-to-CV
-# (1 V/oct, 20 Hz, 2 poles, an octave up); the tracker set for this melody.
+# (1 V/oct, 20 Hz, 2 poles, an octave up); the tracker with a gate that
+# closes in the rest and no hold, and with a lowest note of its own (which
+# it takes when next activated). Each setting changes the output here, and
+# each value is one that a VST3 host's 32-bit normalized value carries
+# exactly (123.4 Hz, say, would arrive as 123.400009).
 CASES = [
     ("plain_defaults", False, {}),
     ("plain_set", False, {"Filter Cutoff": 20, "Octave": 1, "Freq Scale": 1, "Filter Order": 2}),
-    ("tracker_set", True, {"Lowest Note": 110, "Gate Threshold": -40, "Hold": 0,
-                           "Freq Scale": 1, "Filter Cutoff": 20, "Filter Order": 2}),
+    ("tracker_set", True, {"Gate Threshold": -30, "Hold": 0, "Freq Scale": 1,
+                           "Filter Cutoff": 20, "Filter Order": 1}),
+    ("tracker_lowest", True, {"Lowest Note": 110, "Freq Scale": 1}),
 ]
 LV2_URIS = {False: "https://tonevolt.invalid/lv2/tonevolt-audio",
             True: "https://tonevolt.invalid/lv2/tonevolt-tracker-audio"}
@@ -98,15 +119,15 @@ LV2_URIS = {False: "https://tonevolt.invalid/lv2/tonevolt-audio",
 MODULE_SYMBOLS = ["cutoff", "octave", "scale", "order"]
 
 
-def plugin_names():
-    """tracker -> (VST3 name, LV2 name): the VST3 names from plugin/Identity.h."""
-    identity = open(os.path.join(HERE, "..", "..", "plugin", "Identity.h")).read()
-    vst3 = {kind == "true": name for kind, name in re.findall(r'\{(false|true), "([^"]+)"', identity)}
-    return vst3
+def vst3_names():
+    """tracker -> the VST3 plug-in's name, from plugin/Identity.h."""
+    with open(os.path.join(HERE, "..", "..", "plugin", "Identity.h")) as f:
+        found = re.findall(r'\{(false|true), "([^"]+)"', f.read())
+    return {kind == "true": name for kind, name in found}
 
 
 def lv2_ports(lv2_path_dir, uri):
-    """Host-visible name -> dict(symbol, minimum, maximum, default, log) of
+    """Host-visible name -> dict(symbol, minimum, maximum, default, stepped) of
     URI's control inputs, as lv2info reads the LV2 bundle's description:
     the same table the VST3 plug-ins' parameters come from. The plug-in's
     own name is under None."""
@@ -121,30 +142,22 @@ def lv2_ports(lv2_path_dir, uri):
         ports[field("Name")] = {
             "symbol": field("Symbol"), "minimum": float(field("Minimum")),
             "maximum": float(field("Maximum")), "default": float(field("Default")),
-            "log": "port-props#logarithmic" in port}
+            "stepped": any(f"lv2core#{kind}" in port for kind in ("integer", "enumeration", "toggled"))}
     return ports
 
 
-def host_value(port, plain, fmt):
-    """What Ardour's set_processor_param takes: LV2's plain value, or VST3's
-    normalized one (logarithmic controls on a log scale, the rest linear)."""
-    if fmt == "lv2":
-        return plain
-    low, high = port["minimum"], port["maximum"]
-    if port["log"]:
-        return float(np.log(plain / low) / np.log(high / low))
-    return float((plain - low) / (high - low))
-
-
 def plan(fmt, lv2_path_dir, out_dir):
-    vst3_names = plugin_names()
+    """A list's setting is given as its entry, #INDEX from the first: a host
+    may number the entries from 0 or from the list's least value."""
+    names = vst3_names()
     with open(os.path.join(out_dir, "plan.txt"), "w") as f:
         for name, tracker, settings in CASES:
             ports = lv2_ports(lv2_path_dir, LV2_URIS[tracker])
-            plugin = vst3_names[tracker] if fmt == "vst3" else ports[None]
-            fields = [name, plugin]
+            fields = [name, names[tracker] if fmt == "vst3" else ports[None]]
             for label, plain in settings.items():
-                fields.append(f"{label}={host_value(ports[label], plain, fmt)!r}")
+                port = ports[label]
+                value = f"#{plain - port['minimum']:g}" if port["stepped"] else f"{plain!r}"
+                fields.append(f"{label}={value}")
             f.write("\t".join(fields) + "\n")
 
 
@@ -173,6 +186,17 @@ def references(rate, reference, module, lv2_path_dir, out_dir):
             subprocess.run([reference, module, str(rate), "1024", settings_txt, signal, pitch],
                            check=True)
             write_float_wav(out, np.fromfile(pitch, "<f4"), rate)
+
+
+def forget(session_file):
+    tree = ElementTree.parse(session_file)
+    for processor in tree.iter("Processor"):
+        if processor.get("type") != "vst3":
+            continue
+        for parent, tag in ((processor.find("vst3"), "Port"), (processor, "Controllable")):
+            for child in parent.findall(tag):
+                parent.remove(child)
+    tree.write(session_file, xml_declaration=True, encoding="UTF-8")
 
 
 def read_float_wav(path):
@@ -235,6 +259,8 @@ if __name__ == "__main__":
         plan(*args)
     elif command == "references":
         references(int(args[0]), *args[1:])
+    elif command == "forget":
+        forget(*args)
     elif command == "check":
         sys.exit(0 if check(*args) else 1)
     else:

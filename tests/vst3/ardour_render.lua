@@ -67,19 +67,12 @@ local function find_plugin(track, plugin_name)
   return processor
 end
 
-local backend = AudioEngine:set_backend("None (Dummy)", "", "")
-assert(backend and AudioEngine:current_backend_name() == "Dummy", "no Dummy backend")
-
--- Returns once the engine has run a few process cycles.
 local function wait_for_cycles()
-  local start = AudioEngine:processed_samples()
-  for _ = 1, 1000 do
-    if AudioEngine:processed_samples() > start + 4 * backend:buffer_size() then return end
-    ARDOUR.LuaAPI.usleep(10000)
-  end
-  error("the engine does not run")
+  assert(ARDOUR.LuaAPI.wait_for_process_callback(4, 10000), "the engine does not run")
 end
 
+local backend = AudioEngine:set_backend("None (Dummy)", "", "")
+assert(backend and AudioEngine:current_backend_name() == "Dummy", "no Dummy backend")
 backend:set_sample_rate(rate)
 local session = load_session(dir, name)
 assert(session, "cannot load the session")

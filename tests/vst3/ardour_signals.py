@@ -19,9 +19,10 @@
                              equals its reference, sample for sample
 
 Float32 throughout. Ardour runs its plug-ins and writes its files with
-denormals flushed to zero; the references do not. The signal has no rests, so
-no filter decays into the subnormal range, and compare counts a reference's
-subnormal sample equal to a bounced 0 (and says how many there were).
+denormals flushed to zero; the references do not. The signal holds no
+subnormal sample, and its one rest is too short for any filter to decay into
+that range; check counts a reference's subnormal sample equal to a bounced 0
+(and says how many there were).
 """
 import os
 import random
@@ -40,8 +41,7 @@ from melodies import SOUNDFONT, midi_bytes  # noqa: E402
 from wavfile import read_wav  # noqa: E402
 
 # A clarinet line, A3 to E5, with one short rest, where the tracker's gate
-# closes: (onset s, offset s, MIDI note). The rest is too short for any
-# filter to settle into the subnormal range.
+# closes: (onset s, offset s, MIDI note).
 CLARINET = 71
 MELODY = [(0.05, 0.35, 57), (0.35, 0.6, 60), (0.6, 0.85, 64), (0.85, 1.2, 69),
           (1.4, 1.65, 67), (1.65, 1.9, 72), (1.9, 2.15, 76), (2.15, 2.6, 62)]
@@ -63,7 +63,7 @@ def make_input(rate, out_dir):
     k = np.log(high / low) / SWEEP_S
     sweep = SWEEP_LEVEL * np.sin(2 * np.pi * low * (np.exp(k * t) - 1) / k)
     signal = np.concatenate([melody, sweep]).astype(np.float32)
-    signal[np.abs(signal) < FLT_MIN] = 0  # none expected: the file's own zeros
+    signal[np.abs(signal) < FLT_MIN] = 0  # Ardour would read them as 0
     signal.tofile(os.path.join(out_dir, "input.f32"))
     write_float_wav(os.path.join(out_dir, "input.wav"), signal, rate)
     print(len(signal))
@@ -115,8 +115,8 @@ CASES = [
 ]
 LV2_URIS = {False: "https://tonevolt.invalid/lv2/tonevolt-audio",
             True: "https://tonevolt.invalid/lv2/tonevolt-tracker-audio"}
-# The module's settings, in the reference driver's order.
-MODULE_SYMBOLS = ["cutoff", "octave", "scale", "order"]
+# The reference driver's block: the module's output does not depend on it.
+REFERENCE_BLOCK = 1024
 
 
 def vst3_names():
@@ -182,13 +182,16 @@ def references(rate, reference, module, lv2_path_dir, out_dir):
         with tempfile.TemporaryDirectory() as tmp:
             settings_txt, pitch = os.path.join(tmp, "settings.txt"), os.path.join(tmp, "pitch.f32")
             with open(settings_txt, "w") as f:
-                f.write("0 " + " ".join(f"{values[s]:g}" for s in MODULE_SYMBOLS) + "\n")
-            subprocess.run([reference, module, str(rate), "1024", settings_txt, signal, pitch],
-                           check=True)
+                f.write(f"0 {values['cutoff']!r} {values['octave']:g} {values['scale']:g} "
+                        f"{values['order']:g}\n")
+            subprocess.run([reference, module, str(rate), str(REFERENCE_BLOCK), settings_txt,
+                            signal, pitch], check=True)
             write_float_wav(out, np.fromfile(pitch, "<f4"), rate)
 
 
 def forget(session_file):
+    """Ardour keeps a VST3 plug-in's parameters as Port values and as
+    Controllables, which it sets after giving the plug-in its state."""
     tree = ElementTree.parse(session_file)
     for processor in tree.iter("Processor"):
         if processor.get("type") != "vst3":
@@ -239,9 +242,9 @@ def check(out_dir, audio_dir, suffix):
             failed = True
             continue
         for channel, path in enumerate(paths):
-            got = read_float_wav(path)[:, 0]
-            subnormal = int(np.count_nonzero((want[:, channel] != 0) & (np.abs(want[:, channel]) < FLT_MIN)))
-            problem = differences(got, want[:, channel])
+            got, expected = read_float_wav(path)[:, 0], want[:, channel]
+            subnormal = np.count_nonzero((expected != 0) & (np.abs(expected) < FLT_MIN))
+            problem = differences(got, expected)
             status = "FAIL: " + problem if problem else "equal"
             print(f"{name}{suffix} output {channel}: {len(got)} samples, {status}"
                   f" ({subnormal} subnormal in the reference)")

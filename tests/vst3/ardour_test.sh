@@ -58,9 +58,10 @@ EOF
 
 if [[ $format == vst3 ]]; then
   # Ardour loads a VST3 only from its folders (~/.vst3 first), and only
-  # once its scanner has indexed it. It takes the index for stale unless
-  # the module is older than it by a whole second: a copy (a snapshot of
-  # the build, unlike a link), made older than the index.
+  # once its scanner has indexed it. It takes an index for stale unless the
+  # module's time, in whole seconds, is before the index's, and its scanner
+  # dates the index to the module's own second: so a copy (a snapshot of
+  # the build, which a link is not), dated a minute back.
   mkdir -p "$HOME/.vst3"
   installed="$HOME/.vst3/$(basename "$bundle")"
   cp -r "$bundle" "$installed"
@@ -92,6 +93,7 @@ status=0
 for rate in "${rates[@]}"; do
   dir="$work/$rate" name=tonevolt
   session="$dir/$name"
+  audio="$session/interchange/$name/audiofiles"
   mkdir -p "$dir"
   length=$("$python" "$signals" input "$rate" "$dir")
   "$python" "$signals" plan "$format" "$work/lv2-path" "$dir"
@@ -100,15 +102,15 @@ for rate in "${rates[@]}"; do
 
   ardour "$dir/new_session.log" "$here/ardour_new_session.lua" "$session" "$name" "$rate" \
     "$length" $(cut -f1 "$dir/plan.txt")
-  "$python" "$signals" replace "$session/interchange/$name/audiofiles/input.wav" "$dir/input.f32"
+  "$python" "$signals" replace "$audio/input.wav" "$dir/input.f32"
 
   ardour "$dir/render.log" "$here/ardour_render.lua" "$session" "$name" "$rate" "$plugin_type" \
     "$dir/plan.txt" "$length" new || status=1
-  "$python" "$signals" check "$dir" "$session/interchange/$name/audiofiles" "" || status=1
+  "$python" "$signals" check "$dir" "$audio" "" || status=1
 
   ardour "$dir/reopened.log" "$here/ardour_render.lua" "$session" "$name" "$rate" \
     "$plugin_type" "$dir/plan.txt" "$length" reopened || status=1
-  "$python" "$signals" check "$dir" "$session/interchange/$name/audiofiles" -reopened || status=1
+  "$python" "$signals" check "$dir" "$audio" -reopened || status=1
 
   # The same from each VST3 plug-in's own saved state alone: without
   # Ardour's copies of the parameters, which it would set after the state.
@@ -116,8 +118,7 @@ for rate in "${rates[@]}"; do
     "$python" "$signals" forget "$session/$name.ardour"
     ardour "$dir/from-state.log" "$here/ardour_render.lua" "$session" "$name" "$rate" \
       "$plugin_type" "$dir/plan.txt" "$length" from-state || status=1
-    "$python" "$signals" check "$dir" "$session/interchange/$name/audiofiles" -from-state ||
-      status=1
+    "$python" "$signals" check "$dir" "$audio" -from-state || status=1
   fi
 done
 

@@ -60,6 +60,9 @@ void CopyUtf16(int16_t* out, size_t capacity, const char* text) {
   out[i] = 0;
 }
 
+// A list's first entry, which a host numbers 0.
+double FirstEntry(const ControlSpec& spec) { return spec.Stepped() ? spec.min : 0.0; }
+
 int32_t StepCount(const ControlSpec& spec) {
   return spec.Stepped() ? static_cast<int32_t>(spec.max - spec.min) : 0;
 }
@@ -312,9 +315,9 @@ class Plugin {
     CopyUtf16(info->units, 128, spec.unit);
     info->step_count = StepCount(spec);
     info->default_normalised_value = NormalizedOf(spec, spec.Default(m_tracker), m_tracker);
-    // The lowest note takes effect at the next activation only, so a
-    // host's lane could not move it.
-    info->flags = spec.id == tonevolt::kControlLowest ? 0 : V3_PARAM_CAN_AUTOMATE;
+    // Every one, the lowest note too, though it takes effect at the next
+    // activation only: Ardour lists no other.
+    info->flags = V3_PARAM_CAN_AUTOMATE;
     if (spec.Stepped()) info->flags |= V3_PARAM_IS_LIST;
     return V3_OK;
   }
@@ -353,11 +356,15 @@ class Plugin {
     *normalized = NormalizedOf(spec, plain, m_tracker);
     return V3_OK;
   }
+  // Hosts see a list's entries as 0, 1, ...: a two-entry list is a switch
+  // to them (Ardour keeps one at 0 or 1, whatever its range says).
   double ToPlain(v3_param_id id, double normalized) const {
-    return Has(id) ? PlainOf(kControls[id], normalized, m_tracker) : 0.0;
+    return Has(id) ? PlainOf(kControls[id], normalized, m_tracker) - FirstEntry(kControls[id])
+                   : 0.0;
   }
   double ToNormalized(v3_param_id id, double plain) const {
-    return Has(id) ? NormalizedOf(kControls[id], plain, m_tracker) : 0.0;
+    return Has(id) ? NormalizedOf(kControls[id], plain + FirstEntry(kControls[id]), m_tracker)
+                   : 0.0;
   }
   double Normalized(v3_param_id id) const { return Has(id) ? m_normalized[id] : 0.0; }
   v3_result SetNormalized(v3_param_id id, double normalized) {

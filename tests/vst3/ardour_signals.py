@@ -122,7 +122,7 @@ REFERENCE_BLOCK = 1024
 def vst3_names():
     """tracker -> the VST3 plug-in's name, from plugin/Identity.h."""
     with open(os.path.join(HERE, "..", "..", "plugin", "Identity.h")) as f:
-        found = re.findall(r'\{(false|true), "([^"]+)"', f.read())
+        found = re.findall(r'\{(false|true),\s*"([^"]+)"', f.read())
     return {kind == "true": name for kind, name in found}
 
 

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "plugin/Controls.h"
 #include "plugin/Identity.h"
 #include "travesty/audio_processor.h"
 #include "travesty/component.h"
@@ -551,6 +552,13 @@ void LoadState(const Instance& instance, const std::vector<uint8_t>& bytes) {
     std::fprintf(stderr, "the edit controller refused the state\n");
 }
 
+// Events and --params give settings as plugin/Controls.h does; VST3
+// numbers a list's entries from 0.
+double FirstEntry(v3_param_id id) {
+  if (id >= tonevolt::kTrackerControlCount || !tonevolt::kControls[id].Stepped()) return 0.0;
+  return tonevolt::kControls[id].min;
+}
+
 void PrintParams(v3_edit_controller** controller) {
   auto* calls = v3_cpp_obj(controller);
   const int32_t count = calls->get_parameter_count(controller);
@@ -560,7 +568,7 @@ void PrintParams(v3_edit_controller** controller) {
     if (calls->get_parameter_info(controller, i, &info) != V3_OK) continue;
     const v3_param_id id = info.param_id;
     auto plain = [&](double normalized) {
-      return calls->normalised_parameter_to_plain(controller, id, normalized);
+      return calls->normalised_parameter_to_plain(controller, id, normalized) + FirstEntry(id);
     };
     std::printf("%" PRIu32 "\t%s\t%.9g\t%.9g\t%.9g\t%.9g\n", id,
                 Utf16ToAscii(info.title, 128).c_str(), plain(0.0), plain(1.0),
@@ -666,8 +674,9 @@ int RunInstance(const Options& options, v3_plugin_factory** factory, Job* job, R
   if (!options.load_state_path.empty()) LoadState(instance, job->state);
   if (options.params) PrintParams(controller);
   for (Event& event : job->events)
-    event.normalized =
-        v3_cpp_obj(controller)->plain_parameter_to_normalised(controller, event.id, event.value);
+    event.normalized = v3_cpp_obj(controller)
+                           ->plain_parameter_to_normalised(controller, event.id,
+                                                           event.value - FirstEntry(event.id));
 
   const int32_t input_buses = v3_cpp_obj(component)->get_bus_count(component, V3_AUDIO, V3_INPUT);
   const int32_t output_buses = v3_cpp_obj(component)->get_bus_count(component, V3_AUDIO, V3_OUTPUT);

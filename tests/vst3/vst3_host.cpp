@@ -50,9 +50,10 @@ constexpr int kExitIo = 5;
 constexpr char kEffectCategory[] = "Audio Module Class";
 constexpr int32_t kMaxBlock = 4096;
 
-// A DAW's audio thread: every exception masked, flush-to-zero and
-// denormals-are-zero on. The plug-in gives it back exactly, flags included.
-constexpr uint32_t kHostMxcsr = 0x9FC0;
+// A DAW's audio thread, block by block in turn: every exception masked,
+// flush-to-zero and denormals-are-zero on, or one of them with another
+// rounding, or flags left raised. The plug-in gives each back exactly.
+constexpr uint32_t kHostMxcsr[] = {0x9FC0, 0xDFC0, 0x3FC0, 0xFF80, 0x9FE1};
 constexpr uint32_t kDefaultMxcsr = 0x1F80;
 
 uint16_t X87ControlWord() {
@@ -586,8 +587,9 @@ bool Render(v3_audio_processor** processor, const std::vector<Event>& events, ui
   BlockLengths lengths(seed);
   const size_t total = in->size();
   size_t next_event = 0;
-  for (size_t done = 0; done < total;) {
+  for (size_t done = 0, block = 0; done < total; ++block) {
     const size_t length = std::min<size_t>(lengths.Next(), total - done);
+    const uint32_t host_mxcsr = kHostMxcsr[block % (sizeof kHostMxcsr / sizeof kHostMxcsr[0])];
     ParameterChanges changes{&kParameterChangesVtable, {}};
     for (; next_event < events.size() && events[next_event].at < done + length; ++next_event) {
       const Event& event = events[next_event];
@@ -617,14 +619,14 @@ bool Render(v3_audio_processor** processor, const std::vector<Event>& events, ui
     data.input_params = input_params;
 
     const uint16_t x87_before = X87ControlWord();
-    _mm_setcsr(kHostMxcsr);
+    _mm_setcsr(host_mxcsr);
     const v3_result result = v3_cpp_obj(processor)->process(processor, &data);
     const uint32_t mxcsr_after = _mm_getcsr();
     const uint16_t x87_after = X87ControlWord();
     _mm_setcsr(kDefaultMxcsr);
-    if (mxcsr_after != kHostMxcsr) {
+    if (mxcsr_after != host_mxcsr) {
       std::fprintf(stderr, "process left MXCSR 0x%04" PRIX32 ", was given 0x%04" PRIX32 "\n",
-                   mxcsr_after, kHostMxcsr);
+                   mxcsr_after, host_mxcsr);
       *failure = kExitFpState;
       return false;
     }

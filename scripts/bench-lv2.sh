@@ -2,12 +2,16 @@
 # The LV2 plug-in's run() (x86-64, build/lv2) against the 32-bit module's
 # process entry (i386, build/linux-x86): cost per sample in each mode, in
 # 1024-sample blocks of the same signal at the same settings, then the ratio;
-# and the tracker plug-in's run() against the plain one's, both measured by
-# the same LV2 program.
+# the tracker plug-in's run() against the plain one's; and the CLAP and VST3
+# plug-ins' process against the LV2 run(), plain and tracker. Every plug-in
+# format is measured by the same LV2 program, its repetitions in random
+# order.
 # The two Google Benchmark programs take turns, three rounds each, and each
 # figure is the median of their medians, so that the load of a shared
 # machine falls on both alike. Not part of the tests; arguments go to both
-# programs (for example --benchmark_min_time=0.5).
+# programs (for example --benchmark_min_time=0.5). TONEVOLT_X86_DIR=DIR
+# runs the module side from that linux-x86 tree, built already, instead of
+# building build/linux-x86 (slow where i386 runs under qemu).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
@@ -15,9 +19,12 @@ scripts/deps.sh
 mkdir -p build
 log=build/bench-lv2-build.log
 : >"$log"
-echo "bench-lv2: building build/linux-x86 and build/lv2 (log: $log)" >&2
+x86_dir=${TONEVOLT_X86_DIR:-build/linux-x86}
+echo "bench-lv2: building $x86_dir and build/lv2 (log: $log)" >&2
 build_benches() {
-  cmake --preset linux-x86 && cmake --build --preset linux-x86 --target tonevolt_module_bench &&
+  if [[ -z ${TONEVOLT_X86_DIR:-} ]]; then
+    cmake --preset linux-x86 && cmake --build --preset linux-x86 --target tonevolt_module_bench
+  fi &&
     cmake --preset lv2 && cmake --build --preset lv2 --target tonevolt_lv2_bench
 }
 run_quietly "$log" "bench-lv2: build" build_benches
@@ -27,9 +34,9 @@ results=build/bench-lv2.csv
 for round in 1 2 3; do
   for side in module lv2; do
     echo "bench-lv2: round $round, $side" >&2
-    "build/$([[ $side == module ]] && echo linux-x86 || echo lv2)/tonevolt_${side}_bench" \
+    "$([[ $side == module ]] && echo "$x86_dir" || echo build/lv2)/tonevolt_${side}_bench" \
       --benchmark_repetitions=5 --benchmark_min_time=0.2 --benchmark_report_aggregates_only=true \
-      --benchmark_format=csv "$@" 2>/dev/null |
+      --benchmark_enable_random_interleaving=true --benchmark_format=csv "$@" 2>/dev/null |
       awk -F, -v side="$side" '$1 ~ /_median"?$/ { gsub(/"/, "", $1); sub(/_median$/, "", $1); print side "," $1 "," $4 }' \
         >>"$results"
   done
@@ -41,6 +48,12 @@ awk -F, '
   # "2 poles, 1 V/oct" for BM_RunPerBlock/poles:2/oct:1.
   function mode(name) {
     return (name ~ /poles:2/ ? "2 poles" : "1 pole") ", " (name ~ /oct:1/ ? "1 V/oct" : "1 V/kHz")
+  }
+  # BM_ClapTrackerProcessPerBlock/poles:2/oct:1 for "Clap", "Tracker" and
+  # BM_RunPerBlock/poles:2/oct:1; format "" is LV2 and kind "" the plain plug-in.
+  function named(format, kind, name) {
+    sub(/^BM_RunPerBlock/, "BM_" format kind (format == "" ? "Run" : "Process") "PerBlock", name)
+    return name
   }
   function median(list,    values, n, i, j, t) {
     n = split(list, values, " ")
@@ -67,5 +80,22 @@ awk -F, '
       lv2 = median(times["lv2," name]) / 1024
       tracker = median(times["lv2," tracker_name]) / 1024
       printf "%-18s %18.3f %17.3f %11.3f\n", mode(name), lv2, tracker, tracker / lv2
+    }
+    printf "\n%-8s %-18s %14s %15s %15s %9s %9s\n", "plug-in", "mode", "LV2 ns/sample",
+      "CLAP ns/sample", "VST3 ns/sample", "CLAP/LV2", "VST3/LV2"
+    for (t = 1; t <= 2; ++t) {
+      kind = t == 2 ? "Tracker" : ""
+      for (k = 1; k <= 4; ++k) {
+        lv2_name = named("", kind, order[k])
+        clap_name = named("Clap", kind, order[k])
+        vst3_name = named("Vst3", kind, order[k])
+        if (!(("lv2," lv2_name) in times) || !(("lv2," clap_name) in times) ||
+            !(("lv2," vst3_name) in times)) continue
+        lv2 = median(times["lv2," lv2_name]) / 1024
+        clap = median(times["lv2," clap_name]) / 1024
+        vst3 = median(times["lv2," vst3_name]) / 1024
+        printf "%-8s %-18s %14.3f %15.3f %15.3f %9.3f %9.3f\n", kind == "" ? "plain" : "tracker",
+          mode(order[k]), lv2, clap, vst3, clap / lv2, vst3 / lv2
+      }
     }
   }' "$results"

@@ -24,8 +24,6 @@
 namespace {
 
 using tonevolt::ControlId;
-using tonevolt::ControlSpec;
-using tonevolt::kControls;
 using tonevolt::PluginEngine;
 using tonevolt::PluginIdentity;
 
@@ -251,7 +249,7 @@ uint32_t ParamsCount(const clap_plugin_t* plugin) { return Plugin::Of(plugin)->C
 bool ParamsGetInfo(const clap_plugin_t* plugin, uint32_t index, clap_param_info_t* info) {
   const bool tracker = Plugin::Of(plugin)->Tracker();
   if (info == nullptr || index >= tonevolt::ControlCount(tracker)) return false;
-  const ControlSpec& spec = kControls[index];
+  const tonevolt::ControlSpec& spec = tonevolt::kControls[index];
   info->id = spec.id;
   info->flags = spec.Stepped() ? CLAP_PARAM_IS_STEPPED : 0;
   // `lowest` needs new designs, made at activation only.
@@ -280,7 +278,7 @@ bool ParamsGetValue(const clap_plugin_t* plugin, clap_id id, double* value) {
 bool ParamsValueToText(const clap_plugin_t* plugin, clap_id id, double value, char* text,
                        uint32_t size) {
   if (text == nullptr || size == 0 || !Plugin::Of(plugin)->HasControl(id)) return false;
-  const ControlSpec& spec = kControls[id];
+  const tonevolt::ControlSpec& spec = tonevolt::kControls[id];
   if (spec.Stepped()) {
     const double step = std::round(std::clamp<double>(value, spec.min, spec.max) - spec.min);
     if (std::isnan(step)) return false;
@@ -295,7 +293,7 @@ bool ParamsValueToText(const clap_plugin_t* plugin, clap_id id, double value, ch
 // every locale.
 bool ParamsTextToValue(const clap_plugin_t* plugin, clap_id id, const char* text, double* value) {
   if (text == nullptr || value == nullptr || !Plugin::Of(plugin)->HasControl(id)) return false;
-  const ControlSpec& spec = kControls[id];
+  const tonevolt::ControlSpec& spec = tonevolt::kControls[id];
   while (*text == ' ') ++text;
   for (int step = 0; spec.Stepped() && step <= spec.max - spec.min; ++step) {
     if (std::strcmp(text, spec.labels[step]) == 0) {

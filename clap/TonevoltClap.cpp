@@ -136,6 +136,14 @@ float* Channel(const clap_audio_buffer_t* ports, uint32_t port_count, uint32_t p
 // between them. Events past the block apply at its end.
 clap_process_status Plugin::Process(const clap_process_t* process) {
   const DefaultFpuScope fp_state;
+  // While the transport plays, the tracker's frames are put on the
+  // timeline, so that a render does not depend on what ran before it.
+  const clap_event_transport_t* transport = process->transport;
+  constexpr uint32_t kPlayingOnTimeline =
+      CLAP_TRANSPORT_IS_PLAYING | CLAP_TRANSPORT_HAS_SECONDS_TIMELINE;
+  if (transport != nullptr && (transport->flags & kPlayingOnTimeline) == kPlayingOnTimeline)
+    m_engine->Align(std::llround(static_cast<double>(transport->song_pos_seconds) /
+                                 static_cast<double>(CLAP_SECTIME_FACTOR) * m_engine_rate));
   const uint32_t frames = process->frames_count;
   const float* in = Channel(process->audio_inputs, process->audio_inputs_count, 0);
   float* pitch = Channel(process->audio_outputs, process->audio_outputs_count, kPitchPort);

@@ -268,6 +268,10 @@ class Plugin {
     const float* in = Channel(data->inputs, data->num_input_buses, 0);
     float* pitch = Channel(data->outputs, data->num_output_buses, 0);
     float* gate = m_tracker ? Channel(data->outputs, data->num_output_buses, 1) : nullptr;
+    // While the transport plays, the tracker's frames are put on the
+    // timeline, so that a render does not depend on what ran before it.
+    if (data->ctx != nullptr && (data->ctx->state & V3_PROCESS_CTX_PLAYING) != 0)
+      m_engine->Align(data->ctx->project_time_in_samples);
     if (frames == 0 || in == nullptr || pitch == nullptr) {
       // A flush, or nothing to read: the settings still change.
       for (size_t i = 0; i < points; ++i) Apply(m_points[i]);
@@ -550,7 +554,8 @@ v3_result V3_API SetComponentHandler(void*, v3_component_handler**) { return V3_
 v3_plugin_view** V3_API CreateView(void*, const char*) { return nullptr; }
 
 // The host's time is not used.
-uint32_t V3_API GetProcessContextRequirements(void*) { return 0; }
+// The transport's place on the timeline, for the tracker's frames.
+uint32_t V3_API GetProcessContextRequirements(void*) { return V3_PROCESS_CTX_NEED_PROJECT_TIME; }
 
 const v3_component_cpp kComponentVtable = {
     {QueryInterface, Ref, Unref},

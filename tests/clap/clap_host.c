@@ -8,6 +8,7 @@
 #include <clap/ext/params.h>
 #include <clap/ext/state.h>
 #include <clap/plugin-factory.h>
+#include <math.h>
 #include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -38,7 +39,7 @@ static void Usage(void) {
   fprintf(stderr,
           "usage: tonevolt_clap_host PLUGIN_PATH plain|tracker RATE SEED IN.f32 PITCH.f32\n"
           "         [--gate GATE.f32] [--events EVENTS.txt] [--load-state FILE]\n"
-          "         [--save-state FILE] [--params]\n"
+          "         [--save-state FILE] [--params] [--timeline SAMPLE]\n"
           "EVENTS.txt: lines 'AT ID VALUE' sorted by AT (sample, control id, plain value)\n");
   exit(kExitUsage);
 }
@@ -217,6 +218,8 @@ int main(int argc, char** argv) {
   const char* pitch_path = argv[6];
   const char *gate_path = NULL, *events_path = NULL, *load_path = NULL, *save_path = NULL;
   bool print_params = false;
+  /* --timeline: the transport plays, the input's first sample at SAMPLE. */
+  const char* timeline_text = NULL;
   for (int i = 7; i < argc; ++i) {
     const bool has_value = i + 1 < argc;
     if (strcmp(argv[i], "--gate") == 0 && has_value) {
@@ -227,6 +230,8 @@ int main(int argc, char** argv) {
       load_path = argv[++i];
     } else if (strcmp(argv[i], "--save-state") == 0 && has_value) {
       save_path = argv[++i];
+    } else if (strcmp(argv[i], "--timeline") == 0 && has_value) {
+      timeline_text = argv[++i];
     } else if (strcmp(argv[i], "--params") == 0) {
       print_params = true;
     } else {
@@ -240,6 +245,8 @@ int main(int argc, char** argv) {
   if (*end != 0 || !(rate > 0 && rate < 1e7)) Usage();
   const unsigned long long seed = strtoull(argv[4], &end, 10);
   if (*end != 0 || argv[4][0] == '-' || seed > UINT32_MAX) Usage();
+  const long long timeline = timeline_text != NULL ? strtoll(timeline_text, &end, 10) : 0;
+  if (timeline_text != NULL && *end != 0) Usage();
 #ifdef _WIN32
   /* The same --params bytes as on Linux. */
   _setmode(_fileno(stdout), _O_BINARY);
@@ -319,8 +326,18 @@ int main(int argc, char** argv) {
     clap_audio_buffer_t inputs[1] = {{in_channels, NULL, 1, 0, 0}};
     clap_audio_buffer_t outputs[2] = {{pitch_channels, NULL, 1, 0, 0},
                                       {gate_channels, NULL, 1, 0, 0}};
-    const clap_process_t process = {(int64_t)start, length,     NULL,       inputs, outputs, 1,
-                                    output_count,   &in_events, &out_events};
+    /* A playing transport: each block says where it is on the timeline. */
+    clap_event_transport_t transport;
+    memset(&transport, 0, sizeof transport);
+    transport.header = (clap_event_header_t){sizeof transport, 0, CLAP_CORE_EVENT_SPACE_ID,
+                                             CLAP_EVENT_TRANSPORT, 0};
+    transport.flags = CLAP_TRANSPORT_IS_PLAYING | CLAP_TRANSPORT_HAS_SECONDS_TIMELINE;
+    transport.song_pos_seconds =
+        llround((double)(timeline + (long long)start) / rate * (double)CLAP_SECTIME_FACTOR);
+    const clap_process_t process = {
+        (int64_t)start, length,     timeline_text != NULL ? &transport : NULL,
+        inputs,         outputs,    1,
+        output_count,   &in_events, &out_events};
 
     const unsigned daw_mxcsr = kDawMxcsr[block % (sizeof kDawMxcsr / sizeof kDawMxcsr[0])];
     _mm_setcsr(daw_mxcsr);

@@ -96,6 +96,7 @@ struct RunOptions {
   std::vector<Event> events;
   std::string load_state, save_state;
   bool params = false;
+  const int64_t* timeline = nullptr;  // the input's first sample on a playing transport
 };
 
 Render RunHost(const Target& target, bool tracker, double rate, uint32_t seed,
@@ -127,6 +128,7 @@ Render RunHost(const Target& target, bool tracker, double rate, uint32_t seed,
   if (!options.load_state.empty()) command += " --load-state " + Quoted(options.load_state);
   if (!options.save_state.empty()) command += " --save-state " + Quoted(options.save_state);
   if (options.params) command += " --params";
+  if (options.timeline != nullptr) command += " --timeline " + std::to_string(*options.timeline);
   command += " >" + Quoted(out) + " 2>" + Quoted(err);
   Render render;
   const int status = std::system(command.c_str());
@@ -219,8 +221,9 @@ TEST(PluginFormats, PlainPlugInsEqualTheModuleWithChangesMidBlock) {
   }
 }
 
-// A melody of sawtooth notes with rests, settings changed inside blocks:
-// pitch and gate equal the LV2 tracker's given the same changes.
+// A melody of sawtooth notes with rests, settings changed inside blocks,
+// on a playing transport or none: pitch and gate equal the LV2 tracker's
+// given the same changes and positions.
 TEST(PluginFormats, TrackersEqualTheLv2Tracker) {
   const std::vector<Segment> melody = {{0.3, 0, -200}, {0.6, 110.0, -12}, {0.4, 146.83, -18},
                                        {0.2, 0, -200}, {0.7, 220.0, -9},  {0.5, 196.0, -30},
@@ -230,13 +233,17 @@ TEST(PluginFormats, TrackersEqualTheLv2Tracker) {
   struct Case {
     double rate;
     std::vector<Change> changes;
+    std::vector<int64_t> timeline;  // none, or where the input starts on a playing transport
   };
   const Case kCases[] = {
-      {48000.0, {{0, start, start}}},
+      {48000.0, {{0, start, start}}, {}},
       {44100.0,
        {{0, start, start},
         {30011, {25.0f, 1, 1, 1, kLowestDefaultHz, -40.0f, 0}, {}},
-        {70001, {12.5f, -1, 0, 2, kLowestDefaultHz, -60.0f, 1}, {}}}},
+        {70001, {12.5f, -1, 0, 2, kLowestDefaultHz, -60.0f, 1}, {}}},
+       {}},
+      {48000.0, {{0, start, start}}, {1000003}},
+      {96000.0, {{0, start, start}}, {-777}},
   };
   for (const Target& target : kTargets) {
     if (!Available(target)) continue;
@@ -246,10 +253,12 @@ TEST(PluginFormats, TrackersEqualTheLv2Tracker) {
       RunOptions options;
       for (const Change& change : c.changes)
         AddSettings(&options.events, change.at, change.ports, true);
+      const int64_t* timeline = c.timeline.empty() ? nullptr : &c.timeline[0];
+      options.timeline = timeline;
       const Render render = RunHost(target, true, c.rate, 11, input, options);
       RunChecks checks;
       const TrackerRender lv2 =
-          RenderTracker(kTrackerAudioUri, c.rate, c.changes, input, 5, &checks);
+          RenderTracker(kTrackerAudioUri, c.rate, c.changes, input, 5, &checks, timeline);
       ExpectSameBits(lv2.pitch, render.pitch, std::string(target.name) + " pitch");
       ExpectSameBits(lv2.gate, render.gate, std::string(target.name) + " gate");
       EXPECT_FALSE(OpenStretches(render.gate).empty()) << "the gate never opened";

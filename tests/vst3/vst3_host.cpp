@@ -6,7 +6,9 @@
 //
 //   HOST PLUGIN_PATH KIND RATE SEED IN.f32 PITCH.f32 [--gate GATE.f32]
 //        [--events EVENTS.txt] [--load-state FILE] [--save-state FILE] [--params]
+//        [--timeline SAMPLE]
 //
+// --timeline: the transport plays, the input's first sample at SAMPLE.
 // Exit codes: 0 ok, 2 usage, 3 the plug-in failed to load, create or
 // activate, 4 the floating-point state was not given back, 5 I/O.
 #include <xmmintrin.h>
@@ -66,7 +68,7 @@ void Usage() {
   std::fprintf(stderr,
                "usage: tonevolt_vst3_host PLUGIN_PATH plain|tracker RATE SEED IN.f32 PITCH.f32\n"
                "         [--gate GATE.f32] [--events EVENTS.txt] [--load-state FILE]\n"
-               "         [--save-state FILE] [--params]\n");
+               "         [--save-state FILE] [--params] [--timeline SAMPLE]\n");
 }
 
 struct Options {
@@ -76,6 +78,8 @@ struct Options {
   uint32_t seed = 0;
   std::string in_path, pitch_path, gate_path, events_path, load_state_path, save_state_path;
   bool params = false;
+  bool playing = false;  // --timeline: the input plays from timeline sample `timeline`
+  int64_t timeline = 0;
 };
 
 bool ParseOptions(int argc, char** argv, Options* options) {
@@ -109,6 +113,10 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->load_state_path = value;
     } else if (flag == "--save-state") {
       options->save_state_path = value;
+    } else if (flag == "--timeline") {
+      options->timeline = std::strtoll(value, &end, 10);
+      if (*end != '\0') return false;
+      options->playing = true;
     } else {
       return false;
     }
@@ -581,10 +589,10 @@ void PrintParams(v3_edit_controller** controller) {
 
 // Renders in blocks of random lengths, each event sent in its block at its
 // sample. Exits on a plug-in that leaves the thread's FP state changed.
-bool Render(v3_audio_processor** processor, const std::vector<Event>& events, uint32_t seed,
-            int32_t output_buses, std::vector<float>* in, std::vector<float>* pitch,
-            std::vector<float>* gate, int* failure) {
-  BlockLengths lengths(seed);
+bool Render(v3_audio_processor** processor, const std::vector<Event>& events,
+            const Options& options, int32_t output_buses, std::vector<float>* in,
+            std::vector<float>* pitch, std::vector<float>* gate, int* failure) {
+  BlockLengths lengths(options.seed);
   const size_t total = in->size();
   size_t next_event = 0;
   for (size_t done = 0, block = 0; done < total; ++block) {
@@ -617,6 +625,14 @@ bool Render(v3_audio_processor** processor, const std::vector<Event>& events, ui
     data.outputs = outputs;
     v3_param_changes** input_params = reinterpret_cast<v3_param_changes**>(&changes);
     data.input_params = input_params;
+    // A playing transport: each block says where it is on the timeline.
+    v3_process_context context{};
+    if (options.playing) {
+      context.state = V3_PROCESS_CTX_PLAYING | V3_PROCESS_CTX_PROJECT_TIME_VALID;
+      context.sample_rate = options.rate;
+      context.project_time_in_samples = options.timeline + static_cast<int64_t>(done);
+      data.ctx = &context;
+    }
 
     const uint16_t x87_before = X87ControlWord();
     _mm_setcsr(host_mxcsr);
@@ -714,7 +730,7 @@ int RunInstance(const Options& options, v3_plugin_factory** factory, Job* job, R
   results->pitch.assign(job->in.size(), 0.0f);
   results->gate.assign(job->in.size(), 0.0f);
   int failure = 0;
-  const bool rendered = Render(processor, job->events, options.seed, output_buses, &job->in,
+  const bool rendered = Render(processor, job->events, options, output_buses, &job->in,
                                &results->pitch, &results->gate, &failure);
   v3_cpp_obj(processor)->set_processing(processor, 0);
   v3_cpp_obj(component)->set_active(component, 0);

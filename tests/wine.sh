@@ -25,6 +25,10 @@ if [ "${TONEVOLT_I386_RUN:-}" = emulated ]; then
   overrides+=";wineboot.exe,services.exe,explorer.exe,winedevice.exe,plugplay.exe=d"
 fi
 export WINEDLLOVERRIDES=$overrides
+# A 32-bit prefix for the Win32 programs: with wine64 installed too (the
+# Windows x86-64 plug-ins' tests), Wine would otherwise take the prefix for a
+# 64-bit one and look for its own 32-bit libraries where this one has none.
+export WINEARCH=win32
 emulated_leaves_out='*OnFourThreads*:HostObligationsTest.*'
 
 # Wine's own Win32 libraries, which wineboot would copy into system32.

@@ -257,21 +257,21 @@ uint32_t ParamsCount(const clap_plugin_t* plugin) { return Plugin::Of(plugin)->C
 bool ParamsGetInfo(const clap_plugin_t* plugin, uint32_t index, clap_param_info_t* info) {
   const bool tracker = Plugin::Of(plugin)->Tracker();
   if (info == nullptr || index >= tonevolt::ControlCount(tracker)) return false;
-  const tonevolt::ControlSpec& spec = tonevolt::kControls[index];
-  info->id = spec.id;
-  info->flags = spec.Stepped() ? CLAP_PARAM_IS_STEPPED : 0;
+  const tonevolt::ControlInfo& control = tonevolt::kControls[index];
+  info->id = control.id;
+  info->flags = control.Stepped() ? CLAP_PARAM_IS_STEPPED : 0;
   // `lowest` needs new designs, made at activation only.
-  if (spec.id != tonevolt::kControlLowest) info->flags |= CLAP_PARAM_IS_AUTOMATABLE;
+  if (control.id != tonevolt::kControlLowest) info->flags |= CLAP_PARAM_IS_AUTOMATABLE;
   info->cookie = nullptr;
-  std::snprintf(info->name, sizeof info->name, "%s", spec.name);
+  std::snprintf(info->name, sizeof info->name, "%s", control.name);
   std::snprintf(info->module, sizeof info->module, "%s",
-                spec.id == tonevolt::kControlLowest
+                control.id == tonevolt::kControlLowest
                     ? "Tracker (applies at the next activation; 0 Hz turns it off)"
-                : spec.id >= tonevolt::kPlainControlCount ? "Tracker"
-                                                          : "");
-  info->min_value = spec.min;
-  info->max_value = spec.max;
-  info->default_value = spec.Default(tracker);
+                : control.id >= tonevolt::kPlainControlCount ? "Tracker"
+                                                             : "");
+  info->min_value = control.min;
+  info->max_value = control.max;
+  info->default_value = control.Default(tracker);
   return true;
 }
 
@@ -286,13 +286,14 @@ bool ParamsGetValue(const clap_plugin_t* plugin, clap_id id, double* value) {
 bool ParamsValueToText(const clap_plugin_t* plugin, clap_id id, double value, char* text,
                        uint32_t size) {
   if (text == nullptr || size == 0 || !Plugin::Of(plugin)->HasControl(id)) return false;
-  const tonevolt::ControlSpec& spec = tonevolt::kControls[id];
-  if (spec.Stepped()) {
-    const double step = std::round(std::clamp<double>(value, spec.min, spec.max) - spec.min);
+  const tonevolt::ControlInfo& control = tonevolt::kControls[id];
+  if (control.Stepped()) {
+    const double step =
+        std::round(std::clamp<double>(value, control.min, control.max) - control.min);
     if (std::isnan(step)) return false;
-    std::snprintf(text, size, "%s", spec.labels[static_cast<int>(step)]);
+    std::snprintf(text, size, "%s", control.labels[static_cast<int>(step)]);
   } else {
-    std::snprintf(text, size, *spec.unit != '\0' ? "%.5g %s" : "%.5g", value, spec.unit);
+    std::snprintf(text, size, *control.unit != '\0' ? "%.5g %s" : "%.5g", value, control.unit);
   }
   return true;
 }
@@ -301,11 +302,11 @@ bool ParamsValueToText(const clap_plugin_t* plugin, clap_id id, double value, ch
 // every locale.
 bool ParamsTextToValue(const clap_plugin_t* plugin, clap_id id, const char* text, double* value) {
   if (text == nullptr || value == nullptr || !Plugin::Of(plugin)->HasControl(id)) return false;
-  const tonevolt::ControlSpec& spec = tonevolt::kControls[id];
+  const tonevolt::ControlInfo& control = tonevolt::kControls[id];
   while (*text == ' ') ++text;
-  for (int step = 0; spec.Stepped() && step <= spec.max - spec.min; ++step) {
-    if (std::strcmp(text, spec.labels[step]) == 0) {
-      *value = spec.min + step;
+  for (int step = 0; control.Stepped() && step <= control.max - control.min; ++step) {
+    if (std::strcmp(text, control.labels[step]) == 0) {
+      *value = control.min + step;
       return true;
     }
   }
@@ -316,8 +317,8 @@ bool ParamsTextToValue(const clap_plugin_t* plugin, clap_id id, const char* text
   if (parsed.ec != std::errc() || !std::isfinite(number)) return false;
   const char* rest = parsed.ptr;
   while (*rest == ' ') ++rest;
-  if (*rest != '\0' && std::strcmp(rest, spec.unit) != 0) return false;
-  *value = std::clamp<double>(number, spec.min, spec.max);
+  if (*rest != '\0' && std::strcmp(rest, control.unit) != 0) return false;
+  *value = std::clamp<double>(number, control.min, control.max);
   return true;
 }
 

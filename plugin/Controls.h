@@ -48,7 +48,7 @@ constexpr uint32_t kTrackerControlCount = 7;
 
 constexpr const char* kHoldLabels[] = {"Off", "On"};
 
-struct ControlSpec {
+struct ControlInfo {
   ControlId id;
   const char* key;   // short name: state, automation lanes' ids in text
   const char* name;  // what a host shows
@@ -65,7 +65,7 @@ struct ControlSpec {
   float Default(bool tracker) const { return tracker ? tracker_default : plain_default; }
 };
 
-constexpr ControlSpec kControls[kTrackerControlCount] = {
+constexpr ControlInfo kControls[kTrackerControlCount] = {
     {kControlCutoff, "cutoff", "Filter Cutoff", "Hz", kCutoffMinHz, kCutoffMaxHz, kCutoffDefaultHz,
      kTrackerCutoffDefaultHz, nullptr, true},
     {kControlOctave, "octave", "Octave", "", kOctaveMin, kOctaveMax,

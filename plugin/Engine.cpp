@@ -19,12 +19,12 @@ constexpr uint32_t kMaxPiece = 1u << 30;
 constexpr uint32_t kConditionedPiece = 2048;
 
 // A value as Set() keeps it; NaN takes the default.
-float Normalized(const ControlSpec& spec, float value, float fallback) {
+float Normalized(const ControlInfo& control, float value, float fallback) {
   if (std::isnan(value)) return fallback;
-  if (spec.id == kControlHold) return value > 0.0f ? 1.0f : 0.0f;
-  if (value <= spec.min) return spec.min;
-  if (value >= spec.max) return spec.max;
-  return spec.Stepped() ? static_cast<float>(std::lround(value)) : value;
+  if (control.id == kControlHold) return value > 0.0f ? 1.0f : 0.0f;
+  if (value <= control.min) return control.min;
+  if (value >= control.max) return control.max;
+  return control.Stepped() ? static_cast<float>(std::lround(value)) : value;
 }
 
 // 0 (off), or the lowest note the tracker is designed for.
@@ -50,7 +50,7 @@ struct PluginEngine::Buffers {
 
 PluginEngine::PluginEngine(float sample_rate, bool tracker)
     : m_sample_rate(sample_rate), m_tracker_kind(tracker) {
-  for (const ControlSpec& spec : kControls) m_values[spec.id] = spec.Default(tracker);
+  for (const ControlInfo& control : kControls) m_values[control.id] = control.Default(tracker);
   OpenCore();
   if (!tracker) return;
   m_buffers.reset(new (std::nothrow) Buffers);

@@ -31,7 +31,7 @@
 namespace {
 
 using tonevolt::ControlId;
-using tonevolt::ControlSpec;
+using tonevolt::ControlInfo;
 using tonevolt::kControls;
 using tonevolt::PluginEngine;
 using tonevolt::PluginIdentity;
@@ -61,32 +61,32 @@ void CopyUtf16(int16_t* out, size_t capacity, const char* text) {
 }
 
 // A list's first entry, which a host numbers 0.
-double FirstEntry(const ControlSpec& spec) { return spec.Stepped() ? spec.min : 0.0; }
+double FirstEntry(const ControlInfo& control) { return control.Stepped() ? control.min : 0.0; }
 
-int32_t StepCount(const ControlSpec& spec) {
-  return spec.Stepped() ? static_cast<int32_t>(spec.max - spec.min) : 0;
+int32_t StepCount(const ControlInfo& control) {
+  return control.Stepped() ? static_cast<int32_t>(control.max - control.min) : 0;
 }
 
 // A host's normalized value (0 to 1) as the plain value the engine takes:
 // a list's nearest entry, the cutoff in equal ratios, the rest linear.
-double PlainOf(const ControlSpec& spec, double normalized, bool tracker) {
-  if (std::isnan(normalized)) return spec.Default(tracker);
+double PlainOf(const ControlInfo& control, double normalized, bool tracker) {
+  if (std::isnan(normalized)) return control.Default(tracker);
   normalized = std::clamp(normalized, 0.0, 1.0);
-  const double min = spec.min, max = spec.max;
-  if (spec.Stepped()) return min + std::round(normalized * StepCount(spec));
+  const double min = control.min, max = control.max;
+  if (control.Stepped()) return min + std::round(normalized * StepCount(control));
   if (normalized == 0.0) return min;
   if (normalized == 1.0) return max;
-  if (spec.logarithmic)
+  if (control.logarithmic)
     return min * tonevolt::PortableExp(normalized * tonevolt::PortableLog(max / min));
   return min + normalized * (max - min);
 }
 
-double NormalizedOf(const ControlSpec& spec, double plain, bool tracker) {
-  if (std::isnan(plain)) plain = spec.Default(tracker);
-  const double min = spec.min, max = spec.max;
+double NormalizedOf(const ControlInfo& control, double plain, bool tracker) {
+  if (std::isnan(plain)) plain = control.Default(tracker);
+  const double min = control.min, max = control.max;
   plain = std::clamp(plain, min, max);
-  if (spec.Stepped()) return std::round(plain - min) / StepCount(spec);
-  if (spec.logarithmic)
+  if (control.Stepped()) return std::round(plain - min) / StepCount(control);
+  if (control.logarithmic)
     return tonevolt::PortableLog(plain / min) / tonevolt::PortableLog(max / min);
   return (plain - min) / (max - min);
 }
@@ -311,27 +311,27 @@ class Plugin {
   int32_t ParameterCount() const { return static_cast<int32_t>(Count()); }
   v3_result ParameterInfo(int32_t index, v3_param_info* info) const {
     if (info == nullptr || index < 0 || index >= ParameterCount()) return V3_INVALID_ARG;
-    const ControlSpec& spec = kControls[index];
+    const ControlInfo& control = kControls[index];
     std::memset(info, 0, sizeof *info);
-    info->param_id = spec.id;
-    CopyUtf16(info->title, 128, spec.name);
-    CopyUtf16(info->short_title, 128, spec.name);
-    CopyUtf16(info->units, 128, spec.unit);
-    info->step_count = StepCount(spec);
-    info->default_normalised_value = NormalizedOf(spec, spec.Default(m_tracker), m_tracker);
+    info->param_id = control.id;
+    CopyUtf16(info->title, 128, control.name);
+    CopyUtf16(info->short_title, 128, control.name);
+    CopyUtf16(info->units, 128, control.unit);
+    info->step_count = StepCount(control);
+    info->default_normalised_value = NormalizedOf(control, control.Default(m_tracker), m_tracker);
     // Every one, the lowest note too, though it takes effect at the next
     // activation only: Ardour lists no other.
     info->flags = V3_PARAM_CAN_AUTOMATE;
-    if (spec.Stepped()) info->flags |= V3_PARAM_IS_LIST;
+    if (control.Stepped()) info->flags |= V3_PARAM_IS_LIST;
     return V3_OK;
   }
   v3_result StringForValue(v3_param_id id, double normalized, int16_t* out) const {
     if (!Has(id) || out == nullptr) return V3_INVALID_ARG;
-    const ControlSpec& spec = kControls[id];
-    const double plain = PlainOf(spec, normalized, m_tracker);
+    const ControlInfo& control = kControls[id];
+    const double plain = PlainOf(control, normalized, m_tracker);
     char text[64];
-    if (spec.Stepped()) {
-      CopyText(text, sizeof text, spec.labels[static_cast<int32_t>(plain - spec.min)]);
+    if (control.Stepped()) {
+      CopyText(text, sizeof text, control.labels[static_cast<int32_t>(plain - control.min)]);
     } else {
       std::snprintf(text, sizeof text, "%.2f", plain);
     }
@@ -347,17 +347,17 @@ class Plugin {
       text[length] = static_cast<char>(in[length]);
     }
     text[length] = '\0';
-    const ControlSpec& spec = kControls[id];
-    for (int32_t step = 0; spec.Stepped() && step <= StepCount(spec); ++step) {
-      if (std::strcmp(text, spec.labels[step]) == 0) {
-        *normalized = NormalizedOf(spec, spec.min + step, m_tracker);
+    const ControlInfo& control = kControls[id];
+    for (int32_t step = 0; control.Stepped() && step <= StepCount(control); ++step) {
+      if (std::strcmp(text, control.labels[step]) == 0) {
+        *normalized = NormalizedOf(control, control.min + step, m_tracker);
         return V3_OK;
       }
     }
     char* end = nullptr;
     const double plain = std::strtod(text, &end);
     if (end == text || std::isnan(plain)) return V3_FALSE;
-    *normalized = NormalizedOf(spec, plain, m_tracker);
+    *normalized = NormalizedOf(control, plain, m_tracker);
     return V3_OK;
   }
   // Hosts see a list's entries as 0, 1, ...: a two-entry list is a switch

@@ -28,8 +28,8 @@ void RunBlocks(benchmark::State& state, const LilvPlugin* plugin) {
   std::vector<float> output(signal.size());
   const bool tracker = lilv_plugin_get_num_ports(plugin) > kPlainPortCount;
   float controls[tonevolt::kTrackerControlCount];  // by id
-  for (const tonevolt::ControlSpec& spec : tonevolt::kControls)
-    controls[spec.id] = spec.Default(tracker);
+  for (const tonevolt::ControlInfo& control : tonevolt::kControls)
+    controls[control.id] = control.Default(tracker);
   for (const BenchSetting& setting : BenchSettingsOf(state)) controls[setting.id] = setting.value;
   LilvInstance* instance = lilv_plugin_instantiate(plugin, kBenchRate, nullptr);
   lilv_instance_connect_port(instance, kPortCutoff, &controls[tonevolt::kControlCutoff]);

@@ -289,12 +289,12 @@ TEST(PluginFormats, ParametersAndStateRoundTrip) {
       ASSERT_EQ(defaults.size(), tonevolt::ControlCount(tracker)) << made.run.out;
       for (const ParamLine& p : defaults) {
         ASSERT_LT(p.id, tonevolt::kTrackerControlCount);
-        const tonevolt::ControlSpec& spec = kControls[p.id];
-        EXPECT_EQ(p.name, spec.name);
-        EXPECT_EQ(p.min, spec.min) << spec.name;
-        EXPECT_EQ(p.max, spec.max) << spec.name;
-        EXPECT_EQ(p.def, spec.Default(tracker)) << spec.name;
-        EXPECT_EQ(p.value, spec.Default(tracker)) << spec.name;
+        const tonevolt::ControlInfo& control = kControls[p.id];
+        EXPECT_EQ(p.name, control.name);
+        EXPECT_EQ(p.min, control.min) << control.name;
+        EXPECT_EQ(p.max, control.max) << control.name;
+        EXPECT_EQ(p.def, control.Default(tracker)) << control.name;
+        EXPECT_EQ(p.value, control.Default(tracker)) << control.name;
       }
       RunOptions second;
       second.load_state = state;
